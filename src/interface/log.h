@@ -1,0 +1,48 @@
+// The library's glue to the base logger.
+#pragma once
+
+#include <string>
+
+#include "base/base_export.h"
+#include "base/log.h"
+#include "base/system.h"
+
+namespace codec_interface {
+
+// Log levels of the library's own lines.
+inline constexpr int kLogFatal = 80;
+inline constexpr int kLogError = 60;
+inline constexpr int kLogWarning = 40;
+inline constexpr int kLogInfo = 20;
+inline constexpr int kLogDebug = 0;
+
+// Every line of the library's own goes through here: fetches the process logger and the calling
+// thread's id right before the line and hands the literal format and its arguments to PrintLog
+// unchanged (a host's logger may look at the format itself). Use it through CODEC_LOG, which
+// also has the compiler check the format against the arguments.
+template <class... Args>
+void CodecLog(int level, const char* format, Args... args) {
+  const int tid = static_cast<int>(base::GetTid());
+  // The format is a literal at every call site; CODEC_LOG has the compiler check it there.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-security"
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+  base::IBaseLogInterface::GetLogInstance(nullptr)->PrintLog(level, tid, format, args...);
+#pragma GCC diagnostic pop
+}
+
+namespace detail {
+inline void CheckLogFormat(const char*, ...) BASE_PRINTF_LIKE(1, 2);
+inline void CheckLogFormat(const char*, ...) {}
+}  // namespace detail
+
+// FFmpeg's text for an error code (av_strerror into a 1024-byte buffer).
+std::string AvErrorText(int err);
+
+}  // namespace codec_interface
+
+#define CODEC_LOG(level, ...)                                                   \
+  do {                                                                          \
+    if (false) ::codec_interface::detail::CheckLogFormat(__VA_ARGS__);          \
+    ::codec_interface::CodecLog((level), __VA_ARGS__);                          \
+  } while (0)

@@ -1,0 +1,71 @@
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "base/log.h"
+#include "base/system.h"
+#include "support/log_capture.h"
+
+namespace {
+
+using base::IBaseLogInterface;
+using codec_test::CaptureLogger;
+using codec_test::LogLine;
+
+TEST(BaseLog, GetLogInstance_EmptyPointerGivesProcessLoggerNeverEmpty) {
+  auto first = IBaseLogInterface::GetLogInstance(nullptr);
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(first, IBaseLogInterface::GetLogInstance(nullptr));
+}
+
+TEST(BaseLog, GetLogInstance_InstallsAndReturnsTheGivenLogger) {
+  auto previous = IBaseLogInterface::GetLogInstance(nullptr);
+  auto capture = std::make_shared<CaptureLogger>();
+  EXPECT_EQ(IBaseLogInterface::GetLogInstance(capture), capture);
+  EXPECT_EQ(IBaseLogInterface::GetLogInstance(nullptr), capture);
+  IBaseLogInterface::GetLogInstance(nullptr)->PrintLog(60, 7, "[CODE]x %d %s", 3, "y");
+  EXPECT_EQ(capture->Lines(), (std::vector<LogLine>{{60, "[CODE]x 3 y"}}));
+  EXPECT_EQ(capture->Tids(), std::vector<int>{7});
+  IBaseLogInterface::GetLogInstance(previous);
+  EXPECT_EQ(IBaseLogInterface::GetLogInstance(nullptr), previous);
+}
+
+TEST(BaseLog, GetLogInstance_ConcurrentInstallAndUseIsSafe) {
+  auto previous = IBaseLogInterface::GetLogInstance(nullptr);
+  auto a = std::make_shared<CaptureLogger>();
+  auto b = std::make_shared<CaptureLogger>();
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 200; ++i) {
+        if (i % 10 == 0) IBaseLogInterface::GetLogInstance(t % 2 ? a : b);
+        IBaseLogInterface::GetLogInstance(nullptr)->PrintLog(20, t, "[CODE]%d", i);
+      }
+    });
+  }
+  for (auto& t : threads) t.join();
+  IBaseLogInterface::GetLogInstance(previous);
+  EXPECT_EQ(a->Lines().size() + b->Lines().size(), 800u);
+}
+
+TEST(BaseLog, StderrLogger_WritesInformationAndAboveWithLevelAndTid) {
+  base::CStderrLog logger;
+  testing::internal::CaptureStderr();
+  logger.PrintLog(0, 11, "[CODE]debug %d", 1);
+  logger.PrintLog(20, 12, "[CODE]info %s", "line");
+  logger.PrintLog(60, 13, "[CODE]error\n");
+  const std::string out = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(out, "[20][12] [CODE]info line\n[60][13] [CODE]error\n");
+}
+
+TEST(BaseSystem, GetTid_DiffersBetweenThreadsAndIsStable) {
+  const long mine = base::GetTid();
+  EXPECT_GT(mine, 0);
+  EXPECT_EQ(mine, base::GetTid());
+  long other = 0;
+  std::thread([&] { other = base::GetTid(); }).join();
+  EXPECT_GT(other, 0);
+  EXPECT_NE(other, mine);
+}
+
+}  // namespace
