@@ -39,6 +39,8 @@ class CFFMpegVideoCodec : public ICodecInterface {
   static AVPixelFormat GetHwFormat(AVCodecContext* pCtx, const AVPixelFormat* pFormats);
 
  private:
+  friend struct VideoCodecTestPeer;  // tests reach the private steps through it
+
   // Setup steps.
   bool GetHwPixelFormat(const AVCodec* pCodec, AVHWDeviceType eType, AVPixelFormat* pHwPixFmt);
   int InitMediaCodec(const uint8_t* pData, int nSize, AVCodecContext* pCtx);
