@@ -97,6 +97,7 @@ int CFFMpegVideoCodec::InitEncode(AVCodecContext* pCtx, const VideoCodecParam& p
     if (SwsCtxInit(nScaleSrcWidth, nScaleSrcHeight, m_ePixFmt, pCtx->width, pCtx->height,
                    pCtx->pix_fmt) != 0) {
       CODEC_LOG(kLogError, "[CODE]SwsCtxInit failed");
+      av_dict_free(&m_pEncodeOptions);  // the encoder will not be opened with them
       return -1;
     }
     const int nBufSize = av_image_get_buffer_size(pCtx->pix_fmt, pCtx->width, pCtx->height, 1);
@@ -107,6 +108,7 @@ int CFFMpegVideoCodec::InitEncode(AVCodecContext* pCtx, const VideoCodecParam& p
         av_image_fill_arrays(m_pVideoFrame->data, m_pVideoFrame->linesize, m_pImageBuf,
                              pCtx->pix_fmt, pCtx->width, pCtx->height, 1) < 0) {
       CODEC_LOG(kLogDebug, "[CODE]av_image_fill_arrays for frame failed");
+      av_dict_free(&m_pEncodeOptions);
       return -1;
     }
     m_nImageBufSize = nBufSize;

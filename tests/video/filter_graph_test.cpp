@@ -1,0 +1,324 @@
+// The filter graph on both sides, compared with plain libavfilter.
+#include <gtest/gtest.h>
+
+#include "interface/log.h"
+#include "support/log_capture.h"
+#include "support/media.h"
+#include "support/video_check.h"
+#include "video/encode_peer.h"
+
+namespace {
+
+using namespace codec_interface;
+using codec_test::Bytes;
+using codec_test::LogLine;
+using Peer = VideoCodecTestPeer;
+
+constexpr int kDebug = 0;
+constexpr int kError = 60;
+
+std::string OptionText(AVFilterContext* filter, const char* name) {
+  uint8_t* value = nullptr;
+  if (av_opt_get(filter, name, AV_OPT_SEARCH_CHILDREN, &value) < 0) return "?";
+  std::string text(reinterpret_cast<char*>(value));
+  av_free(value);
+  return text;
+}
+
+// ---------------------------------------------------------------------------------------------
+// InitFilter.
+
+struct SourceArgsCase {
+  AVRational timeBase;
+  AVRational aspect;
+  const char* expectedTimeBase;
+  const char* expectedAspect;
+};
+
+TEST(InitFilter, BufferSourceTakesTheContextsTimeBaseAndAspectWithDefaults) {
+  const SourceArgsCase cases[] = {
+      {{0, 1}, {0, 1}, "1/25", "0/1"},
+      {{1, 30}, {0, 1}, "1/30", "0/1"},
+      {{2, 1}, {4, 3}, "2/25", "4/3"},
+      {{2, 25}, {1, 1}, "2/25", "1/1"},
+  };
+  for (const SourceArgsCase& c : cases) {
+    SCOPED_TRACE(std::string(c.expectedTimeBase) + " " + c.expectedAspect);
+    CFFMpegVideoCodec codec;
+    CodecCtxPtr ctx(avcodec_alloc_context3(nullptr));
+    ctx->time_base = c.timeBase;
+    ctx->sample_aspect_ratio = c.aspect;
+    codec_test::ScopedLogCapture capture;
+    ASSERT_EQ(Peer::InitFilter(codec, ctx.get(), 1280, 720, AV_PIX_FMT_NV12, "hflip"), 0);
+    EXPECT_TRUE(capture->OwnLines().empty());
+    AVFilterContext* source = Peer::BufferSrc(codec);
+    ASSERT_NE(source, nullptr);
+    EXPECT_STREQ(source->name, "in");
+    EXPECT_STREQ(source->filter->name, "buffer");
+    EXPECT_STREQ(Peer::BufferSink(codec)->name, "out");
+    EXPECT_STREQ(Peer::BufferSink(codec)->filter->name, "buffersink");
+    EXPECT_EQ(OptionText(source, "video_size"), "1280x720");
+    EXPECT_EQ(OptionText(source, "pix_fmt"), "nv12");
+    EXPECT_EQ(OptionText(source, "time_base"), c.expectedTimeBase);
+    EXPECT_EQ(OptionText(source, "pixel_aspect"), c.expectedAspect);
+    EXPECT_NE(Peer::FilterFrame(codec), nullptr);
+    // The open ends of the parsed text are kept until the graph goes.
+    EXPECT_NE(Peer::FilterInputs(codec), nullptr);
+    EXPECT_NE(Peer::FilterOutputs(codec), nullptr);
+  }
+}
+
+struct FailureCase {
+  const char* description;
+  std::string line;  // expected text up to the full-width colon
+};
+
+TEST(InitFilter, FailuresLogTheirStepWithTheFullWidthColonAndFreeTheGraph) {
+  const std::string invalid = "[" + AvErrorText(AVERROR(EINVAL)) + "]";
+  const FailureCase cases[] = {
+      {"hflip,nosuchfilter", "[CODE]avfilter_graph_parse2 for [hflip,nosuchfilter] failed："},
+      // Only the first of overlay's two inputs is linked; configuring finds the other open.
+      {"overlay", "[CODE]avfilter_graph_config failed："},
+      // A text with its own source has no open input to link the buffer source to.
+      {"testsrc", "[CODE]avfilter_link filter input failed："},
+      {"hflip,nullsink", "[CODE]avfilter_link filter output failed："},
+      // The buffer source refuses a picture without a size.
+      {"hflip", "[CODE]avfilter_graph_create_filter for src avfilter failed："},
+  };
+  for (const FailureCase& c : cases) {
+    SCOPED_TRACE(c.description);
+    CFFMpegVideoCodec codec;
+    codec_test::ScopedLogCapture capture;
+    const int width = std::string(c.line).find("for src") != std::string::npos ? 0 : 64;
+    EXPECT_EQ(Peer::InitFilter(codec, nullptr, width, 48, AV_PIX_FMT_YUV420P, c.description),
+              -1);
+    const auto lines = capture->OwnLines();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].level, kDebug);
+    EXPECT_EQ(lines[0].text.rfind(c.line, 0), 0u) << lines[0].text;
+    const std::string reason = lines[0].text.substr(c.line.size());
+    EXPECT_TRUE(reason.size() > 2 && reason.front() == '[' && reason.back() == ']') << reason;
+    EXPECT_EQ(Peer::Graph(codec), nullptr);
+    EXPECT_EQ(Peer::BufferSrc(codec), nullptr);
+    EXPECT_EQ(Peer::BufferSink(codec), nullptr);
+    EXPECT_EQ(Peer::FilterInputs(codec), nullptr);
+    EXPECT_EQ(Peer::FilterOutputs(codec), nullptr);
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Decoder side, one picture at a time.
+
+TEST(FilterDecodeFrame, BuildsFromTheFirstPictureAndMirrorsEveryPicture) {
+  CFFMpegVideoCodec codec;
+  Peer::FilterDesc(codec) = "hflip";
+  codec_test::ScopedLogCapture capture;
+  AVFilterGraph* graph = nullptr;
+  for (int i = 0; i < 3; ++i) {
+    SCOPED_TRACE(i);
+    FramePtr source = codec_test::MakeTestPicture(64, 48, AV_PIX_FMT_NV12, i);
+    const FramePtr expected = codec_test::FilterReference("hflip", source.get());
+    FramePtr input(av_frame_clone(source.get()));
+    AVFrame* filtered = Peer::FilterDecodeFrame(codec, input.get());
+    ASSERT_NE(filtered, nullptr);
+    EXPECT_EQ(filtered, Peer::FilterFrame(codec));
+    EXPECT_TRUE(codec_test::SamePixels(filtered, expected.get()));
+    EXPECT_FALSE(codec_test::SamePixels(filtered, source.get()));
+    av_frame_unref(filtered);
+    if (i == 0) graph = Peer::Graph(codec);
+    EXPECT_EQ(Peer::Graph(codec), graph);  // built once
+  }
+  EXPECT_TRUE(capture->OwnLines().empty());
+}
+
+TEST(FilterDecodeFrame, EmptyDescriptionFiltersNothingAndLogsNothing) {
+  CFFMpegVideoCodec codec;
+  codec_test::ScopedLogCapture capture;
+  FramePtr picture = codec_test::MakeTestPicture(32, 16, AV_PIX_FMT_YUV420P, 0);
+  EXPECT_EQ(Peer::FilterDecodeFrame(codec, picture.get()), nullptr);
+  EXPECT_NE(picture->buf[0], nullptr);
+  EXPECT_EQ(Peer::Graph(codec), nullptr);
+  EXPECT_TRUE(capture->OwnLines().empty());
+}
+
+TEST(FilterDecodeFrame, UnparsableTextLogsOnEveryPictureAndLeavesItUnfiltered) {
+  CFFMpegVideoCodec codec;
+  Peer::FilterDesc(codec) = "hflip[";
+  codec_test::ScopedLogCapture capture;
+  for (int i = 0; i < 3; ++i) {
+    FramePtr picture = codec_test::MakeTestPicture(32, 16, AV_PIX_FMT_YUV420P, i);
+    FramePtr source(av_frame_clone(picture.get()));
+    EXPECT_EQ(Peer::FilterDecodeFrame(codec, picture.get()), nullptr);
+    EXPECT_TRUE(codec_test::SamePixels(picture.get(), source.get()));
+  }
+  const auto lines = capture->OwnLines();
+  ASSERT_EQ(lines.size(), 6u);
+  for (size_t k = 0; k < lines.size(); k += 2) {
+    EXPECT_EQ(lines[k].level, kDebug);
+    EXPECT_EQ(lines[k].text.rfind("[CODE]avfilter_graph_parse2 for [hflip[] failed：[", 0), 0u)
+        << lines[k].text;
+    EXPECT_EQ(lines[k + 1], (LogLine{kError, "[CODE]InitFilter failed"}));
+  }
+}
+
+TEST(FilterDecodeFrame, DescriptionThatHoldsPicturesBackGivesNoPicture) {
+  CFFMpegVideoCodec codec;
+  Peer::FilterDesc(codec) = "reverse";  // gives nothing before the end of the stream
+  codec_test::ScopedLogCapture capture;
+  for (int i = 0; i < 2; ++i) {
+    FramePtr picture = codec_test::MakeTestPicture(32, 16, AV_PIX_FMT_YUV420P, i);
+    EXPECT_EQ(Peer::FilterDecodeFrame(codec, picture.get()), nullptr);
+    // The source took the picture over: the caller has nothing to hand out.
+    EXPECT_EQ(picture->buf[0], nullptr);
+    EXPECT_EQ(picture->data[0], nullptr);
+  }
+  EXPECT_EQ(capture->OwnLines(),
+            (std::vector<LogLine>{{kError, "[CODE]av_buffersink_get_frame failed"},
+                                  {kError, "[CODE]av_buffersink_get_frame failed"}}));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Encoder side.
+
+CodecParam FilteredEncoderParam(PixelFormat format, int width, int height,
+                                const char* description) {
+  CodecParam param{};
+  param.stVideo.ePixelFormat = format;
+  param.stVideo.nSrcWidth = width;
+  param.stVideo.nSrcHeight = height;
+  param.stVideo.nBitRate = 4'000'000;
+  param.stVideo.nFrameRate = 25;
+  param.stVideo.nGopSize = 10;
+  std::snprintf(param.stVideo.szFilterDesc, sizeof param.stVideo.szFilterDesc, "%s",
+                description);
+  return param;
+}
+
+std::vector<Bytes> EncodePictures(CFFMpegVideoCodec& codec,
+                                  const std::vector<const AVFrame*>& pictures) {
+  std::vector<Bytes> packets;
+  CVideoEncodeOutParam out;
+  for (const AVFrame* picture : pictures) {
+    Bytes bytes = codec_test::PackPicture(picture);
+    EXPECT_EQ(codec.Encode(bytes.data(), static_cast<int>(bytes.size()), &out), 1);
+    for (int k = 0; k < out.m_nNum; ++k) {
+      packets.emplace_back(out.m_outData[k].pData,
+                           out.m_outData[k].pData + out.m_outData[k].nSize);
+    }
+    out.Clear();
+  }
+  return packets;
+}
+
+std::vector<FramePtr> Pictures(AVPixelFormat format, int width, int height, int count) {
+  std::vector<FramePtr> pictures;
+  for (int i = 0; i < count; ++i) {
+    pictures.push_back(codec_test::MakeTestPicture(width, height, format, i));
+  }
+  return pictures;
+}
+
+struct EncoderFilterCase {
+  const char* name;
+  PixelFormat source;
+  AVPixelFormat sourceAv;
+  const char* description;
+  bool scaler;  // after the first picture
+  AVPixelFormat swsSource;
+};
+
+class EncoderFilter : public ::testing::TestWithParam<EncoderFilterCase> {};
+
+TEST_P(EncoderFilter, PacketsCarryTheFilteredPictures) {
+  const EncoderFilterCase& c = GetParam();
+  CFFMpegVideoCodec codec;
+  ASSERT_EQ(codec.Init(AV_CODEC_TYPE_H264ENC, FilteredEncoderParam(c.source, 96, 64,
+                                                                     c.description)),
+            0);
+  codec_test::ScopedLogCapture capture;
+  const auto sources = Pictures(c.sourceAv, 96, 64, 4);
+  const auto decoded = codec_test::DecodePackets(AV_CODEC_ID_H264, EncodePictures(codec, {sources[0].get(), sources[1].get(), sources[2].get(), sources[3].get()}));
+  EXPECT_TRUE(capture->OwnLines().empty());
+  EXPECT_EQ(Peer::Sws(codec) != nullptr, c.scaler);
+  if (c.scaler) {
+    EXPECT_EQ(Peer::SwsSrcPixFmt(codec), c.swsSource);
+  }
+  ASSERT_EQ(decoded.size(), sources.size());
+  for (size_t i = 0; i < sources.size(); ++i) {
+    SCOPED_TRACE(i);
+    const FramePtr filtered = codec_test::FilterReference(c.description, sources[i].get());
+    EXPECT_GT(codec_test::Psnr(decoded[i].get(), filtered.get()), 35.0);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Encode, EncoderFilter,
+    ::testing::Values(
+        EncoderFilterCase{"Mirror", PIX_FMT_YUV420P, AV_PIX_FMT_YUV420P, "hflip", false,
+                          AV_PIX_FMT_NONE},
+        // The filter's format differs from the encoder's: a scaler is made for it.
+        EncoderFilterCase{"ToNv12MakesScaler", PIX_FMT_YUV420P, AV_PIX_FMT_YUV420P,
+                          "format=nv12", true, AV_PIX_FMT_NV12},
+        // The scaler made for BGRA input is rebuilt for the filter's RGB24.
+        EncoderFilterCase{"BgraToRgb24RebuildsScaler", PIX_FMT_BGRA, AV_PIX_FMT_BGRA,
+                          "hflip,format=rgb24", true, AV_PIX_FMT_RGB24},
+        EncoderFilterCase{"BgraKeepsItsScaler", PIX_FMT_BGRA, AV_PIX_FMT_BGRA, "vflip", true,
+                          AV_PIX_FMT_BGRA}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+TEST(EncoderFilterSwap, FormatChangeBetweenCallsRebuildsTheScaler) {
+  CFFMpegVideoCodec codec;
+  ASSERT_EQ(codec.Init(AV_CODEC_TYPE_H264ENC,
+                       FilteredEncoderParam(PIX_FMT_YUV420P, 96, 64, "format=nv12")),
+            0);
+  const auto sources = Pictures(AV_PIX_FMT_YUV420P, 96, 64, 4);
+  std::vector<Bytes> packets = EncodePictures(codec, {sources[0].get(), sources[1].get()});
+  const SwsContext* first = Peer::Sws(codec);
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(Peer::SwsSrcPixFmt(codec), AV_PIX_FMT_NV12);
+
+  // A graph of another output format replaces the first one between two pictures.
+  ASSERT_EQ(Peer::InitFilter(codec, Peer::CodecCtx(codec), 96, 64, AV_PIX_FMT_YUV420P,
+                             "hflip,format=rgb24"),
+            0);
+  for (const Bytes& packet : EncodePictures(codec, {sources[2].get(), sources[3].get()})) {
+    packets.push_back(packet);
+  }
+  EXPECT_EQ(Peer::SwsSrcPixFmt(codec), AV_PIX_FMT_RGB24);
+  EXPECT_EQ(Peer::SwsSrcWidth(codec), 96);
+  EXPECT_EQ(Peer::SwsSrcHeight(codec), 64);
+  const auto decoded = codec_test::DecodePackets(AV_CODEC_ID_H264, packets);
+  ASSERT_EQ(decoded.size(), 4u);
+  EXPECT_GT(codec_test::Psnr(decoded[1].get(), sources[1].get()), 35.0);
+  const FramePtr mirrored = codec_test::FilterReference("hflip", sources[3].get());
+  EXPECT_GT(codec_test::Psnr(decoded[3].get(), mirrored.get()), 35.0);
+}
+
+TEST(EncoderFilterFailure, PullThatGivesNothingFailsTheCall) {
+  CFFMpegVideoCodec codec;
+  ASSERT_EQ(codec.Init(AV_CODEC_TYPE_H264ENC,
+                       FilteredEncoderParam(PIX_FMT_YUV420P, 32, 16, "reverse")),
+            0);
+  codec_test::ScopedLogCapture capture;
+  Bytes picture =
+      codec_test::PackPicture(codec_test::MakeTestPicture(32, 16, AV_PIX_FMT_YUV420P, 0).get());
+  CVideoEncodeOutParam out;
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_EQ(codec.Encode(picture.data(), static_cast<int>(picture.size()), &out), -1);
+    EXPECT_EQ(out.m_nNum, 0);
+  }
+  EXPECT_EQ(capture->OwnLines(),
+            (std::vector<LogLine>{{kError, "[CODE]av_buffersink_get_frame failed"},
+                                  {kError, "[CODE]av_buffersink_get_frame failed"}}));
+}
+
+TEST(EncoderFilterFailure, FilterEncodeFrameWithoutGraphGivesNothing) {
+  CFFMpegVideoCodec codec;
+  codec_test::ScopedLogCapture capture;
+  FramePtr picture = codec_test::MakeTestPicture(32, 16, AV_PIX_FMT_YUV420P, 0);
+  EXPECT_EQ(Peer::FilterEncodeFrame(codec, picture.get()), nullptr);
+  EXPECT_NE(picture->buf[0], nullptr);
+  EXPECT_TRUE(capture->OwnLines().empty());
+}
+
+}  // namespace
