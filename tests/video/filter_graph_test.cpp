@@ -290,7 +290,8 @@ TEST(EncoderFilterSwap, FormatChangeBetweenCallsRebuildsTheScaler) {
   const auto decoded = codec_test::DecodePackets(AV_CODEC_ID_H264, packets);
   ASSERT_EQ(decoded.size(), 4u);
   EXPECT_GT(codec_test::Psnr(decoded[1].get(), sources[1].get()), 35.0);
-  const FramePtr mirrored = codec_test::FilterReference("hflip", sources[3].get());
+  const FramePtr mirrored =
+      codec_test::FilterReference("hflip,format=rgb24", sources[3].get());
   EXPECT_GT(codec_test::Psnr(decoded[3].get(), mirrored.get()), 35.0);
 }
 

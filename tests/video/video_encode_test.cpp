@@ -441,9 +441,14 @@ TEST(InitEncode, ScalerThatCannotBeMadeFailsInit) {
   param.stVideo.nFilterOutWidth = -4;
   param.stVideo.nFilterOutHeight = -4;
   EXPECT_EQ(codec.Init(AV_CODEC_TYPE_H264ENC, param), -1);
-  const auto lines = capture->OwnLines();
-  ASSERT_GE(lines.size(), 2u);
-  EXPECT_EQ(lines[1], (LogLine{kError, "[CODE]SwsCtxInit failed"}));
+  EXPECT_EQ(capture->OwnLines(),
+            (std::vector<LogLine>{{kError, "[CODE]sws_getContext failed:-4--4 28  160-120 0"},
+                                  {kError, "[CODE]SwsCtxInit failed"},
+                                  {0, "[CODE]InitEncode failed"},
+                                  {0, "[CODE]video codec uninit"}}));
+  // Everything InitEncode prepared went with the failed Init (ASan checks the options).
+  EXPECT_EQ(Peer::EncodeOptions(codec), nullptr);
+  EXPECT_EQ(Peer::ImageBuf(codec), nullptr);
 }
 
 }  // namespace
