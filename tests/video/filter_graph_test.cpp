@@ -178,6 +178,133 @@ TEST(FilterDecodeFrame, DescriptionThatHoldsPicturesBackGivesNoPicture) {
 }
 
 // ---------------------------------------------------------------------------------------------
+// Decoder side, through Decode: compared with plain libavcodec decoding and plain filtering.
+
+class DecoderFilter : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    stream_ = new codec_test::EncodedVideo(codec_test::EncodeTestVideo("libx264", 96, 64, 6));
+    plain_ = new std::vector<FramePtr>(codec_test::DecodePackets(AV_CODEC_ID_H264,
+                                                                 stream_->packets));
+  }
+  static void TearDownTestSuite() {
+    delete plain_;
+    delete stream_;
+  }
+
+  static CodecParam DecoderParam(const char* description) {
+    CodecParam param{};
+    std::snprintf(param.stVideo.szFilterDesc, sizeof param.stVideo.szFilterDesc, "%s",
+                  description);
+    return param;
+  }
+
+  static VideoEasyParam Easy(const char* description) {
+    VideoEasyParam easy{};
+    std::snprintf(easy.szFilterDesc, sizeof easy.szFilterDesc, "%s", description);
+    return easy;
+  }
+
+  // Decodes packet i and checks the one picture against plain FFmpeg with `expected` applied
+  // (nullptr: the plain picture itself).
+  void ExpectPicture(size_t i, const char* expected) {
+    SCOPED_TRACE(i);
+    CVideoDecodeOutParam out;
+    Bytes& packet = stream_->packets[i];
+    ASSERT_EQ(codec_.Decode(packet.data(), static_cast<int>(packet.size()), &out), 1);
+    const AVFrame* plain = (*plain_)[i].get();
+    const FramePtr reference =
+        expected != nullptr ? codec_test::FilterReference(expected, plain) : nullptr;
+    EXPECT_TRUE(codec_test::SamePixels(out.m_pFrame[0], reference ? reference.get() : plain));
+    EXPECT_EQ(out.m_nWidth, 96);
+    EXPECT_EQ(out.m_nHeight, 64);
+    EXPECT_EQ(out.m_ePixelFormat, PIX_FMT_YUV420P);
+  }
+
+  static std::vector<LogLine> WithoutSizeLine(std::vector<LogLine> lines) {
+    std::erase(lines, LogLine{20, "[CODE]Src pix changed [0*0]->[96*64]"});
+    return lines;
+  }
+
+  static codec_test::EncodedVideo* stream_;
+  static std::vector<FramePtr>* plain_;
+  CFFMpegVideoCodec codec_;
+};
+
+codec_test::EncodedVideo* DecoderFilter::stream_ = nullptr;
+std::vector<FramePtr>* DecoderFilter::plain_ = nullptr;
+
+TEST_F(DecoderFilter, MirrorsEveryPicture) {
+  ASSERT_EQ(plain_->size(), stream_->packets.size());
+  ASSERT_EQ(codec_.Init(AV_CODEC_TYPE_H264DEC, DecoderParam("hflip")), 0);
+  codec_test::ScopedLogCapture capture;
+  for (size_t i = 0; i < stream_->packets.size(); ++i) ExpectPicture(i, "hflip");
+  EXPECT_TRUE(WithoutSizeLine(capture->OwnLines()).empty());
+}
+
+TEST_F(DecoderFilter, EasyParameterTextTakesEffectOnTheNextPicture) {
+  ASSERT_EQ(codec_.Init(AV_CODEC_TYPE_H264DEC, DecoderParam("hflip")), 0);
+  codec_test::ScopedLogCapture capture;
+  ExpectPicture(0, "hflip");
+  codec_.SetEasyParam(Easy("vflip"));
+  ExpectPicture(1, "vflip");
+  ExpectPicture(2, "vflip");
+  codec_.SetEasyParam(Easy(""));  // no text: the graph goes and pictures pass unfiltered
+  ExpectPicture(3, nullptr);
+  codec_.SetEasyParam(Easy("hflip,vflip"));
+  ExpectPicture(4, "hflip,vflip");
+  EXPECT_TRUE(WithoutSizeLine(capture->OwnLines()).empty());
+}
+
+TEST_F(DecoderFilter, TextThatFailsLogsOnEveryPictureAndPicturesPassUnfiltered) {
+  struct Case {
+    const char* description;
+    std::string line;
+  };
+  const Case cases[] = {
+      {"hflip[", "[CODE]avfilter_graph_parse2 for [hflip[] failed："},
+      // Only overlay's first input is linked: configuring the graph fails.
+      {"overlay", "[CODE]avfilter_graph_config failed："},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.description);
+    CFFMpegVideoCodec codec;
+    ASSERT_EQ(codec.Init(AV_CODEC_TYPE_H264DEC, DecoderParam(c.description)), 0);
+    codec_test::ScopedLogCapture capture;
+    for (size_t i = 0; i < 3; ++i) {
+      CVideoDecodeOutParam out;
+      Bytes& packet = stream_->packets[i];
+      ASSERT_EQ(codec.Decode(packet.data(), static_cast<int>(packet.size()), &out), 1);
+      EXPECT_TRUE(codec_test::SamePixels(out.m_pFrame[0], (*plain_)[i].get()));
+    }
+    const auto lines = WithoutSizeLine(capture->OwnLines());
+    ASSERT_EQ(lines.size(), 6u);
+    for (size_t k = 0; k < lines.size(); k += 2) {
+      EXPECT_EQ(lines[k].level, kDebug);
+      EXPECT_EQ(lines[k].text.rfind(c.line + "[", 0), 0u) << lines[k].text;
+      EXPECT_EQ(lines[k + 1], (LogLine{kError, "[CODE]InitFilter failed"}));
+    }
+  }
+}
+
+TEST_F(DecoderFilter, TextThatHoldsPicturesBackHandsOutNoPicture) {
+  ASSERT_EQ(codec_.Init(AV_CODEC_TYPE_H264DEC, DecoderParam("reverse")), 0);
+  codec_test::ScopedLogCapture capture;
+  for (size_t i = 0; i < 2; ++i) {
+    CVideoDecodeOutParam out;
+    Bytes& packet = stream_->packets[i];
+    EXPECT_EQ(codec_.Decode(packet.data(), static_cast<int>(packet.size()), &out), 0);
+    EXPECT_EQ(out.m_nNum, 0);
+  }
+  EXPECT_EQ(WithoutSizeLine(capture->OwnLines()),
+            (std::vector<LogLine>{{kError, "[CODE]av_buffersink_get_frame failed"},
+                                  {kError, "[CODE]av_buffersink_get_frame failed"}}));
+  // A text that gives pictures again brings them back.
+  codec_.SetEasyParam(Easy("hflip"));
+  ExpectPicture(2, "hflip");
+}
+
+// ---------------------------------------------------------------------------------------------
 // Encoder side.
 
 CodecParam FilteredEncoderParam(PixelFormat format, int width, int height,
@@ -311,6 +438,24 @@ TEST(EncoderFilterFailure, PullThatGivesNothingFailsTheCall) {
   EXPECT_EQ(capture->OwnLines(),
             (std::vector<LogLine>{{kError, "[CODE]av_buffersink_get_frame failed"},
                                   {kError, "[CODE]av_buffersink_get_frame failed"}}));
+}
+
+TEST(EncoderFilterFailure, TextThatCannotBeConfiguredFailsInit) {
+  CFFMpegVideoCodec codec;
+  codec_test::ScopedLogCapture capture;
+  EXPECT_EQ(codec.Init(AV_CODEC_TYPE_H264ENC,
+                       FilteredEncoderParam(PIX_FMT_YUV420P, 32, 16, "overlay")),
+            -1);
+  const auto lines = capture->OwnLines();
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0].level, kDebug);
+  EXPECT_EQ(lines[0].text.rfind("[CODE]avfilter_graph_config failed：[", 0), 0u) << lines[0].text;
+  EXPECT_EQ(lines[1], (LogLine{kError, "[CODE]InitFilter failed"}));
+  EXPECT_EQ(lines[2], (LogLine{kDebug, "[CODE]video codec uninit"}));
+  EXPECT_EQ(Peer::Graph(codec), nullptr);
+  Bytes picture(32 * 16 * 3 / 2, 0x80);
+  CVideoEncodeOutParam out;
+  EXPECT_EQ(codec.Encode(picture.data(), static_cast<int>(picture.size()), &out), -1);
 }
 
 TEST(EncoderFilterFailure, FilterEncodeFrameWithoutGraphGivesNothing) {
