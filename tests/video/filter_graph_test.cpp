@@ -422,6 +422,43 @@ TEST(EncoderFilterSwap, FormatChangeBetweenCallsRebuildsTheScaler) {
   EXPECT_GT(codec_test::Psnr(decoded[3].get(), mirrored.get()), 35.0);
 }
 
+// The scaler's input is the filter's output: its size must be announced when the filter
+// changes it.
+TEST(EncoderFilterSize, AnnouncedFilterOutputSizeFeedsTheScaler) {
+  CFFMpegVideoCodec codec;
+  CodecParam param = FilteredEncoderParam(PIX_FMT_BGRA, 96, 64, "scale=48:32");
+  param.stVideo.nFilterOutWidth = 48;
+  param.stVideo.nFilterOutHeight = 32;
+  ASSERT_EQ(codec.Init(AV_CODEC_TYPE_H264ENC, param), 0);
+  EXPECT_EQ(Peer::SwsSrcWidth(codec), 48);
+  EXPECT_EQ(Peer::SwsSrcHeight(codec), 32);
+  const auto sources = Pictures(AV_PIX_FMT_BGRA, 96, 64, 2);
+  const auto decoded = codec_test::DecodePackets(
+      AV_CODEC_ID_H264, EncodePictures(codec, {sources[0].get(), sources[1].get()}));
+  ASSERT_EQ(decoded.size(), 2u);
+  EXPECT_EQ(decoded[1]->width, 96);  // the encoder keeps the source size
+  EXPECT_EQ(decoded[1]->height, 64);
+  const FramePtr small = codec_test::FilterReference("scale=48:32", sources[1].get());
+  const FramePtr expected = codec_test::ConvertPicture(small.get(), 96, 64, AV_PIX_FMT_YUV420P);
+  EXPECT_GT(codec_test::Psnr(decoded[1].get(), expected.get()), 30.0);
+}
+
+TEST(EncoderFilterSize, UnannouncedFilterOutputSizeFailsTheConversion) {
+  CFFMpegVideoCodec codec;
+  ASSERT_EQ(codec.Init(AV_CODEC_TYPE_H264ENC,
+                       FilteredEncoderParam(PIX_FMT_BGRA, 96, 64, "scale=48:32")),
+            0);
+  Bytes picture =
+      codec_test::PackPicture(codec_test::MakeTestPicture(96, 64, AV_PIX_FMT_BGRA, 0).get());
+  codec_test::ScopedLogCapture capture;
+  CVideoEncodeOutParam out;
+  EXPECT_EQ(codec.Encode(picture.data(), static_cast<int>(picture.size()), &out), -1);
+  const auto lines = capture->OwnLines();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0].level, kError);
+  EXPECT_EQ(lines[0].text.rfind("[CODE]sws_scale_frame failed:-", 0), 0u) << lines[0].text;
+}
+
 TEST(EncoderFilterFailure, PullThatGivesNothingFailsTheCall) {
   CFFMpegVideoCodec codec;
   ASSERT_EQ(codec.Init(AV_CODEC_TYPE_H264ENC,

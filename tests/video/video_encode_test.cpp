@@ -238,6 +238,30 @@ TEST(EncodeRefusal, RefusedCallsLogNothingAndLeaveTheOutParamAlone) {
   EXPECT_TRUE(capture->OwnLines().empty());
 }
 
+TEST(EncodeFailure, EncoderLeftUnopenedByResetRejectsPictures) {
+  CFFMpegVideoCodec codec;
+  ASSERT_EQ(codec.Init(AV_CODEC_TYPE_BMPENC, EncoderParam(PIX_FMT_BGRA, 16, 8)), 0);
+  // BMP has no RGB24 layout: InitEncode falls back to YUV420P, which BMP cannot open.
+  ASSERT_EQ(codec.Reset(EncoderParam(PIX_FMT_RGB24, 16, 8)), -1);
+  Bytes picture = codec_test::PackPicture(SourcePictures(PIX_FMT_RGB24, 16, 8, 1)[0].get());
+  codec_test::ScopedLogCapture capture;
+  CVideoEncodeOutParam out;
+  out.m_nWidth = 7;
+  EXPECT_EQ(codec.Encode(picture.data(), static_cast<int>(picture.size()), &out), -1);
+  EXPECT_EQ(capture->OwnLines(),
+            (std::vector<LogLine>{
+                {kError, "[CODE]Video avcodec_send_frame failed:" +
+                             std::to_string(AVERROR(EINVAL))}}));
+  EXPECT_EQ(out.m_nNum, 0);
+  EXPECT_EQ(out.m_nWidth, 7);  // a failed send leaves the size alone
+  // Re-initialising with a layout BMP stores makes the object encode again.
+  codec.Uninit();
+  ASSERT_EQ(codec.Init(AV_CODEC_TYPE_BMPENC, EncoderParam(PIX_FMT_BGRA, 16, 8)), 0);
+  picture = codec_test::PackPicture(SourcePictures(PIX_FMT_BGRA, 16, 8, 1)[0].get());
+  EXPECT_EQ(codec.Encode(picture.data(), static_cast<int>(picture.size()), &out), 1);
+  EXPECT_EQ(out.m_nWidth, 16);
+}
+
 // ---------------------------------------------------------------------------------------------
 // Packets: ownership and timestamps.
 
