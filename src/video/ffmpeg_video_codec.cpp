@@ -268,23 +268,10 @@ int CFFMpegVideoCodec::Reset(CodecParam param) {
     CODEC_LOG(kLogError, "[CODE]AVCodecContext is null");
     return -1;
   }
-  ReleaseCodecContext(true);
-  m_pCodecCtx = avcodec_alloc_context3(m_pCodec);
-  if (m_pCodecCtx == nullptr) {
-    CODEC_LOG(kLogError, "[CODE]Could not allocate video codec context");
-    return -1;
-  }
-  if (MakesDeviceWithCodec(m_eCodecType)) {
-    m_pCodecCtx->pix_fmt = m_eHwPixFmt;
-    if (video.pHwDeviceCtx != nullptr) {
-      m_pHwDeviceRef = av_buffer_ref(static_cast<AVBufferRef*>(video.pHwDeviceCtx));
-    }
-    if (AttachHwDevice(m_pHwDeviceRef, VideoHwDeviceType(m_eCodecType), m_nCommandQueueCount,
-                       m_nDeviceIndex) < 0) {
-      CODEC_LOG(kLogError, "[CODE]hw_decoder_init failed");
-      return -1;
-    }
-  }
+  const int recreated =
+      RecreateCodecContext(true, static_cast<AVBufferRef*>(video.pHwDeviceCtx));
+  if (recreated == kDeviceFailed) CODEC_LOG(kLogError, "[CODE]hw_decoder_init failed");
+  if (recreated != 0) return -1;
   if (m_bDecoder) {
     m_nSrcWidth = video.nSrcWidth;
     m_nSrcHeight = video.nSrcHeight;
@@ -334,6 +321,23 @@ void CFFMpegVideoCodec::ReleaseCodecContext(bool bLogDeviceRef) {
     av_buffer_unref(&m_pCodecCtx->hw_device_ctx);
   }
   avcodec_free_context(&m_pCodecCtx);
+}
+
+int CFFMpegVideoCodec::RecreateCodecContext(bool bLogDeviceRef, AVBufferRef* pNewDevice) {
+  ReleaseCodecContext(bLogDeviceRef);
+  m_pCodecCtx = avcodec_alloc_context3(m_pCodec);
+  if (m_pCodecCtx == nullptr) {
+    CODEC_LOG(kLogError, "[CODE]Could not allocate video codec context");
+    return -1;
+  }
+  if (!MakesDeviceWithCodec(m_eCodecType)) return 0;
+  m_pCodecCtx->pix_fmt = m_eHwPixFmt;
+  if (pNewDevice != nullptr) m_pHwDeviceRef = av_buffer_ref(pNewDevice);
+  if (AttachHwDevice(m_pHwDeviceRef, VideoHwDeviceType(m_eCodecType), m_nCommandQueueCount,
+                     m_nDeviceIndex) < 0) {
+    return kDeviceFailed;
+  }
+  return 0;
 }
 
 int CFFMpegVideoCodec::AttachHwDevice(AVBufferRef* pDevice, AVHWDeviceType eType,

@@ -47,6 +47,11 @@ class CFFMpegVideoCodec : public ICodecInterface {
   // Frees the codec context with its extradata and device reference; Uninit and Reset log the
   // device's reference count first, DecodeChangeSize does not.
   void ReleaseCodecContext(bool bLogDeviceRef);
+  // Replaces the codec context by a new, unopened one; a hardware type gets its device again
+  // (pNewDevice, when given, becomes m_pHwDeviceRef first). Returns 0, -1 when the context
+  // cannot be allocated (logged here) or kDeviceFailed (the caller logs its own line).
+  static constexpr int kDeviceFailed = -2;
+  int RecreateCodecContext(bool bLogDeviceRef, AVBufferRef* pNewDevice);
   // Gives m_pCodecCtx a reference to pDevice, or to a new device of type eType.
   int AttachHwDevice(AVBufferRef* pDevice, AVHWDeviceType eType, int nCommandQueueCount,
                      unsigned int nAdapterIndex);

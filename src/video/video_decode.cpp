@@ -182,20 +182,11 @@ int CFFMpegVideoCodec::DecodeChangeSize() {
   if (!m_bDecoder) return -1;
   FreeScaler();
   if (m_pCodecCtx == nullptr) return 0;
-  ReleaseCodecContext(false);
-  m_pCodecCtx = avcodec_alloc_context3(m_pCodec);
-  if (m_pCodecCtx == nullptr) {
-    CODEC_LOG(kLogError, "[CODE]Could not allocate video codec context");
-    return -1;
+  const int recreated = RecreateCodecContext(false, nullptr);
+  if (recreated == kDeviceFailed) {
+    CODEC_LOG(kLogError, "[CODE]%s hw_decoder_init failed", kDecodeChangeSizeName);
   }
-  if (MakesDeviceWithCodec(m_eCodecType)) {
-    m_pCodecCtx->pix_fmt = m_eHwPixFmt;
-    if (AttachHwDevice(m_pHwDeviceRef, VideoHwDeviceType(m_eCodecType), m_nCommandQueueCount,
-                       m_nDeviceIndex) < 0) {
-      CODEC_LOG(kLogError, "[CODE]%s hw_decoder_init failed", kDecodeChangeSizeName);
-      return -1;
-    }
-  }
+  if (recreated != 0) return -1;
   // MediaCodec opens again from the same packet once Decode sees its parameter sets.
   if (m_eCodecType == AV_CODEC_TYPE_H264DEC_MEDIACODEC) return 0;
   if (OpenCodecContext(false) < 0) {
