@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 
 namespace codec_test {
@@ -135,6 +136,45 @@ bool SamePixels(const AVFrame* a, const AVFrame* b) {
     return false;
   }
   return PackPicture(a) == PackPicture(b);
+}
+
+std::vector<FramePtr> TestPictures(AVPixelFormat format, int width, int height, int count,
+                                   int first) {
+  std::vector<FramePtr> pictures;
+  for (int i = 0; i < count; ++i) {
+    pictures.push_back(MakeTestPicture(width, height, format, first + i));
+  }
+  return pictures;
+}
+
+codec_interface::CodecParam EncoderParam(codec_interface::PixelFormat format, int width,
+                                         int height, const char* filter) {
+  codec_interface::CodecParam param{};
+  param.stVideo.ePixelFormat = format;
+  param.stVideo.nSrcWidth = width;
+  param.stVideo.nSrcHeight = height;
+  param.stVideo.nBitRate = 4'000'000;
+  param.stVideo.nFrameRate = 25;
+  param.stVideo.nGopSize = 10;
+  std::snprintf(param.stVideo.szFilterDesc, sizeof param.stVideo.szFilterDesc, "%s", filter);
+  return param;
+}
+
+EncodeRun EncodePictures(codec_interface::ICodecInterface& codec,
+                         std::span<const FramePtr> pictures, int flags) {
+  EncodeRun run;
+  codec_interface::CVideoEncodeOutParam out(flags);
+  for (const FramePtr& picture : pictures) {
+    Bytes bytes = PackPicture(picture.get());
+    run.results.push_back(codec.Encode(bytes.data(), static_cast<int>(bytes.size()), &out));
+    for (int k = 0; k < out.m_nNum; ++k) {
+      run.packets.emplace_back(out.m_outData[k].pData,
+                               out.m_outData[k].pData + out.m_outData[k].nSize);
+      run.pts.push_back(out.m_pPacket[k]->pts);
+    }
+    out.Clear();
+  }
+  return run;
 }
 
 }  // namespace codec_test

@@ -2,8 +2,10 @@
 // with libavcodec, filtering with libavfilter and comparing pictures.
 #pragma once
 
+#include <span>
 #include <vector>
 
+#include "codec_interface.h"
 #include "interface/av_ptr.h"
 #include "support/media.h"
 
@@ -30,5 +32,26 @@ double Psnr(const AVFrame* a, const AVFrame* b);
 
 // True when both pictures have the same size, format and pixel bytes.
 bool SamePixels(const AVFrame* a, const AVFrame* b);
+
+// Test pictures number first, first + 1, ... (see MakeTestPicture).
+std::vector<codec_interface::FramePtr> TestPictures(AVPixelFormat format, int width, int height,
+                                                    int count, int first = 0);
+
+// An encoder record for pictures of this layout and size at a generous 4 Mbit/s, 25 pictures
+// per second, a key picture every 10, with an optional filter description.
+codec_interface::CodecParam EncoderParam(codec_interface::PixelFormat format, int width,
+                                         int height, const char* filter = "");
+
+// What Encode gave for each picture: its results and the packets with their timestamps.
+struct EncodeRun {
+  std::vector<int> results;
+  std::vector<Bytes> packets;
+  std::vector<int64_t> pts;
+};
+
+// Passes each picture to Encode as a packed buffer, with an out-param of these flags that is
+// cleared after every call.
+EncodeRun EncodePictures(codec_interface::ICodecInterface& codec,
+                         std::span<const codec_interface::FramePtr> pictures, int flags = 0);
 
 }  // namespace codec_test

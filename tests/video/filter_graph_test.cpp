@@ -1,6 +1,8 @@
 // The filter graph on both sides, compared with plain libavfilter.
 #include <gtest/gtest.h>
 
+#include <span>
+
 #include "interface/log.h"
 #include "support/log_capture.h"
 #include "support/media.h"
@@ -131,14 +133,22 @@ TEST(FilterDecodeFrame, BuildsFromTheFirstPictureAndMirrorsEveryPicture) {
   EXPECT_TRUE(capture->OwnLines().empty());
 }
 
-TEST(FilterDecodeFrame, EmptyDescriptionFiltersNothingAndLogsNothing) {
-  CFFMpegVideoCodec codec;
-  codec_test::ScopedLogCapture capture;
-  FramePtr picture = codec_test::MakeTestPicture(32, 16, AV_PIX_FMT_YUV420P, 0);
-  EXPECT_EQ(Peer::FilterDecodeFrame(codec, picture.get()), nullptr);
-  EXPECT_NE(picture->buf[0], nullptr);
-  EXPECT_EQ(Peer::Graph(codec), nullptr);
-  EXPECT_TRUE(capture->OwnLines().empty());
+TEST(FilterSteps, WithoutGraphNothingIsFilteredOrLogged) {
+  using Step = AVFrame* (*)(CFFMpegVideoCodec&, AVFrame*);
+  const std::pair<const char*, Step> steps[] = {
+      {"decoder with an empty description", &Peer::FilterDecodeFrame},
+      {"encoder without a graph", &Peer::FilterEncodeFrame},
+  };
+  for (const auto& [name, step] : steps) {
+    SCOPED_TRACE(name);
+    CFFMpegVideoCodec codec;
+    codec_test::ScopedLogCapture capture;
+    FramePtr picture = codec_test::MakeTestPicture(32, 16, AV_PIX_FMT_YUV420P, 0);
+    EXPECT_EQ(step(codec, picture.get()), nullptr);
+    EXPECT_NE(picture->buf[0], nullptr);  // the picture is left to the caller
+    EXPECT_EQ(Peer::Graph(codec), nullptr);
+    EXPECT_TRUE(capture->OwnLines().empty());
+  }
 }
 
 TEST(FilterDecodeFrame, UnparsableTextLogsOnEveryPictureAndLeavesItUnfiltered) {
@@ -307,42 +317,14 @@ TEST_F(DecoderFilter, TextThatHoldsPicturesBackHandsOutNoPicture) {
 // ---------------------------------------------------------------------------------------------
 // Encoder side.
 
-CodecParam FilteredEncoderParam(PixelFormat format, int width, int height,
-                                const char* description) {
-  CodecParam param{};
-  param.stVideo.ePixelFormat = format;
-  param.stVideo.nSrcWidth = width;
-  param.stVideo.nSrcHeight = height;
-  param.stVideo.nBitRate = 4'000'000;
-  param.stVideo.nFrameRate = 25;
-  param.stVideo.nGopSize = 10;
-  std::snprintf(param.stVideo.szFilterDesc, sizeof param.stVideo.szFilterDesc, "%s",
-                description);
-  return param;
-}
+using codec_test::EncoderParam;
+using codec_test::TestPictures;
 
-std::vector<Bytes> EncodePictures(CFFMpegVideoCodec& codec,
-                                  const std::vector<const AVFrame*>& pictures) {
-  std::vector<Bytes> packets;
-  CVideoEncodeOutParam out;
-  for (const AVFrame* picture : pictures) {
-    Bytes bytes = codec_test::PackPicture(picture);
-    EXPECT_EQ(codec.Encode(bytes.data(), static_cast<int>(bytes.size()), &out), 1);
-    for (int k = 0; k < out.m_nNum; ++k) {
-      packets.emplace_back(out.m_outData[k].pData,
-                           out.m_outData[k].pData + out.m_outData[k].nSize);
-    }
-    out.Clear();
-  }
-  return packets;
-}
-
-std::vector<FramePtr> Pictures(AVPixelFormat format, int width, int height, int count) {
-  std::vector<FramePtr> pictures;
-  for (int i = 0; i < count; ++i) {
-    pictures.push_back(codec_test::MakeTestPicture(width, height, format, i));
-  }
-  return pictures;
+// The packets Encode gave for these pictures, each of which must give one.
+std::vector<Bytes> EncodeEach(CFFMpegVideoCodec& codec, std::span<const FramePtr> pictures) {
+  codec_test::EncodeRun run = codec_test::EncodePictures(codec, pictures);
+  EXPECT_EQ(run.results, std::vector<int>(pictures.size(), 1));
+  return std::move(run.packets);
 }
 
 struct EncoderFilterCase {
@@ -359,12 +341,12 @@ class EncoderFilter : public ::testing::TestWithParam<EncoderFilterCase> {};
 TEST_P(EncoderFilter, PacketsCarryTheFilteredPictures) {
   const EncoderFilterCase& c = GetParam();
   CFFMpegVideoCodec codec;
-  ASSERT_EQ(codec.Init(AV_CODEC_TYPE_H264ENC, FilteredEncoderParam(c.source, 96, 64,
+  ASSERT_EQ(codec.Init(AV_CODEC_TYPE_H264ENC, EncoderParam(c.source, 96, 64,
                                                                      c.description)),
             0);
   codec_test::ScopedLogCapture capture;
-  const auto sources = Pictures(c.sourceAv, 96, 64, 4);
-  const auto decoded = codec_test::DecodePackets(AV_CODEC_ID_H264, EncodePictures(codec, {sources[0].get(), sources[1].get(), sources[2].get(), sources[3].get()}));
+  const auto sources = TestPictures(c.sourceAv, 96, 64, 4);
+  const auto decoded = codec_test::DecodePackets(AV_CODEC_ID_H264, EncodeEach(codec, sources));
   EXPECT_TRUE(capture->OwnLines().empty());
   EXPECT_EQ(Peer::Sws(codec) != nullptr, c.scaler);
   if (c.scaler) {
@@ -396,10 +378,10 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(EncoderFilterSwap, FormatChangeBetweenCallsRebuildsTheScaler) {
   CFFMpegVideoCodec codec;
   ASSERT_EQ(codec.Init(AV_CODEC_TYPE_H264ENC,
-                       FilteredEncoderParam(PIX_FMT_YUV420P, 96, 64, "format=nv12")),
+                       EncoderParam(PIX_FMT_YUV420P, 96, 64, "format=nv12")),
             0);
-  const auto sources = Pictures(AV_PIX_FMT_YUV420P, 96, 64, 4);
-  std::vector<Bytes> packets = EncodePictures(codec, {sources[0].get(), sources[1].get()});
+  const auto sources = TestPictures(AV_PIX_FMT_YUV420P, 96, 64, 4);
+  std::vector<Bytes> packets = EncodeEach(codec, std::span(sources).first(2));
   const SwsContext* first = Peer::Sws(codec);
   ASSERT_NE(first, nullptr);
   EXPECT_EQ(Peer::SwsSrcPixFmt(codec), AV_PIX_FMT_NV12);
@@ -408,7 +390,7 @@ TEST(EncoderFilterSwap, FormatChangeBetweenCallsRebuildsTheScaler) {
   ASSERT_EQ(Peer::InitFilter(codec, Peer::CodecCtx(codec), 96, 64, AV_PIX_FMT_YUV420P,
                              "hflip,format=rgb24"),
             0);
-  for (const Bytes& packet : EncodePictures(codec, {sources[2].get(), sources[3].get()})) {
+  for (const Bytes& packet : EncodeEach(codec, std::span(sources).subspan(2))) {
     packets.push_back(packet);
   }
   EXPECT_EQ(Peer::SwsSrcPixFmt(codec), AV_PIX_FMT_RGB24);
@@ -426,15 +408,15 @@ TEST(EncoderFilterSwap, FormatChangeBetweenCallsRebuildsTheScaler) {
 // changes it.
 TEST(EncoderFilterSize, AnnouncedFilterOutputSizeFeedsTheScaler) {
   CFFMpegVideoCodec codec;
-  CodecParam param = FilteredEncoderParam(PIX_FMT_BGRA, 96, 64, "scale=48:32");
+  CodecParam param = EncoderParam(PIX_FMT_BGRA, 96, 64, "scale=48:32");
   param.stVideo.nFilterOutWidth = 48;
   param.stVideo.nFilterOutHeight = 32;
   ASSERT_EQ(codec.Init(AV_CODEC_TYPE_H264ENC, param), 0);
   EXPECT_EQ(Peer::SwsSrcWidth(codec), 48);
   EXPECT_EQ(Peer::SwsSrcHeight(codec), 32);
-  const auto sources = Pictures(AV_PIX_FMT_BGRA, 96, 64, 2);
+  const auto sources = TestPictures(AV_PIX_FMT_BGRA, 96, 64, 2);
   const auto decoded = codec_test::DecodePackets(
-      AV_CODEC_ID_H264, EncodePictures(codec, {sources[0].get(), sources[1].get()}));
+      AV_CODEC_ID_H264, EncodeEach(codec, std::span(sources).first(2)));
   ASSERT_EQ(decoded.size(), 2u);
   EXPECT_EQ(decoded[1]->width, 96);  // the encoder keeps the source size
   EXPECT_EQ(decoded[1]->height, 64);
@@ -446,7 +428,7 @@ TEST(EncoderFilterSize, AnnouncedFilterOutputSizeFeedsTheScaler) {
 TEST(EncoderFilterSize, UnannouncedFilterOutputSizeFailsTheConversion) {
   CFFMpegVideoCodec codec;
   ASSERT_EQ(codec.Init(AV_CODEC_TYPE_H264ENC,
-                       FilteredEncoderParam(PIX_FMT_BGRA, 96, 64, "scale=48:32")),
+                       EncoderParam(PIX_FMT_BGRA, 96, 64, "scale=48:32")),
             0);
   Bytes picture =
       codec_test::PackPicture(codec_test::MakeTestPicture(96, 64, AV_PIX_FMT_BGRA, 0).get());
@@ -462,7 +444,7 @@ TEST(EncoderFilterSize, UnannouncedFilterOutputSizeFailsTheConversion) {
 TEST(EncoderFilterFailure, PullThatGivesNothingFailsTheCall) {
   CFFMpegVideoCodec codec;
   ASSERT_EQ(codec.Init(AV_CODEC_TYPE_H264ENC,
-                       FilteredEncoderParam(PIX_FMT_YUV420P, 32, 16, "reverse")),
+                       EncoderParam(PIX_FMT_YUV420P, 32, 16, "reverse")),
             0);
   codec_test::ScopedLogCapture capture;
   Bytes picture =
@@ -481,7 +463,7 @@ TEST(EncoderFilterFailure, TextThatCannotBeConfiguredFailsInit) {
   CFFMpegVideoCodec codec;
   codec_test::ScopedLogCapture capture;
   EXPECT_EQ(codec.Init(AV_CODEC_TYPE_H264ENC,
-                       FilteredEncoderParam(PIX_FMT_YUV420P, 32, 16, "overlay")),
+                       EncoderParam(PIX_FMT_YUV420P, 32, 16, "overlay")),
             -1);
   const auto lines = capture->OwnLines();
   ASSERT_EQ(lines.size(), 3u);
@@ -493,15 +475,6 @@ TEST(EncoderFilterFailure, TextThatCannotBeConfiguredFailsInit) {
   Bytes picture(32 * 16 * 3 / 2, 0x80);
   CVideoEncodeOutParam out;
   EXPECT_EQ(codec.Encode(picture.data(), static_cast<int>(picture.size()), &out), -1);
-}
-
-TEST(EncoderFilterFailure, FilterEncodeFrameWithoutGraphGivesNothing) {
-  CFFMpegVideoCodec codec;
-  codec_test::ScopedLogCapture capture;
-  FramePtr picture = codec_test::MakeTestPicture(32, 16, AV_PIX_FMT_YUV420P, 0);
-  EXPECT_EQ(Peer::FilterEncodeFrame(codec, picture.get()), nullptr);
-  EXPECT_NE(picture->buf[0], nullptr);
-  EXPECT_TRUE(capture->OwnLines().empty());
 }
 
 }  // namespace

@@ -28,47 +28,15 @@ AVPixelFormat ToAv(PixelFormat format) {
   }
 }
 
-CodecParam EncoderParam(PixelFormat format, int width, int height) {
-  CodecParam param{};
-  param.stVideo.ePixelFormat = format;
-  param.stVideo.nSrcWidth = width;
-  param.stVideo.nSrcHeight = height;
-  param.stVideo.nBitRate = 4'000'000;
-  param.stVideo.nFrameRate = 25;
-  param.stVideo.nGopSize = 10;
-  return param;
+using codec_test::EncoderParam;
+using codec_test::EncodeRun;
+
+std::vector<FramePtr> SourcePictures(PixelFormat format, int width, int height, int count) {
+  return codec_test::TestPictures(ToAv(format), width, height, count);
 }
 
-std::vector<FramePtr> SourcePictures(PixelFormat format, int width, int height, int count,
-                                     int first = 0) {
-  std::vector<FramePtr> pictures;
-  for (int i = 0; i < count; ++i) {
-    pictures.push_back(codec_test::MakeTestPicture(width, height, ToAv(format), first + i));
-  }
-  return pictures;
-}
-
-struct EncodeRun {
-  std::vector<int> results;
-  std::vector<Bytes> packets;
-  std::vector<int64_t> pts;
-};
-
-EncodeRun EncodeAll(CFFMpegVideoCodec& codec, const std::vector<FramePtr>& pictures,
-                    int flags = 0) {
-  EncodeRun run;
-  CVideoEncodeOutParam out(flags);
-  for (const FramePtr& picture : pictures) {
-    Bytes bytes = codec_test::PackPicture(picture.get());
-    run.results.push_back(codec.Encode(bytes.data(), static_cast<int>(bytes.size()), &out));
-    for (int k = 0; k < out.m_nNum; ++k) {
-      run.packets.emplace_back(out.m_outData[k].pData,
-                               out.m_outData[k].pData + out.m_outData[k].nSize);
-      run.pts.push_back(out.m_pPacket[k]->pts);
-    }
-    out.Clear();
-  }
-  return run;
+EncodeRun EncodeAll(CFFMpegVideoCodec& codec, const std::vector<FramePtr>& pictures) {
+  return codec_test::EncodePictures(codec, pictures);
 }
 
 AVCodecID CodecIdOf(CodecType type) {
@@ -265,42 +233,49 @@ TEST(EncodeFailure, EncoderLeftUnopenedByResetRejectsPictures) {
 // ---------------------------------------------------------------------------------------------
 // Packets: ownership and timestamps.
 
-TEST(EncodePackets, CacheModeLendsTheCodecsOwnPacket) {
-  CFFMpegVideoCodec codec;
-  ASSERT_EQ(codec.Init(AV_CODEC_TYPE_BMPENC, EncoderParam(PIX_FMT_BGRA, 16, 8)), 0);
-  const auto sources = SourcePictures(PIX_FMT_BGRA, 16, 8, 2);
-  Bytes first = codec_test::PackPicture(sources[0].get());
-  Bytes second = codec_test::PackPicture(sources[1].get());
+class EncodeBmpPackets : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(codec_.Init(AV_CODEC_TYPE_BMPENC, EncoderParam(PIX_FMT_BGRA, 16, 8)), 0);
+    sources_ = SourcePictures(PIX_FMT_BGRA, 16, 8, 2);
+    first_ = codec_test::PackPicture(sources_[0].get());
+    second_ = codec_test::PackPicture(sources_[1].get());
+  }
+  int Encode(Bytes& picture, CVideoEncodeOutParam& out) {
+    return codec_.Encode(picture.data(), static_cast<int>(picture.size()), &out);
+  }
+  CFFMpegVideoCodec codec_;
+  std::vector<FramePtr> sources_;
+  Bytes first_;
+  Bytes second_;
+};
+
+TEST_F(EncodeBmpPackets, CacheModeLendsTheCodecsOwnPacket) {
   CVideoEncodeOutParam out;
-  ASSERT_EQ(codec.Encode(first.data(), static_cast<int>(first.size()), &out), 1);
-  EXPECT_EQ(out.m_pPacket[0], Peer::Packet(codec));
-  EXPECT_EQ(out.m_outData[0].pData, Peer::Packet(codec)->data);
-  EXPECT_EQ(out.m_outData[0].nSize, Peer::Packet(codec)->size);
+  ASSERT_EQ(Encode(first_, out), 1);
+  EXPECT_EQ(out.m_pPacket[0], Peer::Packet(codec_));
+  EXPECT_EQ(out.m_outData[0].pData, Peer::Packet(codec_)->data);
+  EXPECT_EQ(out.m_outData[0].nSize, Peer::Packet(codec_)->size);
   out.Clear();
-  EXPECT_EQ(Peer::Packet(codec)->data, nullptr);  // Clear dropped the borrowed data
-  ASSERT_EQ(codec.Encode(second.data(), static_cast<int>(second.size()), &out), 1);
-  EXPECT_EQ(out.m_pPacket[0], Peer::Packet(codec));
+  EXPECT_EQ(Peer::Packet(codec_)->data, nullptr);  // Clear dropped the borrowed data
+  ASSERT_EQ(Encode(second_, out), 1);
+  EXPECT_EQ(out.m_pPacket[0], Peer::Packet(codec_));
 }
 
-TEST(EncodePackets, OwningModeEntriesSurviveLaterCalls) {
-  CFFMpegVideoCodec codec;
-  ASSERT_EQ(codec.Init(AV_CODEC_TYPE_BMPENC, EncoderParam(PIX_FMT_BGRA, 16, 8)), 0);
-  const auto sources = SourcePictures(PIX_FMT_BGRA, 16, 8, 2);
-  Bytes first = codec_test::PackPicture(sources[0].get());
-  Bytes second = codec_test::PackPicture(sources[1].get());
+TEST_F(EncodeBmpPackets, OwningModeEntriesSurviveLaterCalls) {
   CVideoEncodeOutParam kept(OUTPARAM_FLAG_NOT_USE_CACHE);
-  ASSERT_EQ(codec.Encode(first.data(), static_cast<int>(first.size()), &kept), 1);
-  EXPECT_NE(kept.m_pPacket[0], Peer::Packet(codec));
+  ASSERT_EQ(Encode(first_, kept), 1);
+  EXPECT_NE(kept.m_pPacket[0], Peer::Packet(codec_));
   const Bytes before(kept.m_outData[0].pData, kept.m_outData[0].pData + kept.m_outData[0].nSize);
   CVideoEncodeOutParam next(OUTPARAM_FLAG_NOT_USE_CACHE);
-  ASSERT_EQ(codec.Encode(second.data(), static_cast<int>(second.size()), &next), 1);
+  ASSERT_EQ(Encode(second_, next), 1);
   const Bytes after(kept.m_outData[0].pData, kept.m_outData[0].pData + kept.m_outData[0].nSize);
   EXPECT_EQ(before, after);
   const auto decoded = codec_test::DecodePackets(AV_CODEC_ID_BMP, {after});
   ASSERT_EQ(decoded.size(), 1u);
-  EXPECT_TRUE(codec_test::SamePixels(decoded[0].get(), sources[0].get()));
+  EXPECT_TRUE(codec_test::SamePixels(decoded[0].get(), sources_[0].get()));
   // The owned clones outlive the codec; their destructors free them.
-  codec.Uninit();
+  codec_.Uninit();
 }
 
 TEST(EncodePackets, TimestampsContinueAcrossResetAndUninit) {
