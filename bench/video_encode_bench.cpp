@@ -32,7 +32,7 @@ std::vector<Bytes> PackedPictures(AVPixelFormat format) {
 
 void OurEncode(benchmark::State& state, CodecType type, PixelFormat format,
                AVPixelFormat avFormat) {
-  const std::vector<Bytes> pictures = PackedPictures(avFormat);
+  std::vector<Bytes> pictures = PackedPictures(avFormat);
   CFFMpegVideoCodec codec;
   if (codec.Init(type, codec_test::EncoderParam(format, kWidth, kHeight)) != 0) {
     state.SkipWithError("Init failed");
@@ -41,7 +41,7 @@ void OurEncode(benchmark::State& state, CodecType type, PixelFormat format,
   CVideoEncodeOutParam out;
   size_t i = 0;
   for (auto _ : state) {
-    Bytes& picture = const_cast<Bytes&>(pictures[i++ % pictures.size()]);
+    Bytes& picture = pictures[i++ % pictures.size()];
     if (codec.Encode(picture.data(), static_cast<int>(picture.size()), &out) < 0) {
       state.SkipWithError("Encode failed");
       break;
@@ -122,7 +122,7 @@ const codec_test::EncodedVideo& DecodeInput() {
 }
 
 void OurDecodeHflip(benchmark::State& state) {
-  const auto& packets = DecodeInput().packets;
+  std::vector<Bytes> packets = DecodeInput().packets;  // Decode takes mutable bytes
   CFFMpegVideoCodec codec;
   CodecParam param{};
   std::strcpy(param.stVideo.szFilterDesc, "hflip");
@@ -133,7 +133,7 @@ void OurDecodeHflip(benchmark::State& state) {
   CVideoDecodeOutParam out;
   size_t i = 0;
   for (auto _ : state) {
-    Bytes& packet = const_cast<Bytes&>(packets[i++ % packets.size()]);
+    Bytes& packet = packets[i++ % packets.size()];
     if (codec.Decode(packet.data(), static_cast<int>(packet.size()), &out) != 1) {
       state.SkipWithError("Decode gave no picture");
       break;
