@@ -22,6 +22,7 @@ using codec_test::Bytes;
 using codec_test::EncodedVideo;
 using codec_test::LogLine;
 using codec_test::VideoParam;
+using codec_interface::FramePtr;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 using Peer = VideoCodecTestPeer;
@@ -349,6 +350,264 @@ TEST(VideoDecode, Scaling_MatchesSwsScaleWithLanczos) {
                 ElementsAre(LogLine{20, "[CODE]Src pix changed [0*0]->[1280*720]"},
                             LogLine{20, c.relDst}));
   }
+}
+
+
+TEST(VideoDecodeOwning, EntriesKeepTheirPixelsAfterLaterCalls) {
+  const EncodedVideo& video = H264At720p();
+  const auto decoded = codec_test::ReferenceDecode(AV_CODEC_ID_H264, video.packets);
+  ASSERT_EQ(decoded.size(), video.packets.size());
+  struct Case {
+    const char* name;
+    CodecParam param;
+    int width, height;
+    AVPixelFormat format;
+  };
+  const Case cases[] = {
+      {"untouched", VideoParam(), 1280, 720, AV_PIX_FMT_YUV420P},
+      {"scaled", VideoParam(PIX_FMT_BGRA, 320, 180), 320, 180, AV_PIX_FMT_BGRA},
+      {"converted", VideoParam(PIX_FMT_NV12), 1280, 720, AV_PIX_FMT_NV12},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    codec_test::ScopedLogCapture capture;
+    CFFMpegVideoCodec codec;
+    ASSERT_EQ(codec.Init(AV_CODEC_TYPE_H264DEC, c.param), 0);
+    std::vector<CVideoDecodeOutParam> kept(video.packets.size(),
+                                           CVideoDecodeOutParam(OUTPARAM_FLAG_NOT_USE_CACHE));
+    for (size_t i = 0; i < video.packets.size(); ++i) {
+      ASSERT_EQ(DecodeInto(codec, video.packets[i], kept[i]), 1);
+      ExpectEntryDescribesFrame(kept[i]);
+      EXPECT_NE(kept[i].m_pFrame[0], Peer::TempFrame(codec));
+    }
+    // A later call on the codec, and even its end, leaves every owned picture as it was.
+    codec.Uninit();
+    for (size_t i = 0; i < kept.size(); ++i) {
+      SCOPED_TRACE(i);
+      const auto expected =
+          c.format == AV_PIX_FMT_YUV420P && c.width == 1280
+              ? FramePtr(av_frame_clone(decoded[i].get()))
+              : codec_test::ReferenceScale(decoded[i].get(), c.width, c.height, c.format);
+      codec_test::ExpectSamePicture(kept[i].m_pFrame[0], expected.get());
+      if (i > 0) {
+        EXPECT_NE(kept[i].m_pFrame[0]->data[0], kept[i - 1].m_pFrame[0]->data[0]);
+      }
+    }
+  }
+}
+
+TEST(VideoDecodeEasyParam, NewSizeRebuildsScalerAtNextPicture) {
+  const EncodedVideo& video = H264At720p();
+  const auto decoded = codec_test::ReferenceDecode(AV_CODEC_ID_H264, video.packets);
+  codec_test::ScopedLogCapture capture;
+  CFFMpegVideoCodec codec;
+  ASSERT_EQ(codec.Init(AV_CODEC_TYPE_H264DEC, VideoParam()), 0);
+  CVideoDecodeOutParam out;
+  ASSERT_EQ(DecodeInto(codec, video.packets[0], out), 1);
+  EXPECT_EQ(out.m_nWidth, 1280);
+  out.Clear();
+
+  codec.SetEasyParam(codec_test::EasyParam(320, 240));
+  capture->Clear();
+  ASSERT_EQ(DecodeInto(codec, video.packets[1], out), 1);
+  EXPECT_THAT(capture->OwnLines(),
+              ElementsAre(LogLine{20, "[CODE]reset decode easy param [320*240]"},
+                          LogLine{20, "[CODE]Get RelDst[320*240] format[0->0]"}));
+  codec_test::ExpectSamePicture(
+      out.m_pFrame[0],
+      codec_test::ReferenceScale(decoded[1].get(), 320, 240, AV_PIX_FMT_YUV420P).get());
+  EXPECT_EQ(out.m_ePixelFormat, PIX_FMT_YUV420P);
+  // A picture output with no out-param still works and counts nothing.
+  EXPECT_EQ(Peer::OutPutFrame(codec, nullptr), 0);
+  out.Clear();
+
+  // The scaler serves the following pictures without another line.
+  capture->Clear();
+  ASSERT_EQ(DecodeInto(codec, video.packets[2], out), 1);
+  EXPECT_EQ(out.m_nWidth, 320);
+  EXPECT_THAT(capture->OwnLines(), IsEmpty());
+  out.Clear();
+
+  codec.SetEasyParam(codec_test::EasyParam(0, 0));
+  ASSERT_EQ(DecodeInto(codec, video.packets[3], out), 1);
+  EXPECT_THAT(capture->OwnLines(),
+              ElementsAre(LogLine{20, "[CODE]reset decode easy param [0*0]"}));
+  EXPECT_EQ(Peer::SwsCtx(codec), nullptr);
+  codec_test::ExpectSamePicture(out.m_pFrame[0], decoded[3].get());
+  out.Clear();
+}
+
+TEST(VideoDecodeEasyParam, SameSizeNewFilterText_KeepsScalerAndTakesText) {
+  const EncodedVideo& video = H264At720p();
+  codec_test::ScopedLogCapture capture;
+  CFFMpegVideoCodec codec;
+  ASSERT_EQ(codec.Init(AV_CODEC_TYPE_H264DEC, VideoParam(PIX_FMT_BGRA, 320, 180)), 0);
+  CVideoDecodeOutParam out;
+  ASSERT_EQ(DecodeInto(codec, video.packets[0], out), 1);
+  SwsContext* scaler = Peer::SwsCtx(codec);
+  ASSERT_NE(scaler, nullptr);
+  out.Clear();
+
+  codec.SetEasyParam(codec_test::EasyParam(320, 180, "hflip"));
+  capture->Clear();
+  ASSERT_EQ(DecodeInto(codec, video.packets[1], out), 1);
+  EXPECT_THAT(capture->OwnLines(), IsEmpty());
+  EXPECT_EQ(Peer::FilterDesc(codec), "hflip");
+  EXPECT_EQ(Peer::SwsCtx(codec), scaler);
+  EXPECT_EQ(out.m_nWidth, 320);
+  EXPECT_EQ(out.m_nHeight, 180);
+  out.Clear();
+
+  codec.SetEasyParam(codec_test::EasyParam(320, 180, ""));
+  ASSERT_EQ(DecodeInto(codec, video.packets[2], out), 1);
+  EXPECT_EQ(Peer::FilterDesc(codec), "");
+  EXPECT_THAT(capture->OwnLines(), IsEmpty());
+  out.Clear();
+}
+
+TEST(VideoDecodeFailure, ScalerCannotBeBuilt_EveryPictureFailsUntilSizeIsUsable) {
+  const EncodedVideo& video = H264At720p();
+  codec_test::ScopedLogCapture capture;
+  CFFMpegVideoCodec codec;
+  ASSERT_EQ(codec.Init(AV_CODEC_TYPE_H264DEC, VideoParam()), 0);
+  CVideoDecodeOutParam out;
+  ASSERT_EQ(DecodeInto(codec, video.packets[0], out), 1);
+  out.Clear();
+  codec.SetEasyParam(codec_test::EasyParam(-2, 10));
+  capture->Clear();
+  EXPECT_EQ(DecodeInto(codec, video.packets[1], out), -1);
+  EXPECT_EQ(out.m_nNum, 0);
+  const std::vector<LogLine> failure = {
+      {20, "[CODE]Get RelDst[-2*10] format[0->0]"},
+      {60, "[CODE]sws_getContext failed:1280-720 0  -2-10 0"},
+      {60, "[CODE]SwsCtxInit failed"},
+      {60, "[CODE]OutPutFrame failed!"}};
+  std::vector<LogLine> lines = {{20, "[CODE]reset decode easy param [-2*10]"}};
+  lines.insert(lines.end(), failure.begin(), failure.end());
+  EXPECT_EQ(capture->OwnLines(), lines);
+  // FFmpeg's own reason comes through at error level, without our prefix.
+  EXPECT_THAT(capture->ForwardedLines(),
+              ElementsAre(LogLine{60, "1280x720 -> -2x10 is invalid scaling dimension\n"}));
+  EXPECT_EQ(Peer::TempFrame(codec)->buf[0], nullptr);
+
+  capture->Clear();
+  EXPECT_EQ(DecodeInto(codec, video.packets[2], out), -1);
+  EXPECT_EQ(capture->OwnLines(), failure);
+  codec.SetEasyParam(codec_test::EasyParam(0, 0));
+  EXPECT_EQ(DecodeInto(codec, video.packets[3], out), 1);
+  EXPECT_EQ(out.m_nWidth, 1280);
+  out.Clear();
+}
+
+TEST(VideoDecodeFailure, ScaledSizeDiffersFromPromise_FailsAndDropsPicture) {
+  const EncodedVideo& video = H264At720p();
+  codec_test::ScopedLogCapture capture;
+  CFFMpegVideoCodec codec;
+  ASSERT_EQ(codec.Init(AV_CODEC_TYPE_H264DEC, VideoParam(PIX_FMT_BGRA, 640, 360)), 0);
+  CVideoDecodeOutParam out;
+  ASSERT_EQ(DecodeInto(codec, video.packets[0], out), 1);
+  out.Clear();
+  Peer::RealDstWidth(codec) = 600;
+  capture->Clear();
+  EXPECT_EQ(DecodeInto(codec, video.packets[1], out), -1);
+  EXPECT_EQ(out.m_nNum, 0);
+  EXPECT_THAT(capture->OwnLines(),
+              ElementsAre(LogLine{60, "[CODE]sws_scale get height[360] is diff with [640]"},
+                          LogLine{60, "[CODE]OutPutFrame failed!"}));
+  EXPECT_EQ(Peer::TempFrame(codec)->buf[0], nullptr);
+}
+
+TEST(VideoDecodeFailure, DecoderThatCannotReopen_LeavesUnopenedContext) {
+  const EncodedVideo& small = H264At720p();
+  const EncodedVideo& large = H264At1080p();
+  codec_test::ScopedLogCapture capture;
+  CFFMpegVideoCodec codec;
+  ASSERT_EQ(codec.Init(AV_CODEC_TYPE_H264DEC, VideoParam()), 0);
+  CVideoDecodeOutParam out;
+  ASSERT_EQ(DecodeInto(codec, small.packets[0], out), 1);
+  out.Clear();
+  // An encoder without picture settings: the new context cannot be opened.
+  Peer::Codec(codec) = avcodec_find_encoder(AV_CODEC_ID_BMP);
+  capture->Clear();
+  EXPECT_EQ(DecodeInto(codec, large.packets[0], out), -1);
+  EXPECT_THAT(
+      capture->OwnLines(),
+      ElementsAre(
+          LogLine{20, "[CODE]Src pix changed[1280*720]->[1920*1080] DecodeChangeSize"},
+          LogLine{60,
+                  "[CODE]codec_interface::CFFMpegVideoCodec::DecodeChangeSize Could not open "
+                  "codec"},
+          LogLine{60, "[CODE]DecodeChangeSize failed"}));
+  ASSERT_NE(Peer::CodecCtx(codec), nullptr);
+  EXPECT_FALSE(avcodec_is_open(Peer::CodecCtx(codec)));
+  EXPECT_EQ(Peer::SrcWidth(codec), 1280);
+
+  // Sending to the unopened context fails; there is nothing to flush.
+  capture->Clear();
+  EXPECT_EQ(DecodeInto(codec, large.packets[1], out), -2);
+  EXPECT_THAT(capture->OwnLines(),
+              ElementsAre(LogLine{60, "[CODE]video avcodec_send_packet failed:-22"}));
+  EXPECT_EQ(out.m_nNum, 0);
+}
+
+TEST(VideoDecodeFailure, DecodeChangeSize_RefusesEncodersAndToleratesNoContext) {
+  codec_test::ScopedLogCapture capture;
+  CFFMpegVideoCodec codec;
+  Peer::IsDecoder(codec) = false;
+  EXPECT_EQ(Peer::DecodeChangeSize(codec), -1);
+  Peer::IsDecoder(codec) = true;
+  ASSERT_EQ(Peer::SwsCtxInit(codec, 64, 64, AV_PIX_FMT_YUV420P, 32, 32, AV_PIX_FMT_BGRA), 0);
+  EXPECT_EQ(Peer::DecodeChangeSize(codec), 0);
+  EXPECT_EQ(Peer::SwsCtx(codec), nullptr);
+  EXPECT_THAT(capture->OwnLines(), IsEmpty());
+}
+
+TEST(VideoDecode, CorruptPicture_SetsDecodeErrorForThatCallOnly) {
+  const EncodedVideo& video = H264At720p();
+  Bytes damaged = video.packets[0];
+  std::fill(damaged.begin() + static_cast<ptrdiff_t>(damaged.size() / 2), damaged.end(), 0);
+  codec_test::ScopedLogCapture capture;
+  CFFMpegVideoCodec codec;
+  ASSERT_EQ(codec.Init(AV_CODEC_TYPE_H264DEC, VideoParam()), 0);
+  CVideoDecodeOutParam out;
+  ASSERT_EQ(DecodeInto(codec, damaged, out), 1);
+  EXPECT_TRUE(out.m_bDecodeError);
+  out.Clear();
+  EXPECT_FALSE(out.m_bDecodeError);
+  ASSERT_EQ(DecodeInto(codec, video.packets[0], out), 1);
+  EXPECT_FALSE(out.m_bDecodeError);
+  out.Clear();
+}
+
+TEST(VideoDecodeConcurrent, SetEasyParamFromAnotherThread_AppliesAtPictures) {
+  const EncodedVideo& video = H264At720p();
+  codec_test::ScopedLogCapture capture;
+  CFFMpegVideoCodec codec;
+  ASSERT_EQ(codec.Init(AV_CODEC_TYPE_H264DEC, VideoParam(PIX_FMT_BGRA)), 0);
+  std::atomic<bool> done{false};
+  std::thread setter([&] {
+    const int sizes[3][2] = {{320, 180}, {0, 0}, {640, 360}};
+    for (int i = 0; !done.load(); ++i) {
+      codec.SetEasyParam(codec_test::EasyParam(sizes[i % 3][0], sizes[i % 3][1]));
+      std::this_thread::yield();
+    }
+  });
+  CVideoDecodeOutParam out;
+  for (int i = 0; i < 24; ++i) {
+    SCOPED_TRACE(i);
+    ASSERT_EQ(DecodeInto(codec, video.packets[static_cast<size_t>(i) % video.packets.size()],
+                         out),
+              1);
+    ExpectEntryDescribesFrame(out);
+    const bool known = (out.m_nWidth == 1280 && out.m_nHeight == 720) ||
+                       (out.m_nWidth == 320 && out.m_nHeight == 180) ||
+                       (out.m_nWidth == 640 && out.m_nHeight == 360);
+    EXPECT_TRUE(known) << out.m_nWidth << "x" << out.m_nHeight;
+    EXPECT_EQ(out.m_ePixelFormat, PIX_FMT_BGRA);
+    out.Clear();
+  }
+  done = true;
+  setter.join();
 }
 
 }  // namespace
