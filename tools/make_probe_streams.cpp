@@ -328,7 +328,7 @@ bool MakeHevc(Bytes& stream) {
   if (!Encode("libx265",
               {{"preset", "medium"},
                {"profile", "main"},
-               {"x265-params", "level-idc=40:high-tier=0:bframes=0:keyint=1:log-level=error"}},
+               {"x265-params", "level-idc=40:high-tier=0:bframes=0:log-level=error"}},
               encoded)) {
     return false;
   }

@@ -88,18 +88,19 @@ std::vector<uint8_t> PaddedCopy(const uint8_t* pData, size_t nSize) {
   return bytes;
 }
 
-// Opens the decoder on the adapter, decodes the stream once and checks the picture's format.
-bool RunProbe(const ProbeCase& probe, unsigned int nAdapterIndex,
-              std::span<const uint8_t> stream) {
-  const int type = static_cast<int>(probe.eType);
+}  // namespace
+
+bool RunHardwareDecodeProbe(CodecType eType, PixelFormat eFormat, unsigned int nAdapterIndex,
+                            std::span<const uint8_t> stream) {
+  const int type = static_cast<int>(eType);
   const int adapter = static_cast<int>(nAdapterIndex);
-  std::shared_ptr<ICodecInterface> codec = ICodecInterface::Create(probe.eType);
+  std::shared_ptr<ICodecInterface> codec = ICodecInterface::Create(eType);
   CodecParam param;
   std::memset(&param, 0, sizeof param);
-  param.stVideo.ePixelFormat = probe.eFormat;
+  param.stVideo.ePixelFormat = eFormat;
   param.stVideo.bKeepAspectRatio = true;
   param.stVideo.nAdapterIndex = nAdapterIndex;
-  if (codec->Init(probe.eType, param) != 0) {
+  if (codec->Init(eType, param) != 0) {
     codec.reset();
     CODEC_LOG(kLogError, "[CODE]CheckHardwareDecode[%d][%d] Codec Init failed", type, adapter);
     return false;
@@ -117,7 +118,7 @@ bool RunProbe(const ProbeCase& probe, unsigned int nAdapterIndex,
     CODEC_LOG(kLogError, "[CODE]CheckHardwareDecode[%d][%d] Decode failed", type, adapter);
     return false;
   }
-  const bool supported = out.m_nNum >= 1 && out.m_ePixelFormat == probe.eFormat;
+  const bool supported = out.m_nNum >= 1 && out.m_ePixelFormat == eFormat;
   if (supported) {
     CODEC_LOG(kLogDebug, "[CODE]Support HardwareDecode[%d][%d]", type, adapter);
   } else {
@@ -128,6 +129,8 @@ bool RunProbe(const ProbeCase& probe, unsigned int nAdapterIndex,
   return supported;
 }
 
+namespace {
+
 bool ProbeHardwareDecode(CodecType eType, unsigned int nAdapterIndex) {
   const ProbeCase* probe = FindProbeCase(eType);
   if (probe == nullptr) return false;
@@ -136,7 +139,8 @@ bool ProbeHardwareDecode(CodecType eType, unsigned int nAdapterIndex) {
 
   CODEC_LOG(kLogDebug, "[CODE]CheckHardwareDecode[%d][%d]", static_cast<int>(eType),
             static_cast<int>(nAdapterIndex));
-  const bool answer = RunProbe(*probe, nAdapterIndex, ProbeStream(probe->bHevc));
+  const bool answer =
+      RunHardwareDecodeProbe(eType, probe->eFormat, nAdapterIndex, ProbeStream(probe->bHevc));
   Store(key, answer);
   return answer;
 }
