@@ -42,9 +42,10 @@ FramePtr FakeSurface(AVPixelFormat format) {
   return frame;
 }
 
-// An owning out-param holding the given pictures as its entries.
-void Hold(CVideoDecodeOutParam& out, std::vector<FramePtr> pictures) {
-  for (FramePtr& picture : pictures) out.m_pFrame[out.m_nNum++] = picture.release();
+// Appends the pictures to an owning out-param's entries.
+template <class... Pictures>
+void Hold(CVideoDecodeOutParam& out, Pictures... pictures) {
+  ((out.m_pFrame[out.m_nNum++] = pictures.release()), ...);
 }
 
 TEST(ImageGetBufferSize, SizesOf144x256) {
@@ -109,9 +110,7 @@ TEST(ImageCopyToBuffer, SoftwarePicturesEqualFfmpegsPackedCopy) {
               size);
 
     CVideoDecodeOutParam out(OUTPARAM_FLAG_NOT_USE_CACHE);
-    std::vector<FramePtr> pictures;
-    pictures.push_back(std::move(picture));
-    Hold(out, std::move(pictures));
+    Hold(out, std::move(picture));
     std::vector<uint8_t> copied(static_cast<size_t>(size), 0xEE);
     EXPECT_EQ(ICodecInterface::ImageCopyToBuffer(copied.data(), size, out, 0), size);
     EXPECT_EQ(copied, expected);
@@ -120,10 +119,8 @@ TEST(ImageCopyToBuffer, SoftwarePicturesEqualFfmpegsPackedCopy) {
 
 TEST(ImageCopyToBuffer, PicksTheIndexedEntry) {
   CVideoDecodeOutParam out(OUTPARAM_FLAG_NOT_USE_CACHE);
-  std::vector<FramePtr> pictures;
-  pictures.push_back(codec_test::MakeTestPicture(32, 16, AV_PIX_FMT_YUV420P, 0));
-  pictures.push_back(codec_test::MakeTestPicture(64, 48, AV_PIX_FMT_RGB24, 1));
-  Hold(out, std::move(pictures));
+  Hold(out, codec_test::MakeTestPicture(32, 16, AV_PIX_FMT_YUV420P, 0),
+       codec_test::MakeTestPicture(64, 48, AV_PIX_FMT_RGB24, 1));
   std::vector<uint8_t> buffer(64 * 48 * 3);
   EXPECT_EQ(ICodecInterface::ImageCopyToBuffer(buffer.data(), static_cast<int>(buffer.size()),
                                                out, 1),
@@ -142,9 +139,7 @@ TEST(ImageCopyToBuffer, TooSmallBufferGivesFfmpegsCodeAndWritesNothing) {
                                                256, 1);
   ASSERT_LT(expected, 0);
   CVideoDecodeOutParam out(OUTPARAM_FLAG_NOT_USE_CACHE);
-  std::vector<FramePtr> pictures;
-  pictures.push_back(std::move(picture));
-  Hold(out, std::move(pictures));
+  Hold(out, std::move(picture));
   EXPECT_EQ(ICodecInterface::ImageCopyToBuffer(buffer.data(), 55296 - 1, out, 0), expected);
   EXPECT_EQ(buffer, std::vector<uint8_t>(55296 - 1, 0xEE));
   EXPECT_TRUE(capture->OwnLines().empty());
@@ -153,11 +148,9 @@ TEST(ImageCopyToBuffer, TooSmallBufferGivesFfmpegsCodeAndWritesNothing) {
 TEST(ImageCopyToBuffer, RefusalsWithoutALine) {
   ScopedLogCapture capture;
   CVideoDecodeOutParam out(OUTPARAM_FLAG_NOT_USE_CACHE);
-  std::vector<FramePtr> pictures;
-  pictures.push_back(codec_test::MakeTestPicture(144, 256, AV_PIX_FMT_YUV420P, 0));
-  pictures.push_back(codec_test::MakeTestPicture(144, 256, AV_PIX_FMT_GRAY8, 0));
-  pictures.push_back(FakeSurface(AV_PIX_FMT_D3D11));
-  Hold(out, std::move(pictures));
+  Hold(out, codec_test::MakeTestPicture(144, 256, AV_PIX_FMT_YUV420P, 0),
+       codec_test::MakeTestPicture(144, 256, AV_PIX_FMT_GRAY8, 0),
+       FakeSurface(AV_PIX_FMT_D3D11));
   std::vector<uint8_t> buffer(144 * 256 * 4, 0xEE);
   const int size = static_cast<int>(buffer.size());
   EXPECT_EQ(ICodecInterface::ImageCopyToBuffer(buffer.data(), size, out, 3), -1);  // == m_nNum
@@ -173,9 +166,7 @@ TEST(ImageCopyToBuffer, FailedDownloadOfEachSurfaceLogsAndFails) {
     SCOPED_TRACE(format);
     ScopedLogCapture capture;
     CVideoDecodeOutParam out(OUTPARAM_FLAG_NOT_USE_CACHE);
-    std::vector<FramePtr> pictures;
-    pictures.push_back(FakeSurface(format));
-    Hold(out, std::move(pictures));
+    Hold(out, FakeSurface(format));
     std::vector<uint8_t> buffer(55296);
     EXPECT_EQ(ICodecInterface::ImageCopyToBuffer(buffer.data(), 55296, out, 0), -1);
     EXPECT_EQ(capture->OwnLines(), (std::vector<LogLine>{kTransferFailed}));
@@ -202,9 +193,7 @@ void ExpectUntouched(const CVideoDecodeOutParam& dst) {
 TEST(ImageHwCopyToMemory, CacheModeDestinationIsRefusedWithItsLine) {
   ScopedLogCapture capture;
   CVideoDecodeOutParam src(OUTPARAM_FLAG_NOT_USE_CACHE);
-  std::vector<FramePtr> pictures;
-  pictures.push_back(FakeSurface(AV_PIX_FMT_DXVA2_VLD));
-  Hold(src, std::move(pictures));
+  Hold(src, FakeSurface(AV_PIX_FMT_DXVA2_VLD));
   CVideoDecodeOutParam dst(0);
   Mark(dst);
   EXPECT_EQ(ICodecInterface::ImageHwCopyToMemory(dst, src, 0), -1);
@@ -218,11 +207,9 @@ TEST(ImageHwCopyToMemory, CacheModeDestinationIsRefusedWithItsLine) {
 TEST(ImageHwCopyToMemory, SilentRefusals) {
   ScopedLogCapture capture;
   CVideoDecodeOutParam src(OUTPARAM_FLAG_NOT_USE_CACHE);
-  std::vector<FramePtr> pictures;
-  pictures.push_back(codec_test::MakeTestPicture(144, 256, AV_PIX_FMT_NV12, 0));
-  pictures.push_back(FakeSurface(AV_PIX_FMT_D3D11));
-  pictures.push_back(codec_test::MakeTestPicture(16, 16, AV_PIX_FMT_YUV420P, 0));
-  Hold(src, std::move(pictures));
+  Hold(src, codec_test::MakeTestPicture(144, 256, AV_PIX_FMT_NV12, 0),
+       FakeSurface(AV_PIX_FMT_D3D11),
+       codec_test::MakeTestPicture(16, 16, AV_PIX_FMT_YUV420P, 0));
   CVideoDecodeOutParam dst(OUTPARAM_FLAG_NOT_USE_CACHE);
   Mark(dst);
   for (int index : {0, 1, 2, 3, -1, 20}) {
@@ -237,9 +224,7 @@ TEST(ImageHwCopyToMemory, FailedDownloadLogsAndLeavesTheDestination) {
     SCOPED_TRACE(format);
     ScopedLogCapture capture;
     CVideoDecodeOutParam src(OUTPARAM_FLAG_NOT_USE_CACHE);
-    std::vector<FramePtr> pictures;
-    pictures.push_back(FakeSurface(format));
-    Hold(src, std::move(pictures));
+    Hold(src, FakeSurface(format));
     CVideoDecodeOutParam dst(OUTPARAM_FLAG_NOT_USE_CACHE);
     Mark(dst);
     EXPECT_EQ(ICodecInterface::ImageHwCopyToMemory(dst, src, 0), -1);
@@ -252,10 +237,9 @@ TEST(ImageHwCopyToMemory, DownloadedPictureBecomesTheOwnedSingleEntry) {
   // What a successful download hands over: a system-memory NV12 picture.
   ScopedLogCapture capture;
   CVideoDecodeOutParam dst(OUTPARAM_FLAG_NOT_USE_CACHE);
-  std::vector<FramePtr> earlier;
-  earlier.push_back(codec_test::MakeTestPicture(16, 16, AV_PIX_FMT_YUV420P, 0));
-  earlier.push_back(codec_test::MakeTestPicture(16, 16, AV_PIX_FMT_YUV420P, 1));
-  Hold(dst, std::move(earlier));  // owned entries that must not leak (ASan checks)
+  // Owned entries that must not leak (ASan checks).
+  Hold(dst, codec_test::MakeTestPicture(16, 16, AV_PIX_FMT_YUV420P, 0),
+       codec_test::MakeTestPicture(16, 16, AV_PIX_FMT_YUV420P, 1));
   dst.m_bDecodeError = true;
 
   FramePtr downloaded = codec_test::MakeTestPicture(144, 256, AV_PIX_FMT_NV12, 0);
