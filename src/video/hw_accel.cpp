@@ -5,6 +5,7 @@
 #include "base/sps_parse.h"
 #include "base/system.h"
 #include "interface/log.h"
+#include "video/codec_table.h"
 #include "video/ffmpeg_video_codec.h"
 #include "video/hw_device_rules.h"
 
@@ -118,10 +119,10 @@ int CFFMpegVideoCodec::InitMediaCodec(const uint8_t* pData, int nSize, AVCodecCo
 void* ICodecInterface::CreateVideoHwDeviceCtx(CodecType eCodecType,
                                               unsigned int nCommandQueueCount,
                                               unsigned int nAdapterIndex, void** ppNativeDevice) {
-  if (!IsHwCodecType(eCodecType)) return nullptr;
+  if (!MakesDeviceWithCodec(eCodecType)) return nullptr;
   AVBufferRef* device = nullptr;
   // A count beyond INT_MAX wraps negative and so takes the default, like any other bad count.
-  if (CFFMpegVideoCodec::hw_decoder_init(&device, ppNativeDevice, HwDeviceTypeOf(eCodecType),
+  if (CFFMpegVideoCodec::hw_decoder_init(&device, ppNativeDevice, VideoHwDeviceType(eCodecType),
                                          static_cast<int>(nCommandQueueCount),
                                          nAdapterIndex) < 0) {
     CODEC_LOG(kLogError, "[CODE]%s hw_decoder_create failed",

@@ -57,32 +57,6 @@ int FindStartCode(const uint8_t* pData, int nSize, int nFrom, int nLength) {
 
 }  // namespace
 
-AVHWDeviceType HwDeviceTypeOf(CodecType eType) {
-  switch (eType) {
-    case AV_CODEC_TYPE_HEVCDEC_DXVA2:
-    case AV_CODEC_TYPE_H264DEC_DXVA2:
-      return AV_HWDEVICE_TYPE_DXVA2;
-    case AV_CODEC_TYPE_HEVCDEC_D3D12VA:
-    case AV_CODEC_TYPE_H264DEC_D3D12VA:
-      return AV_HWDEVICE_TYPE_D3D12VA;
-    case AV_CODEC_TYPE_HEVCDEC_D3D11VA:
-    case AV_CODEC_TYPE_H264DEC_D3D11VA:
-      return AV_HWDEVICE_TYPE_D3D11VA;
-    case AV_CODEC_TYPE_H264DEC_MEDIACODEC:
-      return AV_HWDEVICE_TYPE_MEDIACODEC;
-    case AV_CODEC_TYPE_H264DEC_VIDEOTOOLBOX:
-    case AV_CODEC_TYPE_HEVCDEC_VIDEOTOOLBOX:
-      return AV_HWDEVICE_TYPE_VIDEOTOOLBOX;
-    default:
-      return AV_HWDEVICE_TYPE_NONE;
-  }
-}
-
-bool IsHwCodecType(CodecType eType) {
-  return eType != AV_CODEC_TYPE_H264DEC_MEDIACODEC &&
-         HwDeviceTypeOf(eType) != AV_HWDEVICE_TYPE_NONE;
-}
-
 int CommandQueueCountFor(int nRequested) {
   return (nRequested >= 1 && nRequested <= kMaxCommandQueueCount) ? nRequested
                                                                    : kDefaultCommandQueueCount;

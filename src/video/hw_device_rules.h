@@ -16,13 +16,6 @@ inline constexpr unsigned int kD3D11SurfaceBindFlags = 520;
 inline constexpr unsigned int kD3D11SurfaceMiscFlags = 2;
 inline constexpr int kD3D11SurfacePoolSize = 20;
 
-// The device type a CodecType decodes on (MediaCodec included); AV_HWDEVICE_TYPE_NONE for the
-// software decoders, the encoders and values outside the enumeration.
-AVHWDeviceType HwDeviceTypeOf(CodecType eType);
-
-// True for the CodecTypes whose device Init creates itself (4 to 9, 12, 13).
-bool IsHwCodecType(CodecType eType);
-
 // The D3D12VA "command_queue_count": the requested count when it is 1 to 50, else 5.
 int CommandQueueCountFor(int nRequested);
 

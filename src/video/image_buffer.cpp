@@ -2,7 +2,7 @@
 #include "video/image_buffer.h"
 
 #include "interface/log.h"
-#include "video/pixel_format_map.h"
+#include "video/pixel_convert.h"
 
 namespace codec_interface {
 
@@ -64,7 +64,7 @@ void PutOwnedPicture(CVideoDecodeOutParam& dst, FramePtr picture) {
     dst.m_outData[0].pData[plane] = frame->data[plane];
     dst.m_outData[0].nLinesize[plane] = frame->linesize[plane];
   }
-  dst.m_ePixelFormat = FromAvPixelFormat(static_cast<AVPixelFormat>(frame->format));
+  dst.m_ePixelFormat = AvToPixelFormat(static_cast<AVPixelFormat>(frame->format));
   dst.m_nWidth = frame->width;
   dst.m_nHeight = frame->height;
 }
@@ -72,8 +72,8 @@ void PutOwnedPicture(CVideoDecodeOutParam& dst, FramePtr picture) {
 int ICodecInterface::ImageGetBufferSize(PixelFormat eFormat, PixelFormat& eOutFormat,
                                         int nWidth, int nHeight) {
   eOutFormat = eFormat;
-  AVPixelFormat measured = ToAvPixelFormat(eFormat);
-  if (measured == AV_PIX_FMT_NONE) return 0;
+  AVPixelFormat measured = AV_PIX_FMT_NONE;
+  if (!PixelFormatToAv(eFormat, &measured) || measured == AV_PIX_FMT_NONE) return 0;
   // Hardware pictures reach the host as NV12, the form ImageCopyToBuffer delivers them in.
   if (!IsPackedCopyFormat(measured)) {
     measured = AV_PIX_FMT_NV12;

@@ -8,11 +8,11 @@
 
 #include "base/system.h"
 #include "codec_interface.h"
-#include "hw_codec_peer.h"
 #include "interface/log.h"
 #include "support/log_capture.h"
-#include "video/hw_device_rules.h"
+#include "video/codec_table.h"
 #include "video/hw_probe.h"
+#include "video_codec_peer.h"
 
 namespace {
 
@@ -70,7 +70,7 @@ TEST(CreateVideoHwDeviceCtx, HardwareTypesFailWithBothLines) {
     EXPECT_EQ(ICodecInterface::CreateVideoHwDeviceCtx(type, 3, 0, &native), nullptr);
     EXPECT_EQ(native, &marker);
     const std::vector<LogLine> expected = {
-        DeviceCreateFailed(HwDeviceTypeOf(type)),
+        DeviceCreateFailed(VideoHwDeviceType(type)),
         {60,
          "[CODE]codec_interface::CFFMpegVideoCodec::CreateVideoHwDeviceCtx hw_decoder_create "
          "failed"}};
@@ -179,7 +179,9 @@ size_t ThirdStartCode(const std::vector<uint8_t>& packet) {
 
 struct MediaCodecFixture : testing::Test {
   MediaCodecFixture() : ctx(avcodec_alloc_context3(avcodec_find_decoder(AV_CODEC_ID_H264))) {
-    VideoCodecTestPeer::SetDeviceSettings(codec, AV_PIX_FMT_MEDIACODEC, 0, 3);
+    // What Init stores for a MediaCodec decoder.
+    VideoCodecTestPeer::HwPixFmt(codec) = AV_PIX_FMT_MEDIACODEC;
+    VideoCodecTestPeer::DeviceIndex(codec) = 3;
   }
   CFFMpegVideoCodec codec;
   CodecCtxPtr ctx;
@@ -227,7 +229,7 @@ TEST_F(MediaCodecFixture, SetsUpFromTheSpsThenFailsOnTheMissingDevice) {
 
 TEST_F(MediaCodecFixture, CallersDeviceIsReferencedNotCreated) {
   AVBufferRef* host = FakeDevice();
-  VideoCodecTestPeer::DeviceRef(codec) = av_buffer_ref(host);
+  VideoCodecTestPeer::HwDeviceRef(codec) = av_buffer_ref(host);
   const std::vector<uint8_t> packet = H264Packet();
   ScopedLogCapture capture;
   EXPECT_EQ(VideoCodecTestPeer::InitMediaCodec(codec, packet.data(),
@@ -240,7 +242,7 @@ TEST_F(MediaCodecFixture, CallersDeviceIsReferencedNotCreated) {
   EXPECT_EQ(av_buffer_get_ref_count(host), 3);  // host, the codec object, the context
   ctx.reset();
   EXPECT_EQ(av_buffer_get_ref_count(host), 2);
-  av_buffer_unref(&VideoCodecTestPeer::DeviceRef(codec));
+  av_buffer_unref(&VideoCodecTestPeer::HwDeviceRef(codec));
   EXPECT_EQ(av_buffer_get_ref_count(host), 1);
   av_buffer_unref(&host);
 }

@@ -4,36 +4,10 @@
 #include <vector>
 
 #include "video/hw_device_rules.h"
-#include "video/pixel_format_map.h"
 
 namespace {
 
 using namespace codec_interface;
-
-TEST(HwDeviceRules, DeviceTypeOfEveryCodecType) {
-  struct Case {
-    int type;
-    AVHWDeviceType device;
-    bool createdByInit;
-  };
-  const Case cases[] = {
-      {-1, AV_HWDEVICE_TYPE_NONE, false},         {0, AV_HWDEVICE_TYPE_NONE, false},
-      {1, AV_HWDEVICE_TYPE_NONE, false},          {2, AV_HWDEVICE_TYPE_NONE, false},
-      {3, AV_HWDEVICE_TYPE_NONE, false},          {4, AV_HWDEVICE_TYPE_DXVA2, true},
-      {5, AV_HWDEVICE_TYPE_D3D12VA, true},        {6, AV_HWDEVICE_TYPE_D3D11VA, true},
-      {7, AV_HWDEVICE_TYPE_DXVA2, true},          {8, AV_HWDEVICE_TYPE_D3D12VA, true},
-      {9, AV_HWDEVICE_TYPE_D3D11VA, true},        {10, AV_HWDEVICE_TYPE_NONE, false},
-      {11, AV_HWDEVICE_TYPE_MEDIACODEC, false},   {12, AV_HWDEVICE_TYPE_VIDEOTOOLBOX, true},
-      {13, AV_HWDEVICE_TYPE_VIDEOTOOLBOX, true},  {14, AV_HWDEVICE_TYPE_NONE, false},
-      {15, AV_HWDEVICE_TYPE_NONE, false},         {24, AV_HWDEVICE_TYPE_NONE, false},
-      {1000, AV_HWDEVICE_TYPE_NONE, false},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.type);
-    EXPECT_EQ(HwDeviceTypeOf(static_cast<CodecType>(c.type)), c.device);
-    EXPECT_EQ(IsHwCodecType(static_cast<CodecType>(c.type)), c.createdByInit);
-  }
-}
 
 TEST(HwDeviceRules, CommandQueueCountKeepsOneToFiftyElseFive) {
   const std::pair<int, int> cases[] = {{0, 5},  {51, 5},  {-3, 5},   {1, 1},
@@ -159,26 +133,6 @@ TEST(HwDeviceRules, MediaCodecExtradataRefusals) {
   // Six bytes of start code, SPS header and one payload byte are enough to look at.
   const std::vector<uint8_t> tiny = {0, 0, 1, 0x67, 0, 0, 1, 0x68};
   EXPECT_EQ(ExtradataSize(tiny), 8);
-}
-
-TEST(PixelFormatMap, ElevenPairsBothWaysEverythingElseNone) {
-  for (int value = 1; value <= 11; ++value) {
-    SCOPED_TRACE(value);
-    const AVPixelFormat av = ToAvPixelFormat(static_cast<PixelFormat>(value));
-    EXPECT_NE(av, AV_PIX_FMT_NONE);
-    EXPECT_EQ(FromAvPixelFormat(av), static_cast<PixelFormat>(value));
-  }
-  EXPECT_EQ(ToAvPixelFormat(PIX_FMT_YUYV422), AV_PIX_FMT_YUYV422);
-  EXPECT_EQ(ToAvPixelFormat(PIX_FMT_DXVA2), AV_PIX_FMT_DXVA2_VLD);
-  EXPECT_EQ(ToAvPixelFormat(PIX_FMT_D3D12VA), AV_PIX_FMT_D3D12);
-  EXPECT_EQ(ToAvPixelFormat(PIX_FMT_D3D11VA), AV_PIX_FMT_D3D11);
-  for (int value : {0, -1, 12, 255}) {
-    EXPECT_EQ(ToAvPixelFormat(static_cast<PixelFormat>(value)), AV_PIX_FMT_NONE) << value;
-  }
-  for (AVPixelFormat av : {AV_PIX_FMT_NONE, AV_PIX_FMT_GRAY8, AV_PIX_FMT_D3D11VA_VLD,
-                           AV_PIX_FMT_YUV444P, AV_PIX_FMT_MEDIACODEC}) {
-    EXPECT_EQ(FromAvPixelFormat(av), PIX_FMT_NONE) << av;
-  }
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "base/sps_parse.h"
+#include "codec_interface.h"
 #include "interface/av_ptr.h"
 #include "video/hw_probe.h"
 
@@ -164,6 +165,26 @@ TEST(ProbeStreams, FfmpegDecodesEachIntoOnePictureAtOnce) {
     EXPECT_EQ(d.frame->format, AV_PIX_FMT_YUV420P);
     EXPECT_TRUE(d.frame->flags & AV_FRAME_FLAG_KEY);
     EXPECT_EQ(d.frame->decode_error_flags, 0);
+  }
+}
+
+TEST(ProbeStreams, OurDecodersOutputThePictureFromOneDecodeCall) {
+  for (auto [type, hevc] : {std::pair{AV_CODEC_TYPE_H264DEC, false},
+                            std::pair{AV_CODEC_TYPE_HEVCDEC, true}}) {
+    SCOPED_TRACE(type);
+    auto codec = ICodecInterface::Create(type);
+    CodecParam param{};
+    ASSERT_EQ(codec->Init(type, param), 0);
+    const std::span<const uint8_t> stream = ProbeStream(hevc);
+    CVideoDecodeOutParam out(0);
+    EXPECT_EQ(codec->Decode(const_cast<uint8_t*>(stream.data()), static_cast<int>(stream.size()),
+                            &out),
+              1);
+    EXPECT_EQ(out.m_nWidth, 144);
+    EXPECT_EQ(out.m_nHeight, 256);
+    EXPECT_EQ(out.m_ePixelFormat, PIX_FMT_YUV420P);
+    EXPECT_FALSE(out.m_bDecodeError);
+    out.Clear();
   }
 }
 
