@@ -5,9 +5,9 @@
 
 #include <vector>
 
-#include "base/log.h"
 #include "codec_interface.h"
 #include "interface/av_ptr.h"
+#include "support/log_capture.h"
 #include "support/media.h"
 #include "video/hw_probe.h"
 
@@ -76,19 +76,12 @@ void DecodeProbePictureWithFfmpeg(benchmark::State& state) {
 BENCHMARK(CachedProbeAnswer);
 BENCHMARK(DecodeProbePictureWithFfmpeg)->Unit(benchmark::kMicrosecond);
 
-// Keeps the probe's lines out of the benchmark's output.
-class QuietLog : public base::IBaseLogInterface {
- public:
-  void PrintLog(const int&, const int&, const char*, ...) override {}
-  void VPrintLog(const int&, const int&, const char*, va_list) override {}
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  base::IBaseLogInterface::GetLogInstance(std::make_shared<QuietLog>());
+  const codec_test::ScopedLogCapture quiet;  // keeps the probe's lines out of the output
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
   return 0;
