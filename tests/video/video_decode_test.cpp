@@ -583,6 +583,22 @@ TEST(VideoDecodeChangeSize, RefusesEncodersAndToleratesNoContext) {
   EXPECT_THAT(capture->OwnLines(), IsEmpty());
 }
 
+TEST(VideoDecodeChangeSize, ReopensQuietlyAndDropsTheOldContextsDevice) {
+  codec_test::ScopedLogCapture capture;
+  CFFMpegVideoCodec codec;
+  ASSERT_EQ(codec.Init(AV_CODEC_TYPE_HEVCDEC, VideoParam()), 0);
+  // A plain buffer stands in for a device context: none exists in this FFmpeg build.
+  codec_interface::BufferRefPtr device(av_buffer_alloc(16));
+  Peer::CodecCtx(codec)->hw_device_ctx = av_buffer_ref(device.get());
+  Peer::CodecCtx(codec)->opaque = &capture;
+  capture->Clear();
+  EXPECT_EQ(Peer::DecodeChangeSize(codec), 0);
+  EXPECT_THAT(capture->OwnLines(), IsEmpty());  // unlike Uninit, no reference-count line
+  EXPECT_EQ(av_buffer_get_ref_count(device.get()), 1);
+  EXPECT_EQ(Peer::CodecCtx(codec)->opaque, nullptr);
+  EXPECT_TRUE(avcodec_is_open(Peer::CodecCtx(codec)));
+}
+
 TEST(VideoDecode, CorruptPicture_SetsDecodeErrorForThatCallOnly) {
   const EncodedVideo& video = H264At720p();
   Bytes damaged = video.packets[0];
