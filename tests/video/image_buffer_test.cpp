@@ -265,20 +265,4 @@ TEST(ImageHwCopyToMemory, DownloadedPictureBecomesTheOwnedSingleEntry) {
   EXPECT_TRUE(capture->OwnLines().empty());
 }
 
-TEST(ImageBuffer, FormatClassesOfTheCopyFunctions) {
-  for (const SoftwareFormat& f : kSoftwareFormats) {
-    EXPECT_TRUE(IsPackedCopyFormat(f.eAv)) << f.eAv;
-    EXPECT_FALSE(IsDownloadableSurface(f.eAv)) << f.eAv;
-  }
-  for (AVPixelFormat hw : {AV_PIX_FMT_DXVA2_VLD, AV_PIX_FMT_VIDEOTOOLBOX, AV_PIX_FMT_D3D12}) {
-    EXPECT_TRUE(IsDownloadableSurface(hw)) << hw;
-    EXPECT_FALSE(IsPackedCopyFormat(hw)) << hw;
-  }
-  for (AVPixelFormat other : {AV_PIX_FMT_D3D11, AV_PIX_FMT_D3D11VA_VLD, AV_PIX_FMT_MEDIACODEC,
-                              AV_PIX_FMT_GRAY8, AV_PIX_FMT_NONE}) {
-    EXPECT_FALSE(IsDownloadableSurface(other)) << other;
-    EXPECT_FALSE(IsPackedCopyFormat(other)) << other;
-  }
-}
-
 }  // namespace
