@@ -144,6 +144,8 @@ TEST(ImageCopyToBuffer, TooSmallBufferGivesFfmpegsCodeAndWritesNothing) {
   Hold(out, std::move(picture));
   EXPECT_EQ(ICodecInterface::ImageCopyToBuffer(buffer.data(), 55296 - 1, out, 0), expected);
   EXPECT_EQ(buffer, std::vector<uint8_t>(55296 - 1, 0xEE));
+  // No buffer at all, whatever size is claimed, is refused the same way.
+  EXPECT_EQ(ICodecInterface::ImageCopyToBuffer(nullptr, 55296, out, 0), AVERROR(EINVAL));
   EXPECT_TRUE(capture->OwnLines().empty());
 }
 
