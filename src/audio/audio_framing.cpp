@@ -1,6 +1,6 @@
 // Encoding, second half: converted samples are cut into the frames the encoder demands and
 // every packet it returns is handed to the host.
-#include <cstring>
+#include <algorithm>
 
 #include "audio/ffmpeg_audio_codec.h"
 #include "interface/log.h"
@@ -71,15 +71,19 @@ int CFFMpegAudioCodec::EncodeFrame(AVFrame* pFrame, CAudioEncodeOutParam* pOut) 
     CODEC_LOG(kLogError, "[CODE]audio avcodec_send_frame failed:%d", r);
     return -1;
   }
-  for (size_t i = 0;; ++i) {
-    if (i >= m_vecPacketCache.size()) {
+  for (;;) {
+    // The slot is the entry the packet becomes. Slots numbered per frame would let the next
+    // frame of the same call overwrite a packet already handed over; a full out-param drains
+    // into the one slot past the last entry.
+    const auto slot = static_cast<size_t>(std::min(pOut->m_nNum, OUTPARAM_MAX_COUNT));
+    while (slot >= m_vecPacketCache.size()) {
       m_vecPacketCache.emplace_back(av_packet_alloc());
       if (m_vecPacketCache.back() == nullptr) {
         m_vecPacketCache.pop_back();
         return -1;
       }
     }
-    AVPacket* packet = m_vecPacketCache[i].get();
+    AVPacket* packet = m_vecPacketCache[slot].get();
     r = avcodec_receive_packet(m_pCodecCtx.get(), packet);
     if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return pOut->m_nNum;
     if (r < 0) {
