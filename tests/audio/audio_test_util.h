@@ -2,7 +2,10 @@
 // parameter records for the common cases.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "audio/ffmpeg_audio_codec.h"
@@ -81,6 +84,29 @@ inline LogLine Debug(const char* text) { return LogLine{0, text}; }
 
 inline const LogLine kInitSucc{20, "[CODE]audio codec init succ"};
 inline const LogLine kUninit{20, "[CODE]audio codec uninit"};
+
+// Every channel of interleaved `actual` follows the same channel of `expected` (its only channel
+// when it is mono) delayed by a lag in [minLag, maxLag].
+struct ToneCheck {
+  int skip;
+  int length;
+  int minLag;
+  int maxLag;
+  double minCorrelation = 0.99;
+  double maxRelativeError = 0.15;
+};
+inline void ExpectFollows(const std::vector<double>& expected, int expectedChannels,
+                          const std::vector<double>& actual, int channels, const ToneCheck& check) {
+  for (int channel = 0; channel < channels; ++channel) {
+    SCOPED_TRACE("channel " + std::to_string(channel));
+    const SignalMatch m =
+        MatchSignal(Channel(expected, expectedChannels, channel % expectedChannels),
+                    Channel(actual, channels, channel), check.skip, check.length, check.minLag,
+                    check.maxLag);
+    EXPECT_GT(m.correlation, check.minCorrelation);
+    EXPECT_LT(m.relativeError, check.maxRelativeError);
+  }
+}
 
 // Feeds pcm to an encoder in chunks of `chunkSamples` and collects every packet, clearing the
 // out-param between calls.

@@ -286,6 +286,7 @@ std::vector<Bytes> ToAdtsFrames(const EncodedAudio& aac, int rate, int channels)
     packet->pts = packet->dts = pts;
     pts += aac.frameSize;
     EXPECT_EQ(av_write_frame(oc.get(), packet.get()), 0);
+    av_packet_unref(packet.get());  // av_write_frame leaves the packet to its owner
   }
   av_write_trailer(oc.get());
   uint8_t* buffer = nullptr;
