@@ -45,30 +45,25 @@ int main() {
   PrintVersion("libswresample", swresample_version());
   PrintVersion("libswscale", swscale_version());
 
+  // Decoders and encoders by codec id; the libopus ones are preferred, not required.
+  const AVCodecID kCodecs[] = {AV_CODEC_ID_H264, AV_CODEC_ID_HEVC, AV_CODEC_ID_MJPEG,
+                               AV_CODEC_ID_BMP, AV_CODEC_ID_PCM_ALAW, AV_CODEC_ID_PCM_MULAW,
+                               AV_CODEC_ID_OPUS, AV_CODEC_ID_SPEEX, AV_CODEC_ID_AAC};
   std::printf("Decoders:\n");
-  Report("decoder", "h264", HasDecoder(AV_CODEC_ID_H264));
-  Report("decoder", "hevc", HasDecoder(AV_CODEC_ID_HEVC));
-  Report("decoder", "mjpeg", HasDecoder(AV_CODEC_ID_MJPEG));
-  Report("decoder", "pcm_alaw", HasDecoder(AV_CODEC_ID_PCM_ALAW));
-  Report("decoder", "pcm_mulaw", HasDecoder(AV_CODEC_ID_PCM_MULAW));
+  for (AVCodecID id : kCodecs) {
+    if (id != AV_CODEC_ID_BMP) Report("decoder", avcodec_get_name(id), HasDecoder(id));
+  }
   Report("decoder", "libopus", avcodec_find_decoder_by_name("libopus") != nullptr, false);
-  Report("decoder", "opus", HasDecoder(AV_CODEC_ID_OPUS));
-  Report("decoder", "speex", HasDecoder(AV_CODEC_ID_SPEEX));
-  Report("decoder", "aac", HasDecoder(AV_CODEC_ID_AAC));
   std::printf("Encoders:\n");
-  Report("encoder", "h264", HasEncoder(AV_CODEC_ID_H264));
-  Report("encoder", "hevc", HasEncoder(AV_CODEC_ID_HEVC));
-  Report("encoder", "bmp", HasEncoder(AV_CODEC_ID_BMP));
-  Report("encoder", "pcm_alaw", HasEncoder(AV_CODEC_ID_PCM_ALAW));
-  Report("encoder", "pcm_mulaw", HasEncoder(AV_CODEC_ID_PCM_MULAW));
+  for (AVCodecID id : kCodecs) {
+    if (id != AV_CODEC_ID_MJPEG) Report("encoder", avcodec_get_name(id), HasEncoder(id));
+  }
   Report("encoder", "libopus", avcodec_find_encoder_by_name("libopus") != nullptr, false);
-  Report("encoder", "opus", HasEncoder(AV_CODEC_ID_OPUS));
-  Report("encoder", "speex", HasEncoder(AV_CODEC_ID_SPEEX));
-  Report("encoder", "aac", HasEncoder(AV_CODEC_ID_AAC));
   std::printf("Filters:\n");
   Report("bsf", "aac_adtstoasc", av_bsf_get_by_name("aac_adtstoasc") != nullptr);
-  Report("filter", "buffer", avfilter_get_by_name("buffer") != nullptr);
-  Report("filter", "buffersink", avfilter_get_by_name("buffersink") != nullptr);
+  for (const char* filter : {"buffer", "buffersink"}) {
+    Report("filter", filter, avfilter_get_by_name(filter) != nullptr);
+  }
   std::printf("Muxers:\n");
   // FFmpeg's raw AAC muxer, the one for .aac files, is named "adts".
   for (const char* muxer : {"ogg", "mp4", "adts", "mp3"}) {

@@ -25,6 +25,21 @@ void CopyEntries(COutParam& target, const COutParam& source) {
   }
 }
 
+// Owned entries are freed, borrowed ones only lose their data; every slot ends up null.
+template <class T>
+void ReleaseEntries(T* (&entries)[OUTPARAM_MAX_COUNT], int count, bool owning, void (*freeFn)(T**),
+                    void (*unrefFn)(T*)) {
+  for (int k = 0; k < count && k < OUTPARAM_MAX_COUNT; ++k) {
+    if (entries[k] == nullptr) continue;
+    if (owning) {
+      freeFn(&entries[k]);
+    } else {
+      unrefFn(entries[k]);
+    }
+    entries[k] = nullptr;
+  }
+}
+
 }  // namespace
 
 COutParam::COutParam(int nFlag) : m_pPacket{}, m_pFrame{}, m_nNum(0), m_nFlag(nFlag) {}
@@ -38,26 +53,8 @@ COutParam::~COutParam() { COutParam::Clear(); }
 
 void COutParam::Clear() {
   const bool owning = Owning(m_nFlag);
-  for (int k = 0; k < m_nNum && k < OUTPARAM_MAX_COUNT; ++k) {
-    if (m_pFrame[k] != nullptr) {
-      if (owning) {
-        av_frame_free(&m_pFrame[k]);
-      } else {
-        av_frame_unref(m_pFrame[k]);
-      }
-      m_pFrame[k] = nullptr;
-    }
-  }
-  for (int k = 0; k < m_nNum && k < OUTPARAM_MAX_COUNT; ++k) {
-    if (m_pPacket[k] != nullptr) {
-      if (owning) {
-        av_packet_free(&m_pPacket[k]);
-      } else {
-        av_packet_unref(m_pPacket[k]);
-      }
-      m_pPacket[k] = nullptr;
-    }
-  }
+  ReleaseEntries(m_pFrame, m_nNum, owning, av_frame_free, av_frame_unref);
+  ReleaseEntries(m_pPacket, m_nNum, owning, av_packet_free, av_packet_unref);
   m_nNum = 0;
 }
 

@@ -20,36 +20,17 @@ void ZeroFields(Record& record) {
 
 }  // namespace
 
-VideoDecOutData::VideoDecOutData() { ZeroFields(*this); }
-VideoDecOutData& VideoDecOutData::operator=(const VideoDecOutData& other) {
-  return CopyFields(*this, other);
-}
-VideoDecOutData& VideoDecOutData::operator=(VideoDecOutData&& other) {
-  return CopyFields(*this, other);
-}
+// The three exported members of each record, defined once for all four.
+#define CODEC_DEFINE_OUT_RECORD(Record)                                               \
+  Record::Record() { ZeroFields(*this); }                                             \
+  Record& Record::operator=(const Record& other) { return CopyFields(*this, other); } \
+  Record& Record::operator=(Record&& other) { return CopyFields(*this, other); }
 
-VideoEncOutData::VideoEncOutData() { ZeroFields(*this); }
-VideoEncOutData& VideoEncOutData::operator=(const VideoEncOutData& other) {
-  return CopyFields(*this, other);
-}
-VideoEncOutData& VideoEncOutData::operator=(VideoEncOutData&& other) {
-  return CopyFields(*this, other);
-}
+CODEC_DEFINE_OUT_RECORD(VideoDecOutData)
+CODEC_DEFINE_OUT_RECORD(VideoEncOutData)
+CODEC_DEFINE_OUT_RECORD(AudioDecOutData)
+CODEC_DEFINE_OUT_RECORD(AudioEncOutData)
 
-AudioDecOutData::AudioDecOutData() { ZeroFields(*this); }
-AudioDecOutData& AudioDecOutData::operator=(const AudioDecOutData& other) {
-  return CopyFields(*this, other);
-}
-AudioDecOutData& AudioDecOutData::operator=(AudioDecOutData&& other) {
-  return CopyFields(*this, other);
-}
-
-AudioEncOutData::AudioEncOutData() { ZeroFields(*this); }
-AudioEncOutData& AudioEncOutData::operator=(const AudioEncOutData& other) {
-  return CopyFields(*this, other);
-}
-AudioEncOutData& AudioEncOutData::operator=(AudioEncOutData&& other) {
-  return CopyFields(*this, other);
-}
+#undef CODEC_DEFINE_OUT_RECORD
 
 }  // namespace codec_interface

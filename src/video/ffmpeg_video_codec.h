@@ -44,16 +44,35 @@ class CFFMpegVideoCodec : public ICodecInterface {
   // Setup steps.
   bool GetHwPixelFormat(const AVCodec* pCodec, AVHWDeviceType eType, AVPixelFormat* pHwPixFmt);
   int InitMediaCodec(const uint8_t* pData, int nSize, AVCodecContext* pCtx);
-  void ReleaseCodecContext();  // Uninit's step 1, also used by Reset and DecodeChangeSize
+  // Frees the codec context with its extradata and device reference; Uninit and Reset log the
+  // device's reference count first, DecodeChangeSize does not.
+  void ReleaseCodecContext(bool bLogDeviceRef);
+  // Replaces the codec context by a new, unopened one; a hardware type gets its device again
+  // (pNewDevice, when given, becomes m_pHwDeviceRef first). Returns 0, -1 when the context
+  // cannot be allocated (logged here) or kDeviceFailed (the caller logs its own line).
+  static constexpr int kDeviceFailed = -2;
+  int RecreateCodecContext(bool bLogDeviceRef, AVBufferRef* pNewDevice);
+  // Gives m_pCodecCtx a reference to pDevice, or to a new device of type eType.
+  int AttachHwDevice(AVBufferRef* pDevice, AVHWDeviceType eType, int nCommandQueueCount,
+                     unsigned int nAdapterIndex);
+  // avcodec_open2 with the encoder's prepared options, or for a decoder "threads" 1 when asked.
+  int OpenCodecContext(bool bSingleThread);
 
   // Decoding and output.
   int OutPutFrame(CVideoDecodeOutParam* pOut);
   int DecodeChangeSize();
+  void ApplyEasyParam();
+  int AddOutFrame(AVFrame* pPicture, CVideoDecodeOutParam* pOut);
 
   // Pixel conversion.
   int SwsCtxInit(int nSrcWidth, int nSrcHeight, AVPixelFormat eSrcFmt, int nDstWidth,
                  int nDstHeight, AVPixelFormat eDstFmt);
-  PixelFormat FillOutPixelFormat(AVPixelFormat eFormat);
+  void FillOutPixelFormat(AVPixelFormat eFormat, CVideoDecodeOutParam& out);
+  int ScaleTempFrame(AVPixelFormat eDstFmt);  // the decoder's scaling of m_pTempFrame
+  void FreeScaler();
+  // Drops a reused frame's buffers while anyone else still references them, so that the next
+  // write into the frame allocates new ones.
+  static void DetachSharedBuffers(AVFrame* pFrame);
 
   // Encoding.
   int InitEncode(AVCodecContext* pCtx, const VideoCodecParam& param);

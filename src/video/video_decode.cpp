@@ -1,10 +1,199 @@
+// Decoding one packet into at most one picture, and handing the picture out.
+#include <cstring>
+#include <string>
+
+#include "interface/log.h"
+#include "video/codec_table.h"
 #include "video/ffmpeg_video_codec.h"
 
 namespace codec_interface {
 
-// Placeholders until video decoding lands.
-int CFFMpegVideoCodec::Decode(unsigned char*, int, COutParam*) { return -1; }
-int CFFMpegVideoCodec::OutPutFrame(CVideoDecodeOutParam*) { return -1; }
-int CFFMpegVideoCodec::DecodeChangeSize() { return -1; }
+namespace {
+
+constexpr const char* kDecodeChangeSizeName =
+    "codec_interface::CFFMpegVideoCodec::DecodeChangeSize";
+
+bool SendLetThrough(int ret) {
+  return ret >= 0 || ret == AVERROR(EAGAIN) || ret == AVERROR_EOF || ret == AVERROR_INVALIDDATA;
+}
+
+}  // namespace
+
+int CFFMpegVideoCodec::Decode(unsigned char* pData, int nSize, COutParam* pOutParam) {
+  std::lock_guard<std::mutex> lock(m_mtxCodec);
+  auto* pOut = dynamic_cast<CVideoDecodeOutParam*>(pOutParam);
+  if (!m_bInit || nSize < 1 || !m_bDecoder || pData == nullptr || m_pCodecCtx == nullptr ||
+      pOut == nullptr || m_pPacket == nullptr) {
+    return -1;
+  }
+  pOut->m_nNum = 0;
+  pOut->m_bDecodeError = false;
+  // The packet borrows the caller's bytes; FFmpeg copies them when it needs to keep them.
+  m_pPacket->data = pData;
+  m_pPacket->size = nSize;
+
+  for (;;) {
+    if (m_eCodecType == AV_CODEC_TYPE_H264DEC_MEDIACODEC && m_pCodecCtx->extradata == nullptr &&
+        InitMediaCodec(pData, nSize, m_pCodecCtx) == 0) {
+      const int ret = avcodec_open2(m_pCodecCtx, m_pCodec, nullptr);
+      if (ret < 0) {
+        CODEC_LOG(kLogError, "[CODE]Could not open MEDIACODEC codec:[%d][%s]", ret,
+                  AvErrorText(ret).c_str());
+        return -1;
+      }
+    }
+
+    int ret = avcodec_send_packet(m_pCodecCtx, m_pPacket);
+    if (!SendLetThrough(ret)) {
+      CODEC_LOG(kLogError, "[CODE]video avcodec_send_packet failed:%d", ret);
+      // A context that never opened has nothing to flush.
+      if (avcodec_is_open(m_pCodecCtx)) avcodec_flush_buffers(m_pCodecCtx);
+      return -2;
+    }
+    ret = avcodec_receive_frame(m_pCodecCtx, m_pVideoFrame);
+    if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF) return pOut->m_nNum;
+    if (ret < 0) {
+      CODEC_LOG(kLogError, "[CODE]video avcodec_receive_frame failed:%d", ret);
+      avcodec_flush_buffers(m_pCodecCtx);
+      return -2;
+    }
+    if (m_pVideoFrame->decode_error_flags != 0) pOut->m_bDecodeError = true;
+
+    const int width = m_pVideoFrame->width;
+    const int height = m_pVideoFrame->height;
+    if (width == m_nSrcWidth && height == m_nSrcHeight) break;
+    if (m_nSrcWidth == 0 || m_nSrcHeight == 0) {
+      CODEC_LOG(kLogInfo, "[CODE]Src pix changed [%d*%d]->[%d*%d]", m_nSrcWidth, m_nSrcHeight,
+                width, height);
+      m_nSrcWidth = width;
+      m_nSrcHeight = height;
+      break;
+    }
+    if (m_bSrcSizeFixed) {
+      CODEC_LOG(kLogError, "[CODE]Src pix changed [%d*%d]->[%d*%d]", m_nSrcWidth, m_nSrcHeight,
+                width, height);
+      return -1;
+    }
+    CODEC_LOG(kLogInfo, "[CODE]Src pix changed[%d*%d]->[%d*%d] DecodeChangeSize", m_nSrcWidth,
+              m_nSrcHeight, width, height);
+    if (DecodeChangeSize() == -1) {
+      CODEC_LOG(kLogError, "[CODE]DecodeChangeSize failed");
+      return -1;
+    }
+    m_nSrcWidth = width;
+    m_nSrcHeight = height;
+    pOut->Clear();
+    // The new context decodes the same packet afresh.
+  }
+
+  if (OutPutFrame(pOut) < 0) {
+    CODEC_LOG(kLogError, "[CODE]OutPutFrame failed!");
+    return -1;
+  }
+  return pOut->m_nNum;
+}
+
+void CFFMpegVideoCodec::ApplyEasyParam() {
+  std::lock_guard<std::mutex> lock(m_mtxEasyParam);
+  if (!m_bEasyParamPending) return;
+  if (m_stEasyParam.nDstWidth != m_nDstWidth || m_stEasyParam.nDstHeight != m_nDstHeight) {
+    CODEC_LOG(kLogInfo, "[CODE]reset decode easy param [%d*%d]", m_stEasyParam.nDstWidth,
+              m_stEasyParam.nDstHeight);
+    FreeScaler();
+    m_nDstWidth = m_stEasyParam.nDstWidth;
+    m_nDstHeight = m_stEasyParam.nDstHeight;
+  }
+  const char* desc = m_stEasyParam.szFilterDesc;
+  const std::string filterDesc(desc, strnlen(desc, sizeof m_stEasyParam.szFilterDesc));
+  if (filterDesc != m_strFilterDesc) {
+    // The next picture that reaches the filter builds the graph again from the new text.
+    FreeFilterGraph();
+    m_strFilterDesc = filterDesc;
+  }
+  m_bEasyParamPending = false;
+}
+
+int CFFMpegVideoCodec::OutPutFrame(CVideoDecodeOutParam* pOut) {
+  ApplyEasyParam();
+
+  const bool bNoSize = m_nDstWidth == 0 && m_nDstHeight == 0;
+  // A picture already in the wanted form, a device surface included, goes out as it is.
+  const bool bUntouched =
+      bNoSize && (m_pVideoFrame->format == m_ePixFmt || m_ePixFmt == AV_PIX_FMT_NONE);
+  AVFrame* source = m_pVideoFrame;
+  const VideoCodecEntry* entry = FindVideoCodecEntry(m_eCodecType);
+  if (!bUntouched && entry != nullptr && entry->eSurface != AV_PIX_FMT_NONE &&
+      entry->eSurface != m_ePixFmt && m_pVideoFrame->format == m_eHwPixFmt) {
+    if (m_pSwFrame == nullptr) m_pSwFrame = av_frame_alloc();
+    // A picture the caller still owns keeps its pixels: transfer into fresh buffers instead.
+    if (m_pSwFrame != nullptr) DetachSharedBuffers(m_pSwFrame);
+    if (m_pSwFrame == nullptr || av_hwframe_transfer_data(m_pSwFrame, m_pVideoFrame, 0) != 0) {
+      CODEC_LOG(kLogError, "[CODE]av_hwframe_transfer_data failed");
+      return -1;
+    }
+    source = m_pSwFrame;
+  }
+  av_frame_replace(m_pTempFrame, source);
+
+  AVPixelFormat outFormat = static_cast<AVPixelFormat>(m_pTempFrame->format);
+  const bool bScale = !bNoSize || (outFormat != m_ePixFmt && m_ePixFmt != AV_PIX_FMT_NONE);
+  if (bScale) {
+    if (m_ePixFmt != AV_PIX_FMT_NONE) outFormat = m_ePixFmt;
+    if (ScaleTempFrame(outFormat) != 0) return -1;
+  }
+  if (AVFrame* filtered = FilterDecodeFrame(m_pTempFrame)) {
+    av_frame_replace(m_pTempFrame, filtered);
+    av_frame_unref(filtered);
+  }
+  // A filter that kept the picture back leaves nothing to hand out for this call.
+  if (m_pTempFrame->buf[0] == nullptr) return pOut != nullptr ? pOut->m_nNum : 0;
+  if (!bScale) {
+    m_nRealDstWidth = m_pTempFrame->width;
+    m_nRealDstHeight = m_pTempFrame->height;
+    outFormat = static_cast<AVPixelFormat>(m_pTempFrame->format);
+  }
+  if (pOut == nullptr) return 0;
+  if (AddOutFrame(m_pTempFrame, pOut) < 0) return -1;
+  FillOutPixelFormat(outFormat, *pOut);
+  return pOut->m_nNum;
+}
+
+int CFFMpegVideoCodec::AddOutFrame(AVFrame* pPicture, CVideoDecodeOutParam* pOut) {
+  const int entry = pOut->m_nNum;
+  if (entry >= OUTPARAM_MAX_COUNT) return 0;
+  // Owning mode: the entry is the caller's own reference; otherwise it borrows pPicture.
+  AVFrame* frame = pPicture;
+  if ((pOut->m_nFlag & OUTPARAM_FLAG_NOT_USE_CACHE) != 0) {
+    frame = av_frame_clone(pPicture);
+    if (frame == nullptr) return -1;
+  }
+  pOut->m_nNum = entry + 1;
+  pOut->m_pFrame[entry] = frame;
+  pOut->m_nWidth = frame->width;
+  pOut->m_nHeight = frame->height;
+  for (int plane = 0; plane < 4; ++plane) {
+    pOut->m_outData[entry].pData[plane] = frame->data[plane];
+    pOut->m_outData[entry].nLinesize[plane] = frame->linesize[plane];
+  }
+  return 0;
+}
+
+int CFFMpegVideoCodec::DecodeChangeSize() {
+  if (!m_bDecoder) return -1;
+  FreeScaler();
+  if (m_pCodecCtx == nullptr) return 0;
+  const int recreated = RecreateCodecContext(false, nullptr);
+  if (recreated == kDeviceFailed) {
+    CODEC_LOG(kLogError, "[CODE]%s hw_decoder_init failed", kDecodeChangeSizeName);
+  }
+  if (recreated != 0) return -1;
+  // MediaCodec opens again from the same packet once Decode sees its parameter sets.
+  if (m_eCodecType == AV_CODEC_TYPE_H264DEC_MEDIACODEC) return 0;
+  if (OpenCodecContext(false) < 0) {
+    CODEC_LOG(kLogError, "[CODE]%s Could not open codec", kDecodeChangeSizeName);
+    return -1;
+  }
+  return 0;
+}
 
 }  // namespace codec_interface

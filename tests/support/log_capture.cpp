@@ -43,30 +43,18 @@ void CaptureLogger::Add(int level, int tid, const char* format, bool own,
   entries_.push_back(Entry{LogLine{level, text}, tid, own, format});
 }
 
-std::vector<LogLine> CaptureLogger::Lines() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  std::vector<LogLine> lines;
-  for (const auto& e : entries_) lines.push_back(e.line);
-  return lines;
-}
-
-std::vector<LogLine> CaptureLogger::OwnLines() const {
+std::vector<LogLine> CaptureLogger::Select(int which) const {
   std::lock_guard<std::mutex> lock(mutex_);
   std::vector<LogLine> lines;
   for (const auto& e : entries_) {
-    if (e.own) lines.push_back(e.line);
+    if (which == kAll || (which == kOwn) == e.own) lines.push_back(e.line);
   }
   return lines;
 }
 
-std::vector<LogLine> CaptureLogger::ForwardedLines() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  std::vector<LogLine> lines;
-  for (const auto& e : entries_) {
-    if (!e.own) lines.push_back(e.line);
-  }
-  return lines;
-}
+std::vector<LogLine> CaptureLogger::Lines() const { return Select(kAll); }
+std::vector<LogLine> CaptureLogger::OwnLines() const { return Select(kOwn); }
+std::vector<LogLine> CaptureLogger::ForwardedLines() const { return Select(kForwarded); }
 
 std::vector<std::string> CaptureLogger::Formats() const {
   std::lock_guard<std::mutex> lock(mutex_);

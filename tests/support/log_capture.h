@@ -37,6 +37,8 @@ class CaptureLogger : public base::IBaseLogInterface {
   void Clear();
 
  private:
+  enum { kAll, kOwn, kForwarded };
+  std::vector<LogLine> Select(int which) const;
   void Add(int level, int tid, const char* format, bool own, const std::string& text);
 
   struct Entry {
