@@ -1,5 +1,7 @@
 // Decoding: one compressed packet in, its PCM frames out in the host's format, through frames
 // the codec keeps and reuses from call to call.
+#include <cstring>
+
 #include "audio/ffmpeg_audio_codec.h"
 #include "interface/log.h"
 
@@ -14,6 +16,28 @@ bool SameShape(const AVFrame* a, const AVFrame* b) {
 }
 
 }  // namespace
+
+int CFFMpegAudioCodec::GetFrameBuffer(AVFrame* pFrame) {
+  const auto format = static_cast<AVSampleFormat>(pFrame->format);
+  const int channels = pFrame->ch_layout.nb_channels;
+  // Plane pointers beyond the frame's own array need an allocation of their own anyway.
+  if (av_sample_fmt_is_planar(format) != 0 && channels > AV_NUM_DATA_POINTERS) {
+    return av_frame_get_buffer(pFrame, 0);
+  }
+  const int size = av_samples_get_buffer_size(nullptr, channels, pFrame->nb_samples, format, 0);
+  if (size < 0) return size;
+  if (m_pFramePool == nullptr || m_nFramePoolSize != size) {
+    m_pFramePool.reset(av_buffer_pool_init(static_cast<size_t>(size), nullptr));
+    m_nFramePoolSize = m_pFramePool != nullptr ? size : 0;
+    if (m_pFramePool == nullptr) return AVERROR(ENOMEM);
+  }
+  // One buffer holds every plane, laid out as av_frame_get_buffer would.
+  pFrame->buf[0] = av_buffer_pool_get(m_pFramePool.get());
+  if (pFrame->buf[0] == nullptr) return AVERROR(ENOMEM);
+  pFrame->extended_data = pFrame->data;
+  return av_samples_fill_arrays(pFrame->data, &pFrame->linesize[0], pFrame->buf[0]->data,
+                                channels, pFrame->nb_samples, format, 0);
+}
 
 int CFFMpegAudioCodec::CopyFrameWithReuse(int nIndex, std::vector<FramePtr>& cache,
                                           const AVFrame* pSource) {
@@ -35,7 +59,7 @@ int CFFMpegAudioCodec::CopyFrameWithReuse(int nIndex, std::vector<FramePtr>& cac
     frame->format = pSource->format;
     frame->sample_rate = pSource->sample_rate;
     if (av_channel_layout_copy(&frame->ch_layout, &pSource->ch_layout) < 0 ||
-        av_frame_get_buffer(frame, 0) < 0) {
+        GetFrameBuffer(frame) < 0) {
       av_frame_unref(frame);
       return -1;
     }
@@ -43,13 +67,42 @@ int CFFMpegAudioCodec::CopyFrameWithReuse(int nIndex, std::vector<FramePtr>& cac
   return av_frame_copy(frame, pSource) < 0 ? -1 : 0;
 }
 
+void CFFMpegAudioCodec::FillInputPacket(uint8_t* pData, int nSize) {
+  AVPacket* packet = m_pPacket.get();
+  if (pData == nullptr || nSize <= 0) {
+    // An empty packet drains the decoder and a packet without size is refused by it: both go
+    // on exactly as given.
+    av_packet_unref(packet);
+    packet->data = pData;
+    packet->size = nSize;
+    return;
+  }
+  // FFmpeg copies a packet that has no buffer of its own on every send. The bytes go into a
+  // buffer of ours instead, kept from call to call while the decoder holds no reference to it;
+  // the caller's bytes are not kept.
+  const size_t needed = static_cast<size_t>(nSize) + AV_INPUT_BUFFER_PADDING_SIZE;
+  if (packet->buf == nullptr || packet->buf->size < needed ||
+      av_buffer_is_writable(packet->buf) == 0) {
+    av_buffer_unref(&packet->buf);
+    packet->buf = av_buffer_alloc(needed);
+    if (packet->buf == nullptr) {
+      packet->data = pData;  // FFmpeg copies it then
+      packet->size = nSize;
+      return;
+    }
+  }
+  std::memcpy(packet->buf->data, pData, static_cast<size_t>(nSize));
+  std::memset(packet->buf->data + nSize, 0, AV_INPUT_BUFFER_PADDING_SIZE);
+  packet->data = packet->buf->data;
+  packet->size = nSize;
+}
+
 int CFFMpegAudioCodec::Decode(unsigned char* pData, int nSize, COutParam* pOut) {
   std::lock_guard<std::mutex> lock(m_mtxCodec);
   if (!m_bDecoder || pOut == nullptr || m_pPacket == nullptr) return -1;
   auto* out = static_cast<CAudioDecodeOutParam*>(pOut);
 
-  m_pPacket->data = pData;
-  m_pPacket->size = nSize;
+  FillInputPacket(pData, nSize);
   int r = avcodec_send_packet(m_pCodecCtx.get(), m_pPacket.get());
   if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return 0;
   if (r < 0) {

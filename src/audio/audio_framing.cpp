@@ -10,14 +10,21 @@ namespace codec_interface {
 int CFFMpegAudioCodec::PrepareWorkFrame(int nbSamples) {
   AVFrame* frame = m_pAudioFrame.get();
   // The work frame always carries its own buffers: samples are copied in, never pointed at, so
-  // a frame the encoder still holds never refers to the host's earlier input. A buffer the
-  // encoder still references is replaced rather than overwritten.
-  if (frame->buf[0] != nullptr && frame->nb_samples == nbSamples) {
+  // a frame the encoder still holds never refers to the host's earlier input. Buffers large
+  // enough stay (chunks of varying size do not reallocate); a buffer the encoder still
+  // references is replaced rather than overwritten.
+  const auto format = static_cast<AVSampleFormat>(m_pCodecCtx->sample_fmt);
+  const int channels = m_pCodecCtx->ch_layout.nb_channels;
+  const int planeBytes = av_samples_get_buffer_size(
+      nullptr, av_sample_fmt_is_planar(format) != 0 ? 1 : channels, nbSamples, format, 1);
+  if (frame->buf[0] != nullptr && frame->format == format && planeBytes > 0 &&
+      frame->linesize[0] >= planeBytes) {
+    frame->nb_samples = nbSamples;
     return av_frame_make_writable(frame) < 0 ? -1 : 0;
   }
   av_frame_unref(frame);
   frame->nb_samples = nbSamples;
-  frame->format = m_pCodecCtx->sample_fmt;
+  frame->format = format;
   if (av_channel_layout_copy(&frame->ch_layout, &m_pCodecCtx->ch_layout) < 0 ||
       av_frame_get_buffer(frame, 0) < 0) {
     av_frame_unref(frame);

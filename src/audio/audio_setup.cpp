@@ -94,7 +94,8 @@ CFFMpegAudioCodec::CFFMpegAudioCodec()
       m_eDstSampleFormat(AV_SAMPLE_FMT_NONE),
       m_eCodecType(static_cast<CodecType>(-1)),
       m_bDecoder(false),
-      m_bInit(false) {}
+      m_bInit(false),
+      m_nFramePoolSize(0) {}
 
 CFFMpegAudioCodec::~CFFMpegAudioCodec() {
   CFFMpegAudioCodec::Uninit();
@@ -269,6 +270,8 @@ void CFFMpegAudioCodec::Uninit() {
   m_pAudioFrame.reset();
   m_vecFrameCache.clear();
   m_vecPacketCache.clear();
+  m_pFramePool.reset();  // buffers still out with a host's entries outlive the pool itself
+  m_nFramePoolSize = 0;
   m_pSwrFrame.reset();
   m_pSwrCtx.reset();
   m_pBsfCtx.reset();

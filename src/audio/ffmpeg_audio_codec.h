@@ -9,6 +9,8 @@
 
 namespace codec_interface {
 
+using BufferPoolPtr = AvPtr<AVBufferPool, av_buffer_pool_uninit>;
+
 // Audio encoders and decoders behind ICodecInterface: G.711 A-law and µ-law, Opus, Speex and
 // AAC. Which one, and in which direction, is decided by the CodecType given to Init. The object
 // resamples between the host's PCM and the codec's, buffers PCM in FIFOs until the encoder has
@@ -42,7 +44,7 @@ class CFFMpegAudioCodec : public ICodecInterface {
 
   // Copies source's samples into cache[index], reusing that frame's buffer while its shape stays
   // and nobody else references it. 0 or -1.
-  static int CopyFrameWithReuse(int nIndex, std::vector<FramePtr>& cache, const AVFrame* pSource);
+  int CopyFrameWithReuse(int nIndex, std::vector<FramePtr>& cache, const AVFrame* pSource);
 
  private:
   friend struct AudioCodecTestPeer;  // tests reach the private steps through it
@@ -64,6 +66,10 @@ class CFFMpegAudioCodec : public ICodecInterface {
   int PrepareWorkFrame(int nbSamples);
   void CopyIntoWorkFrame(uint8_t* const* ppPlanes, int nSamples);
   int EncodeFrame(AVFrame* pFrame, CAudioEncodeOutParam* pOut);
+
+  // Decoding steps.
+  void FillInputPacket(uint8_t* pData, int nSize);
+  int GetFrameBuffer(AVFrame* pFrame);
 
   // AAC framing.
   int AvpktBsf(AVPacket* pPacket);
@@ -97,6 +103,10 @@ class CFFMpegAudioCodec : public ICodecInterface {
   // Source samples taken from m_pRateFifo; kept between calls so the rate step does not
   // allocate in steady state.
   std::vector<uint8_t> m_vecRateBuffer;
+  // Sample buffers of the cached output frames. A host's Clear releases a cached frame's buffer;
+  // through the pool it comes back without a new allocation.
+  BufferPoolPtr m_pFramePool;
+  int m_nFramePoolSize;
 };
 
 }  // namespace codec_interface

@@ -275,6 +275,40 @@ TEST(AudioDecode, CacheMode_ReusesTheCachedFrameAndItsBuffer) {
   out.Clear();
 }
 
+// Steady state: the packet bytes go into one reused buffer, and a cached frame released by the
+// host's Clear gets its old buffer back.
+TEST(AudioDecode, SteadyState_ReusesInputAndOutputBuffers) {
+  const std::vector<Bytes> packets = MakeG711("pcm_mulaw", 8000, 1, 1600, 160);
+  CFFMpegAudioCodec codec;
+  ASSERT_EQ(codec.Init(AV_CODEC_TYPE_G711UDEC,
+                       AudioParam(8000, 8000, 1, 1, SAMPLE_FMT_NONE, SAMPLE_FMT_S16)),
+            0);
+  CAudioDecodeOutParam out;
+  const AVBufferRef* input = nullptr;
+  const uint8_t* output = nullptr;
+  const DecodedAudio theirs = DecodeTestAudio("pcm_mulaw", packets, 8000, 1);
+  for (size_t i = 0; i < packets.size(); ++i) {
+    SCOPED_TRACE(i);
+    auto bytes = std::make_unique<uint8_t[]>(packets[i].size());
+    std::memcpy(bytes.get(), packets[i].data(), packets[i].size());
+    ASSERT_EQ(codec.Decode(bytes.get(), static_cast<int>(packets[i].size()), &out), 1);
+    bytes.reset();  // the codec keeps no pointer into the caller's bytes
+    const AVPacket* packet = Peer::InputPacket(codec);
+    ASSERT_NE(packet->buf, nullptr);
+    EXPECT_EQ(packet->size, 160);
+    if (i > 0) {
+      EXPECT_EQ(packet->buf, input);
+      EXPECT_EQ(out.m_outData[0].pData, output);
+    }
+    input = packet->buf;
+    output = out.m_outData[0].pData;
+    EXPECT_EQ(PcmToDoubles(out.m_pFrame[0]->extended_data, AV_SAMPLE_FMT_S16, 1, 160),
+              std::vector<double>(theirs.samples.begin() + static_cast<long>(i) * 160,
+                                  theirs.samples.begin() + static_cast<long>(i + 1) * 160));
+    out.Clear();
+  }
+}
+
 TEST(AudioDecode, OwningMode_EntriesNeverChangeAfterLaterCalls) {
   const std::vector<Bytes> packets = MakeG711("pcm_alaw", 8000, 1, 800, 160);
   for (const bool clearBetween : {false, true}) {

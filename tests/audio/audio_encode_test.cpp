@@ -193,6 +193,31 @@ TEST(AudioEncode, G711_EveryChunkIsOneFrameEqualToFfmpegsEncoder) {
   }
 }
 
+TEST(AudioEncode, G711_ShorterChunksKeepTheWorkFramesBuffer) {
+  CFFMpegAudioCodec codec;
+  ASSERT_EQ(codec.Init(AV_CODEC_TYPE_G711UENC,
+                       AudioParam(48000, 16000, 1, 1, SAMPLE_FMT_S16, SAMPLE_FMT_S16)),
+            0);
+  const Bytes pcm = MakeSinePcm(AV_SAMPLE_FMT_S16, 48000, 1, 48000);
+  CAudioEncodeOutParam out;
+  const AVBufferRef* buffer = nullptr;
+  std::vector<int> sizes;
+  for (int call = 0; call < 12; ++call) {
+    Bytes chunk(pcm.begin() + call * 2000, pcm.begin() + (call + 1) * 2000);
+    ASSERT_EQ(codec.Encode(chunk.data(), 2000, &out), 1);
+    sizes.push_back(out.m_outData[0].nSize);
+    EXPECT_EQ(Peer::WorkFrame(codec)->nb_samples, out.m_outData[0].nSize);
+    // The first chunk comes out shorter (the resampler's delay); from then on one buffer.
+    if (call >= 2) {
+      EXPECT_EQ(Peer::WorkFrame(codec)->buf[0], buffer) << call;
+    }
+    if (call == 1) buffer = Peer::WorkFrame(codec)->buf[0];
+    out.Clear();
+  }
+  // 1000 source samples give 333 or 334 samples at a third of the rate.
+  for (int call = 2; call < 12; ++call) EXPECT_NEAR(sizes[static_cast<size_t>(call)], 333, 1);
+}
+
 TEST(AudioEncode, OwningMode_StopsAtTwentyAndEntriesStayIntact) {
   CFFMpegAudioCodec codec;
   ASSERT_EQ(codec.Init(AV_CODEC_TYPE_G711AENC,
