@@ -1,10 +1,18 @@
 #pragma once
 
+#include <string>
+
 #include "codec_interface.h"
+#include "interface/av_ptr.h"
 
 namespace codec_interface {
 
-// Reads the audio and video packets of a media file.
+// Reads the compressed packets of a media file: one audio stream (required) and one video
+// stream (optional), each packet ready for a codec object's Decode. No decoding here.
+//
+// The bytes a read hands out live in the one packet every read refills: they stay valid until
+// the next read of either kind, Close or destruction. Reading one stream drops the packets of
+// the other stream met on the way.
 class CFileParse : public IFileParseInterface {
  public:
   CFileParse();
@@ -16,6 +24,21 @@ class CFileParse : public IFileParseInterface {
   FileVideoCodec GetVideoCodec() override;
   int ReadAudioPacket(unsigned char** ppData, int* pSize, int* pDurationMs) override;
   int ReadVideoPacket(unsigned char** ppData, int* pSize) override;
+
+ private:
+  friend struct FileParseTestPeer;  // tests reach the private steps through it
+
+  // Fills m_pPacket with the next packet of stream nIndex, dropping those of other streams.
+  bool ReadPacketOf(int nIndex);
+
+  bool m_bOpen;
+  std::string m_strFilePath;
+  int32_t m_nAudioStreamIndex;
+  int32_t m_nVideoStreamIndex;
+  InputFormatCtxPtr m_pFormatCtx;
+  PacketPtr m_pPacket;
+  // No real file makes stream probing fail on demand; tests put a failing step here.
+  int (*m_pfnFindStreamInfo)(AVFormatContext*, AVDictionary**) = avformat_find_stream_info;
 };
 
 }  // namespace codec_interface

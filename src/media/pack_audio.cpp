@@ -1,12 +1,212 @@
 #include "media/pack_audio.h"
 
+#include <cstring>
+
+#include "interface/log.h"
+#include "media/pack_extradata.h"
+
 namespace codec_interface {
 
-CPackAudio::CPackAudio(AudioFilePackType eType) : m_eType(eType) {}
+namespace {
+
+// The muxer of each kind; FFmpeg's raw AAC muxer (the one for .aac files) is named "adts". An
+// unknown kind gets a name no muxer has, so the output context cannot be made.
+const char* MuxerName(AudioFilePackType eType) {
+  switch (eType) {
+    case AUDIO_FILE_PACK_OGG_OPUS:
+      return "ogg";
+    case AUDIO_FILE_PACK_MP4_OPUS:
+    case AUDIO_FILE_PACK_MP4_AAC:
+      return "mp4";
+    case AUDIO_FILE_PACK_AAC:
+      return "adts";
+    case AUDIO_FILE_PACK_MP3:
+      return "mp3";
+  }
+  return "";
+}
+
+bool ChannelMask(int nChannels, uint64_t* pMask) {
+  switch (nChannels) {
+    case 1:
+      *pMask = AV_CH_LAYOUT_MONO;
+      return true;
+    case 2:
+      *pMask = AV_CH_LAYOUT_STEREO;
+      return true;
+    case 6:
+      *pMask = AV_CH_LAYOUT_5POINT1;
+      return true;
+    case 8:
+      *pMask = AV_CH_LAYOUT_7POINT1;
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Extradata is zero-padded as FFmpeg's readers expect.
+bool SetExtradata(AVCodecParameters* pParams, const std::vector<uint8_t>& bytes) {
+  AvBytesPtr pData(static_cast<uint8_t*>(av_mallocz(bytes.size() + AV_INPUT_BUFFER_PADDING_SIZE)));
+  if (pData == nullptr) return false;
+  std::memcpy(pData.get(), bytes.data(), bytes.size());
+  pParams->extradata = pData.release();
+  pParams->extradata_size = static_cast<int>(bytes.size());
+  return true;
+}
+
+bool HasFile(const AVFormatContext* pCtx) { return !(pCtx->oformat->flags & AVFMT_NOFILE); }
+
+}  // namespace
+
+CPackAudio::CPackAudio(AudioFilePackType eType)
+    : m_ePackType(eType),
+      m_pStream(nullptr),
+      m_nNextPts(0),
+      m_nFrameSamples(1920),
+      m_nSampleRate(48000),
+      m_nChannels(2),
+      m_strOutputPath("output.ogg") {}
+
 CPackAudio::~CPackAudio() = default;
 
-int CPackAudio::Init(const char*, int, int, int) { return -1; }
-void CPackAudio::Close() {}
-int CPackAudio::WritePacket(unsigned char*, int) { return -1; }
+int CPackAudio::Init(const char* pPath, int nSampleRate, int nChannels, int nFrameSamples) {
+  if (pPath == nullptr) return -1;
+  // Replacing an open output would leave that file without its trailer.
+  if (m_pFormatCtx != nullptr) Close();
+
+  m_strOutputPath = pPath;
+  m_nSampleRate = nSampleRate;
+  m_nChannels = nChannels;
+  m_nFrameSamples = nFrameSamples;
+  CODEC_LOG(kLogDebug, "[CODE]初始化Ogg复用器: %s", pPath);
+
+  AVFormatContext* pRawCtx = nullptr;
+  avformat_alloc_output_context2(&pRawCtx, nullptr, MuxerName(m_ePackType), pPath);
+  if (pRawCtx == nullptr) {
+    CODEC_LOG(kLogError, "[CODE]avformat_alloc_output_context2 failed");
+    return -1;
+  }
+  OutputFormatCtxPtr pFormatCtx(pRawCtx);
+
+  AVStream* pStream = avformat_new_stream(pFormatCtx.get(), nullptr);
+  if (pStream == nullptr) {
+    CODEC_LOG(kLogError, "[CODE]avformat_new_stream failed");
+    return -1;
+  }
+  pStream->time_base = AVRational{1, m_nSampleRate};
+  if (FillStreamParams(pStream->codecpar) < 0) {
+    CODEC_LOG(kLogError, "[CODE]FillStreamParams failed");
+    return -1;
+  }
+
+  PacketPtr pPacket(av_packet_alloc());
+  if (pPacket == nullptr) {
+    CODEC_LOG(kLogError, "[CODE]av_packet_alloc failed");
+    return -1;
+  }
+
+  if (HasFile(pFormatCtx.get()) && avio_open(&pFormatCtx->pb, pPath, AVIO_FLAG_WRITE) < 0) {
+    CODEC_LOG(kLogError, "[CODE]open file[%s] failed", pPath);
+    return -1;
+  }
+
+  AvOptions options;
+  const int nHeader = avformat_write_header(pFormatCtx.get(), options.Slot());
+  if (nHeader < 0) {
+    char szError[64] = {};
+    av_strerror(nHeader, szError, sizeof szError);
+    CODEC_LOG(kLogError, "[CODE]avformat_write_header failed[%d]: %s", nHeader, szError);
+    return -1;  // the owner closes the file and frees the context
+  }
+
+  m_pFormatCtx = std::move(pFormatCtx);
+  m_pStream = pStream;
+  m_pPacket = std::move(pPacket);
+  CODEC_LOG(kLogDebug, "[CODE]Ogg文件初始化成功");
+  return 0;
+}
+
+int CPackAudio::FillStreamParams(AVCodecParameters* pParams) {
+  pParams->codec_type = AVMEDIA_TYPE_AUDIO;
+  pParams->sample_rate = m_nSampleRate;
+  pParams->ch_layout.nb_channels = m_nChannels;
+  uint64_t nMask = 0;
+  if (!ChannelMask(m_nChannels, &nMask)) {
+    CODEC_LOG(kLogError, "[CODE]unsupport Channels: %d", m_nChannels);
+    return -1;
+  }
+  // The order stays unspecified: the containers take the channel count from the codec header.
+  pParams->ch_layout.u.mask = nMask;
+
+  bool bExtradata = true;
+  switch (m_ePackType) {
+    case AUDIO_FILE_PACK_OGG_OPUS:
+      pParams->codec_id = AV_CODEC_ID_OPUS;
+      bExtradata = SetExtradata(pParams, MakeOpusHead(m_nSampleRate, m_nChannels));
+      break;
+    case AUDIO_FILE_PACK_MP4_OPUS:
+      pParams->codec_id = AV_CODEC_ID_OPUS;
+      bExtradata = SetExtradata(pParams, MakeOpusDops(m_nSampleRate, m_nChannels));
+      break;
+    case AUDIO_FILE_PACK_MP4_AAC:
+      pParams->codec_id = AV_CODEC_ID_AAC;
+      bExtradata = SetExtradata(pParams, MakeAacSpecificConfig(m_nSampleRate, m_nChannels));
+      break;
+    case AUDIO_FILE_PACK_AAC:
+      // No extradata: the "adts" muxer then writes every packet exactly as given, so a host
+      // hands it whole ADTS frames (header, then payload).
+      pParams->codec_id = AV_CODEC_ID_AAC;
+      break;
+    case AUDIO_FILE_PACK_MP3:
+      pParams->codec_id = AV_CODEC_ID_MP3;
+      break;
+  }
+  pParams->format = AV_SAMPLE_FMT_FLTP;
+  // Every packet lasts this long; the MP4 muxer warns on each file when it is not told.
+  pParams->frame_size = m_nFrameSamples;
+  return bExtradata ? 0 : -1;
+}
+
+int CPackAudio::WritePacket(unsigned char* pData, int nSize) {
+  if (m_pFormatCtx == nullptr || m_pStream == nullptr) return -1;
+  if (pData == nullptr || nSize < 0) return -1;
+
+  AVPacket* pPacket = m_pPacket.get();
+  pPacket->data = pData;
+  pPacket->size = nSize;
+  pPacket->stream_index = m_pStream->index;
+  pPacket->pts = m_nNextPts;
+  pPacket->dts = m_nNextPts;
+  pPacket->duration = m_nFrameSamples;
+  // Our count is in samples at the Init rate; a muxer may have chosen its own clock.
+  av_packet_rescale_ts(pPacket, AVRational{1, m_nSampleRate}, m_pStream->time_base);
+  pPacket->time_base = m_pStream->time_base;
+  pPacket->flags |= AV_PKT_FLAG_KEY;
+
+  // The muxer references (copies) the bytes and leaves the packet blank, success or not.
+  const int nWrite = av_interleaved_write_frame(m_pFormatCtx.get(), pPacket);
+  if (nWrite < 0) {
+    CODEC_LOG(kLogError, "[CODE]av_interleaved_write_frame failed[%d]:%s", nWrite,
+              AvErrorText(nWrite).c_str());
+    return -1;
+  }
+  m_nNextPts += m_nFrameSamples;
+  return 0;
+}
+
+void CPackAudio::Close() {
+  if (m_pFormatCtx != nullptr) {
+    const int nTrailer = av_write_trailer(m_pFormatCtx.get());
+    if (nTrailer < 0) {
+      CODEC_LOG(kLogError, "[CODE]av_write_trailer failed[%d]: %s", nTrailer,
+                AvErrorText(nTrailer).c_str());
+    }
+    m_pStream = nullptr;
+    m_pFormatCtx.reset();  // closes the file, then frees the context
+    m_pPacket.reset();
+  }
+  CODEC_LOG(kLogDebug, "[CODE]Ogg文件已关闭");
+}
 
 }  // namespace codec_interface

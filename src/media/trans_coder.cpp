@@ -1,11 +1,218 @@
 #include "media/trans_coder.h"
 
+#include "interface/log.h"
+
 namespace codec_interface {
 
-CTransCoder::CTransCoder() = default;
-CTransCoder::~CTransCoder() = default;
+namespace {
 
-int CTransCoder::Init(int, const TransCoderParam&) { return -1; }
-int CTransCoder::Transcode(COutParam*, int, COutParam*) { return -1; }
+// The entry nIndex of pSrc, or null when there is none.
+const AVFrame* SourceFrame(const COutParam* pSrc, int nIndex) {
+  if (nIndex < 0 || nIndex >= pSrc->m_nNum || nIndex >= OUTPARAM_MAX_COUNT) return nullptr;
+  return pSrc->m_pFrame[nIndex];
+}
+
+bool Owning(const COutParam* pOut) { return (pOut->m_nFlag & OUTPARAM_FLAG_NOT_USE_CACHE) != 0; }
+
+}  // namespace
+
+CTransCoder::CTransCoder()
+    : m_nKind(0),
+      m_stParam{},
+      m_eDstPixelFormat(AV_PIX_FMT_YUV420P),  // FFmpeg's 0, as the rest is zero
+      m_eDstSampleFormat(AV_SAMPLE_FMT_U8),
+      m_stDstChLayout{} {}
+
+CTransCoder::~CTransCoder() { av_channel_layout_uninit(&m_stDstChLayout); }
+
+AVPixelFormat CTransCoder::GetPixelFormat(PixelFormat eFormat) {
+  switch (eFormat) {
+    case PIX_FMT_BGRA:
+      return AV_PIX_FMT_BGRA;
+    case PIX_FMT_RGB24:
+      return AV_PIX_FMT_RGB24;
+    case PIX_FMT_RGBA:
+      return AV_PIX_FMT_RGBA;
+    case PIX_FMT_YUV420P:
+      return AV_PIX_FMT_YUV420P;
+    case PIX_FMT_NV12:
+      return AV_PIX_FMT_NV12;
+    case PIX_FMT_YUVJ420P:
+      return AV_PIX_FMT_YUVJ420P;
+    case PIX_FMT_YUYV422:
+      return AV_PIX_FMT_YUYV422;
+    default:  // none, and the hardware surfaces, which a scaler cannot read
+      return AV_PIX_FMT_NONE;
+  }
+}
+
+AVSampleFormat CTransCoder::GetSampleFormat(SampleFormat eFormat) {
+  // Our interleaved formats carry FFmpeg's numbers.
+  if (eFormat >= SAMPLE_FMT_U8 && eFormat <= SAMPLE_FMT_DBL) {
+    return static_cast<AVSampleFormat>(eFormat);
+  }
+  return AV_SAMPLE_FMT_NONE;
+}
+
+int CTransCoder::Init(int nKind, const TransCoderParam& param) {
+  m_nKind = nKind;
+  m_stParam = param;
+  // The record is replaced, so a converter of an earlier Init no longer matches it.
+  m_pSwsContext.reset();
+  m_pSwrContext.reset();
+  if (nKind == 0) return InitVideo();
+  if (nKind == 1) return InitAudio();
+  return -1;
+}
+
+int CTransCoder::InitVideo() {
+  const AVPixelFormat eSrc = GetPixelFormat(m_stParam.eSrcPixelFormat);
+  m_eDstPixelFormat = GetPixelFormat(m_stParam.eDstPixelFormat);
+  if (eSrc == AV_PIX_FMT_NONE || m_eDstPixelFormat == AV_PIX_FMT_NONE) {
+    CODEC_LOG(kLogError, "[CODE]GetPixelFormat failed:%d->%d", m_stParam.eSrcPixelFormat,
+              m_stParam.eDstPixelFormat);
+    return -1;
+  }
+  m_pSwsContext.reset(sws_getContext(m_stParam.nSrcWidth, m_stParam.nSrcHeight, eSrc,
+                                     m_stParam.nDstWidth, m_stParam.nDstHeight,
+                                     m_eDstPixelFormat, SWS_LANCZOS, nullptr, nullptr, nullptr));
+  if (m_pSwsContext == nullptr) {
+    CODEC_LOG(kLogError, "[CODE]sws_getContext failed:%d-%d %d  %d-%d %d", m_stParam.nSrcWidth,
+              m_stParam.nSrcHeight, static_cast<int>(eSrc), m_stParam.nDstWidth,
+              m_stParam.nDstHeight, static_cast<int>(m_eDstPixelFormat));
+    return -1;
+  }
+  return 0;
+}
+
+int CTransCoder::InitAudio() {
+  SwrPtr pSwr(swr_alloc());
+  if (pSwr == nullptr) {
+    CODEC_LOG(kLogDebug, "[CODE]Could not allocate resampler context");
+    return -1;
+  }
+  const AVSampleFormat eSrc = GetSampleFormat(m_stParam.eSrcSampleFormat);
+  m_eDstSampleFormat = GetSampleFormat(m_stParam.eDstSampleFormat);
+  AVChannelLayout stSrcLayout{};
+  av_channel_layout_default(&stSrcLayout, m_stParam.nSrcChannels);
+  av_channel_layout_uninit(&m_stDstChLayout);
+  av_channel_layout_default(&m_stDstChLayout, m_stParam.nDstChannels);
+
+  // A rejected option shows up as a failed set-up, like a rejection by swr_init.
+  SwrContext* pCtx = pSwr.get();
+  const TransCoderParam& p = m_stParam;
+  int nResult = av_opt_set_chlayout(pCtx, "in_chlayout", &stSrcLayout, 0);
+  if (nResult >= 0) nResult = av_opt_set_int(pCtx, "in_sample_rate", p.nSrcSampleRate, 0);
+  if (nResult >= 0) nResult = av_opt_set_sample_fmt(pCtx, "in_sample_fmt", eSrc, 0);
+  if (nResult >= 0) nResult = av_opt_set_chlayout(pCtx, "out_chlayout", &m_stDstChLayout, 0);
+  if (nResult >= 0) nResult = av_opt_set_int(pCtx, "out_sample_rate", p.nDstSampleRate, 0);
+  if (nResult >= 0) nResult = av_opt_set_sample_fmt(pCtx, "out_sample_fmt", m_eDstSampleFormat, 0);
+  if (nResult >= 0) nResult = swr_init(pCtx);
+  av_channel_layout_uninit(&stSrcLayout);
+  if (nResult < 0) {
+    CODEC_LOG(kLogDebug, "[CODE]Failed to initialize the resampling context");
+    return -1;
+  }
+  m_pSwrContext = std::move(pSwr);
+  return 0;
+}
+
+int CTransCoder::Transcode(COutParam* pSrc, int nIndex, COutParam* pDst) {
+  if (pSrc == nullptr || pDst == nullptr) return -1;
+  // The destination's own members are filled, so it must be of the kind's class.
+  if (m_nKind == 0) {
+    auto* pVideoDst = dynamic_cast<CVideoDecodeOutParam*>(pDst);
+    return pVideoDst != nullptr ? TranscodeVideo(pSrc, nIndex, pVideoDst) : -1;
+  }
+  if (m_nKind == 1) {
+    auto* pAudioDst = dynamic_cast<CAudioDecodeOutParam*>(pDst);
+    return pAudioDst != nullptr ? TranscodeAudio(pSrc, nIndex, pAudioDst) : -1;
+  }
+  return -1;
+}
+
+int CTransCoder::TranscodeVideo(COutParam* pSrc, int nIndex, CVideoDecodeOutParam* pDst) {
+  if (m_pSwsContext == nullptr) return -1;
+  if (!Owning(pDst)) {
+    CODEC_LOG(kLogError,
+              "[CODE]TranscodeVideo Out Param Can not set OUTPARAM_FLAG_NOT_USE_CACHE flag");
+    return -1;
+  }
+  const AVFrame* pIn = SourceFrame(pSrc, nIndex);
+  if (pIn == nullptr) return -1;
+  if (pIn->format != GetPixelFormat(m_stParam.eSrcPixelFormat) ||
+      pIn->width != m_stParam.nSrcWidth || pIn->height != m_stParam.nSrcHeight) {
+    return -1;
+  }
+
+  FramePtr pOut(av_frame_alloc());
+  if (pOut == nullptr) return -1;
+  pOut->format = m_eDstPixelFormat;
+  pOut->width = m_stParam.nDstWidth;
+  pOut->height = m_stParam.nDstHeight;
+  if (av_frame_get_buffer(pOut.get(), 1) < 0) return -1;
+
+  const int nRows = sws_scale(m_pSwsContext.get(), pIn->data, pIn->linesize, 0, pIn->height,
+                              pOut->data, pOut->linesize);
+  if (nRows != m_stParam.nDstHeight) {
+    CODEC_LOG(kLogError, "[CODE]sws_scale get height[%d] is diff with [%d]", nRows,
+              m_stParam.nDstHeight);
+    return -1;
+  }
+
+  for (int i = 0; i < 4; ++i) {
+    pDst->m_outData[0].pData[i] = pOut->data[i];
+    pDst->m_outData[0].nLinesize[i] = pOut->linesize[i];
+  }
+  pDst->m_ePixelFormat = m_stParam.eDstPixelFormat;
+  pDst->m_nWidth = pOut->width;
+  pDst->m_nHeight = pOut->height;
+  pDst->m_pFrame[0] = pOut.release();
+  pDst->m_nNum = 1;
+  return 0;
+}
+
+int CTransCoder::TranscodeAudio(COutParam* pSrc, int nIndex, CAudioDecodeOutParam* pDst) {
+  if (m_pSwrContext == nullptr) return -1;
+  if (!Owning(pDst)) {
+    CODEC_LOG(kLogError,
+              "[CODE]TranscodeAudio Out Param Can not set OUTPARAM_FLAG_NOT_USE_CACHE flag");
+    return -1;
+  }
+  const AVFrame* pIn = SourceFrame(pSrc, nIndex);
+  if (pIn == nullptr) return -1;
+  if (pIn->format != GetSampleFormat(m_stParam.eSrcSampleFormat) ||
+      pIn->ch_layout.nb_channels != m_stParam.nSrcChannels ||
+      (pIn->sample_rate != 0 && pIn->sample_rate != m_stParam.nSrcSampleRate)) {
+    return -1;
+  }
+
+  const int64_t nRoom = av_rescale_rnd(pIn->nb_samples, m_stParam.nDstSampleRate,
+                                       m_stParam.nSrcSampleRate, AV_ROUND_UP);
+  if (nRoom <= 0 || nRoom > INT32_MAX) return -1;
+  FramePtr pOut(av_frame_alloc());
+  if (pOut == nullptr) return -1;
+  pOut->format = m_eDstSampleFormat;
+  pOut->sample_rate = m_stParam.nDstSampleRate;
+  pOut->nb_samples = static_cast<int>(nRoom);
+  if (av_channel_layout_copy(&pOut->ch_layout, &m_stDstChLayout) < 0) return -1;
+  if (av_frame_get_buffer(pOut.get(), 1) < 0) return -1;
+
+  const int nGot = swr_convert(m_pSwrContext.get(), pOut->extended_data, pOut->nb_samples,
+                               pIn->extended_data, pIn->nb_samples);
+  if (nGot < 0) {
+    CODEC_LOG(kLogError, "[CODE]swr_convert failed");
+    return -1;
+  }
+
+  // The entry covers what was delivered; the rest of the block holds nothing yet.
+  pOut->nb_samples = nGot;
+  pDst->m_outData[0].pData = pOut->data[0];
+  pDst->m_outData[0].nSize =
+      nGot * pOut->ch_layout.nb_channels * av_get_bytes_per_sample(m_eDstSampleFormat);
+  pDst->m_pFrame[0] = pOut.release();
+  pDst->m_nNum = 1;
+  return 0;
+}
 
 }  // namespace codec_interface

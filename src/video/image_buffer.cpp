@@ -1,14 +1,118 @@
-#include "codec_interface.h"
+// Sizing decoded pictures, copying them into host buffers and hardware surfaces into memory.
+#include "video/image_buffer.h"
+
+#include "interface/log.h"
+#include "video/pixel_convert.h"
 
 namespace codec_interface {
 
-// Placeholders until the image buffer functions land.
-int ICodecInterface::ImageGetBufferSize(PixelFormat, PixelFormat&, int, int) { return -1; }
-int ICodecInterface::ImageCopyToBuffer(unsigned char*, int, CVideoDecodeOutParam&, int) {
-  return -1;
+namespace {
+
+constexpr int kPackedAlign = 1;
+
+// A device surface downloaded into a new system-memory frame, or null after the failure line.
+FramePtr DownloadSurface(const AVFrame& surface) {
+  FramePtr memory(av_frame_alloc());
+  if (memory == nullptr) return nullptr;
+  if (av_hwframe_transfer_data(memory.get(), &surface, 0) != 0) {
+    CODEC_LOG(kLogError, "[CODE]av_hwframe_transfer_data failed");
+    return nullptr;
+  }
+  return memory;
 }
-int ICodecInterface::ImageHwCopyToMemory(CVideoDecodeOutParam&, CVideoDecodeOutParam&, int) {
-  return -1;
+
+const AVFrame* EntryOf(const CVideoDecodeOutParam& out, int nIndex) {
+  if (nIndex < 0 || nIndex >= out.m_nNum || nIndex >= OUTPARAM_MAX_COUNT) return nullptr;
+  return out.m_pFrame[nIndex];
+}
+
+}  // namespace
+
+bool IsPackedCopyFormat(AVPixelFormat eFormat) {
+  switch (eFormat) {
+    case AV_PIX_FMT_YUV420P:
+    case AV_PIX_FMT_YUYV422:
+    case AV_PIX_FMT_RGB24:
+    case AV_PIX_FMT_YUVJ420P:
+    case AV_PIX_FMT_NV12:
+    case AV_PIX_FMT_RGBA:
+    case AV_PIX_FMT_BGRA:
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool IsDownloadableSurface(AVPixelFormat eFormat) {
+  return eFormat == AV_PIX_FMT_DXVA2_VLD || eFormat == AV_PIX_FMT_VIDEOTOOLBOX ||
+         eFormat == AV_PIX_FMT_D3D12;
+}
+
+int CopyPictureToBuffer(const AVFrame& picture, AVPixelFormat eLayout, uint8_t* pDst,
+                        int nDstSize) {
+  return av_image_copy_to_buffer(pDst, nDstSize, picture.data, picture.linesize, eLayout,
+                                 picture.width, picture.height, kPackedAlign);
+}
+
+void PutOwnedPicture(CVideoDecodeOutParam& dst, FramePtr picture) {
+  // The base Clear frees what dst owns without touching m_bDecodeError.
+  dst.COutParam::Clear();
+  AVFrame* frame = picture.release();
+  dst.m_nNum = 1;
+  dst.m_pFrame[0] = frame;
+  for (int plane = 0; plane < 4; ++plane) {
+    dst.m_outData[0].pData[plane] = frame->data[plane];
+    dst.m_outData[0].nLinesize[plane] = frame->linesize[plane];
+  }
+  dst.m_ePixelFormat = AvToPixelFormat(static_cast<AVPixelFormat>(frame->format));
+  dst.m_nWidth = frame->width;
+  dst.m_nHeight = frame->height;
+}
+
+int ICodecInterface::ImageGetBufferSize(PixelFormat eFormat, PixelFormat& eOutFormat,
+                                        int nWidth, int nHeight) {
+  eOutFormat = eFormat;
+  AVPixelFormat measured = AV_PIX_FMT_NONE;
+  if (!PixelFormatToAv(eFormat, &measured) || measured == AV_PIX_FMT_NONE) return 0;
+  // Hardware pictures reach the host as NV12, the form ImageCopyToBuffer delivers them in.
+  if (!IsPackedCopyFormat(measured)) {
+    measured = AV_PIX_FMT_NV12;
+    eOutFormat = PIX_FMT_NV12;
+  }
+  return av_image_get_buffer_size(measured, nWidth, nHeight, kPackedAlign);
+}
+
+int ICodecInterface::ImageCopyToBuffer(unsigned char* pBuffer, int nSize,
+                                       CVideoDecodeOutParam& src, int nIndex) {
+  const AVFrame* picture = EntryOf(src, nIndex);
+  if (picture == nullptr) return -1;
+  // FFmpeg checks the size but not the pointer; refuse a missing buffer the way it refuses a
+  // short one.
+  if (pBuffer == nullptr) return AVERROR(EINVAL);
+  const auto format = static_cast<AVPixelFormat>(picture->format);
+  if (IsPackedCopyFormat(format)) return CopyPictureToBuffer(*picture, format, pBuffer, nSize);
+  if (!IsDownloadableSurface(format)) return -1;
+  const FramePtr memory = DownloadSurface(*picture);
+  if (memory == nullptr) return -1;
+  // Hosts size hardware pictures as NV12 (ImageGetBufferSize), so that is the layout written.
+  return CopyPictureToBuffer(*memory, AV_PIX_FMT_NV12, pBuffer, nSize);
+}
+
+int ICodecInterface::ImageHwCopyToMemory(CVideoDecodeOutParam& dst, CVideoDecodeOutParam& src,
+                                         int nIndex) {
+  if ((dst.m_nFlag & OUTPARAM_FLAG_NOT_USE_CACHE) == 0) {
+    CODEC_LOG(kLogError,
+              "[CODE]ImageHwCopyToMemory Out Param Can not set OUTPARAM_FLAG_NOT_USE_CACHE flag");
+    return -1;
+  }
+  const AVFrame* picture = EntryOf(src, nIndex);
+  if (picture == nullptr || !IsDownloadableSurface(static_cast<AVPixelFormat>(picture->format))) {
+    return -1;
+  }
+  FramePtr memory = DownloadSurface(*picture);
+  if (memory == nullptr) return -1;
+  PutOwnedPicture(dst, std::move(memory));
+  return 0;
 }
 
 }  // namespace codec_interface

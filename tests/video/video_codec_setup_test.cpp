@@ -313,6 +313,33 @@ TEST(VideoCodecReset, Decoder_ReopensContextWithNewParameters) {
   EXPECT_THAT(capture->OwnLines(), IsEmpty());
 }
 
+// No device family exists in this FFmpeg build, so a plain buffer stands in for a device
+// context: what matters is who holds which reference and what is logged when it goes.
+TEST(VideoCodecDeviceRefs, UninitAndResetReleaseEveryReferenceTheyHold) {
+  codec_test::ScopedLogCapture capture;
+  BufferRefPtr device(av_buffer_alloc(16));
+  ASSERT_NE(device, nullptr);
+  CFFMpegVideoCodec codec;
+  ASSERT_EQ(codec.Init(AV_CODEC_TYPE_H264DEC, VideoParam()), 0);
+  Peer::HwDeviceRef(codec) = av_buffer_ref(device.get());
+  Peer::CodecCtx(codec)->hw_device_ctx = av_buffer_ref(device.get());
+  capture->Clear();
+  EXPECT_EQ(codec.Reset(VideoParam()), 0);
+  // The count is taken before the context's reference goes, after the object's own went.
+  EXPECT_THAT(capture->OwnLines(), ElementsAre(LogLine{0, "[CODE]hw_device_ctx [2]"}));
+  EXPECT_EQ(av_buffer_get_ref_count(device.get()), 1);
+  EXPECT_EQ(Peer::HwDeviceRef(codec), nullptr);
+
+  Peer::HwDeviceRef(codec) = av_buffer_ref(device.get());
+  Peer::CodecCtx(codec)->hw_device_ctx = av_buffer_ref(device.get());
+  capture->Clear();
+  codec.Uninit();
+  EXPECT_THAT(capture->OwnLines(),
+              ElementsAre(LogLine{0, "[CODE]hw_device_ctx [3]"}, kUninitLine));
+  EXPECT_EQ(av_buffer_get_ref_count(device.get()), 1);
+  EXPECT_EQ(Peer::HwDeviceRef(codec), nullptr);
+}
+
 TEST(VideoCodecEasyParam, StoresWholeRecordAsPending) {
   CFFMpegVideoCodec codec;
   VideoEasyParam param = codec_test::EasyParam(320, 240, "hflip");

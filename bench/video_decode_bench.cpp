@@ -1,0 +1,171 @@
+// Decoding through CFFMpegVideoCodec::Decode against a plain libavcodec loop doing the same work
+// (same packets, same default thread settings, one picture received per packet), and decoding
+// with scaling to 640x360 BGRA against the plain loop followed by sws_scale_frame (Lanczos).
+// The program prints each library/plain throughput ratio after the runs.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <map>
+#include <string>
+
+#include "base/log.h"
+#include "interface/ffmpeg.h"
+#include "support/media.h"
+#include "video/ffmpeg_video_codec.h"
+
+namespace {
+
+using codec_interface::CodecCtxPtr;
+using codec_interface::FramePtr;
+using codec_interface::PacketPtr;
+using codec_interface::SwsPtr;
+using codec_test::EncodedVideo;
+
+constexpr int kFrames = 30;
+
+const EncodedVideo& H264Stream() {
+  static const EncodedVideo video = codec_test::EncodeTestVideo("libx264", 1920, 1080, kFrames);
+  return video;
+}
+const EncodedVideo& HevcStream() {
+  static const EncodedVideo video = codec_test::EncodeTestVideo("libx265", 1920, 1080, kFrames);
+  return video;
+}
+
+struct Stream {
+  const EncodedVideo& (*video)();
+  AVCodecID id;
+  codec_interface::CodecType type;
+};
+const Stream kH264{H264Stream, AV_CODEC_ID_H264, codec_interface::AV_CODEC_TYPE_H264DEC};
+const Stream kHevc{HevcStream, AV_CODEC_ID_HEVC, codec_interface::AV_CODEC_TYPE_HEVCDEC};
+
+void DecodeWithLibrary(benchmark::State& state, const Stream& stream, bool scale) {
+  const EncodedVideo& video = stream.video();
+  codec_interface::CodecParam param{};
+  if (scale) {
+    param.stVideo.ePixelFormat = codec_interface::PIX_FMT_BGRA;
+    param.stVideo.nDstWidth = 640;
+    param.stVideo.nDstHeight = 360;
+  }
+  codec_interface::CFFMpegVideoCodec codec;
+  if (codec.Init(stream.type, param) != 0) {
+    state.SkipWithError("Init failed");
+    return;
+  }
+  codec_interface::CVideoDecodeOutParam out;
+  int64_t pictures = 0;
+  for (auto _ : state) {
+    for (const auto& packet : video.packets) {
+      auto* data = const_cast<unsigned char*>(packet.data());
+      pictures += codec.Decode(data, static_cast<int>(packet.size()), &out);
+      benchmark::DoNotOptimize(out.m_outData[0].pData[0]);
+      out.Clear();
+    }
+  }
+  state.SetItemsProcessed(pictures);
+}
+
+void DecodeWithFfmpeg(benchmark::State& state, const Stream& stream, bool scale) {
+  const EncodedVideo& video = stream.video();
+  const AVCodec* decoder = avcodec_find_decoder(stream.id);
+  CodecCtxPtr ctx(avcodec_alloc_context3(decoder));
+  if (avcodec_open2(ctx.get(), decoder, nullptr) < 0) {
+    state.SkipWithError("avcodec_open2 failed");
+    return;
+  }
+  PacketPtr packet(av_packet_alloc());
+  FramePtr frame(av_frame_alloc());
+  FramePtr scaled(av_frame_alloc());
+  SwsPtr sws;
+  int64_t pictures = 0;
+  for (auto _ : state) {
+    for (const auto& bytes : video.packets) {
+      packet->data = const_cast<uint8_t*>(bytes.data());
+      packet->size = static_cast<int>(bytes.size());
+      avcodec_send_packet(ctx.get(), packet.get());
+      if (avcodec_receive_frame(ctx.get(), frame.get()) < 0) continue;
+      if (scale) {
+        if (sws == nullptr) {
+          sws.reset(sws_getContext(frame->width, frame->height,
+                                   static_cast<AVPixelFormat>(frame->format), 640, 360,
+                                   AV_PIX_FMT_BGRA, SWS_LANCZOS, nullptr, nullptr, nullptr));
+        }
+        sws_scale_frame(sws.get(), scaled.get(), frame.get());
+        benchmark::DoNotOptimize(scaled->data[0]);
+      }
+      benchmark::DoNotOptimize(frame->data[0]);
+      av_frame_unref(frame.get());
+      ++pictures;
+    }
+  }
+  state.SetItemsProcessed(pictures);
+}
+
+BENCHMARK_CAPTURE(DecodeWithLibrary, h264_1080p, kH264, false)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(DecodeWithFfmpeg, h264_1080p, kH264, false)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(DecodeWithLibrary, hevc_1080p, kHevc, false)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(DecodeWithFfmpeg, hevc_1080p, kHevc, false)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(DecodeWithLibrary, h264_1080p_to_640x360_bgra, kH264, true)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(DecodeWithFfmpeg, h264_1080p_to_640x360_bgra, kH264, true)
+    ->Unit(benchmark::kMillisecond);
+
+// Console output plus, at the end, the library's throughput as a share of the plain loop's,
+// by CPU time (decoding is single-threaded, so other load on the machine does not skew it) and
+// by wall time. With repetitions the medians are compared.
+class RatioReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    ConsoleReporter::ReportRuns(runs);
+    for (const Run& run : runs) {
+      if (run.error_occurred) continue;
+      const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
+      if (run.run_type != Run::RT_Iteration && !median) continue;
+      std::string name = run.run_name.str();
+      const auto slash = name.find('/');
+      if (slash == std::string::npos) continue;
+      Times& times = (name.substr(0, slash) == "DecodeWithLibrary" ? library_ : plain_)[name.substr(slash + 1)];
+      if (times.median && !median) continue;  // a median, once seen, stands
+      times = Times{run.GetAdjustedCPUTime(), run.GetAdjustedRealTime(), median};
+    }
+  }
+  void Finalize() override {
+    ConsoleReporter::Finalize();
+    for (const auto& [what, lib] : library_) {
+      const auto plain = plain_.find(what);
+      if (plain == plain_.end() || lib.cpu <= 0 || lib.real <= 0) continue;
+      std::printf("ratio %-28s library/plain throughput: cpu %.3f, wall %.3f\n", what.c_str(),
+                  plain->second.cpu / lib.cpu, plain->second.real / lib.real);
+    }
+  }
+
+ private:
+  struct Times {
+    double cpu = 0;
+    double real = 0;
+    bool median = false;
+  };
+  std::map<std::string, Times> library_;
+  std::map<std::string, Times> plain_;
+};
+
+// Keeps the library's informational lines out of the benchmark's output.
+class QuietLog : public base::IBaseLogInterface {
+ public:
+  void PrintLog(const int&, const int&, const char*, ...) override {}
+  void VPrintLog(const int&, const int&, const char*, va_list) override {}
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  base::IBaseLogInterface::GetLogInstance(std::make_shared<QuietLog>());
+  av_log_set_level(AV_LOG_ERROR);  // the encoders that make the streams are chatty
+  RatioReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  benchmark::Shutdown();
+  return 0;
+}

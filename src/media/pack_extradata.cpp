@@ -1,0 +1,73 @@
+#include "media/pack_extradata.h"
+
+#include <array>
+#include <cstring>
+
+namespace codec_interface {
+
+namespace {
+
+constexpr int kOpusHeadSize = 19;
+// Opus pre-skip: 3840 samples at 48000 Hz, scaled to the input rate.
+constexpr int kPreSkipAt48k = 3840;
+
+void PutLe16(uint8_t* p, uint32_t v) {
+  p[0] = static_cast<uint8_t>(v);
+  p[1] = static_cast<uint8_t>(v >> 8);
+}
+
+void PutLe32(uint8_t* p, uint32_t v) {
+  PutLe16(p, v);
+  PutLe16(p + 2, v >> 16);
+}
+
+// Bytes 8 to 18, shared by OpusHead and the MP4 layout.
+void PutOpusFields(uint8_t* p, int nSampleRate, int nChannels) {
+  p[9] = static_cast<uint8_t>(nChannels);
+  PutLe16(p + 10, static_cast<uint32_t>(static_cast<int64_t>(nSampleRate) * kPreSkipAt48k / 48000));
+  PutLe32(p + 12, static_cast<uint32_t>(nSampleRate));
+  PutLe16(p + 16, 0);
+}
+
+int AacFrequencyIndex(int nSampleRate) {
+  static constexpr std::array<int, 13> kRates = {96000, 88200, 64000, 48000, 44100, 32000, 24000,
+                                                 22050, 16000, 12000, 11025, 8000,  7350};
+  for (size_t i = 0; i < kRates.size(); ++i) {
+    if (kRates[i] == nSampleRate) return static_cast<int>(i);
+  }
+  return 3;  // 48000
+}
+
+}  // namespace
+
+std::vector<uint8_t> MakeOpusHead(int nSampleRate, int nChannels) {
+  std::vector<uint8_t> head(kOpusHeadSize, 0);
+  std::memcpy(head.data(), "OpusHead", 8);
+  head[8] = 1;
+  PutOpusFields(head.data(), nSampleRate, nChannels);
+  head[18] = 0;
+  return head;
+}
+
+std::vector<uint8_t> MakeOpusDops(int nSampleRate, int nChannels) {
+  const bool bFamily1 = nChannels > 2;
+  std::vector<uint8_t> dops(bFamily1 ? 21 + static_cast<size_t>(nChannels) : kOpusHeadSize, 0);
+  const uint8_t kBoxHeader[8] = {0x00, 0x00, 0x00, 0x1D, 'd', 'O', 'p', 's'};
+  std::memcpy(dops.data(), kBoxHeader, sizeof kBoxHeader);
+  dops[8] = 0;
+  PutOpusFields(dops.data(), nSampleRate, nChannels);
+  if (bFamily1) {
+    dops[18] = 1;
+    dops[19] = static_cast<uint8_t>(nChannels);
+    dops[20] = 0;  // the mapping bytes after it stay 0
+  }
+  return dops;
+}
+
+std::vector<uint8_t> MakeAacSpecificConfig(int nSampleRate, int nChannels) {
+  const int nIndex = AacFrequencyIndex(nSampleRate);
+  return {static_cast<uint8_t>(0x10 | (nIndex >> 1)),
+          static_cast<uint8_t>(((nIndex & 1) << 7) | ((nChannels & 15) << 3)), 0};
+}
+
+}  // namespace codec_interface

@@ -1,0 +1,112 @@
+#include "video/hw_device_rules.h"
+
+#include <cstring>
+
+#if defined(_WIN32) && __has_include(<d3d11.h>)
+#define CODEC_HAVE_D3D11_HEADERS 1
+extern "C" {
+#include <libavutil/hwcontext_d3d11va.h>
+}
+static_assert(codec_interface::kD3D11SurfaceBindFlags ==
+                  (D3D11_BIND_DECODER | D3D11_BIND_SHADER_RESOURCE),
+              "D3D11 bind flags");
+static_assert(codec_interface::kD3D11SurfaceMiscFlags == D3D11_RESOURCE_MISC_SHARED,
+              "D3D11 misc flags");
+#endif
+
+namespace codec_interface {
+
+namespace {
+
+constexpr int kDefaultCommandQueueCount = 5;
+constexpr int kMaxCommandQueueCount = 50;
+constexpr int kMinMediaCodecPacket = 6;
+constexpr int kNalTypeSps = 7;
+
+struct DeviceSurface {
+  AVHWDeviceType eDevice;
+  AVPixelFormat eSurface;
+};
+
+constexpr DeviceSurface kDeviceSurfaces[] = {
+    {AV_HWDEVICE_TYPE_DXVA2, AV_PIX_FMT_DXVA2_VLD},
+    {AV_HWDEVICE_TYPE_VIDEOTOOLBOX, AV_PIX_FMT_VIDEOTOOLBOX},
+    {AV_HWDEVICE_TYPE_D3D11VA, AV_PIX_FMT_D3D11},
+    {AV_HWDEVICE_TYPE_MEDIACODEC, AV_PIX_FMT_MEDIACODEC},
+    {AV_HWDEVICE_TYPE_D3D12VA, AV_PIX_FMT_D3D12},
+};
+
+// Length of the Annex B start code at the front of the packet: 4, 3, or 0 for none.
+int LeadingStartCode(const uint8_t* pData, int nSize) {
+  static constexpr uint8_t kLong[] = {0, 0, 0, 1};
+  if (nSize >= 4 && std::memcmp(pData, kLong, 4) == 0) return 4;
+  if (nSize >= 3 && std::memcmp(pData, kLong + 1, 3) == 0) return 3;
+  return 0;
+}
+
+// Position of the next start code of the given length at or after nFrom; -1 when none starts
+// at or before nSize - nLength.
+int FindStartCode(const uint8_t* pData, int nSize, int nFrom, int nLength) {
+  static constexpr uint8_t kLong[] = {0, 0, 0, 1};
+  const uint8_t* code = kLong + (4 - nLength);
+  for (int i = nFrom; i <= nSize - nLength; ++i) {
+    if (std::memcmp(pData + i, code, static_cast<size_t>(nLength)) == 0) return i;
+  }
+  return -1;
+}
+
+}  // namespace
+
+int CommandQueueCountFor(int nRequested) {
+  return (nRequested >= 1 && nRequested <= kMaxCommandQueueCount) ? nRequested
+                                                                   : kDefaultCommandQueueCount;
+}
+
+std::string HwDeviceString(AVHWDeviceType eType, unsigned int nAdapterIndex) {
+  if (eType == AV_HWDEVICE_TYPE_DXVA2 || eType == AV_HWDEVICE_TYPE_D3D11VA ||
+      eType == AV_HWDEVICE_TYPE_D3D12VA) {
+    return std::to_string(nAdapterIndex);
+  }
+  return std::string();
+}
+
+AVPixelFormat HwSurfaceFormatOf(AVHWDeviceType eType) {
+  for (const DeviceSurface& entry : kDeviceSurfaces) {
+    if (entry.eDevice == eType) return entry.eSurface;
+  }
+  return AV_PIX_FMT_NONE;
+}
+
+AVPixelFormat PickHwSurfaceFormat(AVHWDeviceType eType, const AVPixelFormat* pOffered) {
+  const AVPixelFormat wanted = HwSurfaceFormatOf(eType);
+  if (pOffered == nullptr || wanted == AV_PIX_FMT_NONE) return AV_PIX_FMT_NONE;
+  for (const AVPixelFormat* p = pOffered; *p != AV_PIX_FMT_NONE; ++p) {
+    if (*p == wanted) return *p;
+  }
+  return AV_PIX_FMT_NONE;
+}
+
+void FillD3D11SurfacePool(AVHWFramesContext& frames, int nWidth, int nHeight) {
+  frames.format = AV_PIX_FMT_D3D11;
+  frames.sw_format = AV_PIX_FMT_NV12;
+  frames.width = nWidth;
+  frames.height = nHeight;
+  frames.initial_pool_size = kD3D11SurfacePoolSize;
+#if defined(CODEC_HAVE_D3D11_HEADERS)
+  auto* d3d11 = static_cast<AVD3D11VAFramesContext*>(frames.hwctx);
+  d3d11->BindFlags = kD3D11SurfaceBindFlags;
+  d3d11->MiscFlags = kD3D11SurfaceMiscFlags;
+#endif
+}
+
+int MediaCodecExtradataSize(const uint8_t* pData, int nSize) {
+  if (pData == nullptr || nSize < kMinMediaCodecPacket) return -1;
+  const int codeLength = LeadingStartCode(pData, nSize);
+  if (codeLength == 0 || (pData[codeLength] & 0x1F) != kNalTypeSps) return -1;
+  const int second = FindStartCode(pData, nSize, codeLength + 1, codeLength);
+  if (second < 0) return -1;
+  const int third = FindStartCode(pData, nSize, second + codeLength, codeLength);
+  return third < 0 ? nSize : third;
+}
+
+}  // namespace codec_interface
