@@ -258,24 +258,25 @@ TEST_F(PackAudioTest, RoundTrip_EveryKindWithAHeaderReadsBackAndDecodes) {
     int64_t step;
     FileAudioCodec parsed;
     int durationMs;  // of one packet, as our parser reports it
+    int decodedSkip;  // samples a plain decoder drops at the start
   } cases[] = {
       // The Ogg reader shifts times back by the declared pre-skip (3840 at 48000 Hz).
       {"stereo.ogg", AUDIO_FILE_PACK_OGG_OPUS, "libopus", 48000, 2, "ogg", AV_CODEC_ID_OPUS,
-       opusHead, -3840, 960, FILE_AUDIO_CODEC_OPUS, 20},
+       opusHead, -3840, 960, FILE_AUDIO_CODEC_OPUS, 20, 3840},
       // Ogg counts Opus at 48000 Hz whatever the input rate: 320 samples at 16000 Hz become
       // steps of 960, and the declared pre-skip of 1280 is read at 48000 Hz as well.
       {"mono16k.ogg", AUDIO_FILE_PACK_OGG_OPUS, "libopus", 16000, 1, "ogg", AV_CODEC_ID_OPUS,
        {'O', 'p', 'u', 's', 'H', 'e', 'a', 'd', 0x01, 0x01, 0x00, 0x05, 0x80, 0x3E, 0x00, 0x00,
         0x00, 0x00, 0x00},
-       -1280, 960, FILE_AUDIO_CODEC_OPUS, 20},
+       -1280, 960, FILE_AUDIO_CODEC_OPUS, 20, 1280},
       // The MP4 reader turns our "dOps" back into an identification header.
       {"opus.mp4", AUDIO_FILE_PACK_MP4_OPUS, "libopus", 48000, 2, "mov,mp4,m4a,3gp,3g2,mj2",
-       AV_CODEC_ID_OPUS, opusHead, 0, 960, FILE_AUDIO_CODEC_OPUS, 20},
+       AV_CODEC_ID_OPUS, opusHead, 0, 960, FILE_AUDIO_CODEC_OPUS, 20, 3840},
       {"aac.mp4", AUDIO_FILE_PACK_MP4_AAC, "aac", 44100, 2, "mov,mp4,m4a,3gp,3g2,mj2",
-       AV_CODEC_ID_AAC, {0x12, 0x10, 0x00}, 0, 1024, FILE_AUDIO_CODEC_AAC, 23},
+       AV_CODEC_ID_AAC, {0x12, 0x10, 0x00}, 0, 1024, FILE_AUDIO_CODEC_AAC, 23, 0},
       // MP3 keeps its own clock too: 1152 samples at 44100 Hz in 1/14112000 s.
       {"lame.mp3", AUDIO_FILE_PACK_MP3, "libmp3lame", 44100, 2, "mp3", AV_CODEC_ID_MP3, {}, 0,
-       368640, FILE_AUDIO_CODEC_NONE, 26},
+       368640, FILE_AUDIO_CODEC_NONE, 26, 529},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -303,7 +304,10 @@ TEST_F(PackAudioTest, RoundTrip_EveryKindWithAHeaderReadsBackAndDecodes) {
       EXPECT_EQ(file.packets[i].data, Bytes(sent->data, sent->data + sent->size)) << i;
     }
     EXPECT_EQ(Pts(file), Steps(c.firstPts, c.step, stream.packets.size()));
-    EXPECT_GT(codec_test::DecodeAudioFile(path), 0);
+    // Every packet decodes; only the declared pre-skip (or the MP3 decoder's own delay) is cut.
+    const int decodedPerPacket = c.codec == AV_CODEC_ID_OPUS ? 960 : stream.frameSize;
+    EXPECT_EQ(codec_test::DecodeAudioFile(path),
+              static_cast<int64_t>(stream.packets.size()) * decodedPerPacket - c.decodedSkip);
 
     CFileParse parse;
     ASSERT_EQ(parse.Open(path.c_str()), 0);
