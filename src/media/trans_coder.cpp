@@ -99,13 +99,15 @@ int CTransCoder::InitAudio() {
   av_channel_layout_default(&m_stDstChLayout, m_stParam.nDstChannels);
 
   // A rejected option shows up as a failed set-up, like a rejection by swr_init.
-  int nResult = av_opt_set_chlayout(pSwr.get(), "in_chlayout", &stSrcLayout, 0);
-  if (nResult >= 0) nResult = av_opt_set_int(pSwr.get(), "in_sample_rate", m_stParam.nSrcSampleRate, 0);
-  if (nResult >= 0) nResult = av_opt_set_sample_fmt(pSwr.get(), "in_sample_fmt", eSrc, 0);
-  if (nResult >= 0) nResult = av_opt_set_chlayout(pSwr.get(), "out_chlayout", &m_stDstChLayout, 0);
-  if (nResult >= 0) nResult = av_opt_set_int(pSwr.get(), "out_sample_rate", m_stParam.nDstSampleRate, 0);
-  if (nResult >= 0) nResult = av_opt_set_sample_fmt(pSwr.get(), "out_sample_fmt", m_eDstSampleFormat, 0);
-  if (nResult >= 0) nResult = swr_init(pSwr.get());
+  SwrContext* pCtx = pSwr.get();
+  const TransCoderParam& p = m_stParam;
+  int nResult = av_opt_set_chlayout(pCtx, "in_chlayout", &stSrcLayout, 0);
+  if (nResult >= 0) nResult = av_opt_set_int(pCtx, "in_sample_rate", p.nSrcSampleRate, 0);
+  if (nResult >= 0) nResult = av_opt_set_sample_fmt(pCtx, "in_sample_fmt", eSrc, 0);
+  if (nResult >= 0) nResult = av_opt_set_chlayout(pCtx, "out_chlayout", &m_stDstChLayout, 0);
+  if (nResult >= 0) nResult = av_opt_set_int(pCtx, "out_sample_rate", p.nDstSampleRate, 0);
+  if (nResult >= 0) nResult = av_opt_set_sample_fmt(pCtx, "out_sample_fmt", m_eDstSampleFormat, 0);
+  if (nResult >= 0) nResult = swr_init(pCtx);
   av_channel_layout_uninit(&stSrcLayout);
   if (nResult < 0) {
     CODEC_LOG(kLogDebug, "[CODE]Failed to initialize the resampling context");

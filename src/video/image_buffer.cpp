@@ -86,6 +86,9 @@ int ICodecInterface::ImageCopyToBuffer(unsigned char* pBuffer, int nSize,
                                        CVideoDecodeOutParam& src, int nIndex) {
   const AVFrame* picture = EntryOf(src, nIndex);
   if (picture == nullptr) return -1;
+  // FFmpeg checks the size but not the pointer; refuse a missing buffer the way it refuses a
+  // short one.
+  if (pBuffer == nullptr) return AVERROR(EINVAL);
   const auto format = static_cast<AVPixelFormat>(picture->format);
   if (IsPackedCopyFormat(format)) return CopyPictureToBuffer(*picture, format, pBuffer, nSize);
   if (!IsDownloadableSurface(format)) return -1;

@@ -175,14 +175,30 @@ TEST_F(PackAudioTest, FillStreamParams_ChannelMasksAndRefusedCounts) {
   }
 }
 
-TEST_F(PackAudioTest, Init_SucceedsWithItsTwoLinesAndCloseLogsOne) {
-  const std::string path = Path("lines.ogg");
+// Outside an open file nothing is written and nothing logged; Init and Close log their lines.
+TEST_F(PackAudioTest, Lifecycle_LinesAndRefusalsOutsideAnOpenFile) {
   CPackAudio pack(AUDIO_FILE_PACK_OGG_OPUS);
+  unsigned char bytes[4] = {1, 2, 3, 4};
+  EXPECT_EQ(pack.WritePacket(bytes, 4), -1);  // before Init
+  EXPECT_EQ(pack.Init(nullptr, 16000, 1, 320), -1);
+  EXPECT_EQ(Peer::Path(pack), "output.ogg");  // a null path changes nothing
+  EXPECT_EQ(Peer::SampleRate(pack), 48000);
+  EXPECT_TRUE(capture_->OwnLines().empty());
+
+  const std::string path = Path("lines.ogg");
   ASSERT_EQ(pack.Init(path.c_str(), 48000, 2, 960), 0);
   EXPECT_EQ(capture_->OwnLines(), (std::vector<LogLine>{InitLine(path), kOpened}));
   capture_->Clear();
+  EXPECT_EQ(pack.Init(nullptr, 16000, 1, 320), -1);  // the open file stays open
+  EXPECT_TRUE(Peer::IsOpen(pack));
+  EXPECT_EQ(pack.WritePacket(nullptr, 4), -1);
+  EXPECT_EQ(pack.WritePacket(bytes, -1), -1);
+  EXPECT_EQ(Peer::NextPts(pack), 0);
+  EXPECT_TRUE(capture_->OwnLines().empty());
+
   pack.Close();
   pack.Close();  // a second Close only logs
+  EXPECT_EQ(pack.WritePacket(bytes, 4), -1);  // after Close
   EXPECT_EQ(capture_->OwnLines(), (std::vector<LogLine>{kClosed, kClosed}));
 }
 
@@ -224,144 +240,85 @@ TEST_F(PackAudioTest, Init_Failures_LogTheirLineAndLeaveNoOutput) {
   }
 }
 
-TEST_F(PackAudioTest, Init_NullPathChangesNothing) {
-  CPackAudio pack(AUDIO_FILE_PACK_OGG_OPUS);
-  EXPECT_EQ(pack.Init(nullptr, 16000, 1, 320), -1);
-  EXPECT_TRUE(capture_->OwnLines().empty());
-  EXPECT_EQ(Peer::Path(pack), "output.ogg");
-  EXPECT_EQ(Peer::SampleRate(pack), 48000);
-
-  const std::string path = Path("open.ogg");
-  ASSERT_EQ(pack.Init(path.c_str(), 48000, 2, 960), 0);
-  capture_->Clear();
-  EXPECT_EQ(pack.Init(nullptr, 16000, 1, 320), -1);
-  EXPECT_TRUE(Peer::IsOpen(pack));
-  EXPECT_EQ(Peer::Path(pack), path);
-  EXPECT_TRUE(capture_->OwnLines().empty());
-  pack.Close();
-}
-
-TEST_F(PackAudioTest, WritePacket_WithoutAnOpenFileIsRefusedSilently) {
-  CPackAudio pack(AUDIO_FILE_PACK_MP4_AAC);
-  unsigned char bytes[4] = {1, 2, 3, 4};
-  EXPECT_EQ(pack.WritePacket(bytes, 4), -1);
-  const std::string path = Path("closed.mp4");
-  ASSERT_EQ(pack.Init(path.c_str(), 48000, 2, 1024), 0);
-  EXPECT_EQ(pack.WritePacket(nullptr, 4), -1);
-  pack.Close();
-  capture_->Clear();
-  EXPECT_EQ(pack.WritePacket(bytes, 4), -1);
-  EXPECT_EQ(Peer::NextPts(pack), 0);
-  EXPECT_TRUE(capture_->OwnLines().empty());
-}
-
 // Files written by the packer, read back by plain libavformat, decoded by plain libavcodec and
 // opened by our own parser.
-TEST_F(PackAudioTest, RoundTrip_OggOpusStereo48k) {
-  const EncodedStream opus = codec_test::EncodeTone("libopus", 48000, 2, 20);
-  ASSERT_EQ(opus.frameSize, 960);
-  const std::string path = Path("stereo.ogg");
-  CPackAudio pack(AUDIO_FILE_PACK_OGG_OPUS);
-  ASSERT_EQ(pack.Init(path.c_str(), 48000, 2, 960), 0);
-  PackAll(pack, opus);
-  pack.Close();
-
-  const ReadBack file = codec_test::ReadMediaFile(path);
-  ASSERT_TRUE(file.opened);
-  EXPECT_EQ(file.format, "ogg");
-  ASSERT_EQ(file.streams.size(), 1u);
-  EXPECT_EQ(file.streams[0].codec, AV_CODEC_ID_OPUS);
-  EXPECT_EQ(file.streams[0].sampleRate, 48000);
-  EXPECT_EQ(file.streams[0].channels, 2);
-  EXPECT_EQ(file.streams[0].extradata,
-            (Bytes{'O', 'p', 'u', 's', 'H', 'e', 'a', 'd', 0x01, 0x02, 0x00, 0x0F, 0x80, 0xBB,
-                   0x00, 0x00, 0x00, 0x00, 0x00}));
-  ASSERT_EQ(file.packets.size(), opus.packets.size());
-  for (size_t i = 0; i < file.packets.size(); ++i) {
-    EXPECT_EQ(file.packets[i].data,
-              Bytes(opus.packets[i]->data, opus.packets[i]->data + opus.packets[i]->size));
-  }
-  // We stamp 0, 960, 1920...; the Ogg reader shifts them back by the declared pre-skip.
-  EXPECT_EQ(Pts(file), Steps(-3840, 960, opus.packets.size()));
-  EXPECT_EQ(codec_test::DecodeAudioFile(path),
-            static_cast<int64_t>(opus.packets.size()) * 960 - 3840);
-
-  CFileParse parse;
-  ASSERT_EQ(parse.Open(path.c_str()), 0);
-  EXPECT_EQ(parse.GetAudioCodec(), FILE_AUDIO_CODEC_OPUS);
-  unsigned char* data = nullptr;
-  int size = 0;
-  int durationMs = 0;
-  ASSERT_EQ(parse.ReadAudioPacket(&data, &size, &durationMs), 0);
-  EXPECT_EQ(durationMs, 20);
-}
-
-TEST_F(PackAudioTest, RoundTrip_OggKeepsItsOwnClockSoTimesAreRescaled) {
-  // Ogg counts Opus at 48000 Hz: 320 samples at 16000 Hz become steps of 960.
-  const EncodedStream opus = codec_test::EncodeTone("libopus", 16000, 1, 10);
-  ASSERT_EQ(opus.frameSize, 320);
-  const std::string path = Path("mono16k.ogg");
-  CPackAudio pack(AUDIO_FILE_PACK_OGG_OPUS);
-  ASSERT_EQ(pack.Init(path.c_str(), 16000, 1, 320), 0);
-  PackAll(pack, opus);
-  // Our own count stays in samples at 16000 Hz.
-  EXPECT_EQ(Peer::NextPts(pack), static_cast<int64_t>(opus.packets.size()) * 320);
-  pack.Close();
-  const ReadBack file = codec_test::ReadMediaFile(path);
-  ASSERT_TRUE(file.opened);
-  EXPECT_EQ(file.streams[0].channels, 1);
-  // The declared pre-skip, 1280 at 16000 Hz, is counted at 48000 Hz by the reader.
-  EXPECT_EQ(Pts(file), Steps(-1280, 960, opus.packets.size()));
-  for (const auto& packet : file.packets) EXPECT_EQ(packet.duration, 960);
-}
-
-TEST_F(PackAudioTest, RoundTrip_Mp4OpusAndMp4Aac) {
-  const EncodedStream opus = codec_test::EncodeTone("libopus", 48000, 2, 12);
-  const EncodedStream aac = codec_test::EncodeTone("aac", 44100, 2, 12);
+TEST_F(PackAudioTest, RoundTrip_EveryKindWithAHeaderReadsBackAndDecodes) {
+  const Bytes opusHead{'O', 'p', 'u', 's', 'H', 'e', 'a', 'd', 0x01, 0x02, 0x00, 0x0F, 0x80, 0xBB,
+                       0x00, 0x00, 0x00, 0x00, 0x00};
   const struct {
     const char* name;
     AudioFilePackType type;
-    const EncodedStream& stream;
+    const char* encoder;
     int rate;
+    int channels;
+    const char* format;
     AVCodecID codec;
-    FileAudioCodec fileCodec;
+    Bytes extradata;  // as the reader reports it
+    int64_t firstPts;
+    int64_t step;
+    FileAudioCodec parsed;
+    int durationMs;  // of one packet, as our parser reports it
+    int decodedSkip;  // samples a plain decoder drops at the start
   } cases[] = {
-      {"opus.mp4", AUDIO_FILE_PACK_MP4_OPUS, opus, 48000, AV_CODEC_ID_OPUS,
-       FILE_AUDIO_CODEC_OPUS},
-      {"aac.mp4", AUDIO_FILE_PACK_MP4_AAC, aac, 44100, AV_CODEC_ID_AAC, FILE_AUDIO_CODEC_AAC},
+      // The Ogg reader shifts times back by the declared pre-skip (3840 at 48000 Hz).
+      {"stereo.ogg", AUDIO_FILE_PACK_OGG_OPUS, "libopus", 48000, 2, "ogg", AV_CODEC_ID_OPUS,
+       opusHead, -3840, 960, FILE_AUDIO_CODEC_OPUS, 20, 3840},
+      // Ogg counts Opus at 48000 Hz whatever the input rate: 320 samples at 16000 Hz become
+      // steps of 960, and the declared pre-skip of 1280 is read at 48000 Hz as well.
+      {"mono16k.ogg", AUDIO_FILE_PACK_OGG_OPUS, "libopus", 16000, 1, "ogg", AV_CODEC_ID_OPUS,
+       {'O', 'p', 'u', 's', 'H', 'e', 'a', 'd', 0x01, 0x01, 0x00, 0x05, 0x80, 0x3E, 0x00, 0x00,
+        0x00, 0x00, 0x00},
+       -1280, 960, FILE_AUDIO_CODEC_OPUS, 20, 1280},
+      // The MP4 reader turns our "dOps" back into an identification header.
+      {"opus.mp4", AUDIO_FILE_PACK_MP4_OPUS, "libopus", 48000, 2, "mov,mp4,m4a,3gp,3g2,mj2",
+       AV_CODEC_ID_OPUS, opusHead, 0, 960, FILE_AUDIO_CODEC_OPUS, 20, 3840},
+      {"aac.mp4", AUDIO_FILE_PACK_MP4_AAC, "aac", 44100, 2, "mov,mp4,m4a,3gp,3g2,mj2",
+       AV_CODEC_ID_AAC, {0x12, 0x10, 0x00}, 0, 1024, FILE_AUDIO_CODEC_AAC, 23, 0},
+      // MP3 keeps its own clock too: 1152 samples at 44100 Hz in 1/14112000 s.
+      {"lame.mp3", AUDIO_FILE_PACK_MP3, "libmp3lame", 44100, 2, "mp3", AV_CODEC_ID_MP3, {}, 0,
+       368640, FILE_AUDIO_CODEC_NONE, 26, 529},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
+    const EncodedStream stream = codec_test::EncodeTone(c.encoder, c.rate, c.channels, 12);
     const std::string path = Path(c.name);
     CPackAudio pack(c.type);
-    ASSERT_EQ(pack.Init(path.c_str(), c.rate, 2, c.stream.frameSize), 0);
-    PackAll(pack, c.stream);
+    ASSERT_EQ(pack.Init(path.c_str(), c.rate, c.channels, stream.frameSize), 0);
+    PackAll(pack, stream);
+    // Our own count stays in samples at the Init rate.
+    EXPECT_EQ(Peer::NextPts(pack), static_cast<int64_t>(stream.packets.size()) * stream.frameSize);
     pack.Close();
 
     const ReadBack file = codec_test::ReadMediaFile(path);
     ASSERT_TRUE(file.opened);
+    EXPECT_EQ(file.format, c.format);
     ASSERT_EQ(file.streams.size(), 1u);
     EXPECT_EQ(file.streams[0].codec, c.codec);
-    EXPECT_EQ(file.streams[0].sampleRate, c.rate);
-    EXPECT_EQ(file.streams[0].channels, 2);
-    EXPECT_EQ(file.streams[0].timeBase.den, c.rate);
-    EXPECT_EQ(Pts(file), Steps(0, c.stream.frameSize, c.stream.packets.size()));
-    EXPECT_EQ(codec_test::DecodeAudioFile(path) > 0, true);
+    // Readers report Opus at the 48000 Hz it always decodes to.
+    EXPECT_EQ(file.streams[0].sampleRate, c.codec == AV_CODEC_ID_OPUS ? 48000 : c.rate);
+    EXPECT_EQ(file.streams[0].channels, c.channels);
+    EXPECT_EQ(file.streams[0].extradata, c.extradata);
+    ASSERT_EQ(file.packets.size(), stream.packets.size());
+    for (size_t i = 0; i < file.packets.size(); ++i) {
+      const AVPacket* sent = stream.packets[i].get();
+      EXPECT_EQ(file.packets[i].data, Bytes(sent->data, sent->data + sent->size)) << i;
+    }
+    EXPECT_EQ(Pts(file), Steps(c.firstPts, c.step, stream.packets.size()));
+    // Every packet decodes; only the declared pre-skip (or the MP3 decoder's own delay) is cut.
+    const int decodedPerPacket = c.codec == AV_CODEC_ID_OPUS ? 960 : stream.frameSize;
+    EXPECT_EQ(codec_test::DecodeAudioFile(path),
+              static_cast<int64_t>(stream.packets.size()) * decodedPerPacket - c.decodedSkip);
 
     CFileParse parse;
     ASSERT_EQ(parse.Open(path.c_str()), 0);
-    EXPECT_EQ(parse.GetAudioCodec(), c.fileCodec);
+    EXPECT_EQ(parse.GetAudioCodec(), c.parsed);
     EXPECT_EQ(parse.GetVideoCodec(), FILE_VIDEO_CODEC_NONE);
+    unsigned char* data = nullptr;
+    int size = 0;
+    int durationMs = 0;
+    ASSERT_EQ(parse.ReadAudioPacket(&data, &size, &durationMs), 0);
+    EXPECT_EQ(durationMs, c.durationMs);
   }
-  // The MP4 reader turns our "dOps" back into an Opus identification header.
-  const ReadBack opusFile = codec_test::ReadMediaFile(made_[0]);
-  ASSERT_TRUE(opusFile.opened);
-  EXPECT_EQ(opusFile.streams[0].extradata,
-            (Bytes{'O', 'p', 'u', 's', 'H', 'e', 'a', 'd', 0x01, 0x02, 0x00, 0x0F, 0x80, 0xBB,
-                   0x00, 0x00, 0x00, 0x00, 0x00}));
-  const ReadBack aacFile = codec_test::ReadMediaFile(made_[1]);
-  ASSERT_TRUE(aacFile.opened);
-  EXPECT_EQ(aacFile.streams[0].extradata, (Bytes{0x12, 0x10, 0x00}));
 }
 
 TEST_F(PackAudioTest, RoundTrip_RawAacIsTheAdtsFramesAsGiven) {
@@ -382,7 +339,7 @@ TEST_F(PackAudioTest, RoundTrip_RawAacIsTheAdtsFramesAsGiven) {
 
   // Nothing added, nothing lost: the file is the frames back to back.
   EXPECT_EQ(codec_test::ReadBytes(path), expected);
-  const ReadBack file = codec_test::ReadMediaFile(path, "aac");
+  const ReadBack file = codec_test::ReadMediaFile(path);  // found by probing
   ASSERT_TRUE(file.opened);
   EXPECT_EQ(file.format, "aac");
   EXPECT_EQ(file.streams[0].codec, AV_CODEC_ID_AAC);
@@ -391,28 +348,6 @@ TEST_F(PackAudioTest, RoundTrip_RawAacIsTheAdtsFramesAsGiven) {
   ASSERT_EQ(file.packets.size(), frames.size());
   for (size_t i = 0; i < frames.size(); ++i) EXPECT_EQ(file.packets[i].data, frames[i]);
   EXPECT_GT(codec_test::DecodeAudioFile(path), 0);
-}
-
-TEST_F(PackAudioTest, RoundTrip_LamePacketsMakeAnMp3File) {
-  const EncodedStream mp3 = codec_test::EncodeTone("libmp3lame", 44100, 2, 12);
-  ASSERT_EQ(mp3.frameSize, 1152);
-  const std::string path = Path("lame.mp3");
-  CPackAudio pack(AUDIO_FILE_PACK_MP3);
-  ASSERT_EQ(pack.Init(path.c_str(), 44100, 2, 1152), 0);
-  PackAll(pack, mp3);
-  pack.Close();
-
-  const ReadBack file = codec_test::ReadMediaFile(path);
-  ASSERT_TRUE(file.opened);
-  EXPECT_EQ(file.format, "mp3");
-  EXPECT_EQ(file.streams[0].codec, AV_CODEC_ID_MP3);
-  EXPECT_EQ(file.streams[0].sampleRate, 44100);
-  EXPECT_EQ(file.streams[0].channels, 2);
-  EXPECT_EQ(file.packets.size(), mp3.packets.size());
-  EXPECT_GT(codec_test::DecodeAudioFile(path), 0);
-  CFileParse parse;
-  ASSERT_EQ(parse.Open(path.c_str()), 0);
-  EXPECT_EQ(parse.GetAudioCodec(), FILE_AUDIO_CODEC_NONE);  // MP3 has no codec of ours
 }
 
 TEST_F(PackAudioTest, WritePacket_CallerMayReuseItsBufferAtOnce) {
@@ -458,19 +393,6 @@ TEST_F(PackAudioTest, WritePacket_RefusedPacketLogsAndDoesNotAdvanceTheClock) {
   EXPECT_EQ(capture_->OwnLines(), (std::vector<LogLine>{refused, refused}));
   pack.Close();
   EXPECT_EQ(codec_test::ReadMediaFile(path).packets.size(), 1u);
-}
-
-TEST_F(PackAudioTest, WritePacket_NullDataOrNegativeSizeIsRefusedSilently) {
-  const std::string path = Path("negative.ogg");
-  CPackAudio pack(AUDIO_FILE_PACK_OGG_OPUS);
-  ASSERT_EQ(pack.Init(path.c_str(), 48000, 2, 960), 0);
-  capture_->Clear();
-  unsigned char bytes[4] = {1, 2, 3, 4};
-  EXPECT_EQ(pack.WritePacket(bytes, -1), -1);
-  EXPECT_EQ(pack.WritePacket(nullptr, 4), -1);
-  EXPECT_EQ(Peer::NextPts(pack), 0);
-  EXPECT_TRUE(capture_->OwnLines().empty());
-  pack.Close();
 }
 
 TEST_F(PackAudioTest, Timestamps_RunOnAcrossCloseAndInit) {

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <numbers>
 
 #include "interface/log.h"
 
@@ -109,7 +110,7 @@ FramePtr MakeToneFrame(AVSampleFormat format, int sampleRate, int channels, int 
   for (int i = 0; i < samples; ++i) {
     const double t = static_cast<double>(start + i) / sampleRate;
     for (int c = 0; c < channels; ++c) {
-      PutSample(frame.get(), c, i, 0.5 * std::sin(2 * M_PI * 440.0 * (c + 1) * t));
+      PutSample(frame.get(), c, i, 0.5 * std::sin(2 * std::numbers::pi * 440.0 * (c + 1) * t));
     }
   }
   frame->pts = start;
@@ -213,12 +214,10 @@ void WriteMediaFile(const std::string& path, const char* muxer,
   ASSERT_GE(av_write_trailer(ctx.get()), 0) << muxer;
 }
 
-ReadBack ReadMediaFile(const std::string& path, const char* forcedFormat) {
+ReadBack ReadMediaFile(const std::string& path) {
   ReadBack out;
-  const AVInputFormat* format =
-      forcedFormat != nullptr ? av_find_input_format(forcedFormat) : nullptr;
   AVFormatContext* raw = nullptr;
-  if (avformat_open_input(&raw, path.c_str(), format, nullptr) != 0) return out;
+  if (avformat_open_input(&raw, path.c_str(), nullptr, nullptr) != 0) return out;
   InputFormatCtxPtr ctx(raw);
   if (avformat_find_stream_info(ctx.get(), nullptr) < 0) return out;
   out.opened = true;

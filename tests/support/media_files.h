@@ -61,7 +61,7 @@ struct ReadBack {
   std::vector<Stream> streams;
   std::vector<Packet> packets;
 };
-ReadBack ReadMediaFile(const std::string& path, const char* forcedFormat = nullptr);
+ReadBack ReadMediaFile(const std::string& path);
 
 // Decodes every packet of the file's first audio stream with plain libavcodec. Returns the
 // number of samples per channel decoded; a packet or frame the decoder refuses fails the test.

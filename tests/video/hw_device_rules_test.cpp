@@ -68,8 +68,6 @@ TEST(HwDeviceRules, D3D11PoolIsNv12WhateverTheStreamDepth) {
   EXPECT_EQ(frames.width, 1920);
   EXPECT_EQ(frames.height, 1088);
   EXPECT_EQ(frames.initial_pool_size, 20);
-  EXPECT_EQ(kD3D11SurfaceBindFlags, 0x200u | 0x8u);  // decoder | shader resource
-  EXPECT_EQ(kD3D11SurfaceMiscFlags, 0x2u);           // shared
 }
 
 std::vector<uint8_t> Nal(std::initializer_list<uint8_t> code, uint8_t header, int payload) {

@@ -136,7 +136,9 @@ TEST(Prepare, ProbesTheFamilysH264ThenHevcDecoder) {
 
 TEST(Prepare, UnknownFamilyDoesNothing) {
   ScopedLogCapture capture;
-  for (int family : {4, -1, 100}) ICodecInterface::Prepare(static_cast<HardwareDecoderType>(family), 140);
+  for (int family : {4, -1, 100}) {
+    ICodecInterface::Prepare(static_cast<HardwareDecoderType>(family), 140);
+  }
   EXPECT_TRUE(capture->OwnLines().empty());
   for (CodecType type : kProbedTypes) {
     EXPECT_FALSE(CachedHardwareDecodeAnswer(type, 140).has_value()) << type;

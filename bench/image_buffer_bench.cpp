@@ -1,0 +1,88 @@
+// ImageCopyToBuffer against FFmpeg's av_image_copy_to_buffer on the same 1080p picture, and a
+// cached CheckHardwareDecode answer against the work it saves (opening a decoder and decoding
+// the probe picture with plain libavcodec). Compare the pairs of one run.
+#include <benchmark/benchmark.h>
+
+#include <vector>
+
+#include "codec_interface.h"
+#include "interface/av_ptr.h"
+#include "support/log_capture.h"
+#include "support/media.h"
+#include "video/hw_probe.h"
+
+namespace {
+
+using namespace codec_interface;
+
+constexpr int kWidth = 1920;
+constexpr int kHeight = 1080;
+
+void CopyWithLibrary(benchmark::State& state, AVPixelFormat format) {
+  CVideoDecodeOutParam out(OUTPARAM_FLAG_NOT_USE_CACHE);
+  out.m_pFrame[0] = codec_test::MakeTestPicture(kWidth, kHeight, format, 0).release();
+  out.m_nNum = 1;
+  const int size = av_image_get_buffer_size(format, kWidth, kHeight, 1);
+  std::vector<uint8_t> buffer(static_cast<size_t>(size));
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(ICodecInterface::ImageCopyToBuffer(buffer.data(), size, out, 0));
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(state.iterations() * size);
+}
+
+void CopyWithFfmpeg(benchmark::State& state, AVPixelFormat format) {
+  const FramePtr picture = codec_test::MakeTestPicture(kWidth, kHeight, format, 0);
+  const int size = av_image_get_buffer_size(format, kWidth, kHeight, 1);
+  std::vector<uint8_t> buffer(static_cast<size_t>(size));
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(av_image_copy_to_buffer(buffer.data(), size, picture->data,
+                                                     picture->linesize, format, kWidth,
+                                                     kHeight, 1));
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(state.iterations() * size);
+}
+
+BENCHMARK_CAPTURE(CopyWithLibrary, yuv420p_1080p, AV_PIX_FMT_YUV420P);
+BENCHMARK_CAPTURE(CopyWithFfmpeg, yuv420p_1080p, AV_PIX_FMT_YUV420P);
+BENCHMARK_CAPTURE(CopyWithLibrary, bgra_1080p, AV_PIX_FMT_BGRA);
+BENCHMARK_CAPTURE(CopyWithFfmpeg, bgra_1080p, AV_PIX_FMT_BGRA);
+
+void CachedProbeAnswer(benchmark::State& state) {
+  ICodecInterface::CheckHardwareDecode(AV_CODEC_TYPE_H264DEC_D3D11VA, 0);  // fills the cache
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(
+        ICodecInterface::CheckHardwareDecode(AV_CODEC_TYPE_H264DEC_D3D11VA, 0));
+  }
+}
+
+void DecodeProbePictureWithFfmpeg(benchmark::State& state) {
+  const std::span<const uint8_t> stream = ProbeStream(false);
+  const AVCodec* decoder = avcodec_find_decoder(AV_CODEC_ID_H264);
+  const PacketPtr packet(av_packet_alloc());
+  const FramePtr frame(av_frame_alloc());
+  for (auto _ : state) {
+    const CodecCtxPtr ctx(avcodec_alloc_context3(decoder));
+    avcodec_open2(ctx.get(), decoder, nullptr);
+    packet->data = const_cast<uint8_t*>(stream.data());
+    packet->size = static_cast<int>(stream.size());
+    avcodec_send_packet(ctx.get(), packet.get());
+    benchmark::DoNotOptimize(avcodec_receive_frame(ctx.get(), frame.get()));
+    av_frame_unref(frame.get());
+  }
+}
+
+BENCHMARK(CachedProbeAnswer);
+BENCHMARK(DecodeProbePictureWithFfmpeg)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  const codec_test::ScopedLogCapture quiet;  // keeps the probe's lines out of the output
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}
