@@ -1,11 +1,11 @@
-// Device-independent rules of hardware decoding: which device a CodecType uses, how a device is
-// named and configured, which surface format a decoder is given, and how the D3D11VA surface
-// pool looks. Plain functions, so they are the same (and testable) on every platform.
+// Device-independent rules of hardware decoding: how a device is named and configured, which
+// surface format a decoder is given, how the D3D11VA surface pool looks, and where a MediaCodec
+// decoder's extradata ends. Plain functions, so they are the same (and testable) on every
+// platform.
 #pragma once
 
 #include <string>
 
-#include "codec_interface.h"
 #include "interface/ffmpeg.h"
 
 namespace codec_interface {
