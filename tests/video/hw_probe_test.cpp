@@ -1,17 +1,20 @@
-// The hardware decode probe on a platform without any device family: every hardware decoder
-// is answered false once per (type, adapter) and cached. Each test uses adapter numbers of its
-// own, because the cache lives as long as the test program.
+// The hardware decode probe on a platform without any device family (every hardware decoder is
+// answered false once per (type, adapter) and cached), and the embedded streams it decodes. The
+// cache lives as long as the program, so each test uses adapter numbers of its own.
+#include "video/hw_probe.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
-#include "codec_interface.h"
+#include "base/sps_parse.h"
+#include "interface/av_ptr.h"
 #include "support/log_capture.h"
 #include "support/media.h"
-#include "video/hw_probe.h"
 
 namespace {
 
@@ -26,220 +29,188 @@ constexpr CodecType kProbedTypes[] = {
     AV_CODEC_TYPE_H264DEC_VIDEOTOOLBOX, AV_CODEC_TYPE_HEVCDEC_VIDEOTOOLBOX};
 
 std::string Key(int type, unsigned int adapter) {
-  return "[" + std::to_string(type) + "][" + std::to_string(adapter) + "]";
-}
-
-LogLine ProbeStarts(int type, unsigned int adapter) {
-  return {0, "[CODE]CheckHardwareDecode" + Key(type, adapter)};
-}
-
-LogLine InitFailed(int type, unsigned int adapter) {
-  return {60, "[CODE]CheckHardwareDecode" + Key(type, adapter) + " Codec Init failed"};
+  return "[" + std::to_string(type) + "][" + std::to_string(static_cast<int>(adapter)) + "]";
 }
 
 // The keys in the order their probes started, read from the probe's first line.
-std::vector<std::string> ProbedKeys(const std::vector<LogLine>& lines) {
+std::vector<std::string> ProbedKeys(const ScopedLogCapture& capture) {
   const std::string prefix = "[CODE]CheckHardwareDecode";
   std::vector<std::string> keys;
-  for (const LogLine& line : lines) {
-    if (line.level == 0 && line.text.rfind(prefix, 0) == 0 &&
-        line.text.find(' ') == std::string::npos) {
+  for (const LogLine& line : capture->OwnLines()) {
+    if (line.level == 0 && line.text.starts_with(prefix) && line.text.find(' ') == std::string::npos) {
       keys.push_back(line.text.substr(prefix.size()));
     }
   }
   return keys;
 }
 
-TEST(CheckHardwareDecode, SoftwareAndUnknownTypesAreNeitherProbedNorCached) {
+TEST(CheckHardwareDecode, SoftwareAndUnknownTypesAndFamiliesDoNothing) {
   ScopedLogCapture capture;
+  for (int family : {4, -1, 100}) ICodecInterface::Prepare(HardwareDecoderType(family), 90);
   for (int type : {0, 1, 2, 3, 10, 11, 14, 15, 21, -1, 99}) {
-    SCOPED_TRACE(type);
-    EXPECT_FALSE(ICodecInterface::CheckHardwareDecode(static_cast<CodecType>(type), 0));
-    EXPECT_FALSE(CachedHardwareDecodeAnswer(static_cast<CodecType>(type), 0).has_value());
+    EXPECT_FALSE(ICodecInterface::CheckHardwareDecode(CodecType(type), 90)) << type;
+    EXPECT_FALSE(CachedHardwareDecodeAnswer(CodecType(type), 90)) << type;
   }
+  for (CodecType type : kProbedTypes) EXPECT_FALSE(CachedHardwareDecodeAnswer(type, 90)) << type;
   EXPECT_TRUE(capture->OwnLines().empty());
 }
 
-TEST(CheckHardwareDecode, EveryHardwareDecoderFailsInitAndIsCachedFalse) {
-  constexpr unsigned int kAdapter = 100;
+TEST(CheckHardwareDecode, EveryHardwareDecoderFailsInitOnceAndIsCachedFalse) {
   for (CodecType type : kProbedTypes) {
     SCOPED_TRACE(type);
-    ASSERT_FALSE(CachedHardwareDecodeAnswer(type, kAdapter).has_value());
     ScopedLogCapture capture;
-    EXPECT_FALSE(ICodecInterface::CheckHardwareDecode(type, kAdapter));
-    // No decoder here offers a configuration for any family, so Init fails at that step; the
-    // object is released (its destructor's Uninit logs) before the probe's own line.
-    const std::vector<LogLine> expected = {ProbeStarts(type, kAdapter),
-                                           {60, "[CODE]avcodec_get_hw_config failed"},
-                                           {0, "[CODE]video codec uninit"},
-                                           InitFailed(type, kAdapter)};
+    EXPECT_FALSE(ICodecInterface::CheckHardwareDecode(type, 100));
+    EXPECT_FALSE(ICodecInterface::CheckHardwareDecode(type, 100));  // from the cache, silently
+    // Init finds no configuration; the codec is released (its destructor's line) first.
+    const std::vector<LogLine> expected = {
+        {0, "[CODE]CheckHardwareDecode" + Key(type, 100)},
+        {60, "[CODE]avcodec_get_hw_config failed"},
+        {0, "[CODE]video codec uninit"},
+        {60, "[CODE]CheckHardwareDecode" + Key(type, 100) + " Codec Init failed"}};
     EXPECT_EQ(capture->OwnLines(), expected);
-    EXPECT_EQ(CachedHardwareDecodeAnswer(type, kAdapter), std::optional<bool>(false));
+    EXPECT_EQ(CachedHardwareDecodeAnswer(type, 100), false);
   }
-}
-
-TEST(CheckHardwareDecode, SecondQuestionIsAnsweredFromTheCacheSilently) {
-  constexpr unsigned int kAdapter = 110;
-  {
-    ScopedLogCapture capture;
-    EXPECT_FALSE(ICodecInterface::CheckHardwareDecode(AV_CODEC_TYPE_H264DEC_D3D11VA, kAdapter));
-    EXPECT_FALSE(capture->OwnLines().empty());
-  }
-  ScopedLogCapture capture;
-  EXPECT_FALSE(ICodecInterface::CheckHardwareDecode(AV_CODEC_TYPE_H264DEC_D3D11VA, kAdapter));
-  EXPECT_TRUE(capture->OwnLines().empty());
 }
 
 TEST(CheckHardwareDecode, EachAdapterHasItsOwnEntry) {
   ScopedLogCapture capture;
-  EXPECT_FALSE(ICodecInterface::CheckHardwareDecode(AV_CODEC_TYPE_HEVCDEC_DXVA2, 120));
-  EXPECT_FALSE(CachedHardwareDecodeAnswer(AV_CODEC_TYPE_HEVCDEC_DXVA2, 121).has_value());
-  EXPECT_FALSE(ICodecInterface::CheckHardwareDecode(AV_CODEC_TYPE_HEVCDEC_DXVA2, 121));
-  EXPECT_EQ(ProbedKeys(capture->OwnLines()), (std::vector<std::string>{Key(4, 120), Key(4, 121)}));
-  EXPECT_EQ(CachedHardwareDecodeAnswer(AV_CODEC_TYPE_HEVCDEC_DXVA2, 120),
-            std::optional<bool>(false));
-  EXPECT_EQ(CachedHardwareDecodeAnswer(AV_CODEC_TYPE_HEVCDEC_DXVA2, 121),
-            std::optional<bool>(false));
-  // The largest adapter index is a key like any other and is logged as %d gives it.
-  capture->Clear();
-  EXPECT_FALSE(ICodecInterface::CheckHardwareDecode(AV_CODEC_TYPE_HEVCDEC_DXVA2, 4294967295u));
-  EXPECT_EQ(capture->OwnLines().front(), (LogLine{0, "[CODE]CheckHardwareDecode[4][-1]"}));
-  EXPECT_TRUE(CachedHardwareDecodeAnswer(AV_CODEC_TYPE_HEVCDEC_DXVA2, 4294967295u).has_value());
+  for (unsigned int adapter : {120u, 121u, 4294967295u}) {
+    EXPECT_FALSE(CachedHardwareDecodeAnswer(AV_CODEC_TYPE_HEVCDEC_DXVA2, adapter));
+    EXPECT_FALSE(ICodecInterface::CheckHardwareDecode(AV_CODEC_TYPE_HEVCDEC_DXVA2, adapter));
+    EXPECT_EQ(CachedHardwareDecodeAnswer(AV_CODEC_TYPE_HEVCDEC_DXVA2, adapter), false);
+  }
+  // The largest adapter index is logged as %d gives it.
+  EXPECT_EQ(ProbedKeys(capture), (std::vector<std::string>{"[4][120]", "[4][121]", "[4][-1]"}));
 }
 
-TEST(Prepare, ProbesTheFamilysH264ThenHevcDecoder) {
-  struct Case {
-    HardwareDecoderType family;
-    int h264;
-    int hevc;
-  };
-  const Case cases[] = {{HARDWARE_DECODER_DXVA2, 7, 4},
-                        {HARDWARE_DECODER_D3D12VA, 8, 5},
-                        {HARDWARE_DECODER_D3D11VA, 9, 6},
-                        {HARDWARE_DECODER_VIDEOTOOLBOX, 12, 13}};
-  constexpr unsigned int kAdapter = 130;
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.family);
+TEST(Prepare, ProbesTheFamilysH264ThenHevcDecoderOnce) {
+  const std::tuple<HardwareDecoderType, int, int> cases[] = {
+      {HARDWARE_DECODER_DXVA2, 7, 4},
+      {HARDWARE_DECODER_D3D12VA, 8, 5},
+      {HARDWARE_DECODER_D3D11VA, 9, 6},
+      {HARDWARE_DECODER_VIDEOTOOLBOX, 12, 13}};
+  for (const auto& [family, h264, hevc] : cases) {
+    SCOPED_TRACE(family);
     ScopedLogCapture capture;
-    ICodecInterface::Prepare(c.family, kAdapter);
-    EXPECT_EQ(ProbedKeys(capture->OwnLines()),
-              (std::vector<std::string>{Key(c.h264, kAdapter), Key(c.hevc, kAdapter)}));
-    EXPECT_TRUE(CachedHardwareDecodeAnswer(static_cast<CodecType>(c.h264), kAdapter));
-    EXPECT_TRUE(CachedHardwareDecodeAnswer(static_cast<CodecType>(c.hevc), kAdapter));
-    // Now the questions cost nothing.
-    capture->Clear();
-    EXPECT_FALSE(ICodecInterface::CheckHardwareDecode(static_cast<CodecType>(c.h264), kAdapter));
-    ICodecInterface::Prepare(c.family, kAdapter);
-    EXPECT_TRUE(capture->OwnLines().empty());
-  }
-}
-
-TEST(Prepare, UnknownFamilyDoesNothing) {
-  ScopedLogCapture capture;
-  for (int family : {4, -1, 100}) {
-    ICodecInterface::Prepare(static_cast<HardwareDecoderType>(family), 140);
-  }
-  EXPECT_TRUE(capture->OwnLines().empty());
-  for (CodecType type : kProbedTypes) {
-    EXPECT_FALSE(CachedHardwareDecodeAnswer(type, 140).has_value()) << type;
+    ICodecInterface::Prepare(family, 130);
+    ICodecInterface::Prepare(family, 130);
+    EXPECT_EQ(ProbedKeys(capture), (std::vector<std::string>{Key(h264, 130), Key(hevc, 130)}));
   }
 }
 
 TEST(CheckHardwareDecode, ConcurrentQuestionsProbeEachKeyAndAgree) {
-  constexpr unsigned int kFirstAdapter = 150;
-  constexpr int kAdapters = 3;
-  constexpr int kThreads = 6;
+  constexpr int kKeys = 3 * 8, kThreads = 6;  // every probed type on adapters 150 to 152
   ScopedLogCapture capture;
   std::vector<std::thread> threads;
   std::vector<int> trueAnswers(kThreads, 0);
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([t, &trueAnswers] {
-      // Every thread asks every key, in an order of its own, twice, and prepares a family.
-      for (int round = 0; round < 2; ++round) {
-        for (int i = 0; i < kAdapters * 8; ++i) {
-          const int k = (i + t * 5) % (kAdapters * 8);
-          const CodecType type = kProbedTypes[k % 8];
-          trueAnswers[t] += ICodecInterface::CheckHardwareDecode(type, kFirstAdapter + k / 8);
-        }
-        ICodecInterface::Prepare(static_cast<HardwareDecoderType>(t % 4), kFirstAdapter);
+      // Every thread asks every key twice, in an order of its own, and prepares a family.
+      for (int i = 0; i < 2 * kKeys; ++i) {
+        const int k = (i + t * 5) % kKeys;
+        trueAnswers[t] += ICodecInterface::CheckHardwareDecode(kProbedTypes[k % 8], 150 + k / 8);
+        if (i == kKeys) ICodecInterface::Prepare(HardwareDecoderType(t % 4), 150);
       }
     });
   }
   for (std::thread& thread : threads) thread.join();
   EXPECT_EQ(trueAnswers, std::vector<int>(kThreads, 0));
-
-  const std::vector<std::string> probed = ProbedKeys(capture->OwnLines());
-  for (unsigned int adapter = kFirstAdapter; adapter < kFirstAdapter + kAdapters; ++adapter) {
-    for (CodecType type : kProbedTypes) {
-      SCOPED_TRACE(Key(type, adapter));
-      EXPECT_EQ(CachedHardwareDecodeAnswer(type, adapter), std::optional<bool>(false));
-      // Probed at least once, and never again once the answer was stored: at most one
-      // probe per thread that asked before the first store.
-      const auto count = std::count(probed.begin(), probed.end(), Key(type, adapter));
-      EXPECT_GE(count, 1);
-      EXPECT_LE(count, kThreads);
-    }
+  const std::vector<std::string> probed = ProbedKeys(capture);
+  for (int k = 0; k < kKeys; ++k) {
+    SCOPED_TRACE(Key(kProbedTypes[k % 8], 150 + k / 8));
+    EXPECT_EQ(CachedHardwareDecodeAnswer(kProbedTypes[k % 8], 150 + k / 8), false);
+    // Probed, and never again once the answer was stored: at most once per thread.
+    const auto count =
+        std::count(probed.begin(), probed.end(), Key(kProbedTypes[k % 8], 150 + k / 8));
+    EXPECT_GE(count, 1);
+    EXPECT_LE(count, kThreads);
   }
 }
 
-// The probe's own outcome lines, without those of the codec it drives.
-std::vector<LogLine> OutcomeLines(const std::vector<LogLine>& lines) {
-  std::vector<LogLine> outcome;
-  for (const LogLine& line : lines) {
-    if (line.text.find("HardwareDecode[") != std::string::npos) outcome.push_back(line);
-  }
-  return outcome;
-}
-
-// A single probe run through software decoders, which do work here: every outcome but the
-// hardware one can be seen.
-TEST(RunHardwareDecodeProbe, PictureInTheAskedFormatIsSupport) {
-  struct Case {
-    CodecType type;
-    PixelFormat format;
-    bool hevc;
-  };
-  const Case cases[] = {{AV_CODEC_TYPE_H264DEC, PIX_FMT_YUV420P, false},
-                        {AV_CODEC_TYPE_HEVCDEC, PIX_FMT_YUV420P, true},
-                        {AV_CODEC_TYPE_H264DEC, PIX_FMT_NV12, false}};  // converted
-  for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << c.type << " " << c.format);
-    ScopedLogCapture capture;
-    EXPECT_TRUE(RunHardwareDecodeProbe(c.type, c.format, 2, ProbeStream(c.hevc)));
-    EXPECT_EQ(OutcomeLines(capture->OwnLines()),
-              (std::vector<LogLine>{{0, "[CODE]Support HardwareDecode" + Key(c.type, 2)}}));
-    EXPECT_FALSE(CachedHardwareDecodeAnswer(c.type, 2).has_value());
-  }
-}
-
-TEST(RunHardwareDecodeProbe, NoPictureFromTheOneCallIsUnSupport) {
+// Single probes through software decoders, which do work here: every outcome but the hardware
+// one can be seen. Only the probe's own outcome line is compared.
+TEST(RunHardwareDecodeProbe, OutcomeLines) {
   // B-frames make the decoder hold the first picture back: one Decode yields nothing.
-  const codec_test::EncodedVideo delayed =
-      codec_test::EncodeTestVideo("libx264", 144, 256, 4, {{"bf", "2"}});
+  const auto delayed = codec_test::EncodeTestVideo("libx264", 144, 256, 4, {{"bf", "2"}});
   ASSERT_FALSE(delayed.packets.empty());
-  ScopedLogCapture capture;
-  EXPECT_FALSE(RunHardwareDecodeProbe(AV_CODEC_TYPE_H264DEC, PIX_FMT_YUV420P, 3,
-                                      delayed.packets.front()));
-  EXPECT_EQ(OutcomeLines(capture->OwnLines()),
-            (std::vector<LogLine>{{0, "[CODE]UnSupport HardwareDecode[1][3]"}}));
+  const std::tuple<int, PixelFormat, std::span<const uint8_t>, bool, LogLine> cases[] = {
+      {1, PIX_FMT_YUV420P, ProbeStream(false), true, {0, "[CODE]Support HardwareDecode[1][2]"}},
+      {3, PIX_FMT_YUV420P, ProbeStream(true), true, {0, "[CODE]Support HardwareDecode[3][2]"}},
+      {1, PIX_FMT_NV12, ProbeStream(false), true, {0, "[CODE]Support HardwareDecode[1][2]"}},
+      {1, PIX_FMT_YUV420P, delayed.packets[0], false, {0, "[CODE]UnSupport HardwareDecode[1][2]"}},
+      {1, PIX_FMT_YUV420P, {}, false, {60, "[CODE]CheckHardwareDecode[1][2] Decode failed"}},
+      {-5,
+       PIX_FMT_YUV420P,
+       ProbeStream(false),
+       false,
+       {60, "[CODE]CheckHardwareDecode[-5][2] Codec Init failed"}}};
+  for (const auto& [type, format, stream, answer, outcome] : cases) {
+    SCOPED_TRACE(outcome.text);
+    ScopedLogCapture capture;
+    EXPECT_EQ(RunHardwareDecodeProbe(CodecType(type), format, 2, stream), answer);
+    std::vector<LogLine> lines = capture->OwnLines();
+    std::erase_if(lines,
+                  [](const LogLine& l) { return l.text.find("HardwareDecode[") == std::string::npos; });
+    EXPECT_EQ(lines, std::vector<LogLine>{outcome});
+    EXPECT_FALSE(CachedHardwareDecodeAnswer(CodecType(type), 2));  // its callers' business
+  }
 }
 
-TEST(RunHardwareDecodeProbe, RefusedDecodeAndFailedInitAreErrors) {
-  {
-    ScopedLogCapture capture;
-    EXPECT_FALSE(RunHardwareDecodeProbe(AV_CODEC_TYPE_H264DEC, PIX_FMT_YUV420P, 4, {}));
-    EXPECT_EQ(OutcomeLines(capture->OwnLines()),
-              (std::vector<LogLine>{{60, "[CODE]CheckHardwareDecode[1][4] Decode failed"}}));
+TEST(ProbeStreams, PropertiesAndOnePictureFromOneDecode) {
+  // H.264: SPS PPS IDR; HEVC: VPS SPS PPS IDR_W_RADL. HEVC levels count 30 per major level.
+  const std::tuple<bool, CodecType, std::vector<int>, AVCodecID, int, int> cases[] = {
+      {false, AV_CODEC_TYPE_H264DEC, {7, 8, 5}, AV_CODEC_ID_H264, AV_PROFILE_H264_HIGH, 40},
+      {true, AV_CODEC_TYPE_HEVCDEC, {32, 33, 34, 19}, AV_CODEC_ID_HEVC, AV_PROFILE_HEVC_MAIN, 120}};
+  for (const auto& [hevc, type, nals, id, profile, level] : cases) {
+    SCOPED_TRACE(hevc);
+    const std::span<const uint8_t> stream = ProbeStream(hevc);
+    EXPECT_EQ(stream.data(), ProbeStream(hevc).data());  // copied once for the process
+    EXPECT_EQ(codec_test::Bytes(stream.end(), stream.end() + AV_INPUT_BUFFER_PADDING_SIZE),
+              codec_test::Bytes(AV_INPUT_BUFFER_PADDING_SIZE, 0));
+    std::vector<size_t> headers;  // behind four-byte start codes only
+    for (size_t i = 3; i < stream.size(); ++i) {
+      if (stream[i - 3] == 0 && stream[i - 2] == 0 && stream[i - 1] == 1) headers.push_back(i);
+    }
+    std::vector<int> found;
+    for (size_t at : headers) {
+      EXPECT_TRUE(at >= 4 && stream[at - 4] == 0) << "three-byte start code before " << at;
+      found.push_back(hevc ? (stream[at] >> 1) & 0x3F : stream[at] & 0x1F);
+    }
+    ASSERT_EQ(found, nals);
+    EXPECT_EQ(headers[0], 4u);
+    if (hevc) {
+      // Two header bytes and one of VPS id and sub-layers, then profile space, tier, profile.
+      EXPECT_EQ(stream[headers[1] + 3], 0x01) << "profile space 0, Main tier, Main profile";
+    } else {
+      base::h264_sps_data sps{};
+      ASSERT_TRUE(base::CSpsParse::H264DecodeSeqParameterSet(stream.data(), stream.size(), sps));
+      EXPECT_EQ(
+          std::vector<int>({sps.width, sps.height, sps.chroma_format_idc, sps.bit_depth_luma,
+                            sps.bit_depth_chroma, sps.max_num_ref_frames, sps.frame_mbs_only_flag,
+                            sps.pic_order_cnt_type, sps.vui_parameters_present_flag}),
+          std::vector<int>({144, 256, 1, 8, 8, 1, 1, 0, 1}));
+    }
+    // FFmpeg's reading of the parameter sets; a frame rate only comes from timing information.
+    const AVCodec* decoder = avcodec_find_decoder(id);
+    CodecCtxPtr ctx(avcodec_alloc_context3(decoder));
+    ASSERT_EQ(avcodec_open2(ctx.get(), decoder, nullptr), 0);
+    PacketPtr packet(av_packet_alloc());
+    packet->data = const_cast<uint8_t*>(stream.data());
+    packet->size = static_cast<int>(stream.size());
+    EXPECT_EQ(avcodec_send_packet(ctx.get(), packet.get()), 0);
+    EXPECT_EQ(std::vector<int>({ctx->profile, ctx->level, ctx->has_b_frames}),
+              std::vector<int>({profile, level, 0}));
+    EXPECT_GT(av_q2d(ctx->framerate), 0);
+    // Our decoder outputs the picture from one Decode call with the whole stream.
+    auto codec = ICodecInterface::Create(type);
+    ASSERT_EQ(codec->Init(type, CodecParam{}), 0);
+    CVideoDecodeOutParam out(0);
+    EXPECT_EQ(codec->Decode(const_cast<uint8_t*>(stream.data()), int(stream.size()), &out), 1);
+    EXPECT_EQ(
+        std::vector<int>({out.m_nWidth, out.m_nHeight, out.m_ePixelFormat, out.m_bDecodeError}),
+        std::vector<int>({144, 256, PIX_FMT_YUV420P, false}));
+    out.Clear();
   }
-  ScopedLogCapture capture;
-  EXPECT_FALSE(RunHardwareDecodeProbe(static_cast<CodecType>(-5), PIX_FMT_YUV420P, 4,
-                                      ProbeStream(false)));
-  // Init's own Uninit, then the released object's destructor, then the probe.
-  const std::vector<LogLine> expected = {{60, "[CODE]Codec not found for AVCodecType:-5"},
-                                         {0, "[CODE]video codec uninit"},
-                                         {0, "[CODE]video codec uninit"},
-                                         InitFailed(-5, 4)};
-  EXPECT_EQ(capture->OwnLines(), expected);
 }
 
 }  // namespace
