@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
 #include <vector>
 
 #include "support/log_capture.h"
@@ -21,65 +22,57 @@ void Hold(CVideoDecodeOutParam& out, FramePtr picture) {
   out.m_pFrame[out.m_nNum++] = picture.release();
 }
 
-TEST(ImageGetBufferSize, PackedSizesAndTheFormatHandedBack) {
-  const struct {
-    int format, width, height, size, out;
-  } cases[] = {
-      {PIX_FMT_YUV420P, 144, 256, 55296, PIX_FMT_YUV420P},
-      {PIX_FMT_DXVA2, 144, 256, 55296, PIX_FMT_NV12},  // hardware pictures reach us as NV12
-      {PIX_FMT_D3D12VA, 144, 256, 55296, PIX_FMT_NV12},
-      {PIX_FMT_D3D11VA, 144, 256, 55296, PIX_FMT_NV12},
-      {PIX_FMT_VIDEOTOOLBOX, 144, 256, 55296, PIX_FMT_NV12},
-      {PIX_FMT_BGRA, 146, 99, 57816, PIX_FMT_BGRA},  // odd sizes: no line padding
-      {PIX_FMT_RGB24, 146, 99, 43362, PIX_FMT_RGB24},
-      {PIX_FMT_RGBA, 146, 99, 57816, PIX_FMT_RGBA},
-      {PIX_FMT_NV12, 146, 99, 21754, PIX_FMT_NV12},
-      {PIX_FMT_YUVJ420P, 146, 99, 21754, PIX_FMT_YUVJ420P},
-      {PIX_FMT_YUYV422, 146, 99, 28908, PIX_FMT_YUYV422},
-      {PIX_FMT_NONE, 144, 256, 0, PIX_FMT_NONE},  // unknown ones are handed back as they are
-      {-1, 144, 256, 0, -1},
-      {12, 144, 256, 0, 12},
-      {PIX_FMT_D3D11VA, 0, 0, AVERROR(EINVAL), PIX_FMT_NV12},  // FFmpeg's code for a bad size
-      {PIX_FMT_YUV420P, -4, 10, AVERROR(EINVAL), PIX_FMT_YUV420P},
-  };
+TEST(ImageGetBufferSize, SizeAndTheFormatHandedBack) {
+  // Hardware pictures reach the host as NV12; unknown formats are handed back as they are.
+  const std::tuple<int, int, int, int> cases[] = {
+      {PIX_FMT_YUV420P, 256, 55296, PIX_FMT_YUV420P},
+      {PIX_FMT_DXVA2, 256, 55296, PIX_FMT_NV12},
+      {PIX_FMT_D3D12VA, 256, 55296, PIX_FMT_NV12},
+      {PIX_FMT_D3D11VA, 256, 55296, PIX_FMT_NV12},
+      {PIX_FMT_VIDEOTOOLBOX, 256, 55296, PIX_FMT_NV12},
+      {PIX_FMT_NONE, 256, 0, PIX_FMT_NONE},
+      {-1, 256, 0, -1},
+      {12, 256, 0, 12},  // FFmpeg's code for a bad size:
+      {PIX_FMT_D3D11VA, 0, AVERROR(EINVAL), PIX_FMT_NV12},
+      {PIX_FMT_YUV420P, -4, AVERROR(EINVAL), PIX_FMT_YUV420P}};
   ScopedLogCapture capture;  // FFmpeg's complaint about a size is its own line
-  for (const auto& c : cases) {
-    SCOPED_TRACE(testing::Message() << c.format << " " << c.width << "x" << c.height);
+  for (const auto& [format, height, size, handedBack] : cases) {
+    SCOPED_TRACE(testing::Message() << format << " " << height);
     auto out = static_cast<PixelFormat>(1000);
-    EXPECT_EQ(ICodecInterface::ImageGetBufferSize(static_cast<PixelFormat>(c.format), out, c.width,
-                                                  c.height),
-              c.size);
-    EXPECT_EQ(out, c.out);
+    EXPECT_EQ(ICodecInterface::ImageGetBufferSize(PixelFormat(format), out, 144, height), size);
+    EXPECT_EQ(out, handedBack);
   }
   EXPECT_TRUE(capture->OwnLines().empty());
 }
 
-TEST(ImageCopyToBuffer, EachEntryEqualsFfmpegsPackedCopy) {
-  const AVPixelFormat formats[] = {AV_PIX_FMT_BGRA,    AV_PIX_FMT_RGB24, AV_PIX_FMT_RGBA,
-                                   AV_PIX_FMT_YUV420P, AV_PIX_FMT_NV12,  AV_PIX_FMT_YUVJ420P,
-                                   AV_PIX_FMT_YUYV422};
+TEST(ImageCopyToBuffer, EachEntryEqualsFfmpegsPackedCopyOfItsSize) {
+  const std::pair<PixelFormat, AVPixelFormat> formats[] = {
+      {PIX_FMT_BGRA, AV_PIX_FMT_BGRA},      {PIX_FMT_RGB24, AV_PIX_FMT_RGB24},
+      {PIX_FMT_RGBA, AV_PIX_FMT_RGBA},      {PIX_FMT_YUV420P, AV_PIX_FMT_YUV420P},
+      {PIX_FMT_NV12, AV_PIX_FMT_NV12},      {PIX_FMT_YUVJ420P, AV_PIX_FMT_YUVJ420P},
+      {PIX_FMT_YUYV422, AV_PIX_FMT_YUYV422}};
   CVideoDecodeOutParam out(OUTPARAM_FLAG_NOT_USE_CACHE);
-  std::vector<Bytes> expected;
-  for (AVPixelFormat format : formats) {
-    FramePtr picture = MakeTestPicture(146, 98, format, out.m_nNum);
-    // An odd width makes FFmpeg pad the lines, so a copy that ignored the line size differs.
-    ASSERT_GT(picture->linesize[0], av_image_get_linesize(format, 146, 0));
-    Bytes& bytes = expected.emplace_back(av_image_get_buffer_size(format, 146, 98, 1));
-    av_image_copy_to_buffer(bytes.data(), static_cast<int>(bytes.size()), picture->data,
-                            picture->linesize, format, 146, 98, 1);
-    Hold(out, std::move(picture));
-  }
+  for (const auto& [ours, av] : formats) Hold(out, MakeTestPicture(146, 99, av, out.m_nNum));
   ScopedLogCapture capture;
   for (int i = 0; i < out.m_nNum; ++i) {
-    SCOPED_TRACE(formats[i]);
-    const int size = static_cast<int>(expected[i].size());
-    Bytes copied(expected[i].size(), 0xEE);
+    const auto& [ours, av] = formats[i];
+    SCOPED_TRACE(av);
+    const AVFrame& picture = *out.m_pFrame[i];
+    // An odd width makes FFmpeg pad the lines, so a copy that ignored the line size differs.
+    ASSERT_GT(picture.linesize[0], av_image_get_linesize(av, 146, 0));
+    PixelFormat handedBack = PIX_FMT_NONE;
+    const int size = ICodecInterface::ImageGetBufferSize(ours, handedBack, 146, 99);
+    EXPECT_EQ(handedBack, ours);
+    Bytes expected(static_cast<size_t>(size)), copied(expected.size(), 0xEE);
+    ASSERT_EQ(av_image_copy_to_buffer(expected.data(), size, picture.data, picture.linesize, av,
+                                      146, 99, 1),
+              size);
     // Too small a buffer gets FFmpeg's code and nothing written; no buffer the same code.
     EXPECT_EQ(ICodecInterface::ImageCopyToBuffer(copied.data(), size - 1, out, i), AVERROR(EINVAL));
-    EXPECT_EQ(copied, Bytes(expected[i].size(), 0xEE));
+    EXPECT_EQ(copied, Bytes(expected.size(), 0xEE));
     EXPECT_EQ(ICodecInterface::ImageCopyToBuffer(nullptr, size, out, i), AVERROR(EINVAL));
     EXPECT_EQ(ICodecInterface::ImageCopyToBuffer(copied.data(), size, out, i), size);
-    EXPECT_EQ(copied, expected[i]);
+    EXPECT_EQ(copied, expected);
   }
   EXPECT_TRUE(capture->OwnLines().empty());
 }
@@ -91,16 +84,13 @@ TEST(ImagePictureFunctions, RefusalsLeaveBufferAndDestinationAlone) {
   // download fails as it does for a surface whose device is gone. D3D11 ones are not downloaded.
   for (AVPixelFormat format :
        {AV_PIX_FMT_D3D11, AV_PIX_FMT_DXVA2_VLD, AV_PIX_FMT_VIDEOTOOLBOX, AV_PIX_FMT_D3D12}) {
-    FramePtr surface(av_frame_alloc());
-    surface->format = format;
-    surface->width = 144;
-    surface->height = 256;
-    Hold(src, std::move(surface));
+    Hold(src, FramePtr(av_frame_alloc()));
+    src.m_pFrame[src.m_nNum - 1]->format = format;
   }
   const LogLine failed{60, "[CODE]av_hwframe_transfer_data failed"};
   for (int index : {0, 1, 2, 3, 4, 5, -1, 20}) {
     SCOPED_TRACE(index);
-    const bool download = index >= 2 && index <= 4;  // the surfaces that are downloaded
+    const bool download = index >= 2 && index <= 4;
     ScopedLogCapture capture;
     Bytes buffer(144 * 256 * 4, 0xEE);
     EXPECT_EQ(ICodecInterface::ImageCopyToBuffer(buffer.data(), 144 * 256 * 4, src, index), -1);
@@ -108,8 +98,9 @@ TEST(ImagePictureFunctions, RefusalsLeaveBufferAndDestinationAlone) {
     CVideoDecodeOutParam dst(OUTPARAM_FLAG_NOT_USE_CACHE);
     dst.m_nWidth = 7;
     EXPECT_EQ(ICodecInterface::ImageHwCopyToMemory(dst, src, index), -1);
-    EXPECT_EQ(std::vector<int>({dst.m_nNum, dst.m_nWidth}), std::vector<int>({0, 7}));
-    EXPECT_EQ(capture->OwnLines(), (download ? std::vector{failed, failed} : std::vector<LogLine>{}));
+    EXPECT_EQ(std::tuple(dst.m_nNum, dst.m_nWidth), std::tuple(0, 7));
+    EXPECT_EQ(capture->OwnLines(),
+              (download ? std::vector{failed, failed} : std::vector<LogLine>{}));
   }
   ScopedLogCapture capture;
   CVideoDecodeOutParam cached(0);
@@ -121,18 +112,18 @@ TEST(ImagePictureFunctions, RefusalsLeaveBufferAndDestinationAlone) {
                                    "OUTPARAM_FLAG_NOT_USE_CACHE flag"}}));
 }
 
+// What a successful download hands over, since no device can produce one here.
 TEST(ImageHwCopyToMemory, DownloadedPictureBecomesTheOwnedSingleEntry) {
   CVideoDecodeOutParam dst(OUTPARAM_FLAG_NOT_USE_CACHE);
   Hold(dst, MakeTestPicture(16, 16, AV_PIX_FMT_YUV420P, 0));  // freed first, or LSan complains
   Hold(dst, MakeTestPicture(16, 16, AV_PIX_FMT_YUV420P, 1));
   dst.m_bDecodeError = true;  // not the picture functions' business
   FramePtr downloaded = MakeTestPicture(144, 256, AV_PIX_FMT_NV12, 0);
-  AVFrame* raw = downloaded.get();
+  const AVFrame* raw = downloaded.get();
   PutOwnedPicture(dst, std::move(downloaded));
-  EXPECT_EQ(std::vector<int>(
-                {dst.m_nNum, dst.m_nWidth, dst.m_nHeight, dst.m_ePixelFormat, dst.m_bDecodeError}),
-            std::vector<int>({1, 144, 256, PIX_FMT_NV12, true}));
-  EXPECT_EQ(dst.m_pFrame[0], raw);
+  EXPECT_EQ(std::tuple(dst.m_nNum, dst.m_pFrame[0], dst.m_nWidth, dst.m_nHeight, dst.m_ePixelFormat,
+                       dst.m_bDecodeError),
+            std::tuple(1, raw, 144, 256, PIX_FMT_NV12, true));
   for (int plane = 0; plane < 4; ++plane) {
     EXPECT_EQ(dst.m_outData[0].pData[plane], raw->data[plane]) << plane;
     EXPECT_EQ(dst.m_outData[0].nLinesize[plane], raw->linesize[plane]) << plane;
