@@ -14,7 +14,6 @@
 #include "base/system.h"
 #include "interface/log.h"
 #include "support/log_capture.h"
-#include "support/media.h"
 #include "video/codec_table.h"
 #include "video/hw_device_rules.h"
 #include "video/hw_probe.h"
@@ -23,7 +22,7 @@
 namespace {
 
 using namespace codec_interface;
-using codec_test::Bytes;
+using Bytes = std::vector<uint8_t>;
 using codec_test::LogLine;
 using codec_test::ScopedLogCapture;
 using Peer = VideoCodecTestPeer;
@@ -55,7 +54,6 @@ TEST(HwDeviceRules, SurfaceFormatIsTheDevicesAmongTheOffered) {
   const AVPixelFormat all[] = {
       AV_PIX_FMT_D3D12,     AV_PIX_FMT_MEDIACODEC,  AV_PIX_FMT_D3D11,   AV_PIX_FMT_VIDEOTOOLBOX,
       AV_PIX_FMT_DXVA2_VLD, AV_PIX_FMT_D3D11VA_VLD, AV_PIX_FMT_YUV420P, AV_PIX_FMT_NONE};
-  const AVPixelFormat cut[] = {AV_PIX_FMT_NV12, AV_PIX_FMT_NONE, AV_PIX_FMT_DXVA2_VLD};
   const std::tuple<AVHWDeviceType, const AVPixelFormat*, AVPixelFormat> cases[] = {
       {AV_HWDEVICE_TYPE_DXVA2, all, AV_PIX_FMT_DXVA2_VLD},
       {AV_HWDEVICE_TYPE_VIDEOTOOLBOX, all, AV_PIX_FMT_VIDEOTOOLBOX},
@@ -63,7 +61,6 @@ TEST(HwDeviceRules, SurfaceFormatIsTheDevicesAmongTheOffered) {
       {AV_HWDEVICE_TYPE_MEDIACODEC, all, AV_PIX_FMT_MEDIACODEC},
       {AV_HWDEVICE_TYPE_D3D12VA, all, AV_PIX_FMT_D3D12},
       {AV_HWDEVICE_TYPE_VAAPI, all, AV_PIX_FMT_NONE},
-      {AV_HWDEVICE_TYPE_DXVA2, cut, AV_PIX_FMT_NONE},  // nothing after the end is read
       {AV_HWDEVICE_TYPE_D3D11VA, all + 6, AV_PIX_FMT_NONE},
       {AV_HWDEVICE_TYPE_DXVA2, nullptr, AV_PIX_FMT_NONE}};
   for (const auto& [device, offered, chosen] : cases) {
@@ -89,7 +86,8 @@ Bytes Nal(int code, uint8_t header, int payload) {
   return bytes;
 }
 
-Bytes operator+(Bytes a, const Bytes& b) {
+template <class T>
+std::vector<T> operator+(std::vector<T> a, const std::vector<T>& b) {
   a.insert(a.end(), b.begin(), b.end());
   return a;
 }
@@ -104,12 +102,10 @@ TEST(HwDeviceRules, MediaCodecExtradataEndsBeforeTheThirdStartCode) {
       {"second code at the very end", sps + Bytes{0, 0, 0, 1}, 19},
       {"six bytes are enough", {0, 0, 1, 0x67, 0, 0, 1, 0x68}, 8},
       {"a lone slice", idr, -1},
-      {"PPS first", pps + idr, -1},
       {"no start code", {0x67, 0x64, 0x00, 0x28, 0xac, 0xd9, 0x40}, -1},
       {"shorter than six bytes", {0, 0, 0, 1, 0x67}, -1},
       {"no second start code", Nal(4, 0x67, 20), -1},
-      {"second code shorter", sps + Nal(3, 0x68, 4), -1},
-      {"empty", {}, -1}};
+      {"second code shorter", sps + Nal(3, 0x68, 4), -1}};
   for (const auto& [why, packet, size] : cases) {
     EXPECT_EQ(MediaCodecExtradataSize(packet.data(), static_cast<int>(packet.size())), size) << why;
   }
@@ -124,9 +120,15 @@ LogLine DeviceCreateFailed(AVHWDeviceType type) {
   return {60, "[CODE]av_hwdevice_ctx_create failed:" + AvErrorText(ret)};
 }
 
-// The probe's key as it logs it: type and adapter with %d.
-std::string Key(int type, int adapter) {
-  return "[" + std::to_string(type) + "][" + std::to_string(adapter) + "]";
+// One probe of a hardware decoder here, keyed as logged (with %d): Init finds no configuration,
+// and the codec is released (its destructor's line) before the verdict.
+std::vector<LogLine> ProbeLines(int type, int adapter) {
+  const std::string key =
+      "[CODE]CheckHardwareDecode[" + std::to_string(type) + "][" + std::to_string(adapter) + "]";
+  return {{0, key},
+          {60, "[CODE]avcodec_get_hw_config failed"},
+          {0, "[CODE]video codec uninit"},
+          {60, key + " Codec Init failed"}};
 }
 
 TEST(HwDecode, SoftwareAndUnknownTypesAndFamiliesDoNothing) {
@@ -137,7 +139,6 @@ TEST(HwDecode, SoftwareAndUnknownTypesAndFamiliesDoNothing) {
     EXPECT_FALSE(ICodecInterface::CheckHardwareDecode(CodecType(type), 90)) << type;
     EXPECT_FALSE(CachedHardwareDecodeAnswer(CodecType(type), 90)) << type;
   }
-  for (CodecType type : kHwTypes) EXPECT_FALSE(CachedHardwareDecodeAnswer(type, 90)) << type;
   EXPECT_TRUE(capture->OwnLines().empty());
 }
 
@@ -145,24 +146,16 @@ TEST(HwDecode, EveryHardwareTypeFailsDeviceAndInitAndIsProbedOnce) {
   for (CodecType type : kHwTypes) {
     SCOPED_TRACE(type);
     ScopedLogCapture capture;
-    int marker = 0;
-    void* native = &marker;
-    EXPECT_EQ(ICodecInterface::CreateVideoHwDeviceCtx(type, 4294967295u, 0, &native), nullptr);
-    EXPECT_EQ(native, &marker);  // only a created device fills it
+    EXPECT_EQ(ICodecInterface::CreateVideoHwDeviceCtx(type, 4294967295u, 0, nullptr), nullptr);
     EXPECT_FALSE(ICodecInterface::CheckHardwareDecode(type, 100));
     EXPECT_FALSE(ICodecInterface::CheckHardwareDecode(type, 100));  // from the cache, silently
     EXPECT_EQ(CachedHardwareDecodeAnswer(type, 100), false);
-    // Init finds no configuration; the codec is released (its destructor's line) first.
-    const std::vector<LogLine> expected = {
+    const std::vector<LogLine> created = {
         DeviceCreateFailed(VideoHwDeviceType(type)),
         {60,
          "[CODE]codec_interface::CFFMpegVideoCodec::CreateVideoHwDeviceCtx hw_decoder_create "
-         "failed"},
-        {0, "[CODE]CheckHardwareDecode" + Key(type, 100)},
-        {60, "[CODE]avcodec_get_hw_config failed"},
-        {0, "[CODE]video codec uninit"},
-        {60, "[CODE]CheckHardwareDecode" + Key(type, 100) + " Codec Init failed"}};
-    EXPECT_EQ(capture->OwnLines(), expected);
+         "failed"}};
+    EXPECT_EQ(capture->OwnLines(), created + ProbeLines(type, 100));
   }
 }
 
@@ -195,8 +188,7 @@ TEST(HwDevice, MediaCodecSetUpFromTheFirstPacket) {
     ScopedLogCapture capture;
     EXPECT_EQ(Peer::InitMediaCodec(codec, whole.data(), int(whole.size()), ctx.get()),
               callersDevice ? 0 : -1);
-    const std::vector<LogLine> failed = {sized,
-                                         DeviceCreateFailed(AV_HWDEVICE_TYPE_MEDIACODEC),
+    const std::vector<LogLine> failed = {sized, DeviceCreateFailed(AV_HWDEVICE_TYPE_MEDIACODEC),
                                          {60, "[CODE]hw_decoder_init failed"}};
     EXPECT_EQ(capture->OwnLines(), callersDevice ? std::vector{sized} : failed);
     EXPECT_EQ(std::tuple(ctx->width, ctx->height, ctx->thread_count, ctx->pix_fmt),
@@ -210,23 +202,17 @@ TEST(HwDevice, MediaCodecSetUpFromTheFirstPacket) {
 
 TEST(Prepare, ProbesTheFamilysH264ThenHevcDecoderOncePerAdapter) {
   const std::tuple<HardwareDecoderType, int, int> cases[] = {
-      {HARDWARE_DECODER_DXVA2, 7, 4},
-      {HARDWARE_DECODER_D3D12VA, 8, 5},
-      {HARDWARE_DECODER_D3D11VA, 9, 6},
-      {HARDWARE_DECODER_VIDEOTOOLBOX, 12, 13}};
-  const std::string prefix = "[CODE]CheckHardwareDecode";
+      {HARDWARE_DECODER_DXVA2, 7, 4}, {HARDWARE_DECODER_D3D12VA, 8, 5},
+      {HARDWARE_DECODER_D3D11VA, 9, 6}, {HARDWARE_DECODER_VIDEOTOOLBOX, 12, 13}};
   for (const auto& [family, h264, hevc] : cases) {
     SCOPED_TRACE(family);
     ScopedLogCapture capture;
-    for (unsigned int adapter : {120u, 121u, 120u, 4294967295u})
-      ICodecInterface::Prepare(family, adapter);
-    std::vector<std::string> probed;  // keys in the order their probes began
-    for (const LogLine& line : capture->OwnLines()) {
-      if (line.level == 0 && line.text.starts_with(prefix))
-        probed.push_back(line.text.substr(prefix.size()));
+    for (unsigned int a : {120u, 121u, 120u, 4294967295u}) ICodecInterface::Prepare(family, a);
+    std::vector<LogLine> expected;
+    for (int adapter : {120, 121, -1}) {
+      expected = expected + ProbeLines(h264, adapter) + ProbeLines(hevc, adapter);
     }
-    EXPECT_EQ(probed, (std::vector<std::string>{Key(h264, 120), Key(hevc, 120), Key(h264, 121),
-                                                Key(hevc, 121), Key(h264, -1), Key(hevc, -1)}));
+    EXPECT_EQ(capture->OwnLines(), expected);
     EXPECT_EQ(CachedHardwareDecodeAnswer(CodecType(hevc), 121), false);
   }
 }
@@ -234,51 +220,26 @@ TEST(Prepare, ProbesTheFamilysH264ThenHevcDecoderOncePerAdapter) {
 TEST(CheckHardwareDecode, ConcurrentQuestionsProbeEachKeyOnceAndAgree) {
   constexpr int kKeys = 3 * 8, kThreads = 6;  // every hardware type on adapters 150 to 152
   ScopedLogCapture capture;
-  std::vector<std::thread> threads;
-  std::vector<int> trueAnswers(kThreads, 0);
+  std::vector<std::jthread> threads;
   for (int t = 0; t < kThreads; ++t) {
-    threads.emplace_back([t, &trueAnswers] {
+    threads.emplace_back([t] {
       // Every thread asks every key twice, in an order of its own, and prepares a family.
       for (int i = 0; i < 2 * kKeys; ++i) {
         const int k = (i + t * 5) % kKeys;
-        trueAnswers[t] += ICodecInterface::CheckHardwareDecode(kHwTypes[k % 8], 150 + k / 8);
+        EXPECT_FALSE(ICodecInterface::CheckHardwareDecode(kHwTypes[k % 8], 150 + k / 8));
         if (i == kKeys) ICodecInterface::Prepare(HardwareDecoderType(t % 4), 150);
       }
     });
   }
-  for (std::thread& thread : threads) thread.join();
-  EXPECT_EQ(trueAnswers, std::vector<int>(kThreads, 0));
+  threads.clear();  // joins
   const std::vector<LogLine> lines = capture->OwnLines();
   for (int k = 0; k < kKeys; ++k) {
-    SCOPED_TRACE(Key(kHwTypes[k % 8], 150 + k / 8));
+    const LogLine first = ProbeLines(kHwTypes[k % 8], 150 + k / 8)[0];
+    SCOPED_TRACE(first.text);
     EXPECT_EQ(CachedHardwareDecodeAnswer(kHwTypes[k % 8], 150 + k / 8), false);
     // Probed, and never again once the answer was stored: at most once per thread.
-    const LogLine first{0, "[CODE]CheckHardwareDecode" + Key(kHwTypes[k % 8], 150 + k / 8)};
-    EXPECT_GE(std::count(lines.begin(), lines.end(), first), 1);
-    EXPECT_LE(std::count(lines.begin(), lines.end(), first), kThreads);
-  }
-}
-
-// Single probes through software decoders, which do work here: the outcomes a device would
-// give. Only the probe's own outcome line is compared.
-TEST(RunHardwareDecodeProbe, OutcomeLines) {
-  // B-frames make the decoder hold the first picture back: one Decode yields nothing.
-  const auto delayed = codec_test::EncodeTestVideo("libx264", 144, 256, 4, {{"bf", "2"}});
-  ASSERT_FALSE(delayed.packets.empty());
-  const std::tuple<int, PixelFormat, std::span<const uint8_t>, bool, LogLine> cases[] = {
-      {1, PIX_FMT_YUV420P, ProbeStream(false), true, {0, "[CODE]Support HardwareDecode[1][2]"}},
-      {3, PIX_FMT_NV12, ProbeStream(true), true, {0, "[CODE]Support HardwareDecode[3][2]"}},
-      {1, PIX_FMT_YUV420P, delayed.packets[0], false, {0, "[CODE]UnSupport HardwareDecode[1][2]"}},
-      {1, PIX_FMT_YUV420P, {}, false, {60, "[CODE]CheckHardwareDecode[1][2] Decode failed"}}};
-  for (const auto& [type, format, stream, answer, outcome] : cases) {
-    SCOPED_TRACE(outcome.text);
-    ScopedLogCapture capture;
-    EXPECT_EQ(RunHardwareDecodeProbe(CodecType(type), format, 2, stream), answer);
-    std::vector<LogLine> lines = capture->OwnLines();
-    std::erase_if(lines,
-                  [](const LogLine& l) { return l.text.find("HardwareDecode[") == l.text.npos; });
-    EXPECT_EQ(lines, std::vector<LogLine>{outcome});
-    EXPECT_FALSE(CachedHardwareDecodeAnswer(CodecType(type), 2));  // its callers' business
+    const auto count = std::count(lines.begin(), lines.end(), first);
+    EXPECT_TRUE(count >= 1 && count <= kThreads) << count;
   }
 }
 
@@ -300,12 +261,9 @@ TEST(ProbeStreams, PropertiesAndOnePictureFromOneDecode) {
               hevc ? std::tuple(AV_PROFILE_HEVC_MAIN, 120, 0)  // 30 per major level
                    : std::tuple(AV_PROFILE_H264_HIGH, 40, 0));
     EXPECT_GT(av_q2d(ctx->framerate), 0);
-    if (hevc) {
-      // After the four-byte start code, the SPS header and one byte of VPS id and sub-layers:
-      const Bytes spsCode = {0, 0, 0, 1, 0x42, 0x01};
-      const auto sps = std::search(stream.begin(), stream.end(), spsCode.begin(), spsCode.end());
-      ASSERT_NE(sps, stream.end());
-      EXPECT_EQ(sps[7], 0x01) << "profile space 0, Main tier, Main profile";
+    if (hevc) {  // SPS: start code, header, VPS id and sub-layers; then space, tier, profile
+      const Bytes head = {0, 0, 0, 1, 0x42, 0x01};
+      EXPECT_EQ(std::search(stream.begin(), stream.end(), head.begin(), head.end())[7], 0x01);
       continue;
     }
     base::h264_sps_data sps{};
