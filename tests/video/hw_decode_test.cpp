@@ -26,6 +26,7 @@ using Bytes = std::vector<uint8_t>;
 using codec_test::LogLine;
 using codec_test::ScopedLogCapture;
 using Peer = VideoCodecTestPeer;
+constexpr int kPad = AV_INPUT_BUFFER_PADDING_SIZE;  // FFmpeg's zeroed input padding
 
 // Every hardware decoder but MediaCodec, whose device waits for the first packet.
 constexpr CodecType kHwTypes[] = {
@@ -70,7 +71,7 @@ TEST(HwDeviceRules, SurfaceFormatIsTheDevicesAmongTheOffered) {
   // Without a device the callback chooses nothing.
   CodecCtxPtr ctx(avcodec_alloc_context3(nullptr));
   EXPECT_EQ(CFFMpegVideoCodec::GetHwFormat(ctx.get(), all), AV_PIX_FMT_NONE);
-  // The D3D11VA pool holds NV12 whatever the stream's depth.
+  // The D3D11VA pool: NV12 surfaces whatever the stream's depth, 20 of them.
   AVHWFramesContext pool{};
   FillD3D11SurfacePool(pool, 1920, 1088);
   EXPECT_EQ(
@@ -193,8 +194,8 @@ TEST(HwDevice, MediaCodecSetUpFromTheFirstPacket) {
     EXPECT_EQ(capture->OwnLines(), callersDevice ? std::vector{sized} : failed);
     EXPECT_EQ(std::tuple(ctx->width, ctx->height, ctx->thread_count, ctx->pix_fmt),
               std::tuple(144, 256, base::GetCpuCount(), AV_PIX_FMT_MEDIACODEC));
-    EXPECT_EQ(Bytes(ctx->extradata, ctx->extradata + ctx->extradata_size + 64),
-              Bytes(whole.begin(), slice) + Bytes(64, 0));  // and zeroed input padding
+    EXPECT_EQ(Bytes(ctx->extradata, ctx->extradata + ctx->extradata_size + kPad),
+              Bytes(whole.begin(), slice) + Bytes(kPad, 0));
     // The context holds a reference of its own to the caller's device, besides the codec's.
     EXPECT_EQ(av_buffer_get_ref_count(host.get()), callersDevice ? 3 : 1);
   }
@@ -247,8 +248,8 @@ TEST(ProbeStreams, PropertiesAndOnePictureFromOneDecode) {
   for (bool hevc : {false, true}) {
     SCOPED_TRACE(hevc);
     const std::span<const uint8_t> stream = ProbeStream(hevc);
-    EXPECT_EQ(stream.data(), ProbeStream(hevc).data());               // copied once for the process
-    EXPECT_EQ(Bytes(stream.end(), stream.end() + 64), Bytes(64, 0));  // zeroed input padding
+    EXPECT_EQ(stream.data(), ProbeStream(hevc).data());  // copied once for the process
+    EXPECT_EQ(Bytes(stream.end(), stream.end() + kPad), Bytes(kPad, 0));
     CFFMpegVideoCodec codec;
     ASSERT_EQ(codec.Init(hevc ? AV_CODEC_TYPE_HEVCDEC : AV_CODEC_TYPE_H264DEC, CodecParam{}), 0);
     CVideoDecodeOutParam out(0);
