@@ -1,0 +1,73 @@
+// AAC packet framing: every packet passes "aac_adtstoasc" and gets a 7-byte ADTS header (no CRC,
+// AAC LC) that the host writes before the payload.
+#include <cstring>
+
+#include "audio/ffmpeg_audio_codec.h"
+#include "interface/log.h"
+
+namespace codec_interface {
+
+namespace {
+
+constexpr int kAdtsHeaderSize = 7;
+
+// Sampling frequency index of ISO/IEC 14496-3; -1 for a rate it has no index for.
+int SamplingFrequencyIndex(int nSampleRate) {
+  static constexpr int kRates[] = {96000, 88200, 64000, 48000, 44100, 32000, 24000,
+                                   22050, 16000, 12000, 11025, 8000,  7350};
+  for (int i = 0; i < static_cast<int>(std::size(kRates)); ++i) {
+    if (kRates[i] == nSampleRate) return i;
+  }
+  return -1;
+}
+
+}  // namespace
+
+int CFFMpegAudioCodec::WriteADTSHeader(CFFMpegAudioCodec* pCodec, uint8_t* pOut, int nOutSize,
+                                       const AVPacket* pPacket) {
+  if (pOut == nullptr || nOutSize < kAdtsHeaderSize) {
+    CODEC_LOG(kLogError, "[CODE]ADTS Outbuf is full");
+    return 0;
+  }
+  std::memset(pOut, 0, kAdtsHeaderSize);
+  const AVCodecContext* ctx =
+      (pCodec != nullptr && pCodec->m_pCodecCtx != nullptr) ? pCodec->m_pCodecCtx.get() : nullptr;
+  const int index = ctx != nullptr ? SamplingFrequencyIndex(ctx->sample_rate) : -1;
+  if (index < 0 || pPacket == nullptr) {
+    CODEC_LOG(kLogError, "[CODE]WriteADTSHeader failed");
+    return 0;
+  }
+  const int channels = ctx->ch_layout.nb_channels;
+  const unsigned config = (channels >= 1 && channels <= 6) ? static_cast<unsigned>(channels) : 0;
+  // The frame length field has 13 bits; larger frames keep only the low bits.
+  const unsigned length = static_cast<unsigned>(pPacket->size + kAdtsHeaderSize) & 0x1FFF;
+  const auto s = static_cast<unsigned>(index);
+  pOut[0] = 0xFF;
+  pOut[1] = 0xF1;  // MPEG-4, layer 0, no CRC
+  pOut[2] = static_cast<uint8_t>(0x40 | (s << 2) | (config >> 2));  // AAC LC
+  pOut[3] = static_cast<uint8_t>(((config & 3) << 6) | (length >> 11));
+  pOut[4] = static_cast<uint8_t>((length >> 3) & 0xFF);
+  pOut[5] = static_cast<uint8_t>(((length & 7) << 5) | 0x1F);  // buffer fullness 0x7FF
+  pOut[6] = 0xFC;
+  return kAdtsHeaderSize;
+}
+
+int CFFMpegAudioCodec::AvpktBsf(AVPacket* pPacket) {
+  if (pPacket == nullptr) {
+    CODEC_LOG(kLogError, "[CODE]AvpktBsf failed");
+    return -1;
+  }
+  if (av_bsf_send_packet(m_pBsfCtx.get(), pPacket) != 0) {
+    CODEC_LOG(kLogError, "[CODE]av_bsf_send_packet failed");
+    CODEC_LOG(kLogError, "[CODE]AvpktBsf failed");
+    return -1;
+  }
+  if (av_bsf_receive_packet(m_pBsfCtx.get(), pPacket) != 0) {
+    CODEC_LOG(kLogError, "[CODE]av_bsf_receive_packet failed");
+    CODEC_LOG(kLogError, "[CODE]AvpktBsf failed");
+    return -1;
+  }
+  return 0;
+}
+
+}  // namespace codec_interface

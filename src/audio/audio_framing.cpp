@@ -1,0 +1,119 @@
+// Encoding, second half: converted samples are cut into the frames the encoder demands and
+// every packet it returns is handed to the host.
+#include <algorithm>
+
+#include "audio/ffmpeg_audio_codec.h"
+#include "interface/log.h"
+
+namespace codec_interface {
+
+int CFFMpegAudioCodec::PrepareWorkFrame(int nbSamples) {
+  AVFrame* frame = m_pAudioFrame.get();
+  // The work frame always carries its own buffers: samples are copied in, never pointed at, so
+  // a frame the encoder still holds never refers to the host's earlier input. Buffers large
+  // enough stay (chunks of varying size do not reallocate); a buffer the encoder still
+  // references is replaced rather than overwritten.
+  const auto format = static_cast<AVSampleFormat>(m_pCodecCtx->sample_fmt);
+  const int channels = m_pCodecCtx->ch_layout.nb_channels;
+  const int planeBytes = av_samples_get_buffer_size(
+      nullptr, av_sample_fmt_is_planar(format) != 0 ? 1 : channels, nbSamples, format, 1);
+  if (frame->buf[0] != nullptr && frame->format == format && planeBytes > 0 &&
+      frame->linesize[0] >= planeBytes) {
+    frame->nb_samples = nbSamples;
+    return av_frame_make_writable(frame) < 0 ? -1 : 0;
+  }
+  av_frame_unref(frame);
+  frame->nb_samples = nbSamples;
+  frame->format = format;
+  if (av_channel_layout_copy(&frame->ch_layout, &m_pCodecCtx->ch_layout) < 0 ||
+      av_frame_get_buffer(frame, 0) < 0) {
+    av_frame_unref(frame);
+    return -1;
+  }
+  return 0;
+}
+
+void CFFMpegAudioCodec::CopyIntoWorkFrame(uint8_t* const* ppPlanes, int nSamples) {
+  AVFrame* frame = m_pAudioFrame.get();
+  const auto format = static_cast<AVSampleFormat>(frame->format);
+  const int channels = frame->ch_layout.nb_channels;
+  av_samples_copy(frame->extended_data, ppPlanes, 0, 0, nSamples, channels, format);
+}
+
+// An encoder of any frame size, or a chunk of exactly one frame: straight into the work frame.
+int CFFMpegAudioCodec::EncodeDirect(uint8_t* const* ppPlanes, int nConverted,
+                                    CAudioEncodeOutParam* pOut) {
+  if (PrepareWorkFrame(nConverted) != 0) return -1;
+  CopyIntoWorkFrame(ppPlanes, nConverted);
+  return EncodeFrame(m_pAudioFrame.get(), pOut);
+}
+
+int CFFMpegAudioCodec::EncodeThroughFifo(uint8_t* const* ppPlanes, int nConverted,
+                                         CAudioEncodeOutParam* pOut) {
+  if (FillAVAudioFifo(&m_pEncodeFifo, m_eDstSampleFormat, m_pCodecCtx->ch_layout.nb_channels,
+                      nConverted, ppPlanes) != 0) {
+    CODEC_LOG(kLogError, "[CODE]FillAVAudioFifo failed");
+    return -1;
+  }
+  for (;;) {
+    const int frameSize = m_pCodecCtx->frame_size;
+    if (frameSize <= 0 || av_audio_fifo_size(m_pEncodeFifo.get()) < frameSize) break;
+    if (PrepareWorkFrame(frameSize) != 0) break;
+    const int read = av_audio_fifo_read(
+        m_pEncodeFifo.get(), reinterpret_cast<void**>(m_pAudioFrame->extended_data), frameSize);
+    if (read != frameSize) {
+      CODEC_LOG(kLogError, "[CODE]av_audio_fifo_read failed[%d] frame_size[%d]", read, frameSize);
+      break;
+    }
+    EncodeFrame(m_pAudioFrame.get(), pOut);
+  }
+  return pOut->m_nNum;
+}
+
+int CFFMpegAudioCodec::EncodeFrame(AVFrame* pFrame, CAudioEncodeOutParam* pOut) {
+  if (pOut == nullptr) return -1;
+  int r = avcodec_send_frame(m_pCodecCtx.get(), pFrame);
+  if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return 0;
+  if (r < 0) {
+    CODEC_LOG(kLogError, "[CODE]audio avcodec_send_frame failed:%d", r);
+    return -1;
+  }
+  for (;;) {
+    // The slot is the entry the packet becomes. Slots numbered per frame would let the next
+    // frame of the same call overwrite a packet already handed over; a full out-param drains
+    // into the one slot past the last entry.
+    const auto slot = static_cast<size_t>(std::min(pOut->m_nNum, OUTPARAM_MAX_COUNT));
+    while (slot >= m_vecPacketCache.size()) {
+      m_vecPacketCache.emplace_back(av_packet_alloc());
+      if (m_vecPacketCache.back() == nullptr) {
+        m_vecPacketCache.pop_back();
+        return -1;
+      }
+    }
+    AVPacket* packet = m_vecPacketCache[slot].get();
+    r = avcodec_receive_packet(m_pCodecCtx.get(), packet);
+    if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return pOut->m_nNum;
+    if (r < 0) {
+      CODEC_LOG(kLogError, "[CODE]audio avcodec_receive_packet failed:%d", r);
+      return -1;
+    }
+    if (m_pBsfCtx != nullptr && AvpktBsf(packet) != 0) return -1;
+    // A full out-param takes nothing more; later packets wait inside the encoder.
+    if (pOut->m_nNum >= OUTPARAM_MAX_COUNT) return OUTPARAM_MAX_COUNT;
+
+    AVPacket* entry =
+        (pOut->m_nFlag & OUTPARAM_FLAG_NOT_USE_CACHE) != 0 ? av_packet_clone(packet) : packet;
+    if (entry == nullptr) return -1;
+    const int k = pOut->m_nNum;
+    pOut->m_pPacket[k] = entry;
+    pOut->m_nNum = k + 1;
+    AudioEncOutData& record = pOut->m_outData[k];
+    record.pData = entry->data;
+    record.nSize = entry->size;
+    if (m_pfnWriteHeader != nullptr) {
+      record.nHeaderSize = m_pfnWriteHeader(this, record.byHeader, 8, entry);
+    }
+  }
+}
+
+}  // namespace codec_interface

@@ -1,0 +1,49 @@
+// The resampler between the host's PCM and the codec's, shared by encoding and decoding.
+#include "audio/ffmpeg_audio_codec.h"
+#include "interface/log.h"
+
+namespace codec_interface {
+
+int CFFMpegAudioCodec::SwrResamplingInit(AVSampleFormat eInputFormat) {
+  // The work frame's size decides the output capacity; read it before anything changes.
+  const int nbSamples = m_pAudioFrame->nb_samples;
+
+  m_pSwrCtx.reset(swr_alloc());
+  if (m_pSwrCtx == nullptr) {
+    CODEC_LOG(kLogDebug, "[CODE]Could not allocate resampler context");
+    return -1;
+  }
+  av_channel_layout_uninit(&m_stSrcChLayout);
+  av_channel_layout_uninit(&m_stDstChLayout);
+  av_channel_layout_default(&m_stSrcChLayout, m_nSrcChannels);
+  av_channel_layout_default(&m_stDstChLayout, m_nDstChannels);
+
+  // Rate and layout come from the configuration; only the input format follows the frames.
+  SwrContext* swr = m_pSwrCtx.get();
+  av_opt_set_chlayout(swr, "in_chlayout", &m_stSrcChLayout, 0);
+  av_opt_set_int(swr, "in_sample_rate", m_nSrcSampleRate, 0);
+  av_opt_set_sample_fmt(swr, "in_sample_fmt", eInputFormat, 0);
+  av_opt_set_chlayout(swr, "out_chlayout", &m_stDstChLayout, 0);
+  av_opt_set_int(swr, "out_sample_rate", m_nDstSampleRate, 0);
+  av_opt_set_sample_fmt(swr, "out_sample_fmt", m_eDstSampleFormat, 0);
+  if (swr_init(swr) < 0) {
+    CODEC_LOG(kLogDebug, "[CODE]Failed to initialize the resampling context");
+    return -1;
+  }
+
+  m_pSwrFrame.reset();
+  m_nSwrOutSamples = static_cast<int>(
+      av_rescale_rnd(nbSamples, m_nDstSampleRate, m_nSrcSampleRate, AV_ROUND_UP));
+  FramePtr frame(av_frame_alloc());
+  if (frame == nullptr) return 0;
+  frame->nb_samples = m_nSwrOutSamples;
+  frame->format = m_eDstSampleFormat;
+  av_channel_layout_copy(&frame->ch_layout, &m_stDstChLayout);
+  frame->sample_rate = m_nDstSampleRate;
+  // A frame without buffers is not kept: Decode then reports the missing frame instead of
+  // converting into nothing.
+  if (av_frame_get_buffer(frame.get(), 0) == 0) m_pSwrFrame = std::move(frame);
+  return 0;
+}
+
+}  // namespace codec_interface
