@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <random>
 
 #include "codec_interface.h"
@@ -54,11 +56,15 @@ TEST_F(FileParseTest, Open_MapsCodecsReadsEachStreamOrLogsTheFailure) {
   const EncodedStream opus = EncodeTone("libopus", 48000, 2, 10);
   const EncodedStream speex = EncodeTone("libspeex", 16000, 1, 10);
   const EncodedStream mp3 = EncodeTone("libmp3lame", 44100, 2, 10);
+  const auto bytesOf = [](const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+  };
   const ScratchFile ts("whole.ts");
   WriteMediaFile(ts.path, "mpegts", {&H264(), &Aac()});
-  Bytes halfMp4 = ReadBytes(mp4_.path);
+  Bytes halfMp4 = bytesOf(mp4_.path);
   halfMp4.resize(halfMp4.size() / 2);  // the index, written last, is gone
-  Bytes cutTs = ReadBytes(ts.path);
+  Bytes cutTs = bytesOf(ts.path);
   cutTs.resize(cutTs.size() / 2 + 100);  // also cuts a transport packet in two
   std::mt19937 rng(7);
   Bytes noise(64 * 1024);
@@ -98,7 +104,7 @@ TEST_F(FileParseTest, Open_MapsCodecsReadsEachStreamOrLogsTheFailure) {
        "[CODE]avformat_open_input[%s] failed[%d]", AVERROR_INVALIDDATA},
       {"half.mp4", nullptr, {}, halfMp4, none, noVideo, 0,
        "[CODE]avformat_open_input[%s] failed[%d]", AVERROR_INVALIDDATA},
-      {"info.mp4", nullptr, {}, ReadBytes(mp4_.path), none, noVideo, 0,
+      {"info.mp4", nullptr, {}, bytesOf(mp4_.path), none, noVideo, 0,
        "[CODE]avformat_find_stream_info[%s] failed[%d]", AVERROR(EIO), true},
   };
   for (const auto& c : cases) {
@@ -106,7 +112,10 @@ TEST_F(FileParseTest, Open_MapsCodecsReadsEachStreamOrLogsTheFailure) {
     capture_->Clear();
     const ScratchFile file(c.name);
     if (c.muxer != nullptr) WriteMediaFile(file.path, c.muxer, c.streams);
-    if (!c.bytes.empty()) WriteBytes(file.path, c.bytes);
+    if (!c.bytes.empty()) {
+      std::ofstream(file.path, std::ios::binary)
+          .write(reinterpret_cast<const char*>(c.bytes.data()), std::ssize(c.bytes));
+    }
     CFileParse parse;
     if (c.refuseStreamInfo) FileParseTestPeer::FailStreamInfo(parse);
     ASSERT_EQ(parse.Open(file.path.c_str()), c.line == nullptr ? 0 : -1);
@@ -135,7 +144,7 @@ TEST_F(FileParseTest, Open_MapsCodecsReadsEachStreamOrLogsTheFailure) {
     for (int read = 0;; ++read) {
       const bool audio = read % 2 == 0 || !hasVideo;
       while (cursor < plain.packets.size() &&
-             (plain.streams[plain.packets[cursor].stream].type == AVMEDIA_TYPE_AUDIO) != audio) {
+             (plain.streams[plain.packets[cursor].stream]->codec_type == AVMEDIA_TYPE_AUDIO) != audio) {
         ++cursor;
       }
       const int result = audio ? parse.ReadAudioPacket(&data_, &size_, &ms_)

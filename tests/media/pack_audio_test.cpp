@@ -289,11 +289,12 @@ TEST_F(PackAudioTest, RoundTrip_EveryKindReadsBackAndDecodes) {
     ASSERT_TRUE(plain.opened);
     EXPECT_EQ(plain.format, c.format);
     ASSERT_EQ(plain.streams.size(), 1u);
-    EXPECT_EQ(plain.streams[0].codec, c.codec);
+    const AVCodecParameters* par = plain.streams[0].get();
+    EXPECT_EQ(par->codec_id, c.codec);
     // Readers report Opus at the 48000 Hz it always decodes to.
-    EXPECT_EQ(plain.streams[0].sampleRate, c.codec == AV_CODEC_ID_OPUS ? 48000 : c.rate);
-    EXPECT_EQ(plain.streams[0].channels, c.channels);
-    EXPECT_EQ(plain.streams[0].extradata, c.extradata);
+    EXPECT_EQ(par->sample_rate, c.codec == AV_CODEC_ID_OPUS ? 48000 : c.rate);
+    EXPECT_EQ(par->ch_layout.nb_channels, c.channels);
+    EXPECT_EQ(Bytes(par->extradata, par->extradata + par->extradata_size), c.extradata);
     ASSERT_EQ(plain.packets.size(), packets.size());
     size_t bytes = 0;
     for (size_t i = 0; i < packets.size(); ++i) {

@@ -5,20 +5,13 @@
 
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <functional>
-#include <iterator>
 
 #include "support/audio_media.h"
 
 namespace codec_test {
 
-using codec_interface::CodecCtxPtr;
-using codec_interface::FramePtr;
-using codec_interface::InputFormatCtxPtr;
-using codec_interface::OutputFormatCtxPtr;
-using codec_interface::PacketPtr;
-using codec_interface::TransCoderParam;
+using namespace codec_interface;
 
 namespace {
 
@@ -123,10 +116,8 @@ ReadBack ReadMediaFile(const std::string& path) {
   out.opened = true;
   out.format = ctx->iformat->name;
   for (unsigned i = 0; i < ctx->nb_streams; ++i) {
-    const AVCodecParameters* par = ctx->streams[i]->codecpar;
-    out.streams.push_back({par->codec_type, par->codec_id, par->sample_rate,
-                           par->ch_layout.nb_channels,
-                           Bytes(par->extradata, par->extradata + par->extradata_size)});
+    out.streams.emplace_back(avcodec_parameters_alloc());
+    avcodec_parameters_copy(out.streams.back().get(), ctx->streams[i]->codecpar);
   }
   const AVCodec* codec = nullptr;
   const int audio = av_find_best_stream(ctx.get(), AVMEDIA_TYPE_AUDIO, -1, -1, &codec, 0);
@@ -155,8 +146,8 @@ ReadBack ReadMediaFile(const std::string& path) {
   return out;
 }
 
-TransCoderParam PictureParam(codec_interface::PixelFormat src, int srcW, int srcH,
-                             codec_interface::PixelFormat dst, int dstW, int dstH) {
+TransCoderParam PictureParam(PixelFormat src, int srcW, int srcH, PixelFormat dst, int dstW,
+                             int dstH) {
   TransCoderParam param{};
   param.eSrcPixelFormat = src;
   param.nSrcWidth = srcW;
@@ -167,8 +158,8 @@ TransCoderParam PictureParam(codec_interface::PixelFormat src, int srcW, int src
   return param;
 }
 
-TransCoderParam SoundParam(codec_interface::SampleFormat src, int srcRate, int srcChannels,
-                           codec_interface::SampleFormat dst, int dstRate, int dstChannels) {
+TransCoderParam SoundParam(SampleFormat src, int srcRate, int srcChannels, SampleFormat dst,
+                           int dstRate, int dstChannels) {
   TransCoderParam param{};
   param.eSrcSampleFormat = src;
   param.nSrcSampleRate = srcRate;
@@ -183,16 +174,5 @@ ScratchFile::ScratchFile(const std::string& name)
     : path(::testing::TempDir() + "codec_" + std::to_string(getpid()) + "_" + name) {}
 
 ScratchFile::~ScratchFile() { std::filesystem::remove(path); }
-
-void WriteBytes(const std::string& path, const Bytes& bytes) {
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  ASSERT_TRUE(file.good()) << path;
-}
-
-Bytes ReadBytes(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-}
 
 }  // namespace codec_test

@@ -37,13 +37,6 @@ void WriteMediaFile(const std::string& path, const char* muxer,
 // What plain libavformat reads from a file, and how many samples per channel plain libavcodec
 // decodes from its first audio stream.
 struct ReadBack {
-  struct Stream {
-    AVMediaType type;
-    AVCodecID codec;
-    int sampleRate;
-    int channels;
-    Bytes extradata;
-  };
   struct Packet {
     int stream;
     Bytes data;
@@ -51,7 +44,7 @@ struct ReadBack {
   };
   bool opened = false;
   std::string format;  // the demuxer's name
-  std::vector<Stream> streams;
+  std::vector<ParamsPtr> streams;
   std::vector<Packet> packets;
   int64_t decodedSamples = 0;
 };
@@ -69,11 +62,7 @@ codec_interface::TransCoderParam SoundParam(codec_interface::SampleFormat src, i
 struct ScratchFile {
   explicit ScratchFile(const std::string& name);
   ~ScratchFile();
-  ScratchFile(const ScratchFile&) = delete;
-  ScratchFile& operator=(const ScratchFile&) = delete;
   const std::string path;
 };
-void WriteBytes(const std::string& path, const Bytes& bytes);
-Bytes ReadBytes(const std::string& path);
 
 }  // namespace codec_test
