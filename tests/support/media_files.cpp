@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <cstring>
-#include <filesystem>
 #include <functional>
 
 #include "support/audio_media.h"
@@ -13,10 +12,9 @@ namespace codec_test {
 
 using namespace codec_interface;
 
-namespace {
-
 // Runs frames through an opened encoder, flushing at the end, and keeps every packet.
-EncodedStream RunEncoder(AVCodecContext* ctx, int frames, const std::function<FramePtr(int)>& make) {
+static EncodedStream RunEncoder(AVCodecContext* ctx, int frames,
+                                const std::function<FramePtr(int)>& make) {
   EncodedStream out;
   PacketPtr packet(av_packet_alloc());
   for (int i = 0; i <= frames; ++i) {
@@ -32,8 +30,6 @@ EncodedStream RunEncoder(AVCodecContext* ctx, int frames, const std::function<Fr
   return out;
 }
 
-}  // namespace
-
 FramePtr MakeToneFrame(AVSampleFormat format, int sampleRate, int channels, int samples,
                        int64_t pts) {
   FramePtr frame(av_frame_alloc());
@@ -45,10 +41,10 @@ FramePtr MakeToneFrame(AVSampleFormat format, int sampleRate, int channels, int 
   if (av_frame_get_buffer(frame.get(), 0) < 0) return nullptr;
   const Bytes tone = MakeSinePcm(av_get_packed_sample_fmt(format), sampleRate, channels, samples);
   const int bytes = av_get_bytes_per_sample(format);
-  const bool planar = av_sample_fmt_is_planar(format) != 0;
   for (int i = 0; i < samples * channels; ++i) {
-    uint8_t* to = planar ? frame->extended_data[i % channels] + (i / channels) * bytes
-                         : frame->data[0] + i * bytes;
+    uint8_t* to = av_sample_fmt_is_planar(format) != 0
+                      ? frame->extended_data[i % channels] + (i / channels) * bytes
+                      : frame->data[0] + i * bytes;
     std::memcpy(to, tone.data() + static_cast<size_t>(i) * bytes, static_cast<size_t>(bytes));
   }
   return frame;
@@ -62,8 +58,7 @@ EncodedStream EncodeTone(const char* encoder, int sampleRate, int channels, int 
   const void* formats = nullptr;
   avcodec_get_supported_config(ctx.get(), codec, AV_CODEC_CONFIG_SAMPLE_FORMAT, 0, &formats,
                                nullptr);
-  ctx->sample_fmt = formats != nullptr ? *static_cast<const AVSampleFormat*>(formats)
-                                       : AV_SAMPLE_FMT_S16;
+  ctx->sample_fmt = static_cast<const AVSampleFormat*>(formats)[0];  // every audio encoder has some
   ctx->sample_rate = sampleRate;
   av_channel_layout_default(&ctx->ch_layout, channels);
   ctx->time_base = AVRational{1, sampleRate};
@@ -173,6 +168,5 @@ TransCoderParam SoundParam(SampleFormat src, int srcRate, int srcChannels, Sampl
 ScratchFile::ScratchFile(const std::string& name)
     : path(::testing::TempDir() + "codec_" + std::to_string(getpid()) + "_" + name) {}
 
-ScratchFile::~ScratchFile() { std::filesystem::remove(path); }
 
 }  // namespace codec_test

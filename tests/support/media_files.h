@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -61,7 +62,7 @@ codec_interface::TransCoderParam SoundParam(codec_interface::SampleFormat src, i
 // A file in the temporary directory, unique to the process, removed when the object goes.
 struct ScratchFile {
   explicit ScratchFile(const std::string& name);
-  ~ScratchFile();
+  ~ScratchFile() { std::filesystem::remove(path); }
   const std::string path;
 };
 
