@@ -225,7 +225,6 @@ TEST_F(VideoDecode, ScaledPictures_EqualSwsScaleAtTheFittedSizeAndOutliveTheCode
     std::vector<CVideoDecodeOutParam> kept(video.packets.size(),
                                            CVideoDecodeOutParam(OUTPARAM_FLAG_NOT_USE_CACHE));
     {
-      capture_->Clear();
       CFFMpegVideoCodec codec;
       ASSERT_EQ(codec.Init(AV_CODEC_TYPE_H264DEC, c.param), 0);
       capture_->Clear();
