@@ -15,10 +15,6 @@ struct VideoCodecTestPeer {
   static AVCodecContext*& CodecCtx(C& c) { return c.m_pCodecCtx; }
 
   // Private steps.
-  static bool GetHwPixelFormat(C& c, const AVCodec* pCodec, AVHWDeviceType eType,
-                               AVPixelFormat* pFormat) {
-    return c.GetHwPixelFormat(pCodec, eType, pFormat);
-  }
   static int InitMediaCodec(C& c, const uint8_t* pData, int nSize, AVCodecContext* pCtx) {
     return c.InitMediaCodec(pData, nSize, pCtx);
   }
