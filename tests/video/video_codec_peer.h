@@ -9,7 +9,6 @@ struct VideoCodecTestPeer {
   using C = CFFMpegVideoCodec;
 
   // Members.
-  static uint32_t& DeviceIndex(C& c) { return c.m_nDeviceIndex; }
   static AVPixelFormat& HwPixFmt(C& c) { return c.m_eHwPixFmt; }
   static AVBufferRef*& HwDeviceRef(C& c) { return c.m_pHwDeviceRef; }
   static AVCodecContext*& CodecCtx(C& c) { return c.m_pCodecCtx; }
