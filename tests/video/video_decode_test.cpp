@@ -343,6 +343,28 @@ TEST_F(VideoDecode, EasyParam_TakesEffectAtTheNextPicture) {
   }
 }
 
+TEST_F(VideoDecode, Reset_StartsAFreshDecoderWithTheNewOutput) {
+  const EncodedVideo& video = Stream("libx264", 1280, 720);
+  const auto decoded = ReferenceDecode(AV_CODEC_ID_H264, {video.packets[0]});
+  ASSERT_EQ(decoded.size(), 1u);
+  CFFMpegVideoCodec codec;
+  EXPECT_EQ(codec.Reset(Param()), -1);  // nothing to reset before Init
+  ASSERT_EQ(codec.Init(AV_CODEC_TYPE_H264DEC, Param(PIX_FMT_NV12, 640, 360)), 0);
+  CVideoDecodeOutParam out;
+  ASSERT_EQ(Decode(codec, video.packets[0], out), 1);
+  ASSERT_EQ(codec.Reset(Param(PIX_FMT_BGRA, 320, 180)), 0);
+  ASSERT_EQ(Decode(codec, video.packets[0], out), 1);
+  const FramePtr expected = ReferenceScale(decoded[0].get(), 320, 180, AV_PIX_FMT_BGRA);
+  ExpectPicture(out, expected.get(), PIX_FMT_BGRA);
+  EXPECT_EQ(capture_->OwnLines(),
+            (std::vector<LogLine>{{60, "[CODE]AVCodecContext is null"},
+                                  {20, "[CODE]video codec init succ; Using codec: h264 (ID: 27)"},
+                                  Learned(1280, 720),
+                                  {20, "[CODE]Get RelDst[640*360] format[0->23]"},
+                                  Learned(1280, 720),
+                                  {20, "[CODE]Get RelDst[320*180] format[0->28]"}}));
+}
+
 TEST_F(VideoDecodeConcurrent, SetEasyParamFromAnotherThread_AppliesAtPictures) {
   const EncodedVideo& video = Stream("libx264", 1280, 720);
   CFFMpegVideoCodec codec;
