@@ -31,7 +31,7 @@ int CFFMpegAudioCodec::Encode(unsigned char* pData, int nSize, COutParam* pOut) 
     if (nbSamples == 0) return out->m_nNum;  // everything waits for the next chunk
   }
 
-  std::array<uint8_t*, kMaxPlanes> planes{};
+  std::array<uint8_t*, kMaxPlanes> planes;  // filled by ConvertSamples as far as used
   const int converted = ConvertSamples(chunk, nbSamples, planes.data());
   if (converted < 0) return -1;
   if (converted == 0) return out->m_nNum;  // the resampler holds it all back for now
@@ -61,7 +61,7 @@ int CFFMpegAudioCodec::HoldBackForRate(uint8_t*& pChunk, int& nbSamples) {
 
   const size_t bytes = static_cast<size_t>(take) * static_cast<size_t>(m_nSrcChannels) *
                        static_cast<size_t>(av_get_bytes_per_sample(m_eSrcSampleFormat));
-  m_vecRateBuffer.assign(bytes, 0);
+  m_vecRateBuffer.resize(bytes);  // filled completely by the read below
   void* target[1] = {m_vecRateBuffer.data()};
   const int read = av_audio_fifo_read(m_pRateFifo.get(), target, take);
   if (read != take) {
