@@ -36,8 +36,11 @@ int CFFMpegAudioCodec::Encode(unsigned char* pData, int nSize, COutParam* pOut) 
   if (converted < 0) return -1;
   if (converted == 0) return out->m_nNum;  // the resampler holds it all back for now
 
+  // A whole frame goes straight in only while no older samples wait in the encode FIFO;
+  // otherwise it would overtake them.
   const bool anySize = (m_pCodec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE) != 0;
-  if (anySize || converted == m_pCodecCtx->frame_size) {
+  const bool fifoEmpty = m_pEncodeFifo == nullptr || av_audio_fifo_size(m_pEncodeFifo.get()) == 0;
+  if (anySize || (converted == m_pCodecCtx->frame_size && fifoEmpty)) {
     return EncodeDirect(planes.data(), converted, out);
   }
   return EncodeThroughFifo(planes.data(), converted, out);
