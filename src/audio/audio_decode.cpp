@@ -15,7 +15,7 @@ bool SameShape(const AVFrame* a, const AVFrame* b) {
          a->ch_layout.order == b->ch_layout.order;
 }
 
-// Slot index of the cache, created on first use.
+// The frame in slot nIndex of the cache, created on first use.
 AVFrame* CacheSlot(std::vector<FramePtr>& cache, int nIndex) {
   if (nIndex < 0) return nullptr;
   const auto index = static_cast<size_t>(nIndex);
