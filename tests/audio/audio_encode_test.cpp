@@ -320,21 +320,7 @@ TEST(AudioEncode, MixedChunkSizes_KeepTheSamplesInOrder) {
                        AudioParam(48000, 48000, 1, 1, SAMPLE_FMT_S16, SAMPLE_FMT_NONE, 96000)),
             0);
   const Bytes pcm = MakeSinePcm(AV_SAMPLE_FMT_S16, 48000, 1, 48000);
-  CAudioEncodeOutParam out;
-  std::vector<Bytes> packets;
-  size_t offset = 0;
-  for (int call = 0; offset < pcm.size(); ++call) {
-    const int samples = call % 3 == 0 ? 1000 : 1024;
-    const size_t bytes = std::min(static_cast<size_t>(samples) * 2, pcm.size() - offset);
-    Bytes chunk(pcm.begin() + static_cast<long>(offset),
-                pcm.begin() + static_cast<long>(offset + bytes));
-    ASSERT_GE(codec.Encode(chunk.data(), static_cast<int>(bytes), &out), 0);
-    for (int k = 0; k < out.m_nNum; ++k) {
-      packets.emplace_back(out.m_outData[k].pData, out.m_outData[k].pData + out.m_outData[k].nSize);
-    }
-    out.Clear();
-    offset += bytes;
-  }
+  const std::vector<Bytes> packets = EncodeInChunks(codec, pcm, {2000, 2048, 2048}).packets;
   const DecodedAudio decoded = DecodeTestAudio("aac", packets, 48000, 1);
   const int delay = Peer::Ctx(codec)->initial_padding;
   ExpectFollows(PcmToDoubles(pcm, AV_SAMPLE_FMT_S16, 1), 1, decoded.samples, 1,
