@@ -25,26 +25,28 @@ const AVFrame* ToneBlock() {
   return block.get();
 }
 
-void PictureWithLibrary(benchmark::State& state) {
-  TransCoderParam param{};
-  param.eSrcPixelFormat = PIX_FMT_NV12;
-  param.nSrcWidth = 1920;
-  param.nSrcHeight = 1080;
-  param.eDstPixelFormat = PIX_FMT_BGRA;
-  param.nDstWidth = 1280;
-  param.nDstHeight = 720;
+// The library's loop: one set-up, then one Transcode (a new owned frame) and Clear per item.
+template <class OutParam>
+void TranscodeWithLibrary(benchmark::State& state, int kind, const TransCoderParam& param,
+                          const AVFrame* source) {
   CTransCoder trans;
-  if (trans.Init(0, param) != 0) return state.SkipWithError("Init failed");
-  CVideoDecodeOutParam src(OUTPARAM_FLAG_NOT_USE_CACHE);
-  src.m_pFrame[0] = av_frame_clone(Nv12Picture());
+  if (trans.Init(kind, param) != 0) return state.SkipWithError("Init failed");
+  OutParam src(OUTPARAM_FLAG_NOT_USE_CACHE);
+  src.m_pFrame[0] = av_frame_clone(source);
   src.m_nNum = 1;
-  CVideoDecodeOutParam dst(OUTPARAM_FLAG_NOT_USE_CACHE);
+  OutParam dst(OUTPARAM_FLAG_NOT_USE_CACHE);
   for (auto _ : state) {
     if (trans.Transcode(&src, 0, &dst) != 0) return state.SkipWithError("Transcode failed");
-    benchmark::DoNotOptimize(dst.m_outData[0].pData[0]);
+    benchmark::DoNotOptimize(dst.m_pFrame[0]->data[0]);
     dst.Clear();
   }
   state.SetItemsProcessed(state.iterations());
+}
+
+void PictureWithLibrary(benchmark::State& state) {
+  TranscodeWithLibrary<CVideoDecodeOutParam>(
+      state, 0, codec_test::PictureParam(PIX_FMT_NV12, 1920, 1080, PIX_FMT_BGRA, 1280, 720),
+      Nv12Picture());
 }
 
 void PictureWithFfmpeg(benchmark::State& state) {
@@ -64,25 +66,9 @@ void PictureWithFfmpeg(benchmark::State& state) {
 }
 
 void SoundWithLibrary(benchmark::State& state) {
-  TransCoderParam param{};
-  param.eSrcSampleFormat = SAMPLE_FMT_S16;
-  param.nSrcSampleRate = 48000;
-  param.nSrcChannels = 1;
-  param.eDstSampleFormat = SAMPLE_FMT_S16;
-  param.nDstSampleRate = 16000;
-  param.nDstChannels = 1;
-  CTransCoder trans;
-  if (trans.Init(1, param) != 0) return state.SkipWithError("Init failed");
-  CAudioDecodeOutParam src(OUTPARAM_FLAG_NOT_USE_CACHE);
-  src.m_pFrame[0] = av_frame_clone(ToneBlock());
-  src.m_nNum = 1;
-  CAudioDecodeOutParam dst(OUTPARAM_FLAG_NOT_USE_CACHE);
-  for (auto _ : state) {
-    if (trans.Transcode(&src, 0, &dst) != 0) return state.SkipWithError("Transcode failed");
-    benchmark::DoNotOptimize(dst.m_outData[0].pData);
-    dst.Clear();
-  }
-  state.SetItemsProcessed(state.iterations());
+  TranscodeWithLibrary<CAudioDecodeOutParam>(
+      state, 1, codec_test::SoundParam(SAMPLE_FMT_S16, 48000, 1, SAMPLE_FMT_S16, 16000, 1),
+      ToneBlock());
 }
 
 void SoundWithFfmpeg(benchmark::State& state) {

@@ -8,8 +8,8 @@
 #include <map>
 #include <string>
 
-#include "base/log.h"
 #include "interface/ffmpeg.h"
+#include "support/log_capture.h"
 #include "support/media.h"
 #include "video/ffmpeg_video_codec.h"
 
@@ -150,19 +150,13 @@ class RatioReporter : public benchmark::ConsoleReporter {
   std::map<std::string, Times> plain_;
 };
 
-// Keeps the library's informational lines out of the benchmark's output.
-class QuietLog : public base::IBaseLogInterface {
- public:
-  void PrintLog(const int&, const int&, const char*, ...) override {}
-  void VPrintLog(const int&, const int&, const char*, va_list) override {}
-};
 
 }  // namespace
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  base::IBaseLogInterface::GetLogInstance(std::make_shared<QuietLog>());
+  const codec_test::ScopedLogCapture quiet;  // keeps the codec's lines off the table
   av_log_set_level(AV_LOG_ERROR);  // the encoders that make the streams are chatty
   RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);

@@ -44,14 +44,4 @@ TYPED_TEST(OutRecord, DefaultIsAllZeroAndCopiesKeepEveryField) {
   record->~TypeParam();
 }
 
-TEST(OutRecord, AudioEncHeaderBytesAreCopied) {
-  AudioEncOutData a;
-  for (int i = 0; i < 8; ++i) a.byHeader[i] = static_cast<unsigned char>(0xF0 + i);
-  a.nHeaderSize = 7;
-  AudioEncOutData b;
-  b = a;
-  EXPECT_EQ(std::memcmp(b.byHeader, a.byHeader, 8), 0);
-  EXPECT_EQ(b.nHeaderSize, 7);
-}
-
 }  // namespace

@@ -13,6 +13,8 @@ namespace {
 using namespace codec_interface;
 using codec_test::Bytes;
 using codec_test::LogLine;
+using codec_test::PictureParam;
+using codec_test::SoundParam;
 
 constexpr int kOwning = OUTPARAM_FLAG_NOT_USE_CACHE;
 
@@ -26,30 +28,6 @@ const PixelPair kPixelFormats[] = {
     {PIX_FMT_NV12, AV_PIX_FMT_NV12},       {PIX_FMT_YUVJ420P, AV_PIX_FMT_YUVJ420P},
     {PIX_FMT_YUYV422, AV_PIX_FMT_YUYV422},
 };
-
-TransCoderParam PictureParam(PixelFormat src, int srcW, int srcH, PixelFormat dst, int dstW,
-                             int dstH) {
-  TransCoderParam param{};
-  param.eSrcPixelFormat = src;
-  param.nSrcWidth = srcW;
-  param.nSrcHeight = srcH;
-  param.eDstPixelFormat = dst;
-  param.nDstWidth = dstW;
-  param.nDstHeight = dstH;
-  return param;
-}
-
-TransCoderParam SoundParam(SampleFormat src, int srcRate, int srcChannels, SampleFormat dst,
-                           int dstRate, int dstChannels) {
-  TransCoderParam param{};
-  param.eSrcSampleFormat = src;
-  param.nSrcSampleRate = srcRate;
-  param.nSrcChannels = srcChannels;
-  param.eDstSampleFormat = dst;
-  param.nDstSampleRate = dstRate;
-  param.nDstChannels = dstChannels;
-  return param;
-}
 
 // Hands a frame to an out-param the way a decoder in owning mode would.
 void Hold(COutParam& out, FramePtr frame) {

@@ -48,12 +48,11 @@ FramePtr MakeTestPicture(int width, int height, AVPixelFormat format, int index)
   return out;
 }
 
-EncodedVideo EncodeTestVideo(const char* encoder, int width, int height, int frames,
-                             const std::vector<std::pair<std::string, std::string>>& options) {
-  EncodedVideo result;
+CodecCtxPtr OpenTestVideoEncoder(const char* encoder, int width, int height,
+                                 const std::vector<std::pair<std::string, std::string>>& options) {
   const AVCodec* codec = avcodec_find_encoder_by_name(encoder);
   EXPECT_NE(codec, nullptr) << encoder << " is missing from the FFmpeg build";
-  if (codec == nullptr) return result;
+  if (codec == nullptr) return nullptr;
   CodecCtxPtr ctx(avcodec_alloc_context3(codec));
   ctx->width = width;
   ctx->height = height;
@@ -72,7 +71,15 @@ EncodedVideo EncodeTestVideo(const char* encoder, int width, int height, int fra
   for (const auto& [key, value] : options) opts.Set(key.c_str(), value.c_str());
   const int opened = avcodec_open2(ctx.get(), codec, opts.Slot());
   EXPECT_GE(opened, 0) << encoder << " refused the settings";
-  if (opened < 0) return result;
+  if (opened < 0) return nullptr;
+  return ctx;
+}
+
+EncodedVideo EncodeTestVideo(const char* encoder, int width, int height, int frames,
+                             const std::vector<std::pair<std::string, std::string>>& options) {
+  EncodedVideo result;
+  CodecCtxPtr ctx = OpenTestVideoEncoder(encoder, width, height, options);
+  if (ctx == nullptr) return result;
   if (ctx->extradata_size > 0) {
     result.extradata.assign(ctx->extradata, ctx->extradata + ctx->extradata_size);
   }

@@ -20,6 +20,13 @@ struct EncodedVideo {
   Bytes extradata;
 };
 
+// Opens the named FFmpeg encoder for test pictures: 25 fps, a key frame every 10, no B-frames,
+// one thread, the fastest preset; options as for EncodeTestVideo. Fails the current test and
+// returns null if the encoder is missing or refuses the settings.
+codec_interface::CodecCtxPtr OpenTestVideoEncoder(
+    const char* encoder, int width, int height,
+    const std::vector<std::pair<std::string, std::string>>& options = {});
+
 // Encodes `frames` test pictures with the named FFmpeg encoder ("libx264", "libx265",
 // "mjpeg", ...), flushing at the end so every picture has its packet. Options are given as
 // "key=value" pairs to the encoder's dictionary. Fails the current test if the encoder is

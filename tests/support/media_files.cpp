@@ -20,6 +20,9 @@ using codec_interface::FramePtr;
 using codec_interface::InputFormatCtxPtr;
 using codec_interface::OutputFormatCtxPtr;
 using codec_interface::PacketPtr;
+using codec_interface::PixelFormat;
+using codec_interface::SampleFormat;
+using codec_interface::TransCoderParam;
 
 namespace {
 
@@ -145,33 +148,14 @@ EncodedStream EncodeTone(const char* encoder, int sampleRate, int channels, int 
 EncodedStream EncodePictures(const char* encoder, int width, int height, int frames,
                              bool globalHeader) {
   EncodedStream out;
-  const AVCodec* codec = FindEncoder(encoder);
-  if (codec == nullptr) return out;
-  CodecCtxPtr ctx(avcodec_alloc_context3(codec));
-  ctx->width = width;
-  ctx->height = height;
-  ctx->time_base = AVRational{1, 25};
-  ctx->framerate = AVRational{25, 1};
-  ctx->pix_fmt = codec->id == AV_CODEC_ID_MJPEG ? AV_PIX_FMT_YUVJ420P : AV_PIX_FMT_YUV420P;
-  ctx->gop_size = 10;
-  ctx->max_b_frames = 0;
-  ctx->thread_count = 1;
-  if (globalHeader) ctx->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-  AvOptions options;
-  if (codec->id == AV_CODEC_ID_H264 || codec->id == AV_CODEC_ID_HEVC) {
-    options.Set("preset", "ultrafast");
-  }
-  if (codec->id == AV_CODEC_ID_HEVC) options.Set("x265-params", "log-level=error");
-  const int opened = avcodec_open2(ctx.get(), codec, options.Slot());
-  EXPECT_GE(opened, 0) << encoder << " refused the settings";
-  if (opened < 0) return out;
+  CodecCtxPtr ctx = OpenTestVideoEncoder(
+      encoder, width, height,
+      globalHeader ? std::vector<std::pair<std::string, std::string>>{{"flags", "+global_header"}}
+                   : std::vector<std::pair<std::string, std::string>>{});
+  if (ctx == nullptr) return out;
   RunEncoder(
       ctx.get(), frames,
-      [&](int i) {
-        FramePtr picture = MakeTestPicture(width, height, ctx->pix_fmt, i);
-        if (picture != nullptr) picture->pts = i;
-        return picture;
-      },
+      [&](int i) { return MakeTestPicture(width, height, ctx->pix_fmt, i); },
       out);
   return out;
 }
@@ -294,6 +278,30 @@ Bytes AdtsHeader(int sampleRate, int channels, int payloadSize) {
                static_cast<uint8_t>((length >> 3) & 0xFF),
                static_cast<uint8_t>(((length & 7) << 5) | 0x1F),
                0xFC};
+}
+
+TransCoderParam PictureParam(PixelFormat src, int srcW, int srcH, PixelFormat dst, int dstW,
+                             int dstH) {
+  TransCoderParam param{};
+  param.eSrcPixelFormat = src;
+  param.nSrcWidth = srcW;
+  param.nSrcHeight = srcH;
+  param.eDstPixelFormat = dst;
+  param.nDstWidth = dstW;
+  param.nDstHeight = dstH;
+  return param;
+}
+
+TransCoderParam SoundParam(SampleFormat src, int srcRate, int srcChannels, SampleFormat dst,
+                           int dstRate, int dstChannels) {
+  TransCoderParam param{};
+  param.eSrcSampleFormat = src;
+  param.nSrcSampleRate = srcRate;
+  param.nSrcChannels = srcChannels;
+  param.eDstSampleFormat = dst;
+  param.nDstSampleRate = dstRate;
+  param.nDstChannels = dstChannels;
+  return param;
 }
 
 std::string ScratchPath(const std::string& name) {

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "codec_interface.h"
 #include "interface/av_ptr.h"
 #include "support/media.h"
 
@@ -69,6 +70,14 @@ int64_t DecodeAudioFile(const std::string& path);
 
 // A 7-byte ADTS header (AAC-LC, no CRC) for a payload of the given size.
 Bytes AdtsHeader(int sampleRate, int channels, int payloadSize);
+
+// Transcoder set-ups: pictures (kind 0) and sound (kind 1).
+codec_interface::TransCoderParam PictureParam(codec_interface::PixelFormat src, int srcW,
+                                              int srcH, codec_interface::PixelFormat dst,
+                                              int dstW, int dstH);
+codec_interface::TransCoderParam SoundParam(codec_interface::SampleFormat src, int srcRate,
+                                            int srcChannels, codec_interface::SampleFormat dst,
+                                            int dstRate, int dstChannels);
 
 // A path in the test's scratch directory, unique to the running test.
 std::string ScratchPath(const std::string& name);

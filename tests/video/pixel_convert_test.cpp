@@ -18,46 +18,47 @@ using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 using Peer = VideoCodecTestPeer;
 
-struct FormatCase {
-  int value;
-  AVPixelFormat av;
-};
-constexpr FormatCase kFormats[] = {
-    {0, AV_PIX_FMT_NONE},     {1, AV_PIX_FMT_BGRA},    {2, AV_PIX_FMT_RGB24},
-    {3, AV_PIX_FMT_RGBA},     {4, AV_PIX_FMT_YUV420P}, {5, AV_PIX_FMT_NV12},
-    {6, AV_PIX_FMT_YUVJ420P}, {7, AV_PIX_FMT_YUYV422}, {8, AV_PIX_FMT_DXVA2_VLD},
-    {9, AV_PIX_FMT_D3D12},    {10, AV_PIX_FMT_D3D11},  {11, AV_PIX_FMT_VIDEOTOOLBOX},
-};
+// The public names of the software formats are FFmpeg's own, upper-cased.
+constexpr const char* kSoftwareNames[] = {"bgra",    "rgb24",    "rgba",   "yuv420p",
+                                          "nv12",    "yuvj420p", "yuyv422"};
 
-TEST(PixelFormatMapping, BothWaysOverTheTwelvePairs) {
-  for (const FormatCase& c : kFormats) {
-    SCOPED_TRACE(c.value);
-    AVPixelFormat mapped = AV_PIX_FMT_GRAY16LE;
-    EXPECT_TRUE(PixelFormatToAv(static_cast<PixelFormat>(c.value), &mapped));
-    EXPECT_EQ(mapped, c.av);
-    EXPECT_EQ(AvToPixelFormat(c.av), static_cast<PixelFormat>(c.value));
+TEST(PixelFormatMapping, SoftwareByFfmpegNameSurfacesAsDeviceFormatsAndBack) {
+  AVPixelFormat mapped = AV_PIX_FMT_GRAY16LE;
+  ASSERT_TRUE(PixelFormatToAv(PIX_FMT_NONE, &mapped));
+  EXPECT_EQ(mapped, AV_PIX_FMT_NONE);
+  for (int value = PIX_FMT_BGRA; value <= PIX_FMT_VIDEOTOOLBOX; ++value) {
+    SCOPED_TRACE(value);
+    ASSERT_TRUE(PixelFormatToAv(static_cast<PixelFormat>(value), &mapped));
+    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(mapped);
+    ASSERT_NE(desc, nullptr);
+    if (value <= PIX_FMT_YUYV422) {
+      EXPECT_STREQ(desc->name, kSoftwareNames[value - PIX_FMT_BGRA]);
+    } else {
+      EXPECT_TRUE(desc->flags & AV_PIX_FMT_FLAG_HWACCEL) << desc->name;
+    }
+    EXPECT_EQ(AvToPixelFormat(mapped), static_cast<PixelFormat>(value));  // one pair each
   }
   for (int value : {-1, 12, 100}) {
     SCOPED_TRACE(value);
-    AVPixelFormat mapped = AV_PIX_FMT_GRAY16LE;
+    mapped = AV_PIX_FMT_GRAY16LE;
     EXPECT_FALSE(PixelFormatToAv(static_cast<PixelFormat>(value), &mapped));
     EXPECT_EQ(mapped, AV_PIX_FMT_GRAY16LE);
   }
   for (AVPixelFormat other : {AV_PIX_FMT_GRAY8, AV_PIX_FMT_YUV444P, AV_PIX_FMT_MEDIACODEC,
-                              AV_PIX_FMT_YUV420P10LE}) {
+                              AV_PIX_FMT_YUV420P10LE, AV_PIX_FMT_NONE}) {
     EXPECT_EQ(AvToPixelFormat(other), PIX_FMT_NONE) << other;
   }
 }
 
 TEST(PixelFormatMapping, FillOutPixelFormat_LogsFormatsOutsideTheTable) {
   CFFMpegVideoCodec codec;
-  for (const FormatCase& c : kFormats) {
-    if (c.av == AV_PIX_FMT_NONE) continue;
-    SCOPED_TRACE(c.value);
+  for (AVPixelFormat format : {AV_PIX_FMT_BGRA, AV_PIX_FMT_YUVJ420P, AV_PIX_FMT_D3D11}) {
+    SCOPED_TRACE(format);
     codec_test::ScopedLogCapture capture;
     CVideoDecodeOutParam out;
-    Peer::FillOutPixelFormat(codec, c.av, out);
-    EXPECT_EQ(out.m_ePixelFormat, static_cast<PixelFormat>(c.value));
+    Peer::FillOutPixelFormat(codec, format, out);
+    EXPECT_EQ(out.m_ePixelFormat, AvToPixelFormat(format));
+    EXPECT_NE(out.m_ePixelFormat, PIX_FMT_NONE);
     EXPECT_THAT(capture->OwnLines(), IsEmpty());
   }
   struct Unmapped {

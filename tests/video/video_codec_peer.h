@@ -47,10 +47,6 @@ struct VideoCodecTestPeer {
   }
   static int OutPutFrame(C& c, CVideoDecodeOutParam* out) { return c.OutPutFrame(out); }
   static int DecodeChangeSize(C& c) { return c.DecodeChangeSize(); }
-  static bool GetHwPixelFormat(C& c, const AVCodec* pCodec, AVHWDeviceType eType,
-                               AVPixelFormat* pFormat) {
-    return c.GetHwPixelFormat(pCodec, eType, pFormat);
-  }
   static int InitMediaCodec(C& c, const uint8_t* pData, int nSize, AVCodecContext* pCtx) {
     return c.InitMediaCodec(pData, nSize, pCtx);
   }
