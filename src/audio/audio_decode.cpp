@@ -15,6 +15,15 @@ bool SameShape(const AVFrame* a, const AVFrame* b) {
          a->ch_layout.order == b->ch_layout.order;
 }
 
+// The frame in slot nIndex of the cache, created on first use.
+AVFrame* CacheSlot(std::vector<FramePtr>& cache, int nIndex) {
+  if (nIndex < 0) return nullptr;
+  const auto index = static_cast<size_t>(nIndex);
+  if (index >= cache.size()) cache.resize(index + 1);
+  if (cache[index] == nullptr) cache[index].reset(av_frame_alloc());
+  return cache[index].get();
+}
+
 }  // namespace
 
 int CFFMpegAudioCodec::GetFrameBuffer(AVFrame* pFrame) {
@@ -41,14 +50,8 @@ int CFFMpegAudioCodec::GetFrameBuffer(AVFrame* pFrame) {
 
 int CFFMpegAudioCodec::CopyFrameWithReuse(int nIndex, std::vector<FramePtr>& cache,
                                           const AVFrame* pSource) {
-  if (nIndex < 0) return -1;
-  const auto index = static_cast<size_t>(nIndex);
-  if (index >= cache.size()) cache.resize(index + 1);
-  if (cache[index] == nullptr) {
-    cache[index].reset(av_frame_alloc());
-    if (cache[index] == nullptr) return -1;
-  }
-  AVFrame* frame = cache[index].get();
+  AVFrame* frame = CacheSlot(cache, nIndex);
+  if (frame == nullptr) return -1;
   // A buffer that a host's owning entry still references is left to that entry: writing into
   // it would change samples the host was given earlier.
   const bool reuse =
@@ -65,6 +68,14 @@ int CFFMpegAudioCodec::CopyFrameWithReuse(int nIndex, std::vector<FramePtr>& cac
     }
   }
   return av_frame_copy(frame, pSource) < 0 ? -1 : 0;
+}
+
+int CFFMpegAudioCodec::HandOverDecoded(int nIndex) {
+  AVFrame* frame = CacheSlot(m_vecFrameCache, nIndex);
+  if (frame == nullptr) return -1;
+  av_frame_unref(frame);
+  av_frame_move_ref(frame, m_pAudioFrame.get());
+  return 0;
 }
 
 void CFFMpegAudioCodec::FillInputPacket(uint8_t* pData, int nSize) {
@@ -128,8 +139,14 @@ int CFFMpegAudioCodec::Decode(unsigned char* pData, int nSize, COutParam* pOut) 
       CODEC_LOG(kLogError, "[CODE]SwrResamplingInit failed");
       return -1;
     }
-    const AVFrame* result = m_pAudioFrame.get();
-    if (convert) {
+    if (!convert) {
+      // A frame already in the host's shape is handed over as decoded, without a copy: the
+      // decoder takes a fresh buffer for its next frame, so the samples handed out stay put.
+      if (HandOverDecoded(slot) < 0) {
+        CODEC_LOG(kLogError, "[CODE]CopyFrameWithReuse failed");
+        return -1;
+      }
+    } else {
       if (m_pSwrFrame == nullptr) {
         CODEC_LOG(kLogError, "[CODE]m_pSwrFrame is null");
         return -1;
@@ -145,11 +162,10 @@ int CFFMpegAudioCodec::Decode(unsigned char* pData, int nSize, COutParam* pOut) 
       // The resampler may hold everything back at first; nothing to hand over then.
       if (converted == 0) continue;
       m_pSwrFrame->nb_samples = converted;
-      result = m_pSwrFrame.get();
-    }
-    if (CopyFrameWithReuse(slot, m_vecFrameCache, result) < 0) {
-      CODEC_LOG(kLogError, "[CODE]CopyFrameWithReuse failed");
-      return -1;
+      if (CopyFrameWithReuse(slot, m_vecFrameCache, m_pSwrFrame.get()) < 0) {
+        CODEC_LOG(kLogError, "[CODE]CopyFrameWithReuse failed");
+        return -1;
+      }
     }
 
     if (out->m_nNum >= OUTPARAM_MAX_COUNT) return OUTPARAM_MAX_COUNT;

@@ -31,13 +31,16 @@ int CFFMpegAudioCodec::Encode(unsigned char* pData, int nSize, COutParam* pOut) 
     if (nbSamples == 0) return out->m_nNum;  // everything waits for the next chunk
   }
 
-  std::array<uint8_t*, kMaxPlanes> planes{};
+  std::array<uint8_t*, kMaxPlanes> planes;  // filled by ConvertSamples as far as used
   const int converted = ConvertSamples(chunk, nbSamples, planes.data());
   if (converted < 0) return -1;
   if (converted == 0) return out->m_nNum;  // the resampler holds it all back for now
 
+  // A whole frame goes straight in only while no older samples wait in the encode FIFO;
+  // otherwise it would overtake them.
   const bool anySize = (m_pCodec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE) != 0;
-  if (anySize || converted == m_pCodecCtx->frame_size) {
+  const bool fifoEmpty = m_pEncodeFifo == nullptr || av_audio_fifo_size(m_pEncodeFifo.get()) == 0;
+  if (anySize || (converted == m_pCodecCtx->frame_size && fifoEmpty)) {
     return EncodeDirect(planes.data(), converted, out);
   }
   return EncodeThroughFifo(planes.data(), converted, out);
@@ -61,7 +64,7 @@ int CFFMpegAudioCodec::HoldBackForRate(uint8_t*& pChunk, int& nbSamples) {
 
   const size_t bytes = static_cast<size_t>(take) * static_cast<size_t>(m_nSrcChannels) *
                        static_cast<size_t>(av_get_bytes_per_sample(m_eSrcSampleFormat));
-  m_vecRateBuffer.assign(bytes, 0);
+  m_vecRateBuffer.resize(bytes);  // filled completely by the read below
   void* target[1] = {m_vecRateBuffer.data()};
   const int read = av_audio_fifo_read(m_pRateFifo.get(), target, take);
   if (read != take) {

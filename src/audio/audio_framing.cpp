@@ -9,6 +9,9 @@ namespace codec_interface {
 
 int CFFMpegAudioCodec::PrepareWorkFrame(int nbSamples) {
   AVFrame* frame = m_pAudioFrame.get();
+  if (frame->buf[0] != nullptr && frame->nb_samples == nbSamples) {
+    return av_frame_make_writable(frame) < 0 ? -1 : 0;
+  }
   // The work frame always carries its own buffers: samples are copied in, never pointed at, so
   // a frame the encoder still holds never refers to the host's earlier input. Buffers large
   // enough stay (chunks of varying size do not reallocate); a buffer the encoder still

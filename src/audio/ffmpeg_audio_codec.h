@@ -69,6 +69,7 @@ class CFFMpegAudioCodec : public ICodecInterface {
 
   // Decoding steps.
   void FillInputPacket(uint8_t* pData, int nSize);
+  int HandOverDecoded(int nIndex);
   int GetFrameBuffer(AVFrame* pFrame);
 
   // AAC framing.

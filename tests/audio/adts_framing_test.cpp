@@ -163,23 +163,16 @@ TEST(AdtsFraming, Encoder_EveryRecordCarriesItsHeader) {
                        AudioParam(48000, 22050, 2, 1, SAMPLE_FMT_S16, SAMPLE_FMT_NONE, 64000)),
             0);
   const Bytes pcm = MakeSinePcm(AV_SAMPLE_FMT_S16, 48000, 2, 48000);
-  CAudioEncodeOutParam out;
-  int records = 0;
-  for (size_t offset = 0; offset + 4000 <= pcm.size(); offset += 4000) {
-    Bytes chunk(pcm.begin() + static_cast<long>(offset), pcm.begin() + static_cast<long>(offset) + 4000);
-    ASSERT_GE(codec.Encode(chunk.data(), 4000, &out), 0);
-    for (int k = 0; k < out.m_nNum; ++k) {
-      const AudioEncOutData& d = out.m_outData[k];
-      ASSERT_EQ(d.nHeaderSize, 7);
-      const AdtsFields f = ParseAdts(d.byHeader);
-      EXPECT_EQ(f.frequencyIndex, 7u);
-      EXPECT_EQ(f.channelConfig, 1u);
-      EXPECT_EQ(f.frameLength, static_cast<unsigned>(d.nSize + 7));
-      EXPECT_EQ(d.byHeader[7], 0);
-      records++;
-    }
-    out.Clear();
+  const EncodeRun run = EncodeInChunks(codec, pcm, 4000);
+  for (const AudioEncOutData& d : run.records) {
+    ASSERT_EQ(d.nHeaderSize, 7);
+    const AdtsFields f = ParseAdts(d.byHeader);
+    EXPECT_EQ(f.frequencyIndex, 7u);
+    EXPECT_EQ(f.channelConfig, 1u);
+    EXPECT_EQ(f.frameLength, static_cast<unsigned>(d.nSize + 7));
+    EXPECT_EQ(d.byHeader[7], 0);
   }
+  const int records = static_cast<int>(run.records.size());
   EXPECT_GT(records, 15);
 }
 

@@ -253,26 +253,34 @@ TEST(AudioDecode, Appends_UpToTwentyEntries) {
   }
 }
 
-TEST(AudioDecode, CacheMode_ReusesTheCachedFrameAndItsBuffer) {
-  const std::vector<Bytes> packets = MakeG711("pcm_mulaw", 8000, 1, 480, 160);
-  CFFMpegAudioCodec codec;
-  ASSERT_EQ(codec.Init(AV_CODEC_TYPE_G711UDEC,
-                       AudioParam(8000, 8000, 1, 1, SAMPLE_FMT_NONE, SAMPLE_FMT_S16)),
-            0);
-  CAudioDecodeOutParam out;
-  Bytes first = packets[0];
-  Bytes second = packets[1];
-  ASSERT_EQ(codec.Decode(first.data(), static_cast<int>(first.size()), &out), 1);
-  ASSERT_EQ(codec.Decode(second.data(), static_cast<int>(second.size()), &out), 2);
-  EXPECT_EQ(out.m_pFrame[0], out.m_pFrame[1]);
-  EXPECT_EQ(out.m_outData[0].pData, out.m_outData[1].pData);
-  EXPECT_EQ(out.m_pFrame[0], Peer::FrameCache(codec)[0].get());
-  EXPECT_EQ(Peer::FrameCache(codec).size(), 1u);
-  // The cached frame now holds the second packet's samples.
-  const DecodedAudio theirs = DecodeTestAudio("pcm_mulaw", {packets[1]}, 8000, 1);
-  EXPECT_EQ(PcmToDoubles(out.m_pFrame[1]->extended_data, AV_SAMPLE_FMT_S16, 1, 160),
-            theirs.samples);
-  out.Clear();
+// Cache mode: every call's first frame goes to the same cached frame, which the next call
+// refills. Converted samples are copied into that frame's own buffer, kept while the shape stays;
+// frames needing no conversion are handed over as the decoder gave them.
+TEST(AudioDecode, CacheMode_NextCallRefillsTheCachedFrame) {
+  const std::vector<Bytes> packets = MakeG711("pcm_mulaw", 8000, 1, 960, 320);
+  for (const int dstRate : {8000, 16000}) {
+    SCOPED_TRACE(dstRate);
+    CFFMpegAudioCodec codec;
+    ASSERT_EQ(codec.Init(AV_CODEC_TYPE_G711UDEC,
+                         AudioParam(8000, dstRate, 1, 1, SAMPLE_FMT_NONE, SAMPLE_FMT_S16)),
+              0);
+    // The first converted frame is shorter (the resampler's delay): calls two and three compare.
+    CAudioDecodeOutParam out;
+    for (int i = 0; i < 3; ++i) {
+      Bytes packet = packets[static_cast<size_t>(i)];
+      ASSERT_EQ(codec.Decode(packet.data(), static_cast<int>(packet.size()), &out), i + 1);
+    }
+    EXPECT_EQ(out.m_pFrame[1], out.m_pFrame[2]);
+    EXPECT_EQ(out.m_pFrame[2], Peer::FrameCache(codec)[0].get());
+    EXPECT_EQ(Peer::FrameCache(codec).size(), 1u);
+    EXPECT_EQ(out.m_outData[1].pData == out.m_outData[2].pData, dstRate != 8000);
+    if (dstRate == 8000) {
+      const DecodedAudio theirs = DecodeTestAudio("pcm_mulaw", {packets[2]}, 8000, 1);
+      EXPECT_EQ(PcmToDoubles(out.m_pFrame[2]->extended_data, AV_SAMPLE_FMT_S16, 1, 320),
+                theirs.samples);
+    }
+    out.Clear();
+  }
 }
 
 // Steady state: the packet bytes go into one reused buffer, and a cached frame released by the

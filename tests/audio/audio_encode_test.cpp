@@ -286,7 +286,8 @@ TEST(AudioEncode, NothingToTake_LeavesFifosAndEncoderUntouched) {
 }
 
 // A whole-frame chunk goes through the work frame; the FIFO path later fills that same frame.
-// The host's earlier chunk must be neither referenced nor written once the call returns.
+// The host's earlier chunk must be neither referenced nor written once the call returns. The
+// sizes alternate between whole frames taken directly (the FIFO being empty) and the FIFO.
 TEST(AudioEncode, WorkFrame_NeverReachesBackIntoTheHostsEarlierChunk) {
   for (const int flags : {0, OUTPARAM_FLAG_NOT_USE_CACHE}) {
     SCOPED_TRACE(flags);
@@ -297,7 +298,7 @@ TEST(AudioEncode, WorkFrame_NeverReachesBackIntoTheHostsEarlierChunk) {
     const Bytes pcm = MakeSinePcm(AV_SAMPLE_FMT_S16, 48000, 2, 48000);
     CAudioEncodeOutParam out(flags);
     size_t offset = 0;
-    for (const int samples : {1000, 1024, 1000, 1024, 1024, 500, 1024, 1000, 3000}) {
+    for (const int samples : {1024, 1000, 1048, 1024, 500, 1548, 1024, 1000, 3000}) {
       const size_t bytes = static_cast<size_t>(samples) * 4;
       auto chunk = std::make_unique<uint8_t[]>(bytes);
       std::memcpy(chunk.get(), pcm.data() + offset, bytes);
@@ -309,6 +310,21 @@ TEST(AudioEncode, WorkFrame_NeverReachesBackIntoTheHostsEarlierChunk) {
       out.Clear();
     }
   }
+}
+
+// Whole-frame chunks skip the encode FIFO only while it is empty: samples waiting there from a
+// shorter chunk go first, so the encoder sees the host's samples in order.
+TEST(AudioEncode, MixedChunkSizes_KeepTheSamplesInOrder) {
+  CFFMpegAudioCodec codec;
+  ASSERT_EQ(codec.Init(AV_CODEC_TYPE_AACENC,
+                       AudioParam(48000, 48000, 1, 1, SAMPLE_FMT_S16, SAMPLE_FMT_NONE, 96000)),
+            0);
+  const Bytes pcm = MakeSinePcm(AV_SAMPLE_FMT_S16, 48000, 1, 48000);
+  const std::vector<Bytes> packets = EncodeInChunks(codec, pcm, {2000, 2048, 2048}).packets;
+  const DecodedAudio decoded = DecodeTestAudio("aac", packets, 48000, 1);
+  const int delay = Peer::Ctx(codec)->initial_padding;
+  ExpectFollows(PcmToDoubles(pcm, AV_SAMPLE_FMT_S16, 1), 1, decoded.samples, 1,
+                {2048, 40000, delay, delay});
 }
 
 TEST(AudioEncode, Failures_ReturnCodesAndLogLines) {

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -108,30 +109,39 @@ inline void ExpectFollows(const std::vector<double>& expected, int expectedChann
   }
 }
 
-// Feeds pcm to an encoder in chunks of `chunkSamples` and collects every packet, clearing the
-// out-param between calls.
+// Feeds pcm to an encoder in chunks of the given byte sizes, taken in turn, and collects every
+// packet and record, clearing the out-param between calls.
 struct EncodeRun {
   std::vector<Bytes> packets;
   std::vector<Bytes> headers;
+  std::vector<codec_interface::AudioEncOutData> records;  // pointers no longer valid
   std::vector<int> results;
 };
 inline EncodeRun EncodeInChunks(codec_interface::CFFMpegAudioCodec& codec, const Bytes& pcm,
-                                int chunkBytes) {
+                                const std::vector<int>& chunkBytes) {
   EncodeRun run;
   codec_interface::CAudioEncodeOutParam out;
-  for (size_t offset = 0; offset < pcm.size(); offset += static_cast<size_t>(chunkBytes)) {
-    const int n = static_cast<int>(std::min(pcm.size() - offset, static_cast<size_t>(chunkBytes)));
-    Bytes chunk(pcm.begin() + static_cast<long>(offset), pcm.begin() + static_cast<long>(offset) + n);
-    const int r = codec.Encode(chunk.data(), n, &out);
-    run.results.push_back(r);
+  size_t offset = 0;
+  for (size_t call = 0; offset < pcm.size(); ++call) {
+    const size_t want = static_cast<size_t>(chunkBytes[call % chunkBytes.size()]);
+    const size_t n = std::min(pcm.size() - offset, want);
+    Bytes chunk(pcm.begin() + static_cast<long>(offset),
+                pcm.begin() + static_cast<long>(offset + n));
+    run.results.push_back(codec.Encode(chunk.data(), static_cast<int>(n), &out));
     for (int k = 0; k < out.m_nNum; ++k) {
       const auto& d = out.m_outData[k];
       run.packets.emplace_back(d.pData, d.pData + d.nSize);
       run.headers.emplace_back(d.byHeader, d.byHeader + d.nHeaderSize);
+      run.records.push_back(d);
     }
     out.Clear();
+    offset += n;
   }
   return run;
+}
+inline EncodeRun EncodeInChunks(codec_interface::CFFMpegAudioCodec& codec, const Bytes& pcm,
+                                int chunkBytes) {
+  return EncodeInChunks(codec, pcm, std::vector<int>{chunkBytes});
 }
 
 // Decodes packets one by one and collects the samples handed out, as doubles.
