@@ -269,6 +269,24 @@ TEST_F(VideoEncodeTest, DecoderTextThatFailsLogsOnEveryPictureWhichPassesUnfilte
   }
 }
 
+// "reverse" holds every picture back until the end of the stream: no picture is the answer.
+TEST_F(VideoEncodeTest, FilterThatHoldsPicturesBackGivesNoPicture) {
+  CFFMpegVideoCodec decoder;
+  ASSERT_EQ(decoder.Init(AV_CODEC_TYPE_H264DEC, DecoderParam("reverse")), 0);
+  for (size_t i = 0; i < 3; ++i) {
+    CVideoDecodeOutParam out;
+    Bytes& packet = stream_->packets[i];
+    EXPECT_EQ(decoder.Decode(packet.data(), static_cast<int>(packet.size()), &out), 0);
+    EXPECT_EQ(out.m_nNum, 0);
+  }
+  CFFMpegVideoCodec encoder;
+  ASSERT_EQ(encoder.Init(AV_CODEC_TYPE_H264ENC, EncoderParam(PIX_FMT_YUV420P, 96, 64, "reverse")),
+            0);
+  const EncodeRun run = EncodePictures(encoder, Pictures(AV_PIX_FMT_YUV420P, 96, 64, 2));
+  EXPECT_EQ(run.results, (std::vector<int>{-1, -1}));
+  EXPECT_TRUE(run.packets.empty());
+}
+
 TEST_F(VideoEncodeTest, EncoderFilterOutputIsEncodedThroughAScalerForItsFormat) {
   struct Case {
     PixelFormat format;
