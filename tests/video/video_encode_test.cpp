@@ -273,6 +273,7 @@ TEST_F(VideoEncodeTest, DecoderTextThatFailsLogsOnEveryPictureWhichPassesUnfilte
 TEST_F(VideoEncodeTest, FilterThatHoldsPicturesBackGivesNoPicture) {
   CFFMpegVideoCodec decoder;
   ASSERT_EQ(decoder.Init(AV_CODEC_TYPE_H264DEC, DecoderParam("reverse")), 0);
+  ScopedLogCapture capture;
   for (size_t i = 0; i < 3; ++i) {
     CVideoDecodeOutParam out;
     Bytes& packet = stream_->packets[i];
@@ -285,6 +286,9 @@ TEST_F(VideoEncodeTest, FilterThatHoldsPicturesBackGivesNoPicture) {
   const EncodeRun run = EncodePictures(encoder, Pictures(AV_PIX_FMT_YUV420P, 96, 64, 2));
   EXPECT_EQ(run.results, (std::vector<int>{-1, -1}));
   EXPECT_TRUE(run.packets.empty());
+  std::vector<LogLine> lines = Lines(capture);
+  std::erase(lines, LogLine{20, "[CODE]video codec init succ; Using codec: libx264 (ID: 27)"});
+  EXPECT_EQ(lines, std::vector<LogLine>(5, LogLine{kError, "[CODE]av_buffersink_get_frame failed"}));
 }
 
 TEST_F(VideoEncodeTest, EncoderFilterOutputIsEncodedThroughAScalerForItsFormat) {
