@@ -24,15 +24,11 @@ struct AudioCodecTestPeer {
   static AVAudioFifo* EncodeFifo(Codec& c) { return c.m_pEncodeFifo.get(); }
   static AVAudioFifo* RateFifo(Codec& c) { return c.m_pRateFifo.get(); }
   static AVBSFContext* Bsf(Codec& c) { return c.m_pBsfCtx.get(); }
-  static bool WritesHeader(Codec& c) { return c.m_pfnWriteHeader != nullptr; }
   static AVSampleFormat SrcFormat(Codec& c) { return c.m_eSrcSampleFormat; }
   static AVSampleFormat DstFormat(Codec& c) { return c.m_eDstSampleFormat; }
   static void SetDstFormat(Codec& c, AVSampleFormat f) { c.m_eDstSampleFormat = f; }
   static const std::vector<uint8_t>& RateBuffer(Codec& c) { return c.m_vecRateBuffer; }
   static int SwrResamplingInit(Codec& c, AVSampleFormat f) { return c.SwrResamplingInit(f); }
-  static int EncodeFrame(Codec& c, AVFrame* f, CAudioEncodeOutParam* out) {
-    return c.EncodeFrame(f, out);
-  }
   static int AvpktBsf(Codec& c, AVPacket* p) { return c.AvpktBsf(p); }
   // A bare context with the rate and channel count WriteADTSHeader reads.
   static void UseHeaderContext(Codec& c, int rate, int channels) {
@@ -95,6 +91,7 @@ inline EncodeRun EncodeInChunks(CFFMpegAudioCodec& codec, const Bytes& pcm, size
 struct DecodeRun {
   std::vector<double> samples;
   std::vector<int> results;
+  int format = -1, rate = 0, channels = 0;  // of the last frame
 };
 inline DecodeRun DecodeAll(CFFMpegAudioCodec& codec, const std::vector<Bytes>& packets) {
   DecodeRun run;
@@ -103,6 +100,9 @@ inline DecodeRun DecodeAll(CFFMpegAudioCodec& codec, const std::vector<Bytes>& p
     run.results.push_back(codec.Decode(packet.data(), static_cast<int>(packet.size()), &out));
     for (int k = 0; k < out.m_nNum; ++k) {
       const AVFrame* f = out.m_pFrame[k];
+      run.format = f->format;
+      run.rate = f->sample_rate;
+      run.channels = f->ch_layout.nb_channels;
       const auto s = PcmToDoubles(f->extended_data, static_cast<AVSampleFormat>(f->format),
                                   f->ch_layout.nb_channels, f->nb_samples);
       run.samples.insert(run.samples.end(), s.begin(), s.end());
@@ -112,22 +112,15 @@ inline DecodeRun DecodeAll(CFFMpegAudioCodec& codec, const std::vector<Bytes>& p
   return run;
 }
 
-// FFmpeg's packets for the test tone: G.711 split into `packetSamples`, AAC behind ADTS headers.
+// FFmpeg's packets for the test tone: G.711 in `packetSamples`, AAC behind ADTS headers.
 inline std::vector<Bytes> FfmpegPackets(const char* encoder, int rate, int channels, int samples,
-                                        int packetSamples = 160) {
+                                        int packetSamples = 160, int* padding = nullptr) {
   const Bytes pcm = MakeSinePcm(AV_SAMPLE_FMT_S16, rate, channels, samples);
-  const EncodedAudio coded = EncodeTestAudio(encoder, pcm, AV_SAMPLE_FMT_S16, rate, channels, 128000);
-  if (std::strcmp(encoder, "aac") == 0) return WithAdtsHeaders(coded.packets, rate, channels);
-  if (std::strcmp(encoder, "libopus") == 0) return coded.packets;
-  Bytes all;
-  for (const Bytes& p : coded.packets) all.insert(all.end(), p.begin(), p.end());
-  std::vector<Bytes> packets;
-  const size_t step = static_cast<size_t>(packetSamples) * channels;
-  for (size_t at = 0; at < all.size(); at += step) {
-    packets.emplace_back(all.begin() + static_cast<long>(at),
-                         all.begin() + static_cast<long>(std::min(all.size(), at + step)));
-  }
-  return packets;
+  const EncodedAudio coded =
+      EncodeTestAudio(encoder, pcm, AV_SAMPLE_FMT_S16, rate, channels, 128000, packetSamples);
+  if (padding != nullptr) *padding = coded.initialPadding;
+  const bool aac = std::strcmp(encoder, "aac") == 0;
+  return aac ? WithAdtsHeaders(coded.packets, rate, channels) : coded.packets;
 }
 
 }  // namespace codec_test

@@ -33,6 +33,10 @@ Bytes Convert(const uint8_t* const* in, AVSampleFormat from, AVSampleFormat to, 
 }
 
 CodecCtxPtr OpenContext(const AVCodec* codec, int rate, int channels, int64_t bitRate) {
+  if (codec == nullptr) {
+    ADD_FAILURE() << "a codec is missing from the FFmpeg build";
+    return nullptr;
+  }
   CodecCtxPtr ctx(avcodec_alloc_context3(codec));
   const void* formats = nullptr;
   int count = 0;
@@ -43,7 +47,8 @@ CodecCtxPtr OpenContext(const AVCodec* codec, int rate, int channels, int64_t bi
   av_channel_layout_default(&ctx->ch_layout, channels);
   ctx->time_base = AVRational{1, rate};
   ctx->bit_rate = bitRate;
-  EXPECT_GE(avcodec_open2(ctx.get(), codec, nullptr), 0) << codec->name << " refused";
+  if (avcodec_open2(ctx.get(), codec, nullptr) < 0) ctx.reset();
+  EXPECT_NE(ctx, nullptr) << codec->name << " refused the settings";
   return ctx;
 }
 
@@ -72,17 +77,14 @@ std::vector<double> PcmToDoubles(const uint8_t* const* planes, AVSampleFormat fo
 }
 
 EncodedAudio EncodeTestAudio(const char* encoder, const Bytes& pcm, AVSampleFormat pcmFormat,
-                             int rate, int channels, int64_t bitRate) {
+                             int rate, int channels, int64_t bitRate, int anyFrameSize) {
   EncodedAudio result;
   const AVCodec* codec = avcodec_find_encoder_by_name(encoder);
-  if (codec == nullptr) {
-    ADD_FAILURE() << encoder << " is missing";
-    return result;
-  }
   CodecCtxPtr ctx = OpenContext(codec, rate, channels, bitRate);
+  if (ctx == nullptr) return result;
   result.initialPadding = ctx->initial_padding;
   const bool anySize = (codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE) != 0;
-  result.frameSize = (anySize || ctx->frame_size <= 0) ? 160 : ctx->frame_size;
+  result.frameSize = (anySize || ctx->frame_size <= 0) ? anyFrameSize : ctx->frame_size;
   const bool smallLast = anySize || (codec->capabilities & AV_CODEC_CAP_SMALL_LAST_FRAME) != 0;
   SwrPtr swr = MakeSwr(channels, pcmFormat, ctx->sample_fmt);
   PacketPtr packet(av_packet_alloc());
@@ -116,12 +118,8 @@ EncodedAudio EncodeTestAudio(const char* encoder, const Bytes& pcm, AVSampleForm
 std::vector<double> DecodeTestAudio(const char* decoder, const std::vector<Bytes>& packets,
                                     int rate, int channels) {
   std::vector<double> samples;
-  const AVCodec* codec = avcodec_find_decoder_by_name(decoder);
-  if (codec == nullptr) {
-    ADD_FAILURE() << decoder << " is missing";
-    return samples;
-  }
-  CodecCtxPtr ctx = OpenContext(codec, rate, channels, 0);
+  CodecCtxPtr ctx = OpenContext(avcodec_find_decoder_by_name(decoder), rate, channels, 0);
+  if (ctx == nullptr) return samples;
   PacketPtr packet(av_packet_alloc());
   FramePtr frame(av_frame_alloc());
   for (size_t i = 0; i <= packets.size(); ++i) {
@@ -141,7 +139,7 @@ std::vector<double> DecodeTestAudio(const char* decoder, const std::vector<Bytes
   return samples;
 }
 
-std::vector<Bytes> WithAdtsHeaders(const std::vector<Bytes>& packets, int rate, int channels) {
+std::vector<Bytes> WithAdtsHeaders(const std::vector<Bytes>& packets, int rate, int config) {
   static const int kRates[] = {96000, 88200, 64000, 48000, 44100, 32000, 24000,
                                22050, 16000, 12000, 11025, 8000,  7350};
   const auto index = static_cast<int>(std::find(std::begin(kRates), std::end(kRates), rate) -
@@ -149,8 +147,8 @@ std::vector<Bytes> WithAdtsHeaders(const std::vector<Bytes>& packets, int rate, 
   std::vector<Bytes> out;
   for (const Bytes& p : packets) {
     const int length = static_cast<int>(p.size()) + 7;
-    Bytes frame = {0xFF, 0xF1, static_cast<uint8_t>(0x40 | index << 2 | channels >> 2),
-                   static_cast<uint8_t>((channels & 3) << 6 | length >> 11),
+    Bytes frame = {0xFF, 0xF1, static_cast<uint8_t>(0x40 | index << 2 | config >> 2),
+                   static_cast<uint8_t>((config & 3) << 6 | (length >> 11 & 3)),
                    static_cast<uint8_t>(length >> 3), static_cast<uint8_t>((length & 7) << 5 | 0x1F),
                    0xFC};
     frame.insert(frame.end(), p.begin(), p.end());

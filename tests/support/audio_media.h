@@ -28,16 +28,18 @@ struct EncodedAudio {
 };
 
 // Encodes interleaved PCM with the named FFmpeg encoder in its first sample format, flushing
-// at the end. Fails the current test when the encoder is missing or refuses the settings.
+// at the end; encoders taking any frame size get `anyFrameSize`. Fails the current test when
+// the encoder is missing or refuses the settings.
 EncodedAudio EncodeTestAudio(const char* encoder, const Bytes& pcm, AVSampleFormat pcmFormat,
-                             int rate, int channels, int64_t bitRate = 0);
+                             int rate, int channels, int64_t bitRate = 0, int anyFrameSize = 160);
 
 // Decodes packets with the named FFmpeg decoder into interleaved doubles.
 std::vector<double> DecodeTestAudio(const char* decoder, const std::vector<Bytes>& packets,
                                     int rate, int channels);
 
-// Raw AAC-LC packets, each behind an ADTS header built here bit by bit.
-std::vector<Bytes> WithAdtsHeaders(const std::vector<Bytes>& packets, int rate, int channels);
+// Raw AAC-LC packets, each behind an ADTS header built here bit by bit (the length kept to 13
+// bits, the channel configuration as given).
+std::vector<Bytes> WithAdtsHeaders(const std::vector<Bytes>& packets, int rate, int config);
 
 // How well one channel follows the test tone delayed by the best lag in [minLag, maxLag], over
 // `length` samples from `skip`: normalised correlation and RMS error relative to the tone.
