@@ -24,16 +24,12 @@ TEST(AudioSetup, Init_DefaultsAndFrameDuration) {
     int frameSize;  // -1: not checked
   };
   const Case cases[] = {
-      {AV_CODEC_TYPE_G711UENC, AudioParam(8000, 8000, 1, 1, 7, -1), "pcm_mulaw", s16, s16, -1},
       {AV_CODEC_TYPE_G711ADEC, AudioParam(8000, 8000, 1, 1, 2, 0), "pcm_alaw", AV_SAMPLE_FMT_S32,
        AV_SAMPLE_FMT_U8, -1},
-      {AV_CODEC_TYPE_AACDEC, AudioParam(44100, 44100, 2, 2, 99, 9), "aac", AV_SAMPLE_FMT_FLTP, s16,
-       -1},
-      {AV_CODEC_TYPE_OPUSENC, AudioParam(48000, 48000, 2, 2, S16, N), "libopus", s16, s16, 960},
       {AV_CODEC_TYPE_OPUSENC, AudioParam(48000, 48000, 1, 1, S16, N, 0, 60), "libopus", s16, s16,
        2880},
       {AV_CODEC_TYPE_SPEEXENC, AudioParam(16000, 16000, 1, 1, S16, N), "libspeex", s16, s16, 320},
-      {AV_CODEC_TYPE_SPEEXDEC, AudioParam(16000, 16000, 1, 1, N, S16), "speex", s16, s16, -1},
+      {AV_CODEC_TYPE_SPEEXDEC, AudioParam(16000, 16000, 1, 1, 99, 9), "speex", s16, s16, -1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.type);
@@ -41,7 +37,7 @@ TEST(AudioSetup, Init_DefaultsAndFrameDuration) {
     CFFMpegAudioCodec codec;
     ASSERT_EQ(codec.Init(c.type, c.param), 0);
     EXPECT_EQ(capture->OwnLines(), std::vector<LogLine>{kInitSucc});
-    EXPECT_STREQ(Peer::FfCodec(codec)->name, c.name);
+    EXPECT_STREQ(Peer::Ctx(codec)->codec->name, c.name);
     EXPECT_EQ(Peer::SrcFormat(codec), c.src);
     EXPECT_EQ(Peer::DstFormat(codec), c.dst);
     EXPECT_TRUE(c.frameSize < 0 || Peer::WorkFrame(codec)->nb_samples == c.frameSize);
@@ -61,17 +57,12 @@ TEST(AudioSetup, Failures_ReturnCodesAndExactLines) {
     std::vector<LogLine> lines;
   };
   const CodecParam g711 = AudioParam(8000, 8000, 1, 1, S16, S16);
-  const CodecParam aacEnc = AudioParam(48000, 48000, 2, 2, S16, N, 128000);
   const CodecParam aacDec = AudioParam(44100, 44100, 2, 2, N, S16);
   static uint8_t bytes[64];
+  std::memset(bytes, 0x5A, sizeof bytes);
   const Step decode = [](CFFMpegAudioCodec& c) {
     CAudioDecodeOutParam out;
-    std::memset(bytes, 0x5A, sizeof bytes);
     return c.Decode(bytes, sizeof bytes, &out);
-  };
-  const Step encode = [](CFFMpegAudioCodec& c) {
-    CAudioEncodeOutParam out;
-    return c.Encode(bytes, 8, &out);
   };
   const auto header = [](int rate, int room) -> Step {
     return [rate, room](CFFMpegAudioCodec& c) {
@@ -99,18 +90,16 @@ TEST(AudioSetup, Failures_ReturnCodesAndExactLines) {
        -1, {Debug(kSwrFailed), Error("[CODE]SwrEncResamplingInit failed"), kUninit}},
       {"Reset before Init", -1, g711, [&](CFFMpegAudioCodec& c) { return c.Reset(g711); }, -1,
        {kUninit, Error("[CODE]Do not support type[-1]"), Error("[CODE]InitCodec failed"), kUninit}},
-      {"Encode on a decoder", AV_CODEC_TYPE_G711UDEC, AudioParam(8000, 8000, 1, 1, N, S16), encode,
-       -1, {}},
+      {"Encode on a decoder", AV_CODEC_TYPE_G711UDEC, AudioParam(8000, 8000, 1, 1, N, S16),
+       [](CFFMpegAudioCodec& c) { CAudioEncodeOutParam o; return c.Encode(bytes, 8, &o); }, -1, {}},
       {"Decode on an encoder", AV_CODEC_TYPE_G711UENC, g711, decode, -1, {}},
-      {"Decode without out-param", AV_CODEC_TYPE_AACDEC, aacDec,
-       [](CFFMpegAudioCodec& c) { return c.Decode(bytes, 1, nullptr); }, -1, {}},
       {"Decode of garbage", AV_CODEC_TYPE_AACDEC, aacDec, decode, -2,
        {Error("[CODE]audio avcodec_send_packet failed:" + std::to_string(AVERROR_INVALIDDATA))}},
       // No destination channels: the resampler made from the first frame cannot start.
       {"decoder resampler", AV_CODEC_TYPE_G711ADEC, AudioParam(8000, 8000, 1, 0, N, S16), decode,
        -1, {Debug(kSwrFailed), Error("[CODE]SwrResamplingInit failed")}},
       // An empty packet ends the filter's stream: nothing comes out.
-      {"filter with empty packet", AV_CODEC_TYPE_AACENC, aacEnc,
+      {"filter with empty packet", AV_CODEC_TYPE_AACENC, AudioParam(48000, 48000, 2, 2, S16, N),
        [](CFFMpegAudioCodec& c) { return Peer::AvpktBsf(c, PacketPtr(av_packet_alloc()).get()); },
        -1, {Error("[CODE]av_bsf_receive_packet failed"), Error("[CODE]AvpktBsf failed")}},
       {"ADTS buffer too small", -1, g711, header(44100, 6), 0, {Error("[CODE]ADTS Outbuf is full")}},
@@ -120,27 +109,16 @@ TEST(AudioSetup, Failures_ReturnCodesAndExactLines) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     CFFMpegAudioCodec codec;
-    std::vector<LogLine> lines;
-    int result = 0;
-    if (c.step) {
-      if (c.type >= 0) {
-        ASSERT_EQ(codec.Init(static_cast<CodecType>(c.type), c.param), 0);
-      }
-      ScopedLogCapture capture;
-      result = c.step(codec);
-      lines = capture->OwnLines();
-    } else {
-      ScopedLogCapture capture;
-      result = codec.Init(static_cast<CodecType>(c.type), c.param);
-      lines = capture->OwnLines();
-      // A refused Init leaves a closed object behind.
-      EXPECT_EQ(codec.GetCodecType(), static_cast<CodecType>(-1));
-      EXPECT_EQ(Peer::Ctx(codec), nullptr);
-      EXPECT_EQ(Peer::Swr(codec), nullptr);
-      EXPECT_EQ(Peer::Bsf(codec), nullptr);
+    if (c.step && c.type >= 0) {
+      ASSERT_EQ(codec.Init(static_cast<CodecType>(c.type), c.param), 0);
     }
-    EXPECT_EQ(result, c.result);
-    EXPECT_EQ(lines, c.lines);
+    ScopedLogCapture capture;
+    EXPECT_EQ(c.step ? c.step(codec) : codec.Init(static_cast<CodecType>(c.type), c.param),
+              c.result);
+    EXPECT_EQ(capture->OwnLines(), c.lines);
+    // A refused Init leaves a closed object behind.
+    EXPECT_TRUE(c.step || (Peer::Ctx(codec) == nullptr && Peer::Swr(codec) == nullptr &&
+                           codec.GetCodecType() == static_cast<CodecType>(-1)));
   }
 }
 
@@ -157,7 +135,7 @@ TEST(AudioSetup, ConcurrentCallsOnOneObject_AreSerialised) {
       for (int i = 0; i < 50; ++i) {
         CAudioEncodeOutParam out(OUTPARAM_FLAG_NOT_USE_CACHE);
         Bytes chunk = pcm;
-        const int r = codec.Encode(chunk.data(), static_cast<int>(chunk.size()), &out);
+        const int r = codec.Encode(chunk.data(), 320, &out);
         // Closed in between by another thread, or one 160-byte packet.
         if (!(r == -1 || (r == 1 && out.m_outData[0].nSize == 160))) bad[t]++;
         if (t == 0 && i % 10 == 0) {

@@ -2,8 +2,6 @@
 // this library's.
 #pragma once
 
-#include <cstdint>
-#include <vector>
 
 #include "interface/av_ptr.h"
 #include "support/media.h"
@@ -23,12 +21,11 @@ std::vector<double> PcmToDoubles(const uint8_t* const* planes, AVSampleFormat fo
 
 struct EncodedAudio {
   std::vector<Bytes> packets;
-  int frameSize = 0;
   int initialPadding = 0;
 };
 
 // Encodes interleaved PCM with the named FFmpeg encoder in its first sample format, flushing
-// at the end; encoders taking any frame size get `anyFrameSize`. Fails the current test when
+// at the end; encoders taking any frame size get `anyFrameSize`, others a short last frame. Fails the current test when
 // the encoder is missing or refuses the settings.
 EncodedAudio EncodeTestAudio(const char* encoder, const Bytes& pcm, AVSampleFormat pcmFormat,
                              int rate, int channels, int64_t bitRate = 0, int anyFrameSize = 160);
@@ -43,10 +40,7 @@ std::vector<Bytes> WithAdtsHeaders(const std::vector<Bytes>& packets, int rate, 
 
 // How well one channel follows the test tone delayed by the best lag in [minLag, maxLag], over
 // `length` samples from `skip`: normalised correlation and RMS error relative to the tone.
-struct SineMatch {
-  double correlation = -2.0;
-  double relativeError = 1e9;
-};
+struct SineMatch { double correlation = -2.0, relativeError = 1e9; };
 SineMatch MatchSine(const std::vector<double>& interleaved, int channels, int channel, int rate,
                     int skip, int length, int minLag, int maxLag);
 
