@@ -11,34 +11,23 @@
 
 namespace codec_test {
 
-// The picture's planes one after another without row gaps (alignment 1), as a caller of
-// Encode passes it.
+// The picture's planes one after another without row gaps, as a caller of Encode passes it.
 Bytes PackPicture(const AVFrame* picture);
 
 // Decodes every packet with FFmpeg's decoder for `id` and drains it at the end.
 std::vector<codec_interface::FramePtr> DecodePackets(AVCodecID id,
                                                      const std::vector<Bytes>& packets);
 
-// The picture converted to another size and format (bicubic), as plain swscale does it.
-codec_interface::FramePtr ConvertPicture(const AVFrame* picture, int width, int height,
-                                         AVPixelFormat format);
-
-// Runs one picture through a filter graph built from `description` by plain libavfilter.
+// Runs one picture through a graph built from `description` by plain libavfilter.
 codec_interface::FramePtr FilterReference(const char* description, const AVFrame* picture);
 
-// Peak signal-to-noise ratio over all planes of two pictures of one size; the second is
-// converted to the first one's format when they differ. Identical pictures give 100.
+// PSNR over all bytes of two pictures; `b` is first scaled to `a`'s size and format (bicubic).
 double Psnr(const AVFrame* a, const AVFrame* b);
 
 // True when both pictures have the same size, format and pixel bytes.
 bool SamePixels(const AVFrame* a, const AVFrame* b);
 
-// Test pictures number first, first + 1, ... (see MakeTestPicture).
-std::vector<codec_interface::FramePtr> TestPictures(AVPixelFormat format, int width, int height,
-                                                    int count, int first = 0);
-
-// An encoder record for pictures of this layout and size at a generous 4 Mbit/s, 25 pictures
-// per second, a key picture every 10, with an optional filter description.
+// An encoder record at a generous 4 Mbit/s, 25 pictures per second, a key picture every 10.
 codec_interface::CodecParam EncoderParam(codec_interface::PixelFormat format, int width,
                                          int height, const char* filter = "");
 
@@ -49,9 +38,8 @@ struct EncodeRun {
   std::vector<int64_t> pts;
 };
 
-// Passes each picture to Encode as a packed buffer, with an out-param of these flags that is
-// cleared after every call.
+// Passes each picture to Encode as a packed buffer; the out-param is cleared after every call.
 EncodeRun EncodePictures(codec_interface::ICodecInterface& codec,
-                         std::span<const codec_interface::FramePtr> pictures, int flags = 0);
+                         std::span<const codec_interface::FramePtr> pictures);
 
 }  // namespace codec_test

@@ -1,32 +1,37 @@
-// Helpers shared by the video codec tests.
+// The fixture shared by the video decoder tests: a captured log and zeroed records.
 #pragma once
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
 
 #include <cstring>
 
-#include "codec_interface.h"
+#include "support/log_capture.h"
+#include "video/ffmpeg_video_codec.h"
 
-namespace codec_test {
+namespace codec_interface {
 
-// A zeroed video record with the fields most tests set.
-inline codec_interface::CodecParam VideoParam(
-    codec_interface::PixelFormat eFormat = codec_interface::PIX_FMT_NONE, int nDstWidth = 0,
-    int nDstHeight = 0) {
-  codec_interface::CodecParam param;
-  std::memset(&param, 0, sizeof param);
-  param.stVideo.ePixelFormat = eFormat;
-  param.stVideo.nDstWidth = nDstWidth;
-  param.stVideo.nDstHeight = nDstHeight;
-  return param;
-}
+class VideoCodecTest : public ::testing::Test {
+ protected:
+  static CodecParam Param(PixelFormat format = PIX_FMT_NONE, int width = 0, int height = 0,
+                          bool keepAspect = false) {
+    CodecParam param;
+    std::memset(&param, 0, sizeof param);
+    param.stVideo.ePixelFormat = format;
+    param.stVideo.nDstWidth = width;
+    param.stVideo.nDstHeight = height;
+    param.stVideo.bKeepAspectRatio = keepAspect;
+    return param;
+  }
+  static VideoEasyParam EasyParam(int width, int height) {
+    VideoEasyParam param;
+    std::memset(&param, 0, sizeof param);
+    param.nDstWidth = width;
+    param.nDstHeight = height;
+    return param;
+  }
 
-inline codec_interface::VideoEasyParam EasyParam(int nDstWidth, int nDstHeight,
-                                                 const char* pFilterDesc = "") {
-  codec_interface::VideoEasyParam param;
-  std::memset(&param, 0, sizeof param);
-  param.nDstWidth = nDstWidth;
-  param.nDstHeight = nDstHeight;
-  std::strncpy(param.szFilterDesc, pFilterDesc, sizeof param.szFilterDesc - 1);
-  return param;
-}
+  codec_test::ScopedLogCapture capture_;
+};
 
-}  // namespace codec_test
+}  // namespace codec_interface
