@@ -1,5 +1,5 @@
-// Shared pieces of the audio codec tests: a peer that reaches the codec's private state, and
-// parameter records for the common cases.
+// Shared pieces of the audio codec tests: a peer that reaches the codec's private state, the
+// parameter record, and helpers that feed whole streams through one codec object.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -18,29 +18,14 @@ namespace codec_interface {
 struct AudioCodecTestPeer {
   using Codec = CFFMpegAudioCodec;
   static AVCodecContext* Ctx(Codec& c) { return c.m_pCodecCtx.get(); }
-  static const AVCodec* FfCodec(Codec& c) { return c.m_pCodec; }
   static SwrContext* Swr(Codec& c) { return c.m_pSwrCtx.get(); }
-  static AVFrame* SwrFrame(Codec& c) { return c.m_pSwrFrame.get(); }
-  static int SwrOutSamples(Codec& c) { return c.m_nSwrOutSamples; }
   static AVFrame* WorkFrame(Codec& c) { return c.m_pAudioFrame.get(); }
-  static AVPacket* InputPacket(Codec& c) { return c.m_pPacket.get(); }
   static AVAudioFifo* EncodeFifo(Codec& c) { return c.m_pEncodeFifo.get(); }
   static AVAudioFifo* RateFifo(Codec& c) { return c.m_pRateFifo.get(); }
-  static AVBSFContext* Bsf(Codec& c) { return c.m_pBsfCtx.get(); }
-  static bool WritesHeader(Codec& c) { return c.m_pfnWriteHeader != nullptr; }
   static AVSampleFormat SrcFormat(Codec& c) { return c.m_eSrcSampleFormat; }
   static AVSampleFormat DstFormat(Codec& c) { return c.m_eDstSampleFormat; }
   static void SetDstFormat(Codec& c, AVSampleFormat f) { c.m_eDstSampleFormat = f; }
-  static bool Decoder(Codec& c) { return c.m_bDecoder; }
-  static bool Initialised(Codec& c) { return c.m_bInit; }
-  static int Rates(Codec& c) { return c.m_nSrcSampleRate + c.m_nDstSampleRate; }
-  static const std::vector<FramePtr>& FrameCache(Codec& c) { return c.m_vecFrameCache; }
-  static const std::vector<PacketPtr>& PacketCache(Codec& c) { return c.m_vecPacketCache; }
   static const std::vector<uint8_t>& RateBuffer(Codec& c) { return c.m_vecRateBuffer; }
-  static int SwrResamplingInit(Codec& c, AVSampleFormat f) { return c.SwrResamplingInit(f); }
-  static int EncodeFrame(Codec& c, AVFrame* f, CAudioEncodeOutParam* out) {
-    return c.EncodeFrame(f, out);
-  }
   static int AvpktBsf(Codec& c, AVPacket* p) { return c.AvpktBsf(p); }
   // A bare context with the rate and channel count WriteADTSHeader reads.
   static void UseHeaderContext(Codec& c, int rate, int channels) {
@@ -54,119 +39,80 @@ struct AudioCodecTestPeer {
 
 namespace codec_test {
 
-using codec_interface::AudioCodecTestPeer;
-using Peer = codec_interface::AudioCodecTestPeer;
+using namespace codec_interface;
+using Peer = AudioCodecTestPeer;
 
-inline codec_interface::CodecParam AudioParam(int srcRate, int dstRate, int srcChannels,
-                                              int dstChannels, codec_interface::SampleFormat src,
-                                              codec_interface::SampleFormat dst,
-                                              int bitRate = 0, int frameDuration = 0) {
-  codec_interface::CodecParam param;
+inline CodecParam AudioParam(int srcRate, int dstRate, int srcChannels, int dstChannels,
+                             int srcFormat, int dstFormat, int bitRate = 0, int duration = 0) {
+  CodecParam param;
   std::memset(&param, 0, sizeof param);
-  param.stAudio.nSrcSampleRate = srcRate;
-  param.stAudio.nDstSampleRate = dstRate;
-  param.stAudio.nSrcChannels = srcChannels;
-  param.stAudio.nDstChannels = dstChannels;
-  param.stAudio.nBitRate = bitRate;
-  param.stAudio.eSrcSampleFormat = src;
-  param.stAudio.eDstSampleFormat = dst;
-  param.stAudio.nFrameDuration = frameDuration;
+  AudioCodecParam& a = param.stAudio;
+  a.nSrcSampleRate = srcRate, a.nDstSampleRate = dstRate;
+  a.nSrcChannels = srcChannels, a.nDstChannels = dstChannels;
+  a.eSrcSampleFormat = static_cast<SampleFormat>(srcFormat);
+  a.eDstSampleFormat = static_cast<SampleFormat>(dstFormat);
+  a.nBitRate = bitRate, a.nFrameDuration = duration;
   return param;
 }
 
-// The public value of a packed FFmpeg sample format.
-inline codec_interface::SampleFormat Public(AVSampleFormat f) {
-  return static_cast<codec_interface::SampleFormat>(static_cast<int>(f));
-}
-
-inline LogLine Info(const char* text) { return LogLine{20, text}; }
 inline LogLine Error(const std::string& text) { return LogLine{60, text}; }
 inline LogLine Debug(const char* text) { return LogLine{0, text}; }
-
 inline const LogLine kInitSucc{20, "[CODE]audio codec init succ"};
 inline const LogLine kUninit{20, "[CODE]audio codec uninit"};
 
-// Every channel of interleaved `actual` follows the same channel of `expected` (its only channel
-// when it is mono) delayed by a lag in [minLag, maxLag].
-struct ToneCheck {
-  int skip;
-  int length;
-  int minLag;
-  int maxLag;
-  double minCorrelation = 0.99;
-  double maxRelativeError = 0.15;
-};
-inline void ExpectFollows(const std::vector<double>& expected, int expectedChannels,
-                          const std::vector<double>& actual, int channels, const ToneCheck& check) {
-  for (int channel = 0; channel < channels; ++channel) {
-    SCOPED_TRACE("channel " + std::to_string(channel));
-    const SignalMatch m =
-        MatchSignal(Channel(expected, expectedChannels, channel % expectedChannels),
-                    Channel(actual, channels, channel), check.skip, check.length, check.minLag,
-                    check.maxLag);
-    EXPECT_GT(m.correlation, check.minCorrelation);
-    EXPECT_LT(m.relativeError, check.maxRelativeError);
-  }
-}
-
-// Feeds pcm to an encoder in chunks of the given byte sizes, taken in turn, and collects every
-// packet and record, clearing the out-param between calls.
+// Feeds pcm in chunks of `chunkBytes`, collecting every record's header and payload.
 struct EncodeRun {
-  std::vector<Bytes> packets;
-  std::vector<Bytes> headers;
-  std::vector<codec_interface::AudioEncOutData> records;  // pointers no longer valid
-  std::vector<int> results;
+  std::vector<Bytes> packets, headers;
 };
-inline EncodeRun EncodeInChunks(codec_interface::CFFMpegAudioCodec& codec, const Bytes& pcm,
-                                const std::vector<int>& chunkBytes) {
+inline EncodeRun EncodeInChunks(CFFMpegAudioCodec& codec, const Bytes& pcm, size_t chunkBytes) {
   EncodeRun run;
-  codec_interface::CAudioEncodeOutParam out;
-  size_t offset = 0;
-  for (size_t call = 0; offset < pcm.size(); ++call) {
-    const size_t want = static_cast<size_t>(chunkBytes[call % chunkBytes.size()]);
-    const size_t n = std::min(pcm.size() - offset, want);
+  CAudioEncodeOutParam out;
+  for (size_t offset = 0; offset < pcm.size(); offset += chunkBytes) {
     Bytes chunk(pcm.begin() + static_cast<long>(offset),
-                pcm.begin() + static_cast<long>(offset + n));
-    run.results.push_back(codec.Encode(chunk.data(), static_cast<int>(n), &out));
+                pcm.begin() + static_cast<long>(std::min(pcm.size(), offset + chunkBytes)));
+    EXPECT_GE(codec.Encode(chunk.data(), static_cast<int>(chunk.size()), &out), 0);
     for (int k = 0; k < out.m_nNum; ++k) {
-      const auto& d = out.m_outData[k];
+      const AudioEncOutData& d = out.m_outData[k];
       run.packets.emplace_back(d.pData, d.pData + d.nSize);
       run.headers.emplace_back(d.byHeader, d.byHeader + d.nHeaderSize);
-      run.records.push_back(d);
     }
     out.Clear();
-    offset += n;
   }
   return run;
 }
-inline EncodeRun EncodeInChunks(codec_interface::CFFMpegAudioCodec& codec, const Bytes& pcm,
-                                int chunkBytes) {
-  return EncodeInChunks(codec, pcm, std::vector<int>{chunkBytes});
-}
 
-// Decodes packets one by one and collects the samples handed out, as doubles.
+// Decodes packets one by one, collecting the samples handed out as interleaved doubles.
 struct DecodeRun {
   std::vector<double> samples;
   std::vector<int> results;
-  int frames = 0;
+  int format = -1, rate = 0, channels = 0;  // of the last frame
 };
-inline DecodeRun DecodeAll(codec_interface::CFFMpegAudioCodec& codec,
-                           const std::vector<Bytes>& packets, AVSampleFormat dstFormat) {
+inline DecodeRun DecodeAll(CFFMpegAudioCodec& codec, const std::vector<Bytes>& packets) {
   DecodeRun run;
-  codec_interface::CAudioDecodeOutParam out;
-  for (const Bytes& packet : packets) {
-    Bytes copy = packet;
-    run.results.push_back(codec.Decode(copy.data(), static_cast<int>(copy.size()), &out));
+  CAudioDecodeOutParam out;
+  for (Bytes packet : packets) {
+    run.results.push_back(codec.Decode(packet.data(), static_cast<int>(packet.size()), &out));
     for (int k = 0; k < out.m_nNum; ++k) {
       const AVFrame* f = out.m_pFrame[k];
-      const auto s = PcmToDoubles(f->extended_data, dstFormat, f->ch_layout.nb_channels,
-                                  f->nb_samples);
+      run.format = f->format, run.rate = f->sample_rate, run.channels = f->ch_layout.nb_channels;
+      const auto s = PcmToDoubles(f->extended_data, static_cast<AVSampleFormat>(f->format),
+                                  f->ch_layout.nb_channels, f->nb_samples);
       run.samples.insert(run.samples.end(), s.begin(), s.end());
-      run.frames++;
     }
     out.Clear();
   }
   return run;
+}
+
+// FFmpeg's packets for the test tone: G.711 in `packetSamples`, AAC behind ADTS headers.
+inline std::vector<Bytes> FfmpegPackets(const char* encoder, int rate, int channels, int samples,
+                                        int packetSamples = 160, int* padding = nullptr) {
+  const Bytes pcm = MakeSinePcm(AV_SAMPLE_FMT_S16, rate, channels, samples);
+  const EncodedAudio coded =
+      EncodeTestAudio(encoder, pcm, AV_SAMPLE_FMT_S16, rate, channels, 128000, packetSamples);
+  if (padding != nullptr) *padding = coded.initialPadding;
+  const bool aac = std::strcmp(encoder, "aac") == 0;
+  return aac ? WithAdtsHeaders(coded.packets, rate, channels) : coded.packets;
 }
 
 }  // namespace codec_test
