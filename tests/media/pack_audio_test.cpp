@@ -197,7 +197,7 @@ TEST_F(PackAudioTest, RoundTrip_EveryKindReadsBackAndDecodes) {
     SCOPED_TRACE(c.name);
     const EncodedAudio tone = Tone(c.encoder, c.rate, c.channels, c.rate / 4);
     const std::vector<Bytes> packets =
-        c.type == AUDIO_FILE_PACK_AAC ? ToAdtsFrames(tone, c.rate, c.channels) : tone.packets;
+        c.type == AUDIO_FILE_PACK_AAC ? WithAdtsHeaders(tone.packets, c.rate, c.channels) : tone.packets;
     const ScratchFile file(c.name);
     CPackAudio pack(c.type);
     ASSERT_EQ(pack.Init(file.path.c_str(), c.rate, c.channels, tone.frameSize), 0);

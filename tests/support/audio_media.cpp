@@ -75,6 +75,7 @@ EncodedAudio EncodeTestAudio(const char* encoder, const Bytes& pcm, AVSampleForm
   result.initialPadding = ctx->initial_padding;
   const bool anySize = (codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE) != 0;
   const int frameSize = (anySize || ctx->frame_size <= 0) ? anyFrameSize : ctx->frame_size;
+  result.frameSize = frameSize;
   PacketPtr packet(av_packet_alloc());
   const int stride = channels * av_get_bytes_per_sample(pcmFormat);
   const int total = static_cast<int>(pcm.size()) / stride;

@@ -22,6 +22,7 @@ std::vector<double> PcmToDoubles(const uint8_t* const* planes, AVSampleFormat fo
 struct EncodedAudio {
   std::vector<Bytes> packets;
   int initialPadding = 0;
+  int frameSize = 0;  // samples per packet the encoder was fed
 };
 
 // Encodes interleaved PCM with the named FFmpeg encoder in its first sample format, flushing
