@@ -30,6 +30,21 @@ std::vector<Bytes> PackedPictures(AVPixelFormat format) {
   return pictures;
 }
 
+// One timed call of ours per input, round robin; the out-param is cleared after each call.
+template <class Call>
+void RunThroughCodec(benchmark::State& state, std::vector<Bytes>& inputs, COutParam& out,
+                     const char* failure, Call&& call) {
+  size_t i = 0;
+  for (auto _ : state) {
+    if (!call(inputs[i++ % inputs.size()])) {
+      state.SkipWithError(failure);
+      break;
+    }
+    out.Clear();
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+
 void OurEncode(benchmark::State& state, CodecType type, PixelFormat format,
                AVPixelFormat avFormat) {
   std::vector<Bytes> pictures = PackedPictures(avFormat);
@@ -39,17 +54,11 @@ void OurEncode(benchmark::State& state, CodecType type, PixelFormat format,
     return;
   }
   CVideoEncodeOutParam out;
-  size_t i = 0;
-  for (auto _ : state) {
-    Bytes& picture = pictures[i++ % pictures.size()];
-    if (codec.Encode(picture.data(), static_cast<int>(picture.size()), &out) < 0) {
-      state.SkipWithError("Encode failed");
-      break;
-    }
+  RunThroughCodec(state, pictures, out, "Encode failed", [&](Bytes& picture) {
+    const bool ok = codec.Encode(picture.data(), static_cast<int>(picture.size()), &out) >= 0;
     benchmark::DoNotOptimize(out.m_outData[0].nSize);
-    out.Clear();
-  }
-  state.SetItemsProcessed(state.iterations());
+    return ok;
+  });
 }
 
 // The same encoder settings and the same work by hand: bind the caller's buffer, convert when
@@ -131,17 +140,11 @@ void OurDecodeHflip(benchmark::State& state) {
     return;
   }
   CVideoDecodeOutParam out;
-  size_t i = 0;
-  for (auto _ : state) {
-    Bytes& packet = packets[i++ % packets.size()];
-    if (codec.Decode(packet.data(), static_cast<int>(packet.size()), &out) != 1) {
-      state.SkipWithError("Decode gave no picture");
-      break;
-    }
+  RunThroughCodec(state, packets, out, "Decode gave no picture", [&](Bytes& packet) {
+    const bool ok = codec.Decode(packet.data(), static_cast<int>(packet.size()), &out) == 1;
     benchmark::DoNotOptimize(out.m_outData[0].pData[0]);
-    out.Clear();
-  }
-  state.SetItemsProcessed(state.iterations());
+    return ok;
+  });
 }
 
 void PlainDecodeHflip(benchmark::State& state) {
