@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -42,7 +43,7 @@ constexpr int kRounds = std::size(kAudioKinds);
 struct Media {
   std::vector<Bytes> h264;      // FFmpeg's packets
   std::vector<Bytes> pictures;  // raw YUV420P pictures for our encoder
-  std::vector<Bytes> pcm;       // per audio kind: mono S16 for our encoder
+  std::vector<std::vector<Bytes>> pcm;    // per audio kind: mono S16 chunks for our encoder
   std::vector<std::vector<Bytes>> audio;  // per audio kind: FFmpeg's packets for our decoder
 };
 
@@ -57,8 +58,12 @@ Media MakeMedia() {
                             picture->linesize, AV_PIX_FMT_YUV420P, kWidth, kHeight, 1);
   }
   for (const AudioKind& kind : kAudioKinds) {
-    const Bytes& pcm = media.pcm.emplace_back(
-        codec_test::MakeSinePcm(AV_SAMPLE_FMT_S16, kind.rate, 1, kind.samples * kAudioPackets));
+    const Bytes pcm =
+        codec_test::MakeSinePcm(AV_SAMPLE_FMT_S16, kind.rate, 1, kind.samples * kAudioPackets);
+    std::vector<Bytes>& chunks = media.pcm.emplace_back();
+    for (auto at = pcm.begin(); at != pcm.end(); at += kind.samples * 2) {
+      chunks.emplace_back(at, at + kind.samples * 2);
+    }
     std::vector<Bytes> packets =
         codec_test::EncodeTestAudio(kind.ffmpeg, pcm, AV_SAMPLE_FMT_S16, kind.rate, 1, 64000,
                                     kind.samples)
@@ -137,58 +142,36 @@ CodecParam Zeroed() {
   return param;
 }
 
-// Decodes the stream into BGRA. With a board, the second half waits until the other thread has
-// asked this decoder for a smaller size (it asks for nothing else), so those pictures must come
-// out smaller; every picture keeps the stream's aspect ratio. Only the results are traced.
-Trace DecodeVideo(const Media& media, DecoderBoard* board) {
+// Opens a codec, gives it every input in turn (to Encode or to Decode), lets `each` look at every
+// entry handed out and traces the results. `before` runs before each input.
+template <class Out>
+Trace Drive(CodecType type, const CodecParam& param, const std::vector<Bytes>& inputs,
+            bool encode, const std::function<void(Trace&, const Out&, int, size_t)>& each,
+            const std::function<void(const std::shared_ptr<ICodecInterface>&, size_t)>& before =
+                nullptr) {
   Trace trace;
-  CodecParam param = Zeroed();
-  param.stVideo.ePixelFormat = PIX_FMT_BGRA;
-  std::shared_ptr<ICodecInterface> codec = ICodecInterface::Create(AV_CODEC_TYPE_H264DEC);
-  trace.results.push_back(codec->Init(AV_CODEC_TYPE_H264DEC, param));
-  const auto entry = board != nullptr ? board->Publish(codec) : nullptr;
-  CVideoDecodeOutParam out;
-  for (size_t i = 0; i < media.h264.size(); ++i) {
-    const bool smaller = entry != nullptr && i >= media.h264.size() / 2;
-    if (smaller) {
-      while (entry->resizes.load() == 0) std::this_thread::yield();
-    }
-    Bytes packet = media.h264[i];
-    trace.results.push_back(codec->Decode(packet.data(), static_cast<int>(packet.size()), &out));
-    for (int k = 0; k < out.m_nNum; ++k) {
-      const AVFrame* frame = out.m_pFrame[k];
-      EXPECT_TRUE(frame->width == out.m_nWidth && frame->height == out.m_nHeight &&
-                  out.m_nWidth * kHeight == out.m_nHeight * kWidth &&
-                  (smaller ? out.m_nWidth < kWidth : out.m_nWidth <= kWidth) &&
-                  out.m_ePixelFormat == PIX_FMT_BGRA)
-          << i << ": " << out.m_nWidth << "x" << out.m_nHeight << " format "
-          << out.m_ePixelFormat;
-    }
-    out.Clear();
-  }
-  codec->Uninit();
-  return trace;
-}
-
-Trace EncodeVideo(const Media& media) {
-  Trace trace;
-  CodecParam param = Zeroed();
-  VideoCodecParam& v = param.stVideo;
-  v.ePixelFormat = PIX_FMT_YUV420P;
-  v.nSrcWidth = kWidth, v.nSrcHeight = kHeight;
-  v.nBitRate = 300000, v.nFrameRate = 25, v.nGopSize = 8;
-  std::shared_ptr<ICodecInterface> codec = ICodecInterface::Create(AV_CODEC_TYPE_H264ENC);
-  trace.results.push_back(codec->Init(AV_CODEC_TYPE_H264ENC, param));
-  CVideoEncodeOutParam out;
-  for (Bytes picture : media.pictures) {
-    trace.results.push_back(
-        codec->Encode(picture.data(), static_cast<int>(picture.size()), &out));
-    for (int k = 0; k < out.m_nNum; ++k) {
-      trace.Add(out.m_outData[k].pData, static_cast<size_t>(out.m_outData[k].nSize));
-    }
+  const std::shared_ptr<ICodecInterface> codec = ICodecInterface::Create(type);
+  trace.results.push_back(codec->Init(type, param));
+  Out out;
+  for (size_t i = 0; i < inputs.size(); ++i) {
+    if (before) before(codec, i);
+    Bytes input = inputs[i];
+    const int size = static_cast<int>(input.size());
+    trace.results.push_back(encode ? codec->Encode(input.data(), size, &out)
+                                   : codec->Decode(input.data(), size, &out));
+    for (int k = 0; k < out.m_nNum; ++k) each(trace, out, k, i);
     out.Clear();
   }
   return trace;  // dropped open: the destructor closes it
+}
+
+CodecParam VideoParam(PixelFormat format, int srcWidth = 0, int srcHeight = 0) {
+  CodecParam param = Zeroed();
+  VideoCodecParam& v = param.stVideo;
+  v.ePixelFormat = format;
+  v.nSrcWidth = srcWidth, v.nSrcHeight = srcHeight;
+  v.nBitRate = 300000, v.nFrameRate = 25, v.nGopSize = 8;
+  return param;
 }
 
 CodecParam AudioParam(const AudioKind& kind, bool decoder) {
@@ -202,55 +185,50 @@ CodecParam AudioParam(const AudioKind& kind, bool decoder) {
   return param;
 }
 
-Trace EncodeAudio(const Media& media, int kindIndex) {
-  const AudioKind& kind = kAudioKinds[kindIndex];
-  Trace trace;
-  std::shared_ptr<ICodecInterface> codec = ICodecInterface::Create(kind.encoder);
-  trace.results.push_back(codec->Init(kind.encoder, AudioParam(kind, false)));
-  CAudioEncodeOutParam out;
-  const Bytes& pcm = media.pcm[static_cast<size_t>(kindIndex)];
-  const size_t chunk = static_cast<size_t>(kind.samples) * 2;
-  for (size_t offset = 0; offset < pcm.size(); offset += chunk) {
-    Bytes bytes(pcm.begin() + static_cast<long>(offset),
-                pcm.begin() + static_cast<long>(offset + chunk));
-    trace.results.push_back(codec->Encode(bytes.data(), static_cast<int>(bytes.size()), &out));
-    for (int k = 0; k < out.m_nNum; ++k) {
-      const AudioEncOutData& d = out.m_outData[k];
-      trace.Add(d.byHeader, static_cast<size_t>(d.nHeaderSize));
-      trace.Add(d.pData, static_cast<size_t>(d.nSize));
-    }
-    out.Clear();
-  }
-  codec->Uninit();
-  return trace;
-}
-
-Trace DecodeAudio(const Media& media, int kindIndex) {
-  const AudioKind& kind = kAudioKinds[kindIndex];
-  Trace trace;
-  std::shared_ptr<ICodecInterface> codec = ICodecInterface::Create(kind.decoder);
-  trace.results.push_back(codec->Init(kind.decoder, AudioParam(kind, true)));
-  CAudioDecodeOutParam out;
-  for (Bytes packet : media.audio[static_cast<size_t>(kindIndex)]) {
-    trace.results.push_back(codec->Decode(packet.data(), static_cast<int>(packet.size()), &out));
-    for (int k = 0; k < out.m_nNum; ++k) {
-      // Mono S16: the samples without the plane's padding.
-      trace.Add(out.m_outData[k].pData, static_cast<size_t>(out.m_pFrame[k]->nb_samples) * 2);
-    }
-    out.Clear();
-  }
-  return trace;
-}
-
 // One worker's whole job: every round a new video decoder and encoder and an audio encoder and
-// decoder of the round's kind, each driven through its stream.
+// decoder of the round's kind, each driven through its stream. The decoded pictures are only
+// checked, not traced: with a board their size depends on the other thread. With a board, the
+// second half of the video waits until the other thread has asked the decoder for a smaller size
+// (it asks for nothing else), so those pictures must come out smaller.
 std::vector<Trace> Work(const Media& media, DecoderBoard* board) {
   std::vector<Trace> traces;
   for (int round = 0; round < kRounds; ++round) {
-    traces.push_back(DecodeVideo(media, board));
-    traces.push_back(EncodeVideo(media));
-    traces.push_back(EncodeAudio(media, round));
-    traces.push_back(DecodeAudio(media, round));
+    std::shared_ptr<DecoderBoard::Entry> entry;
+    const auto smaller = [&entry](size_t i) { return entry && i >= kPictures / 2; };
+    traces.push_back(Drive<CVideoDecodeOutParam>(
+        AV_CODEC_TYPE_H264DEC, VideoParam(PIX_FMT_BGRA), media.h264, false,
+        [&smaller](Trace&, const CVideoDecodeOutParam& out, int k, size_t i) {
+          const AVFrame* frame = out.m_pFrame[k];
+          EXPECT_TRUE(frame->width == out.m_nWidth && frame->height == out.m_nHeight &&
+                      out.m_nWidth * kHeight == out.m_nHeight * kWidth &&
+                      (smaller(i) ? out.m_nWidth < kWidth : out.m_nWidth <= kWidth) &&
+                      out.m_ePixelFormat == PIX_FMT_BGRA)
+              << i << ": " << out.m_nWidth << "x" << out.m_nHeight << " format "
+              << out.m_ePixelFormat;
+        },
+        [&](const std::shared_ptr<ICodecInterface>& codec, size_t i) {
+          if (i == 0 && board != nullptr) entry = board->Publish(codec);
+          while (smaller(i) && entry->resizes.load() == 0) std::this_thread::yield();
+        }));
+    traces.push_back(Drive<CVideoEncodeOutParam>(
+        AV_CODEC_TYPE_H264ENC, VideoParam(PIX_FMT_YUV420P, kWidth, kHeight), media.pictures,
+        true, [](Trace& trace, const CVideoEncodeOutParam& out, int k, size_t) {
+          trace.Add(out.m_outData[k].pData, static_cast<size_t>(out.m_outData[k].nSize));
+        }));
+    const AudioKind& kind = kAudioKinds[round];
+    traces.push_back(Drive<CAudioEncodeOutParam>(
+        kind.encoder, AudioParam(kind, false), media.pcm[static_cast<size_t>(round)], true,
+        [](Trace& trace, const CAudioEncodeOutParam& out, int k, size_t) {
+          const AudioEncOutData& d = out.m_outData[k];
+          trace.Add(d.byHeader, static_cast<size_t>(d.nHeaderSize));
+          trace.Add(d.pData, static_cast<size_t>(d.nSize));
+        }));
+    traces.push_back(Drive<CAudioDecodeOutParam>(
+        kind.decoder, AudioParam(kind, true), media.audio[static_cast<size_t>(round)], false,
+        [](Trace& trace, const CAudioDecodeOutParam& out, int k, size_t) {
+          // Mono S16: the samples without the plane's padding.
+          trace.Add(out.m_outData[k].pData, static_cast<size_t>(out.m_pFrame[k]->nb_samples) * 2);
+        }));
   }
   return traces;
 }
@@ -258,11 +236,14 @@ std::vector<Trace> Work(const Media& media, DecoderBoard* board) {
 TEST(LoadConcurrent, CodecsOnEveryCpuWhileProbingResizingAndReplacingTheLogger) {
   const Media media = MakeMedia();
   ASSERT_EQ(media.h264.size(), static_cast<size_t>(kPictures));
-  const std::shared_ptr<base::IBaseLogInterface> previous =
-      base::IBaseLogInterface::GetLogInstance(nullptr);
+  std::atomic<int> inits{0};
+  // The test's loggers count into a local: the process logger comes back on every way out.
+  struct Restore {
+    std::shared_ptr<base::IBaseLogInterface> logger;
+    ~Restore() { base::IBaseLogInterface::GetLogInstance(logger); }
+  } restore{base::IBaseLogInterface::GetLogInstance(nullptr)};
 
   // Alone first: what each codec gives without company.
-  std::atomic<int> inits{0};
   base::IBaseLogInterface::GetLogInstance(std::make_shared<CountingLogger>(&inits));
   const std::vector<Trace> alone = Work(media, nullptr);
   ASSERT_EQ(inits.load(), 2 * kRounds);
@@ -306,7 +287,6 @@ TEST(LoadConcurrent, CodecsOnEveryCpuWhileProbingResizingAndReplacingTheLogger) 
   for (std::thread& thread : threads) thread.join();
   done = true;
   side.join();
-  base::IBaseLogInterface::GetLogInstance(previous);
 
   EXPECT_EQ(inits.load(), 2 * kRounds * workers);
   for (const std::vector<Trace>& traces : together) EXPECT_TRUE(traces == alone);
