@@ -1,0 +1,296 @@
+// Many codecs at once, one thread per CPU, through the public interface only, while another
+// thread probes hardware, changes running decoders' output size and replaces the process logger.
+// Every codec must hand out exactly what it hands out alone, and no log line may go astray.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "base/log.h"
+#include "base/system.h"
+#include "codec_interface.h"
+#include "support/audio_media.h"
+#include "support/media.h"
+
+namespace codec_interface {
+namespace {
+
+using codec_test::Bytes;
+
+constexpr int kWidth = 160, kHeight = 96, kPictures = 16, kAudioPackets = 20;
+constexpr const char* kAudioInit = "[CODE]audio codec init succ";
+
+struct AudioKind {
+  CodecType encoder, decoder;
+  const char* ffmpeg;       // FFmpeg's encoder, for the packets our decoder is given
+  int rate, samples;        // samples per packet
+  SampleFormat encoderDst;  // what our encoder is asked to feed its codec
+};
+constexpr AudioKind kAudioKinds[] = {
+    {AV_CODEC_TYPE_G711AENC, AV_CODEC_TYPE_G711ADEC, "pcm_alaw", 8000, 160, SAMPLE_FMT_S16},
+    {AV_CODEC_TYPE_OPUSENC, AV_CODEC_TYPE_OPUSDEC, "libopus", 48000, 960, SAMPLE_FMT_NONE},
+    {AV_CODEC_TYPE_AACENC, AV_CODEC_TYPE_AACDEC, "aac", 44100, 1024, SAMPLE_FMT_NONE},
+};
+constexpr int kRounds = std::size(kAudioKinds);
+
+// Made once with plain FFmpeg before any thread starts, then only read.
+struct Media {
+  std::vector<Bytes> h264;      // FFmpeg's packets
+  std::vector<Bytes> pictures;  // raw YUV420P pictures for our encoder
+  std::vector<std::vector<Bytes>> pcm;    // per audio kind: mono S16 chunks for our encoder
+  std::vector<std::vector<Bytes>> audio;  // per audio kind: FFmpeg's packets for our decoder
+};
+
+Media MakeMedia() {
+  Media media;
+  media.h264 = codec_test::EncodeTestVideo("libx264", kWidth, kHeight, kPictures).packets;
+  for (int i = 0; i < kPictures; ++i) {
+    const FramePtr picture = codec_test::MakeTestPicture(kWidth, kHeight, AV_PIX_FMT_YUV420P, i);
+    Bytes& bytes = media.pictures.emplace_back(
+        av_image_get_buffer_size(AV_PIX_FMT_YUV420P, kWidth, kHeight, 1));
+    av_image_copy_to_buffer(bytes.data(), static_cast<int>(bytes.size()), picture->data,
+                            picture->linesize, AV_PIX_FMT_YUV420P, kWidth, kHeight, 1);
+  }
+  for (const AudioKind& kind : kAudioKinds) {
+    const Bytes pcm =
+        codec_test::MakeSinePcm(AV_SAMPLE_FMT_S16, kind.rate, 1, kind.samples * kAudioPackets);
+    std::vector<Bytes>& chunks = media.pcm.emplace_back();
+    for (auto at = pcm.begin(); at != pcm.end(); at += kind.samples * 2) {
+      chunks.emplace_back(at, at + kind.samples * 2);
+    }
+    std::vector<Bytes> packets =
+        codec_test::EncodeTestAudio(kind.ffmpeg, pcm, AV_SAMPLE_FMT_S16, kind.rate, 1, 64000,
+                                    kind.samples)
+            .packets;
+    if (std::strcmp(kind.ffmpeg, "aac") == 0) {
+      packets = codec_test::WithAdtsHeaders(packets, kind.rate, 1);
+    }
+    media.audio.push_back(std::move(packets));
+  }
+  return media;
+}
+
+// What one codec gave over a run: every call's result and a digest of every byte handed out.
+struct Trace {
+  std::vector<int> results;
+  uint64_t digest = 14695981039346656037ull;  // FNV-1a
+
+  void Add(const uint8_t* data, size_t size) {
+    for (size_t i = 0; i < size; ++i) digest = (digest ^ data[i]) * 1099511628211ull;
+  }
+  bool operator==(const Trace&) const = default;
+};
+
+// Running video decoders, for the thread that changes their output size behind their back.
+class DecoderBoard {
+ public:
+  struct Entry {
+    std::weak_ptr<ICodecInterface> decoder;
+    std::atomic<int> resizes{0};
+  };
+  std::shared_ptr<Entry> Publish(const std::shared_ptr<ICodecInterface>& decoder) {
+    auto entry = std::make_shared<Entry>();
+    entry->decoder = decoder;
+    const std::lock_guard<std::mutex> lock(mutex_);
+    entries_.push_back(entry);
+    return entry;
+  }
+  // Asks every live decoder for the size; their workers may be dropping them meanwhile, so the
+  // last reference, and the destruction, may be this thread's.
+  void Resize(const VideoEasyParam& param) {
+    std::vector<std::shared_ptr<Entry>> entries;
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      entries = entries_;
+    }
+    for (const auto& entry : entries) {
+      if (const auto decoder = entry->decoder.lock()) {
+        decoder->SetEasyParam(param);
+        ++entry->resizes;
+      }
+    }
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<std::shared_ptr<Entry>> entries_;
+};
+
+// Counts the audio codecs' Init lines: many of these replace each other while codecs log.
+class CountingLogger : public base::IBaseLogInterface {
+ public:
+  explicit CountingLogger(std::atomic<int>* inits) : inits_(inits) {}
+  void PrintLog(const int& level, const int&, const char* format, ...) override
+      BASE_PRINTF_LIKE(4, 5) {
+    if (level == base::LOG_LEVEL_INFO && std::strcmp(format, kAudioInit) == 0) ++*inits_;
+  }
+  void VPrintLog(const int&, const int&, const char*, va_list) override BASE_PRINTF_LIKE(4, 0) {}
+
+ private:
+  std::atomic<int>* inits_;
+};
+
+CodecParam Zeroed() {
+  CodecParam param;
+  std::memset(&param, 0, sizeof param);
+  return param;
+}
+
+// Opens a codec, gives it every input in turn (to Encode or to Decode), lets `each` look at every
+// entry handed out and traces the results. `before` runs before each input.
+template <class Out>
+Trace Drive(CodecType type, const CodecParam& param, const std::vector<Bytes>& inputs,
+            bool encode, const std::function<void(Trace&, const Out&, int, size_t)>& each,
+            const std::function<void(const std::shared_ptr<ICodecInterface>&, size_t)>& before =
+                nullptr) {
+  Trace trace;
+  const std::shared_ptr<ICodecInterface> codec = ICodecInterface::Create(type);
+  trace.results.push_back(codec->Init(type, param));
+  Out out;
+  for (size_t i = 0; i < inputs.size(); ++i) {
+    if (before) before(codec, i);
+    Bytes input = inputs[i];
+    const int size = static_cast<int>(input.size());
+    trace.results.push_back(encode ? codec->Encode(input.data(), size, &out)
+                                   : codec->Decode(input.data(), size, &out));
+    for (int k = 0; k < out.m_nNum; ++k) each(trace, out, k, i);
+    out.Clear();
+  }
+  return trace;  // dropped open: the destructor closes it
+}
+
+CodecParam VideoParam(PixelFormat format, int srcWidth = 0, int srcHeight = 0) {
+  CodecParam param = Zeroed();
+  VideoCodecParam& v = param.stVideo;
+  v.ePixelFormat = format;
+  v.nSrcWidth = srcWidth, v.nSrcHeight = srcHeight;
+  v.nBitRate = 300000, v.nFrameRate = 25, v.nGopSize = 8;
+  return param;
+}
+
+CodecParam AudioParam(const AudioKind& kind, bool decoder) {
+  CodecParam param = Zeroed();
+  AudioCodecParam& a = param.stAudio;
+  a.nSrcSampleRate = a.nDstSampleRate = kind.rate;
+  a.nSrcChannels = a.nDstChannels = 1;
+  a.eSrcSampleFormat = decoder ? SAMPLE_FMT_NONE : SAMPLE_FMT_S16;
+  a.eDstSampleFormat = decoder ? SAMPLE_FMT_S16 : kind.encoderDst;
+  a.nBitRate = 64000;
+  return param;
+}
+
+// One worker's whole job: every round a new video decoder and encoder and an audio encoder and
+// decoder of the round's kind, each driven through its stream. The decoded pictures are only
+// checked, not traced: with a board their size depends on the other thread. With a board, the
+// second half of the video waits until the other thread has asked the decoder for a smaller size
+// (it asks for nothing else), so those pictures must come out smaller.
+std::vector<Trace> Work(const Media& media, DecoderBoard* board) {
+  std::vector<Trace> traces;
+  for (int round = 0; round < kRounds; ++round) {
+    std::shared_ptr<DecoderBoard::Entry> entry;
+    const auto smaller = [&entry](size_t i) { return entry && i >= kPictures / 2; };
+    traces.push_back(Drive<CVideoDecodeOutParam>(
+        AV_CODEC_TYPE_H264DEC, VideoParam(PIX_FMT_BGRA), media.h264, false,
+        [&smaller](Trace&, const CVideoDecodeOutParam& out, int k, size_t i) {
+          const AVFrame* frame = out.m_pFrame[k];
+          EXPECT_TRUE(frame->width == out.m_nWidth && frame->height == out.m_nHeight &&
+                      out.m_nWidth * kHeight == out.m_nHeight * kWidth &&
+                      (smaller(i) ? out.m_nWidth < kWidth : out.m_nWidth <= kWidth) &&
+                      out.m_ePixelFormat == PIX_FMT_BGRA)
+              << i << ": " << out.m_nWidth << "x" << out.m_nHeight << " format "
+              << out.m_ePixelFormat;
+        },
+        [&](const std::shared_ptr<ICodecInterface>& codec, size_t i) {
+          if (i == 0 && board != nullptr) entry = board->Publish(codec);
+          while (smaller(i) && entry->resizes.load() == 0) std::this_thread::yield();
+        }));
+    traces.push_back(Drive<CVideoEncodeOutParam>(
+        AV_CODEC_TYPE_H264ENC, VideoParam(PIX_FMT_YUV420P, kWidth, kHeight), media.pictures,
+        true, [](Trace& trace, const CVideoEncodeOutParam& out, int k, size_t) {
+          trace.Add(out.m_outData[k].pData, static_cast<size_t>(out.m_outData[k].nSize));
+        }));
+    const AudioKind& kind = kAudioKinds[round];
+    traces.push_back(Drive<CAudioEncodeOutParam>(
+        kind.encoder, AudioParam(kind, false), media.pcm[static_cast<size_t>(round)], true,
+        [](Trace& trace, const CAudioEncodeOutParam& out, int k, size_t) {
+          const AudioEncOutData& d = out.m_outData[k];
+          trace.Add(d.byHeader, static_cast<size_t>(d.nHeaderSize));
+          trace.Add(d.pData, static_cast<size_t>(d.nSize));
+        }));
+    traces.push_back(Drive<CAudioDecodeOutParam>(
+        kind.decoder, AudioParam(kind, true), media.audio[static_cast<size_t>(round)], false,
+        [](Trace& trace, const CAudioDecodeOutParam& out, int k, size_t) {
+          // Mono S16: the samples without the plane's padding.
+          trace.Add(out.m_outData[k].pData, static_cast<size_t>(out.m_pFrame[k]->nb_samples) * 2);
+        }));
+  }
+  return traces;
+}
+
+TEST(LoadConcurrent, CodecsOnEveryCpuWhileProbingResizingAndReplacingTheLogger) {
+  const Media media = MakeMedia();
+  ASSERT_EQ(media.h264.size(), static_cast<size_t>(kPictures));
+  std::atomic<int> inits{0};
+  // The test's loggers count into a local: the process logger comes back on every way out.
+  struct Restore {
+    std::shared_ptr<base::IBaseLogInterface> logger;
+    ~Restore() { base::IBaseLogInterface::GetLogInstance(logger); }
+  } restore{base::IBaseLogInterface::GetLogInstance(nullptr)};
+
+  // Alone first: what each codec gives without company.
+  base::IBaseLogInterface::GetLogInstance(std::make_shared<CountingLogger>(&inits));
+  const std::vector<Trace> alone = Work(media, nullptr);
+  ASSERT_EQ(inits.load(), 2 * kRounds);
+  // Init gives 0, and every packet in one picture out, every picture one packet.
+  std::vector<int> onePerCall(kPictures + 1, 1);
+  onePerCall[0] = 0;
+  for (size_t i = 0; i < alone.size(); ++i) {
+    SCOPED_TRACE(i);
+    const Trace& trace = alone[i];
+    ASSERT_GE(*std::min_element(trace.results.begin(), trace.results.end()), 0);
+    if (i % 4 < 2) {
+      ASSERT_EQ(trace.results, onePerCall);
+    }
+    if (i % 4 > 0) {
+      ASSERT_NE(trace.digest, Trace{}.digest);  // handed out bytes
+    }
+  }
+
+  const int workers = std::max(2, base::GetCpuCount());
+  inits = 0;
+  std::atomic<bool> done{false};
+  DecoderBoard board;
+  std::thread side([&] {
+    constexpr VideoEasyParam kSizes[] = {{kWidth / 2, kHeight / 2, ""},
+                                         {kWidth / 4, kHeight / 4, ""}};
+    unsigned int i = 0;
+    do {
+      base::IBaseLogInterface::GetLogInstance(std::make_shared<CountingLogger>(&inits));
+      // A new adapter each time, so each is a real probe and not an answer from the cache.
+      ICodecInterface::Prepare(static_cast<HardwareDecoderType>(i % 4), 300 + i);
+      EXPECT_FALSE(ICodecInterface::CheckHardwareDecode(AV_CODEC_TYPE_HEVCDEC_D3D12VA, 300 + i));
+      board.Resize(kSizes[i % 2]);
+      ++i;
+    } while (!done.load());
+  });
+  std::vector<std::vector<Trace>> together(static_cast<size_t>(workers));
+  std::vector<std::thread> threads;
+  for (auto& traces : together) {
+    threads.emplace_back([&media, &board, &traces] { traces = Work(media, &board); });
+  }
+  for (std::thread& thread : threads) thread.join();
+  done = true;
+  side.join();
+
+  EXPECT_EQ(inits.load(), 2 * kRounds * workers);
+  for (const std::vector<Trace>& traces : together) EXPECT_TRUE(traces == alone);
+}
+
+}  // namespace
+}  // namespace codec_interface
