@@ -409,9 +409,9 @@ class CODEC_API COutParam {
   COutParam(const COutParam& other);
   /// Frees (owning mode) or unreferences (cache mode) the entries, as COutParam::Clear does.
   virtual ~COutParam() = 0;
-  /// Releases the entries 0 to m_nNum - 1 of both arrays, frees them in owning mode and only
-  /// unreferences their data in cache mode, nulls them and sets m_nNum to 0. The m_outData
-  /// records of the derived classes keep their values; m_nNum 0 marks them invalid.
+  /// Releases the entries 0 to m_nNum - 1 of both arrays (frees them in owning mode, only
+  /// unreferences their data in cache mode), nulls them and sets m_nNum to 0, which marks the
+  /// m_outData records of the derived classes invalid.
   virtual void Clear();
 
   AVPacket* m_pPacket[OUTPARAM_MAX_COUNT];  ///< Encoders' results, entry k for result k.
