@@ -1,8 +1,39 @@
-// codec_interface.h: the one exported header of the codec library.
-//
-// Hosts are compiled against this file: enumeration values, record layouts and the order of the
-// virtual operations are a binary contract and are checked below at compile time. The header needs
-// C++17 and no FFmpeg header: FFmpeg's types are seen only as pointers.
+/// @file codec_interface.h
+/// @brief The one exported header of the codec library: decoders and encoders for video and
+/// audio, media file reading and writing, and raw picture and sound conversion over FFmpeg 7.
+///
+/// Hosts are compiled against this file: enumeration values, record layouts, the order of the
+/// virtual operations and the exported symbols are a binary contract. The header checks values and
+/// layouts at compile time; the repository's ABI baseline guards the rest. The header needs C++17
+/// and no FFmpeg header: FFmpeg's types are seen only as pointers.
+///
+/// @par Results
+/// Operations return a 32-bit int: 0, or a count of results, on success and a negative value on
+/// failure (as a rule -1; the decoders return -2 when FFmpeg's decoding calls fail). Failures are
+/// reported by the result and a log line through the `base` logger; no operation throws on bad
+/// input. Only a factory can throw, and only `std::bad_alloc` when memory runs out.
+///
+/// @par Threading
+/// The library starts no thread: every operation runs on the caller's thread.
+/// - Different objects share no state, except the hardware probe's cache (which has its own lock)
+///   and the forwarding of FFmpeg's log (installed once by the first video `Init`): any calls on
+///   different objects may run at the same time.
+/// - One ICodecInterface object serialises `Init`, `Uninit`, `Decode`, `Encode` and `Reset` with
+///   a lock of its own, so those calls may come from several threads and run one after another.
+///   `SetEasyParam` of a video decoder takes only a lock of its own and may run while another
+///   thread is inside `Decode`. `GetCodecType` takes no lock.
+/// - IFileParseInterface, IPackAudio, ITransCoder and the output-parameter objects take no locks:
+///   each is used by one thread at a time. While a codec call fills an output-parameter object,
+///   no other thread may read or clear it.
+/// - The static functions of ICodecInterface may run on any thread at any time, except that the
+///   image functions must not run at the same time as a `Decode`, `Reset` or `Uninit` of the codec
+///   whose pictures they read.
+/// - The factories keep no shared state and may run on any thread at once.
+///
+/// @par Ownership of results
+/// Results land in output-parameter objects that the host owns (COutParam and its four derived
+/// classes). Whether an entry is borrowed from the codec (cache mode) or owned by the object
+/// (owning mode, OUTPARAM_FLAG_NOT_USE_CACHE) is described at COutParam.
 #ifndef CODEC_INTERFACE_H
 #define CODEC_INTERFACE_H
 
@@ -10,10 +41,19 @@
 #include <cstdint>
 #include <memory>
 
+/// Major version: changes with every change that breaks compiled hosts, together with the
+/// shared libraries' SONAMEs (libcodec.so.N and libcodec_base.so.N for major version N).
 #define CODEC_VERSION_MAJOR 1
+/// Minor version: changes with every compatible addition to the interface.
 #define CODEC_VERSION_MINOR 0
+/// Patch version: changes that leave the interface as it is.
 #define CODEC_VERSION_PATCH 0
+/// The three version numbers as text, "major.minor.patch".
 #define CODEC_VERSION_STRING "1.0.0"
+
+/// @def CODEC_API
+/// Marks what the shared library exports: default visibility with GCC and Clang, dllexport while
+/// the library itself is built on Windows and dllimport in hosts there.
 
 #if defined(_WIN32)
 #  if defined(CODEC_BUILDING_LIBRARY)
@@ -30,151 +70,224 @@
 struct AVFrame;
 struct AVPacket;
 
+/// Everything the library exports.
 namespace codec_interface {
 
 // ---------------------------------------------------------------------------------------------
 // Enumerations. Plain enumerations with a fixed 32-bit signed underlying type; hosts store and
 // pass the numbers, so every value is fixed.
 
+/// Selects the implementation that ICodecInterface::Create builds (video below 15, negative
+/// values included; audio from 15 on) and, at ICodecInterface::Init, the FFmpeg codec it opens.
+/// A video object accepts 0 to 14 and an audio object 16 to 25; any other value makes `Init` fail.
 enum CodecType : int32_t {
-  AV_CODEC_TYPE_H264ENC = 0,
-  AV_CODEC_TYPE_H264DEC = 1,
-  AV_CODEC_TYPE_HEVCENC = 2,
-  AV_CODEC_TYPE_HEVCDEC = 3,
-  AV_CODEC_TYPE_HEVCDEC_DXVA2 = 4,
-  AV_CODEC_TYPE_HEVCDEC_D3D12VA = 5,
-  AV_CODEC_TYPE_HEVCDEC_D3D11VA = 6,
-  AV_CODEC_TYPE_H264DEC_DXVA2 = 7,
-  AV_CODEC_TYPE_H264DEC_D3D12VA = 8,
-  AV_CODEC_TYPE_H264DEC_D3D11VA = 9,
-  AV_CODEC_TYPE_MJPEGDEC = 10,
+  AV_CODEC_TYPE_H264ENC = 0,                ///< H.264 encoder.
+  AV_CODEC_TYPE_H264DEC = 1,                ///< H.264 decoder, software.
+  AV_CODEC_TYPE_HEVCENC = 2,                ///< HEVC encoder.
+  AV_CODEC_TYPE_HEVCDEC = 3,                ///< HEVC decoder, software.
+  AV_CODEC_TYPE_HEVCDEC_DXVA2 = 4,          ///< HEVC decoder on a DXVA2 device.
+  AV_CODEC_TYPE_HEVCDEC_D3D12VA = 5,        ///< HEVC decoder on a D3D12VA device.
+  AV_CODEC_TYPE_HEVCDEC_D3D11VA = 6,        ///< HEVC decoder on a D3D11VA device.
+  AV_CODEC_TYPE_H264DEC_DXVA2 = 7,          ///< H.264 decoder on a DXVA2 device.
+  AV_CODEC_TYPE_H264DEC_D3D12VA = 8,        ///< H.264 decoder on a D3D12VA device.
+  AV_CODEC_TYPE_H264DEC_D3D11VA = 9,        ///< H.264 decoder on a D3D11VA device.
+  AV_CODEC_TYPE_MJPEGDEC = 10,              ///< Motion JPEG decoder, software.
+  /// H.264 decoder "h264_mediacodec" (Android); opened by the first packet that starts with a
+  /// sequence parameter set. Not accepted by the hardware probe or CreateVideoHwDeviceCtx.
   AV_CODEC_TYPE_H264DEC_MEDIACODEC = 11,
-  AV_CODEC_TYPE_H264DEC_VIDEOTOOLBOX = 12,
-  AV_CODEC_TYPE_HEVCDEC_VIDEOTOOLBOX = 13,
-  AV_CODEC_TYPE_BMPENC = 14,
+  AV_CODEC_TYPE_H264DEC_VIDEOTOOLBOX = 12,  ///< H.264 decoder on a VideoToolbox device.
+  AV_CODEC_TYPE_HEVCDEC_VIDEOTOOLBOX = 13,  ///< HEVC decoder on a VideoToolbox device.
+  AV_CODEC_TYPE_BMPENC = 14,                ///< BMP encoder: one picture a packet.
+  /// First audio value; not a codec: an audio object's `Init` refuses it.
   AV_CODEC_TYPE_AUDIO_BEGIN = 15,
-  AV_CODEC_TYPE_G711AENC = 16,
-  AV_CODEC_TYPE_G711ADEC = 17,
-  AV_CODEC_TYPE_G711UENC = 18,
-  AV_CODEC_TYPE_G711UDEC = 19,
-  AV_CODEC_TYPE_OPUSENC = 20,
-  AV_CODEC_TYPE_OPUSDEC = 21,
-  AV_CODEC_TYPE_SPEEXENC = 22,
-  AV_CODEC_TYPE_SPEEXDEC = 23,
-  AV_CODEC_TYPE_AACENC = 24,
-  AV_CODEC_TYPE_AACDEC = 25,
+  AV_CODEC_TYPE_G711AENC = 16,   ///< G.711 A-law encoder.
+  AV_CODEC_TYPE_G711ADEC = 17,   ///< G.711 A-law decoder.
+  AV_CODEC_TYPE_G711UENC = 18,   ///< G.711 µ-law encoder.
+  AV_CODEC_TYPE_G711UDEC = 19,   ///< G.711 µ-law decoder.
+  AV_CODEC_TYPE_OPUSENC = 20,    ///< Opus encoder ("libopus" where FFmpeg has it).
+  AV_CODEC_TYPE_OPUSDEC = 21,    ///< Opus decoder ("libopus" where FFmpeg has it).
+  AV_CODEC_TYPE_SPEEXENC = 22,   ///< Speex encoder.
+  AV_CODEC_TYPE_SPEEXDEC = 23,   ///< Speex decoder.
+  AV_CODEC_TYPE_AACENC = 24,     ///< AAC encoder; every packet comes with a 7-byte ADTS header.
+  AV_CODEC_TYPE_AACDEC = 25,     ///< AAC decoder.
 };
 
+/// A picture layout; each value stands for one FFmpeg pixel format of the same name.
 enum PixelFormat : int32_t {
-  PIX_FMT_NONE = 0,  // no format (unlike FFmpeg, where 0 is YUV420P)
-  PIX_FMT_BGRA = 1,
-  PIX_FMT_RGB24 = 2,
-  PIX_FMT_RGBA = 3,
-  PIX_FMT_YUV420P = 4,
-  PIX_FMT_NV12 = 5,
-  PIX_FMT_YUVJ420P = 6,
-  PIX_FMT_YUYV422 = 7,
+  PIX_FMT_NONE = 0,  ///< No format (unlike FFmpeg, where 0 is YUV420P).
+  PIX_FMT_BGRA = 1,      ///< Packed 32-bit B, G, R, A.
+  PIX_FMT_RGB24 = 2,     ///< Packed 24-bit R, G, B.
+  PIX_FMT_RGBA = 3,      ///< Packed 32-bit R, G, B, A.
+  PIX_FMT_YUV420P = 4,   ///< Planar Y, U, V 4:2:0.
+  PIX_FMT_NV12 = 5,      ///< Y plane, then interleaved U and V, 4:2:0.
+  PIX_FMT_YUVJ420P = 6,  ///< Planar Y, U, V 4:2:0, full range.
+  PIX_FMT_YUYV422 = 7,   ///< Packed Y, U, Y, V 4:2:2.
+  /// DXVA2 surface; only for decoders of type 7 or 4 with no output size.
   PIX_FMT_DXVA2 = 8,
+  /// D3D12 surface; only for decoders of type 8 or 5 with no output size.
   PIX_FMT_D3D12VA = 9,
+  /// D3D11 surface; only for decoders of type 9 or 6 with no output size.
   PIX_FMT_D3D11VA = 10,
+  /// VideoToolbox surface; only for decoders of type 12 or 13 with no output size.
   PIX_FMT_VIDEOTOOLBOX = 11,
 };
 
-// Equal to FFmpeg's packed sample formats, one for one.
+/// Sample format of interleaved PCM. Equal to FFmpeg's packed sample formats, one for one; any
+/// other number counts as SAMPLE_FMT_NONE.
 enum SampleFormat : int32_t {
-  SAMPLE_FMT_NONE = -1,
-  SAMPLE_FMT_U8 = 0,
-  SAMPLE_FMT_S16 = 1,
-  SAMPLE_FMT_S32 = 2,
-  SAMPLE_FMT_FLT = 3,
-  SAMPLE_FMT_DBL = 4,
+  SAMPLE_FMT_NONE = -1,  ///< No format: the codec's default where the record allows it.
+  SAMPLE_FMT_U8 = 0,     ///< Unsigned 8-bit.
+  SAMPLE_FMT_S16 = 1,    ///< Signed 16-bit.
+  SAMPLE_FMT_S32 = 2,    ///< Signed 32-bit.
+  SAMPLE_FMT_FLT = 3,    ///< 32-bit float.
+  SAMPLE_FMT_DBL = 4,    ///< 64-bit float.
 };
 
+/// A hardware decoder family for ICodecInterface::Prepare, which probes the family's H.264
+/// decoder, then its HEVC decoder. Other values probe nothing.
 enum HardwareDecoderType : int32_t {
-  HARDWARE_DECODER_DXVA2 = 0,
-  HARDWARE_DECODER_D3D12VA = 1,
-  HARDWARE_DECODER_D3D11VA = 2,
-  HARDWARE_DECODER_VIDEOTOOLBOX = 3,
+  HARDWARE_DECODER_DXVA2 = 0,         ///< Probes types 7, then 4.
+  HARDWARE_DECODER_D3D12VA = 1,       ///< Probes types 8, then 5.
+  HARDWARE_DECODER_D3D11VA = 2,       ///< Probes types 9, then 6.
+  HARDWARE_DECODER_VIDEOTOOLBOX = 3,  ///< Probes types 12, then 13.
 };
 
+/// The kind of file an IPackAudio object writes.
 enum AudioFilePackType : int32_t {
-  AUDIO_FILE_PACK_OGG_OPUS = 0,
-  AUDIO_FILE_PACK_MP4_OPUS = 1,
-  AUDIO_FILE_PACK_MP4_AAC = 2,
-  AUDIO_FILE_PACK_AAC = 3,
-  AUDIO_FILE_PACK_MP3 = 4,
+  AUDIO_FILE_PACK_OGG_OPUS = 0,  ///< Ogg with Opus.
+  AUDIO_FILE_PACK_MP4_OPUS = 1,  ///< MP4 with Opus.
+  AUDIO_FILE_PACK_MP4_AAC = 2,   ///< MP4 with AAC.
+  AUDIO_FILE_PACK_AAC = 3,       ///< Raw AAC (ADTS).
+  AUDIO_FILE_PACK_MP3 = 4,       ///< MP3.
 };
 
-// -1: no such stream, or a codec not listed.
+/// Codec of a media file's audio stream, as IFileParseInterface::GetAudioCodec names it.
 enum FileAudioCodec : int32_t {
-  FILE_AUDIO_CODEC_NONE = -1,
-  FILE_AUDIO_CODEC_AAC = 0,
-  FILE_AUDIO_CODEC_G711A = 1,
-  FILE_AUDIO_CODEC_G711U = 2,
-  FILE_AUDIO_CODEC_OPUS = 3,
-  FILE_AUDIO_CODEC_SPEEX = 4,
+  FILE_AUDIO_CODEC_NONE = -1,  ///< No such stream, no file open, or a codec not listed.
+  FILE_AUDIO_CODEC_AAC = 0,    ///< AAC.
+  FILE_AUDIO_CODEC_G711A = 1,  ///< G.711 A-law.
+  FILE_AUDIO_CODEC_G711U = 2,  ///< G.711 µ-law.
+  FILE_AUDIO_CODEC_OPUS = 3,   ///< Opus.
+  FILE_AUDIO_CODEC_SPEEX = 4,  ///< Speex.
 };
 
+/// Codec of a media file's video stream, as IFileParseInterface::GetVideoCodec names it.
 enum FileVideoCodec : int32_t {
-  FILE_VIDEO_CODEC_NONE = -1,
-  FILE_VIDEO_CODEC_H264 = 0,
-  FILE_VIDEO_CODEC_HEVC = 1,
+  FILE_VIDEO_CODEC_NONE = -1,  ///< No such stream, no file open, or a codec not listed.
+  FILE_VIDEO_CODEC_H264 = 0,   ///< H.264.
+  FILE_VIDEO_CODEC_HEVC = 1,   ///< HEVC.
 };
 
 // ---------------------------------------------------------------------------------------------
 // Parameter records. Plain data; fields the chosen codec does not read may hold anything.
 
+/// The video view of CodecParam, read by the video codec objects (types 0 to 14). In the field
+/// notes, encoders are types 0, 2 and 14 and decoders all other video types.
 struct VideoCodecParam {
-  PixelFormat ePixelFormat;   // encoders: layout given to Encode; decoders: layout handed out
-  int32_t nDstWidth;          // encoders: coded width (0: nSrcWidth); decoders: output width
-  int32_t nDstHeight;
-  bool bKeepAspectRatio;      // decoders: fit into nDstWidth x nDstHeight keeping the aspect ratio
-  int32_t nBitRate;           // bits per second
-  int32_t nFrameRate;         // frames per second
-  int32_t nGopSize;           // distance between key frames
-  int32_t nSrcWidth;          // encoders: raw picture width; decoders: expected width, 0 = stream's
-  int32_t nSrcHeight;
-  char szFilterDesc[256];     // FFmpeg filter-graph text, NUL-terminated; empty: no filtering
-  int32_t nFilterOutWidth;    // encoders: size leaving the filter graph (both nonzero to apply)
-  int32_t nFilterOutHeight;
-  void* pHwDeviceCtx;         // AVBufferRef* of a device context to share, or null
-  int32_t nCommandQueueCount; // D3D12VA "command_queue_count"; outside 1..50 becomes 5
-  uint32_t nAdapterIndex;     // DXVA2, D3D11VA, D3D12VA adapter number
-};
-
-struct AudioCodecParam {
-  int32_t nSrcSampleRate;        // input rate in Hz
-  int32_t nDstSampleRate;        // output rate in Hz
-  int32_t nSrcChannels;          // input channel count
-  int32_t nDstChannels;          // output channel count
-  int32_t nReserved;             // not read
-  int32_t nBitRate;              // encoders: bits per second
-  SampleFormat eSrcSampleFormat; // encoders must set it; decoders: NONE = decoder's default
-  SampleFormat eDstSampleFormat; // decoders must set it; encoders: NONE = encoder's default
-  int32_t nFrameDuration;        // encoders: "frame_duration" in ms, 0 gives "20"
-};
-
-// The record of Init and Reset: fill the view that matches the CodecType.
-union CodecParam {
-  VideoCodecParam stVideo;
-  AudioCodecParam stAudio;
-};
-
-struct VideoEasyParam {
+  /// Encoders: layout of the raw pictures given to `Encode` (PIX_FMT_NONE is refused).
+  /// Decoders: layout of the pictures handed out; PIX_FMT_NONE keeps the decoder's own layout,
+  /// a hardware value keeps the pictures on the device.
+  PixelFormat ePixelFormat;
+  /// Encoders: coded width, 0 meaning nSrcWidth. Decoders: width of the pictures handed out;
+  /// when either output dimension is 0 the pictures keep their decoded size.
   int32_t nDstWidth;
+  /// As nDstWidth, for the height (encoders: 0 meaning nSrcHeight).
   int32_t nDstHeight;
+  /// Decoders: with both output dimensions set, fit the picture into them keeping its aspect
+  /// ratio.
+  bool bKeepAspectRatio;
+  int32_t nBitRate;           ///< Encoders: target bit rate in bits per second.
+  int32_t nFrameRate;         ///< Encoders: frames per second.
+  int32_t nGopSize;           ///< Encoders: distance between key frames.
+  /// Encoders: width of the raw pictures given to `Encode`. Decoders: expected width of the
+  /// coded pictures, 0 letting the stream decide; when set, a later size change is an error.
+  int32_t nSrcWidth;
+  int32_t nSrcHeight;         ///< As nSrcWidth, for the height.
+  /// FFmpeg filter-graph description applied to the pictures, NUL-terminated; an empty string
+  /// means no filtering.
   char szFilterDesc[256];
+  /// Encoders: width of the pictures leaving the filter graph. Used only when it and
+  /// nFilterOutHeight are both nonzero; otherwise nSrcWidth by nSrcHeight.
+  int32_t nFilterOutWidth;
+  int32_t nFilterOutHeight;   ///< As nFilterOutWidth, for the height.
+  /// Hardware decoders: an FFmpeg device context reference (`AVBufferRef*`) to share, such as
+  /// one from ICodecInterface::CreateVideoHwDeviceCtx; null lets the codec create its own
+  /// device. The codec takes references of its own; the host keeps and later releases its own.
+  void* pHwDeviceCtx;
+  /// D3D12VA decoders: the device option "command_queue_count"; values outside 1 to 50 become 5.
+  int32_t nCommandQueueCount;
+  uint32_t nAdapterIndex;     ///< DXVA2, D3D11VA and D3D12VA decoders: the adapter number.
 };
 
-// The record of ITransCoder::Init: six 32-bit fields read according to the kind (0 pictures,
-// 1 sound) given with it.
+/// The audio view of CodecParam, read by the audio codec objects (types 16 to 25). Input is what
+/// goes into the codec object, output what comes out: for an encoder the host's sound and the
+/// coded stream, for a decoder the coded stream and the host's sound. When input and output
+/// agree in sample format, rate and channel count, nothing is resampled.
+struct AudioCodecParam {
+  int32_t nSrcSampleRate;        ///< Input sample rate in Hz.
+  int32_t nDstSampleRate;        ///< Output sample rate in Hz; an encoder codes at this rate.
+  int32_t nSrcChannels;          ///< Input channel count (the default layout of that count).
+  int32_t nDstChannels;          ///< Output channel count; an encoder codes with this count.
+  int32_t nReserved;             ///< Not read.
+  int32_t nBitRate;              ///< Encoders: bit rate in bits per second.
+  /// Input sample format. Encoders must set it (SAMPLE_FMT_NONE makes `Init` fail); for
+  /// decoders SAMPLE_FMT_NONE selects the decoder's default.
+  SampleFormat eSrcSampleFormat;
+  /// Output sample format. Decoders must set it (SAMPLE_FMT_NONE makes `Init` fail); for
+  /// encoders SAMPLE_FMT_NONE selects the encoder's default.
+  SampleFormat eDstSampleFormat;
+  /// Encoders: the encoder option "frame_duration" in milliseconds; 0 gives 20.
+  int32_t nFrameDuration;
+};
+
+/// The record of ICodecInterface::Init and ICodecInterface::Reset, passed by value: fill the
+/// view that matches the CodecType. Fields the chosen codec does not read may hold anything.
+union CodecParam {
+  VideoCodecParam stVideo;  ///< View for video types (0 to 14).
+  AudioCodecParam stAudio;  ///< View for audio types (16 to 25).
+};
+
+/// The record of ICodecInterface::SetEasyParam: a running video decoder's new output size and
+/// filter, with the meanings of the VideoCodecParam fields of the same names.
+struct VideoEasyParam {
+  int32_t nDstWidth;        ///< Width of the pictures handed out; 0 with nDstHeight: decoded size.
+  int32_t nDstHeight;       ///< Height of the pictures handed out.
+  char szFilterDesc[256];   ///< Filter-graph description, NUL-terminated; empty: no filtering.
+};
+
+/// The record of ITransCoder::Init: six 32-bit fields read according to the kind given with it
+/// (0 pictures, 1 sound).
 struct TransCoderParam {
-  union { PixelFormat eSrcPixelFormat; SampleFormat eSrcSampleFormat; };
-  union { int32_t nSrcWidth; int32_t nSrcSampleRate; };
-  union { int32_t nSrcHeight; int32_t nSrcChannels; };
-  union { PixelFormat eDstPixelFormat; SampleFormat eDstSampleFormat; };
-  union { int32_t nDstWidth; int32_t nDstSampleRate; };
-  union { int32_t nDstHeight; int32_t nDstChannels; };
+  /// Field 1: source format.
+  union {
+    PixelFormat eSrcPixelFormat;    ///< Pictures: source format.
+    SampleFormat eSrcSampleFormat;  ///< Sound: source sample format.
+  };
+  /// Field 2: source width or sample rate.
+  union {
+    int32_t nSrcWidth;       ///< Pictures: source width.
+    int32_t nSrcSampleRate;  ///< Sound: source sample rate in Hz.
+  };
+  /// Field 3: source height or channel count.
+  union {
+    int32_t nSrcHeight;    ///< Pictures: source height.
+    int32_t nSrcChannels;  ///< Sound: source channel count.
+  };
+  /// Field 4: destination format.
+  union {
+    PixelFormat eDstPixelFormat;    ///< Pictures: destination format.
+    SampleFormat eDstSampleFormat;  ///< Sound: destination sample format.
+  };
+  /// Field 5: destination width or sample rate.
+  union {
+    int32_t nDstWidth;       ///< Pictures: destination width.
+    int32_t nDstSampleRate;  ///< Sound: destination sample rate in Hz.
+  };
+  /// Field 6: destination height or channel count.
+  union {
+    int32_t nDstHeight;    ///< Pictures: destination height.
+    int32_t nDstChannels;  ///< Sound: destination channel count.
+  };
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -182,190 +295,398 @@ struct TransCoderParam {
 // The default constructor zeroes every field; copy and move assignment copy the fields (never
 // the bytes pointed to) and leave the source unchanged.
 
+/// One decoded picture of a CVideoDecodeOutParam: its first four planes. The pointers refer into
+/// the entry's frame and are valid as long as that entry is (see COutParam). For a picture on a
+/// hardware device they are FFmpeg's fields of the hardware frame, not pixel memory.
 struct CODEC_API VideoDecOutData {
-  unsigned char* pData[4];
-  int32_t nLinesize[4];
+  unsigned char* pData[4];  ///< Plane pointers.
+  int32_t nLinesize[4];     ///< Bytes per line of each plane, as FFmpeg gives them.
 
+  /// All pointers null, all line sizes 0.
   VideoDecOutData();
+  /// Copies the fields.
   VideoDecOutData(const VideoDecOutData&) = default;
+  /// Copies the fields, not the bytes they point to; returns this record.
   VideoDecOutData& operator=(const VideoDecOutData& other);
+  /// Copies the fields as copy assignment does and leaves @p other unchanged.
   VideoDecOutData& operator=(VideoDecOutData&& other);
 };
 
+/// One encoded video packet of a CVideoEncodeOutParam, valid as long as its entry is.
 struct CODEC_API VideoEncOutData {
-  unsigned char* pData;
-  int32_t nSize;
+  unsigned char* pData;  ///< The packet's bytes.
+  int32_t nSize;         ///< Their count.
 
+  /// Null pointer, size 0.
   VideoEncOutData();
+  /// Copies the fields.
   VideoEncOutData(const VideoEncOutData&) = default;
+  /// Copies the fields, not the bytes they point to; returns this record.
   VideoEncOutData& operator=(const VideoEncOutData& other);
+  /// Copies the fields as copy assignment does and leaves @p other unchanged.
   VideoEncOutData& operator=(VideoEncOutData&& other);
 };
 
+/// One decoded block of sound of a CAudioDecodeOutParam, valid as long as its entry is.
 struct CODEC_API AudioDecOutData {
-  unsigned char* pData;  // plane 0 of one decoded frame in the output format
-  int32_t nSize;         // line size of plane 0 in bytes
+  /// Plane 0 of one decoded frame in the output format (resampled where input and output
+  /// differ); for the packed formats of SampleFormat that is every channel, interleaved.
+  unsigned char* pData;
+  int32_t nSize;         ///< Line size of plane 0 in bytes.
 
+  /// Null pointer, size 0.
   AudioDecOutData();
+  /// Copies the fields.
   AudioDecOutData(const AudioDecOutData&) = default;
+  /// Copies the fields, not the bytes they point to; returns this record.
   AudioDecOutData& operator=(const AudioDecOutData& other);
+  /// Copies the fields as copy assignment does and leaves @p other unchanged.
   AudioDecOutData& operator=(AudioDecOutData&& other);
 };
 
+/// One encoded audio packet of a CAudioEncodeOutParam, valid as long as its entry is. A stream
+/// or file takes the nHeaderSize bytes of byHeader followed by the nSize bytes at pData.
 struct CODEC_API AudioEncOutData {
-  unsigned char byHeader[8];  // header to write before the packet (ADTS for AAC)
-  int32_t nHeaderSize;        // 0 when the encoder writes no header
-  unsigned char* pData;
-  int32_t nSize;
+  unsigned char byHeader[8];  ///< Header to write before the packet: ADTS (7 bytes) for AAC.
+  int32_t nHeaderSize;        ///< Bytes of byHeader in use; 0 when the encoder writes no header.
+  unsigned char* pData;       ///< The packet's bytes.
+  int32_t nSize;              ///< Their count.
 
+  /// Zero header bytes, null pointer, sizes 0.
   AudioEncOutData();
+  /// Copies the fields.
   AudioEncOutData(const AudioEncOutData&) = default;
+  /// Copies the fields, not the bytes they point to; returns this record.
   AudioEncOutData& operator=(const AudioEncOutData& other);
+  /// Copies the fields as copy assignment does and leaves @p other unchanged.
   AudioEncOutData& operator=(AudioEncOutData&& other);
 };
 
 // ---------------------------------------------------------------------------------------------
-// Output-parameter objects.
-//
-// Cache mode (flags without OUTPARAM_FLAG_NOT_USE_CACHE): entries borrow the producing codec's
-// reused frame or packet, valid until that codec's next call; Clear only unreferences them.
-// Clear (or destroy) the object before the codec's Uninit or destruction.
-// Owning mode (OUTPARAM_FLAG_NOT_USE_CACHE): entries are the object's own references; Clear and
-// the destructor free them; they survive later calls on the codec.
-//
-// Copying: the copy and move constructors copy every member and leave the source unchanged. In
-// cache mode the entry pointers are copied as they are (both objects borrow the same codec
-// objects). In owning mode each copied entry is a new reference (av_frame_clone /
-// av_packet_clone) to the same data, so each object frees only its own references and no entry
-// is freed twice; if a new reference cannot be made, that entry of the copy is null.
+// Output-parameter objects. Ownership and copying are described at COutParam.
 
+/// Capacity of every output-parameter object: at most 20 results.
 constexpr int OUTPARAM_MAX_COUNT = 20;
+/// Constructor flag selecting owning mode: the object's entries are its own references, which
+/// survive later calls on the codec and which Clear frees. Without it (cache mode) entries are
+/// borrowed from the producing codec.
 constexpr int OUTPARAM_FLAG_NOT_USE_CACHE = 1;
 
+/// The abstract base of the output-parameter objects: the container, owned by the host, into
+/// which `Decode`, `Encode`, ITransCoder::Transcode and ICodecInterface::ImageHwCopyToMemory put
+/// their results. Entry k of a result is `m_pFrame[k]` (decoders, converters) or `m_pPacket[k]`
+/// (encoders) together with `m_outData[k]` of the derived class.
+///
+/// @par Cache mode (flags without OUTPARAM_FLAG_NOT_USE_CACHE, the default)
+/// An entry is the producing codec's own reused frame or packet: the object borrows it. It stays
+/// valid until that codec object's next call and until Clear, which only unreferences its data.
+/// Clear (or destroy) the object before the codec's `Uninit`, destruction or, for an audio codec,
+/// `Reset`: those free the borrowed frames and packets that Clear would otherwise touch.
+///
+/// @par Owning mode (OUTPARAM_FLAG_NOT_USE_CACHE)
+/// An entry is a new reference that the object owns. It survives later calls on the codec and
+/// the codec's destruction; Clear and the destructor free it. ITransCoder::Transcode and
+/// ICodecInterface::ImageHwCopyToMemory accept only a destination in owning mode.
+///
+/// @par Between calls
+/// Call Clear before passing the object again: the video codec, Transcode and
+/// ImageHwCopyToMemory start again at entry 0 without releasing what was there, and the audio
+/// codec appends after the entries already held (up to OUTPARAM_MAX_COUNT). Without Clear, owned
+/// entries of the earlier call are lost and borrowed ones are overwritten.
+///
+/// @par Threading
+/// No locks: one thread at a time. A codec fills the object while holding its own lock; no other
+/// thread may read or clear the object during that call.
 class CODEC_API COutParam {
  public:
+  /// An empty object (all pointers null, all counts 0) with the given flags in m_nFlag; only bit 0
+  /// (OUTPARAM_FLAG_NOT_USE_CACHE) has a meaning, other bits are kept without effect.
   explicit COutParam(int nFlag = 0);
+  /// Copies every member and leaves @p other unchanged. In cache mode the entry pointers are
+  /// copied as they are (both objects borrow the same codec objects); in owning mode each entry
+  /// of the copy is a new reference to the same data, so each object frees only its own, and an
+  /// entry whose reference cannot be made is null.
   COutParam(const COutParam& other);
+  /// Frees (owning mode) or unreferences (cache mode) the entries, as COutParam::Clear does.
   virtual ~COutParam() = 0;
+  /// Releases the entries 0 to m_nNum - 1 of both arrays (frees them in owning mode, only
+  /// unreferences their data in cache mode), nulls them and sets m_nNum to 0, which marks the
+  /// m_outData records of the derived classes invalid.
   virtual void Clear();
 
-  AVPacket* m_pPacket[OUTPARAM_MAX_COUNT];  // encoders' results
-  AVFrame* m_pFrame[OUTPARAM_MAX_COUNT];    // decoders' and converters' results
-  int32_t m_nNum;                           // entries 0 .. m_nNum - 1 are valid
-  int32_t m_nFlag;                          // bit 0: OUTPARAM_FLAG_NOT_USE_CACHE
+  AVPacket* m_pPacket[OUTPARAM_MAX_COUNT];  ///< Encoders' results, entry k for result k.
+  AVFrame* m_pFrame[OUTPARAM_MAX_COUNT];    ///< Decoders' and converters' results.
+  int32_t m_nNum;                           ///< Entries 0 to m_nNum - 1 are valid.
+  int32_t m_nFlag;                          ///< Bit 0: OUTPARAM_FLAG_NOT_USE_CACHE.
 
+  /// Not assignable.
   COutParam& operator=(const COutParam&) = delete;
 };
 
+/// Results of a video encoder's `Encode`: at most one packet a call.
 class CODEC_API CVideoEncodeOutParam : public COutParam {
  public:
+  /// An empty object in cache mode.
   CVideoEncodeOutParam();
+  /// An empty object with the given flags (see COutParam::COutParam).
   explicit CVideoEncodeOutParam(int nFlag);
+  /// Copies every member (see COutParam::COutParam(const COutParam&)).
   CVideoEncodeOutParam(const CVideoEncodeOutParam& other);
+  /// Does what the copy constructor does; @p other is left unchanged.
   CVideoEncodeOutParam(CVideoEncodeOutParam&& other);
+  /// Releases the entries as COutParam::Clear does.
   ~CVideoEncodeOutParam() override;
 
-  int32_t m_nWidth;
-  int32_t m_nHeight;
-  VideoEncOutData m_outData[OUTPARAM_MAX_COUNT];
+  int32_t m_nWidth;   ///< Width of the coded pictures of the last call.
+  int32_t m_nHeight;  ///< Height of the coded pictures of the last call.
+  VideoEncOutData m_outData[OUTPARAM_MAX_COUNT];  ///< Packet k's bytes.
 };
 
+/// Results of a video decoder's `Decode` (at most one picture a call), of a picture
+/// ITransCoder::Transcode and of ICodecInterface::ImageHwCopyToMemory.
 class CODEC_API CVideoDecodeOutParam : public COutParam {
  public:
+  /// An empty object in cache mode.
   CVideoDecodeOutParam();
+  /// An empty object with the given flags (see COutParam::COutParam).
   explicit CVideoDecodeOutParam(int nFlag);
+  /// Copies every member (see COutParam::COutParam(const COutParam&)).
   CVideoDecodeOutParam(const CVideoDecodeOutParam& other);
+  /// Does what the copy constructor does; @p other is left unchanged.
   CVideoDecodeOutParam(CVideoDecodeOutParam&& other);
+  /// Releases the entries as COutParam::Clear does.
   ~CVideoDecodeOutParam() override;
-  void Clear() override;  // also resets m_bDecodeError
+  /// COutParam::Clear, then resets m_bDecodeError.
+  void Clear() override;
 
-  int32_t m_nWidth;
-  int32_t m_nHeight;
-  PixelFormat m_ePixelFormat;
-  bool m_bDecodeError;  // a picture of the last call carried decode errors
-  VideoDecOutData m_outData[OUTPARAM_MAX_COUNT];
+  int32_t m_nWidth;             ///< Width of the pictures of the last call.
+  int32_t m_nHeight;            ///< Height of the pictures of the last call.
+  PixelFormat m_ePixelFormat;   ///< Layout of those pictures; PIX_FMT_NONE for one not listed.
+  bool m_bDecodeError;  ///< A picture of the last call carried decode errors.
+  VideoDecOutData m_outData[OUTPARAM_MAX_COUNT];  ///< Picture k's planes.
 };
 
+/// Results of an audio encoder's `Encode`.
 class CODEC_API CAudioEncodeOutParam : public COutParam {
  public:
+  /// An empty object in cache mode.
   CAudioEncodeOutParam();
+  /// An empty object with the given flags (see COutParam::COutParam).
   explicit CAudioEncodeOutParam(int nFlag);
+  /// Copies every member (see COutParam::COutParam(const COutParam&)).
   CAudioEncodeOutParam(const CAudioEncodeOutParam& other);
+  /// Does what the copy constructor does; @p other is left unchanged.
   CAudioEncodeOutParam(CAudioEncodeOutParam&& other);
+  /// Releases the entries as COutParam::Clear does.
   ~CAudioEncodeOutParam() override;
 
-  AudioEncOutData m_outData[OUTPARAM_MAX_COUNT];
+  AudioEncOutData m_outData[OUTPARAM_MAX_COUNT];  ///< Packet k's header and bytes.
 };
 
+/// Results of an audio decoder's `Decode` and of a sound ITransCoder::Transcode.
 class CODEC_API CAudioDecodeOutParam : public COutParam {
  public:
+  /// An empty object in cache mode.
   CAudioDecodeOutParam();
+  /// An empty object with the given flags (see COutParam::COutParam).
   explicit CAudioDecodeOutParam(int nFlag);
+  /// Copies every member (see COutParam::COutParam(const COutParam&)).
   CAudioDecodeOutParam(const CAudioDecodeOutParam& other);
+  /// Does what the copy constructor does; @p other is left unchanged.
   CAudioDecodeOutParam(CAudioDecodeOutParam&& other);
+  /// Releases the entries as COutParam::Clear does.
   ~CAudioDecodeOutParam() override;
 
-  AudioDecOutData m_outData[OUTPARAM_MAX_COUNT];
+  AudioDecOutData m_outData[OUTPARAM_MAX_COUNT];  ///< Block k's samples.
 };
 
 // ---------------------------------------------------------------------------------------------
 // Interfaces. The declaration order of the virtual operations is fixed.
 
+/// An audio or video encoder or decoder, made by Create and set up by Init; also the home of
+/// the library's free-standing functions (hardware probe, device contexts, picture buffers).
+///
+/// A codec object is closed after Create, open after a successful Init, closed again after
+/// Uninit, and may be opened again. Init, Uninit, Decode, Encode and Reset of one object are
+/// serialised by the object's own lock; SetEasyParam and GetCodecType take none of it (see the
+/// file's threading notes).
 class CODEC_API ICodecInterface {
  public:
+  /// Touches nothing but the interface's own table pointer.
   ICodecInterface();
+  /// Touches nothing but the interface's own table pointer.
   ICodecInterface(const ICodecInterface& other);
+  /// Returns this object unchanged.
   ICodecInterface& operator=(const ICodecInterface& other);
 
-  // 0 on success, -1 on failure; a second Init on an open object returns 0 and changes nothing.
+  /// Opens the codec that @p eCodecType names, configured by the matching view of @p param.
+  /// @return 0 on success, and also 0 without any effect when the object is already open (the
+  ///         new type and record are ignored); -1 on failure, after a log line, leaving the
+  ///         object closed with everything it had set up released. A video object accepts
+  ///         types 0 to 14, an audio object 16 to 25.
   virtual int Init(CodecType eCodecType, CodecParam param) = 0;
+  /// Closes the object and frees every FFmpeg object it holds. May be called in any state and
+  /// repeatedly; Init may follow. Clear cache-mode output-parameter objects first.
   virtual void Uninit() = 0;
-  // Number of results the out-param now holds (0: more input needed), negative on failure.
+  /// Decodes one compressed packet into @p pOut: a CVideoDecodeOutParam for a video decoder, a
+  /// CAudioDecodeOutParam for an audio decoder. The bytes are not kept after the call.
+  ///
+  /// A video decoder starts @p pOut again at entry 0 and yields at most one picture a call; a
+  /// packet that holds more leaves the rest for later calls. An audio decoder appends after the
+  /// entries already held, up to OUTPARAM_MAX_COUNT; an empty packet (null data, size 0) drains
+  /// it, after which every call returns 0 until Reset, or Uninit and Init.
+  /// @return The number of results @p pOut now holds (0: more input needed, or the audio decoder
+  ///         did not take the packet); -1 when the call is refused (object not open or not a
+  ///         decoder, null @p pOut; video also null data or size below 1) or a result cannot be
+  ///         produced (conversion, resampling or copy failed; a video size change with
+  ///         nSrcWidth / nSrcHeight fixed at Init); -2 when FFmpeg's decoding calls fail, after
+  ///         which the decoder has been flushed and its buffered pictures or sound are lost.
   virtual int Decode(unsigned char* pData, int nSize, COutParam* pOut) = 0;
+  /// Encodes raw input into @p pOut: a CVideoEncodeOutParam for a video encoder, a
+  /// CAudioEncodeOutParam for an audio encoder.
+  ///
+  /// Video: @p pData holds one picture in the ePixelFormat of Init at nSrcWidth by nSrcHeight,
+  /// planes one after another without gaps; @p nSize is the number of bytes there. @p pOut starts
+  /// again at entry 0 and receives at most one packet. Audio: @p pData holds interleaved samples
+  /// in eSrcSampleFormat with nSrcChannels channels; samples short of a whole encoder frame wait
+  /// for the next call, and @p pOut receives packets after the entries already held (for AAC
+  /// each with its ADTS header). Neither drains the encoder: what it still holds at Uninit or
+  /// Reset is dropped.
+  /// @return The number of results @p pOut now holds (0: the encoder needs more input or would
+  ///         not take the input now); -1 when the call is refused (object not open or not an
+  ///         encoder, null @p pOut; video also null data, or @p nSize below 1 or short of one
+  ///         picture) or encoding, filtering, scaling or resampling failed, after a log line.
+  ///         The object stays open after a failure.
   virtual int Encode(unsigned char* pData, int nSize, COutParam* pOut) = 0;
+  /// Re-opens the codec with a new record and the type of the last successful Init.
+  ///
+  /// Audio: Uninit, then Init with the stored type (clear cache-mode output-parameter objects
+  /// first); it works after Uninit too, once a type is stored. Video: rebuilds the codec context
+  /// in place; it needs an existing context (so not after Uninit), takes a new ePixelFormat only
+  /// for values 0 to 7 (a hardware format from Init stays), and keeps the filter graph. A failed
+  /// video Reset leaves the object as far as it got; Uninit and Init set it up again.
+  /// @return 0 on success; -1 on failure, after a log line.
   virtual int Reset(CodecParam param) = 0;
+  /// Video decoders: sets a new output size and filter description, applied to the next picture
+  /// that Decode produces. May be called from any thread at any time, also while another thread
+  /// is inside Decode. Video encoders store it and never apply it; audio codecs ignore it.
   virtual void SetEasyParam(VideoEasyParam param) = 0;
-  virtual CodecType GetCodecType() = 0;  // -1 before the first successful Init
+  /// @return The type of the last successful Init, also after Uninit; -1 before the first one.
+  ///         Takes no lock.
+  virtual CodecType GetCodecType() = 0;
+  /// Closes the object as Uninit does. Clear cache-mode output-parameter objects first.
   virtual ~ICodecInterface();
 
-  // A video codec object for values below 15 (negative ones too), an audio one otherwise.
+  /// Builds a closed codec object: a video one for values below 15 (negative values too), an
+  /// audio one otherwise. The codec itself is chosen by Init, so no value makes Create fail.
+  /// @return The object; it lives until the last shared pointer to it goes. Only running out of
+  ///         memory escapes, as std::bad_alloc. Any thread.
   static std::shared_ptr<ICodecInterface> Create(CodecType eCodecType);
 
-  // Hardware decode probe: Prepare probes a family's two decoders once per adapter and caches
-  // the answers that CheckHardwareDecode gives.
+  /// Probes a hardware family's H.264 and then its HEVC decoder on adapter @p nAdapterIndex (one
+  /// test picture each) and caches both answers for CheckHardwareDecode. Other values of
+  /// @p eType do nothing. Any thread; the cache lock is never held during a probe.
   static void Prepare(HardwareDecoderType eType, unsigned int nAdapterIndex);
+  /// Tells whether the hardware decoder @p eCodecType really hands out device surfaces on adapter
+  /// @p nAdapterIndex: answered from a process-wide cache, probed on the first question.
+  /// @return true when a test picture came out as a device surface of the expected kind. false
+  ///         for types other than 4 to 9, 12 and 13 (not cached), and when the decoder cannot be
+  ///         opened, fails to decode or hands out another format; such a false answer stays
+  ///         cached for the life of the process, also when its cause was passing. Any thread;
+  ///         two threads asking the same new question may both probe.
   static bool CheckHardwareDecode(CodecType eCodecType, unsigned int nAdapterIndex);
 
-  // A new hardware device context reference (AVBufferRef*) to share between decoders, or null.
+  /// Creates a hardware device context for the hardware decoder type @p eCodecType (4 to 9, 12,
+  /// 13), to share between decoders through VideoCodecParam::pHwDeviceCtx.
+  /// @param eCodecType         The decoder type whose device type is wanted.
+  /// @param nCommandQueueCount D3D12VA: the device option "command_queue_count"; values outside
+  ///                           1 to 50 become 5.
+  /// @param nAdapterIndex      DXVA2, D3D11VA, D3D12VA: the adapter number.
+  /// @param ppNativeDevice     Null, or where to store the API's own device pointer.
+  /// @return A new `AVBufferRef*` that the host owns and releases with ReleaseVideoHwDeviceCtx;
+  ///         null for any other type (MediaCodec included) or when the device cannot be made
+  ///         (after a log line). Any thread.
   static void* CreateVideoHwDeviceCtx(CodecType eCodecType, unsigned int nCommandQueueCount,
                                       unsigned int nAdapterIndex, void** ppNativeDevice);
+  /// Releases the host's reference to a device context and nulls @p *ppHwDeviceCtx. A null
+  /// @p ppHwDeviceCtx is ignored; a pointer to a null handle is not allowed. Codec objects that
+  /// took the device keep their own references until their Uninit or Reset. Any thread.
   static void ReleaseVideoHwDeviceCtx(void** ppHwDeviceCtx);
 
-  // Picture buffers: size a picture, copy one into a host buffer, copy a device surface into
-  // memory (the destination must be in owning mode).
+  /// Bytes that one picture of @p eFormat at @p nWidth by @p nHeight takes in the packed layout
+  /// of ImageCopyToBuffer (planes one after another, rows without gaps).
+  /// @param eFormat    Usually CVideoDecodeOutParam::m_ePixelFormat of the picture.
+  /// @param eOutFormat Receives the layout the copy will have: @p eFormat, or PIX_FMT_NV12 for
+  ///                   the four hardware formats, which are measured as NV12.
+  /// @param nWidth     Picture width.
+  /// @param nHeight    Picture height.
+  /// @return The byte count; 0 for PIX_FMT_NONE or a value not listed; FFmpeg's negative error
+  ///         code for an invalid size. No state, any thread.
   static int ImageGetBufferSize(PixelFormat eFormat, PixelFormat& eOutFormat, int nWidth,
                                 int nHeight);
+  /// Copies picture @p nIndex of @p src into @p pBuffer in the packed layout, first downloading a
+  /// DXVA2, D3D12 or VideoToolbox surface (delivered as NV12). Size the buffer with
+  /// ImageGetBufferSize.
+  /// @return The number of bytes written; -1 for an index outside the entries, a format it
+  ///         cannot copy (D3D11 surfaces included) or a failed download; FFmpeg's negative error
+  ///         code when @p nSize is too small. Not while the codec that filled @p src runs
+  ///         Decode, Reset or Uninit.
   static int ImageCopyToBuffer(unsigned char* pBuffer, int nSize, CVideoDecodeOutParam& src,
                                int nIndex);
+  /// Downloads the DXVA2, D3D12 or VideoToolbox surface of picture @p nIndex of @p src into
+  /// system memory as entry 0 of @p dst (m_nNum 1, size and PixelFormat of the download). @p dst
+  /// must be in owning mode and owns the new picture; clear it before, as its earlier entries are
+  /// not released.
+  /// @return 0 on success; -1 when @p dst is in cache mode (after a log line), the index is
+  ///         outside the entries, the picture is no such surface, or the download fails. Not
+  ///         while the codec that filled @p src runs Decode, Reset or Uninit, nor together with
+  ///         anything else on @p dst.
   static int ImageHwCopyToMemory(CVideoDecodeOutParam& dst, CVideoDecodeOutParam& src,
                                  int nIndex);
 };
 
+/// Reads the compressed packets of a media file (any container FFmpeg opens), ready for
+/// ICodecInterface::Decode. Closed after Create; no locks: one thread at a time.
 class CODEC_API IFileParseInterface {
  public:
+  /// Touches nothing but the interface's own table pointer.
   IFileParseInterface();
+  /// Touches nothing but the interface's own table pointer.
   IFileParseInterface(const IFileParseInterface& other);
+  /// Returns this object unchanged.
   IFileParseInterface& operator=(const IFileParseInterface& other);
 
+  /// Opens the file and picks its audio stream (required) and its video stream (optional).
+  /// @return 0 on success; -1 for a null path or an object already open (the open file stays),
+  ///         or, after a log line, a file that cannot be opened or recognised, whose stream
+  ///         information cannot be read, or that has no audio stream. A failed Open leaves the
+  ///         object closed.
   virtual int Open(const char* pPath) = 0;
+  /// Closes the open file; does nothing on a closed object. Open may follow.
   virtual void Close() = 0;
+  /// @return The codec of the audio stream; FILE_AUDIO_CODEC_NONE when nothing is open or the
+  ///         codec is not listed.
   virtual FileAudioCodec GetAudioCodec() = 0;
+  /// @return The codec of the video stream; FILE_VIDEO_CODEC_NONE when nothing is open, the
+  ///         file has no video or the codec is not listed.
   virtual FileVideoCodec GetVideoCodec() = 0;
-  // 0 on success, -1 at end of file or on failure.
+  /// Reads the next packet of the audio stream; packets of other streams read on the way are
+  /// dropped (a later ReadVideoPacket does not see them).
+  /// @param ppData      Receives a pointer to the packet's bytes, owned by the parser and valid
+  ///                    until the next read of either kind, Close or destruction.
+  /// @param pSize       Receives their count.
+  /// @param pDurationMs Receives the packet's duration in milliseconds, truncated.
+  /// @return 0 with a packet; -1 at end of file, on a read error, or when nothing is open.
   virtual int ReadAudioPacket(unsigned char** ppData, int* pSize, int* pDurationMs) = 0;
+  /// Reads the next packet of the video stream as ReadAudioPacket does, without a duration.
+  /// @return 0 with a packet; -1 at end of file, on a read error, when nothing is open or the
+  ///         file has no video.
   virtual int ReadVideoPacket(unsigned char** ppData, int* pSize) = 0;
+  /// Closes an open file as Close does.
   virtual ~IFileParseInterface();
 
+  /// Builds a closed parser. @return The object; only running out of memory escapes, as
+  /// std::bad_alloc. Any thread.
   static std::shared_ptr<IFileParseInterface> Create();
 };
 
@@ -375,34 +696,78 @@ class CODEC_API IFileParseInterface {
 #  pragma GCC diagnostic push
 #  pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
 #endif
+/// Writes encoded audio packets (from an audio encoder) into a file of the AudioFilePackType
+/// given to Create, each packet stamped with a running timestamp. Has no virtual destructor:
+/// only the shared pointer from Create may destroy it. No locks: one thread at a time.
 class CODEC_API IPackAudio {
  public:
+  /// Touches nothing but the interface's own table pointer.
   IPackAudio();
+  /// Touches nothing but the interface's own table pointer.
   IPackAudio(const IPackAudio& other);
+  /// Touches nothing but the interface's own table pointer.
   IPackAudio(IPackAudio&& other);
+  /// Returns this object unchanged.
   IPackAudio& operator=(const IPackAudio& other);
+  /// Returns this object unchanged.
   IPackAudio& operator=(IPackAudio&& other);
 
+  /// Creates the file and writes its header. Call it on a closed object.
+  /// @param pPath         The file to write.
+  /// @param nSampleRate   Sample rate in Hz; also the timestamps' unit.
+  /// @param nChannels     Channel count: 1, 2, 6 or 8.
+  /// @param nFrameSamples Duration of every packet in samples.
+  /// @return 0 when the file is open and its header written; -1 for a null path (nothing
+  ///         changes) or, after a log line, when the container, the stream, the channel count,
+  ///         the file or the header fails.
   virtual int Init(const char* pPath, int nSampleRate, int nChannels, int nFrameSamples) = 0;
-  virtual void Close() = 0;  // finishes and closes the file; call it before dropping the object
+  /// Writes the trailer and closes the file. Call it before dropping the object: destruction
+  /// does not finish the file. Timestamps of a later file continue where this one ended.
+  virtual void Close() = 0;
+  /// Adds one encoded packet; the bytes are copied, so the buffer may be reused at once.
+  /// @return 0 on success; -1 when no file is open, or the muxer refuses the packet (after a
+  ///         log line).
   virtual int WritePacket(unsigned char* pData, int nSize) = 0;
 
+  /// Builds a closed packer for @p eType (not checked: an unknown kind makes Init fail), with
+  /// 48000 Hz, 2 channels and 1920 samples a packet until Init sets them.
+  /// @return The object; only running out of memory escapes, as std::bad_alloc. Any thread.
   static std::shared_ptr<IPackAudio> Create(AudioFilePackType eType);
 };
 
+/// Converts raw pictures (pixel format and size) or raw sound (sample format, rate and channels)
+/// without a codec, one decoded entry at a time. Has no virtual destructor: only the shared
+/// pointer from Create may destroy it. No locks: one thread at a time.
 class CODEC_API ITransCoder {
  public:
+  /// Touches nothing but the interface's own table pointer.
   ITransCoder();
+  /// Touches nothing but the interface's own table pointer.
   ITransCoder(const ITransCoder& other);
+  /// Touches nothing but the interface's own table pointer.
   ITransCoder(ITransCoder&& other);
+  /// Returns this object unchanged.
   ITransCoder& operator=(const ITransCoder& other);
+  /// Returns this object unchanged.
   ITransCoder& operator=(ITransCoder&& other);
 
-  // nKind 0: pictures, 1: sound; any other kind fails.
+  /// Sets up one conversion.
+  /// @param nKind 0: pictures, 1: sound; any other kind fails.
+  /// @param param The formats and sizes, read according to @p nKind.
+  /// @return 0 on success; -1 for another kind, or, after a log line, a picture format without
+  ///         mapping or a scaler or resampler that cannot be made.
   virtual int Init(int nKind, const TransCoderParam& param) = 0;
-  // Converts entry nIndex of pSrc into a new entry 0 of pDst (owning mode only).
+  /// Converts entry @p nIndex of @p pSrc into a new entry 0 of @p pDst (m_nNum 1), which owns it.
+  /// Both are CVideoDecodeOutParam objects for pictures and CAudioDecodeOutParam objects for
+  /// sound; @p pDst must be in owning mode and is not cleared first, so clear it before. Sound
+  /// forms one continuous stream across calls (the resampler keeps what did not fit).
+  /// @return 0 on success; -1 for a null @p pSrc or @p pDst, before a successful Init, or, after
+  ///         a log line, for a cache-mode @p pDst or a failed conversion; @p pDst is then
+  ///         unchanged.
   virtual int Transcode(COutParam* pSrc, int nIndex, COutParam* pDst) = 0;
 
+  /// Builds a transcoder with no conversion set up.
+  /// @return The object; only running out of memory escapes, as std::bad_alloc. Any thread.
   static std::shared_ptr<ITransCoder> Create();
 };
 #if defined(__GNUC__) || defined(__clang__)

@@ -1,4 +1,5 @@
-// H.264 sequence parameter set parser: enough of the syntax to learn the picture size.
+/// @file base/sps_parse.h
+/// @brief H.264 sequence parameter set parser: enough of the syntax to learn the picture size.
 #ifndef BASE_SPS_PARSE_H
 #define BASE_SPS_PARSE_H
 
@@ -8,30 +9,37 @@
 
 namespace base {
 
+/// What CSpsParse learns from a sequence parameter set. Width and height come first, so that a
+/// caller reading only them keeps working.
 struct h264_sps_data {
-  int32_t width;   // picture width in pixels, after cropping
-  int32_t height;  // picture height in pixels, after cropping
-  int32_t profile_idc;
-  int32_t level_idc;
-  int32_t seq_parameter_set_id;
-  int32_t chroma_format_idc;
-  int32_t bit_depth_luma;
-  int32_t bit_depth_chroma;
-  int32_t log2_max_frame_num;
-  int32_t pic_order_cnt_type;
-  int32_t max_num_ref_frames;
-  int32_t frame_mbs_only_flag;
-  int32_t crop_left;
-  int32_t crop_right;
-  int32_t crop_top;
-  int32_t crop_bottom;
-  int32_t vui_parameters_present_flag;
+  int32_t width;   ///< Picture width in pixels, after cropping.
+  int32_t height;  ///< Picture height in pixels, after cropping.
+  int32_t profile_idc;           ///< profile_idc.
+  int32_t level_idc;             ///< level_idc.
+  int32_t seq_parameter_set_id;  ///< seq_parameter_set_id.
+  int32_t chroma_format_idc;     ///< chroma_format_idc (1, 4:2:0, when the profile omits it).
+  int32_t bit_depth_luma;        ///< Luma bit depth (bit_depth_luma_minus8 + 8).
+  int32_t bit_depth_chroma;      ///< Chroma bit depth (bit_depth_chroma_minus8 + 8).
+  int32_t log2_max_frame_num;    ///< log2_max_frame_num_minus4 + 4.
+  int32_t pic_order_cnt_type;    ///< pic_order_cnt_type.
+  int32_t max_num_ref_frames;    ///< max_num_ref_frames.
+  int32_t frame_mbs_only_flag;   ///< frame_mbs_only_flag.
+  int32_t crop_left;    ///< frame_crop_left_offset (0 without cropping).
+  int32_t crop_right;   ///< frame_crop_right_offset.
+  int32_t crop_top;     ///< frame_crop_top_offset.
+  int32_t crop_bottom;  ///< frame_crop_bottom_offset.
+  int32_t vui_parameters_present_flag;  ///< vui_parameters_present_flag.
 };
 
+/// The parser; stateless, any thread.
 class BASE_API CSpsParse {
  public:
-  // data: Annex B bytes starting with (or containing) the SPS NAL unit, start code included.
-  // Returns false when no complete SPS is found; never reads past data + size.
+  /// Parses the first H.264 sequence parameter set in @p data.
+  /// @param data Annex B bytes starting with (or containing) the SPS NAL unit, start code
+  ///             included.
+  /// @param size Their count; nothing past data + size is read.
+  /// @param out  Receives the parsed fields.
+  /// @return true when a complete SPS was parsed; false when none is found.
   static bool H264DecodeSeqParameterSet(const unsigned char* data, unsigned int size,
                                         h264_sps_data& out);
 };

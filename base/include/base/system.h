@@ -1,3 +1,5 @@
+/// @file base/system.h
+/// @brief Facts about the running process: thread id and processor count.
 #ifndef BASE_SYSTEM_H
 #define BASE_SYSTEM_H
 
@@ -5,10 +7,10 @@
 
 namespace base {
 
-// The operating system's id of the calling thread.
+/// @return The operating system's id of the calling thread.
 BASE_API long GetTid();
 
-// Number of processors this process may run on (at least 1).
+/// @return The number of processors this process may run on (at least 1).
 BASE_API int GetCpuCount();
 
 }  // namespace base
