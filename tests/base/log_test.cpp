@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sched.h>
 
 #include <thread>
 
@@ -12,28 +13,21 @@ using base::IBaseLogInterface;
 using codec_test::CaptureLogger;
 using codec_test::LogLine;
 
-TEST(BaseLog, GetLogInstance_EmptyPointerGivesProcessLoggerNeverEmpty) {
-  auto first = IBaseLogInterface::GetLogInstance(nullptr);
-  ASSERT_NE(first, nullptr);
-  EXPECT_EQ(first, IBaseLogInterface::GetLogInstance(nullptr));
-}
-
-TEST(BaseLog, GetLogInstance_InstallsAndReturnsTheGivenLogger) {
+TEST(BaseLog, GetLogInstance_InstallsReturnsAndRestores) {
   auto previous = IBaseLogInterface::GetLogInstance(nullptr);
+  ASSERT_NE(previous, nullptr);
   auto capture = std::make_shared<CaptureLogger>();
   EXPECT_EQ(IBaseLogInterface::GetLogInstance(capture), capture);
-  EXPECT_EQ(IBaseLogInterface::GetLogInstance(nullptr), capture);
   IBaseLogInterface::GetLogInstance(nullptr)->PrintLog(60, 7, "[CODE]x %d %s", 3, "y");
-  EXPECT_EQ(capture->Lines(), (std::vector<LogLine>{{60, "[CODE]x 3 y"}}));
+  EXPECT_EQ(capture->OwnLines(), (std::vector<LogLine>{{60, "[CODE]x 3 y"}}));
   EXPECT_EQ(capture->Tids(), std::vector<int>{7});
   IBaseLogInterface::GetLogInstance(previous);
   EXPECT_EQ(IBaseLogInterface::GetLogInstance(nullptr), previous);
 }
 
-TEST(BaseLog, GetLogInstance_ConcurrentInstallAndUseIsSafe) {
+TEST(BaseLog, GetLogInstance_ConcurrentInstallAndUseLosesNoLine) {
   auto previous = IBaseLogInterface::GetLogInstance(nullptr);
-  auto a = std::make_shared<CaptureLogger>();
-  auto b = std::make_shared<CaptureLogger>();
+  auto a = std::make_shared<CaptureLogger>(), b = std::make_shared<CaptureLogger>();
   std::vector<std::thread> threads;
   for (int t = 0; t < 4; ++t) {
     threads.emplace_back([&, t] {
@@ -45,7 +39,7 @@ TEST(BaseLog, GetLogInstance_ConcurrentInstallAndUseIsSafe) {
   }
   for (auto& t : threads) t.join();
   IBaseLogInterface::GetLogInstance(previous);
-  EXPECT_EQ(a->Lines().size() + b->Lines().size(), 800u);
+  EXPECT_EQ(a->OwnLines().size() + b->OwnLines().size(), 800u);
 }
 
 TEST(BaseLog, StderrLogger_WritesInformationAndAboveWithLevelAndTid) {
@@ -54,18 +48,26 @@ TEST(BaseLog, StderrLogger_WritesInformationAndAboveWithLevelAndTid) {
   logger.PrintLog(0, 11, "[CODE]debug %d", 1);
   logger.PrintLog(20, 12, "[CODE]info %s", "line");
   logger.PrintLog(60, 13, "[CODE]error\n");
-  const std::string out = testing::internal::GetCapturedStderr();
-  EXPECT_EQ(out, "[20][12] [CODE]info line\n[60][13] [CODE]error\n");
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "[20][12] [CODE]info line\n[60][13] [CODE]error\n");
 }
 
-TEST(BaseSystem, GetTid_DiffersBetweenThreadsAndIsStable) {
+TEST(BaseSystem, GetTidDiffersBetweenThreadsAndGetCpuCountFollowsAffinity) {
   const long mine = base::GetTid();
-  EXPECT_GT(mine, 0);
-  EXPECT_EQ(mine, base::GetTid());
   long other = 0;
   std::thread([&] { other = base::GetTid(); }).join();
-  EXPECT_GT(other, 0);
+  EXPECT_GT(mine, 0);
+  EXPECT_EQ(mine, base::GetTid());
   EXPECT_NE(other, mine);
+  cpu_set_t saved, one;
+  ASSERT_EQ(sched_getaffinity(0, sizeof saved, &saved), 0);
+  int first = 0;
+  while (!CPU_ISSET(first, &saved)) ++first;
+  CPU_ZERO(&one);
+  CPU_SET(first, &one);
+  ASSERT_EQ(sched_setaffinity(0, sizeof one, &one), 0);
+  EXPECT_EQ(base::GetCpuCount(), 1);
+  ASSERT_EQ(sched_setaffinity(0, sizeof saved, &saved), 0);
 }
 
 }  // namespace

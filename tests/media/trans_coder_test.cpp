@@ -1,13 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <optional>
-#include <string>
-
-#include "codec_interface.h"
-#include "media/trans_coder.h"
 #include "support/log_capture.h"
-#include "support/media_files.h"
-#include "support/video_check.h"
+#include "support/media.h"
 
 namespace {
 
@@ -19,9 +13,9 @@ constexpr int kOwning = OUTPARAM_FLAG_NOT_USE_CACHE;
 // Hands a frame to an out-param the way a decoder in owning mode would.
 void Hold(COutParam& out, FramePtr frame) { out.m_pFrame[out.m_nNum++] = frame.release(); }
 
-// Every software format, at odd sizes that grow and shrink, against plain libswscale with the
-// same settings.
-TEST(TransCoderTest, Picture_MatchesPlainSwscaleInAFrameOfItsOwn) {
+// Software formats at odd sizes that grow and shrink, against plain libswscale with the same
+// settings; the result lives in a frame of its own with packed rows.
+TEST(TransCoder, Picture_MatchesPlainSwscaleInAFrameOfItsOwn) {
   ScopedLogCapture capture;
   const struct {
     PixelFormat from;
@@ -38,33 +32,27 @@ TEST(TransCoderTest, Picture_MatchesPlainSwscaleInAFrameOfItsOwn) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(av_get_pix_fmt_name(c.fromAv));
-    CTransCoder trans;
-    ASSERT_EQ(trans.Init(0, PictureParam(c.from, c.srcW, c.srcH, c.to, c.dstW, c.dstH)), 0);
+    auto trans = ITransCoder::Create();
+    ASSERT_EQ(trans->Init(0, TransParam(0, c.from, c.srcW, c.srcH, c.to, c.dstW, c.dstH)), 0);
     CVideoDecodeOutParam dst(kOwning);
-    FramePtr plain = MakeTestPicture(c.dstW, c.dstH, c.toAv, 0);  // overwritten below
+    FramePtr plain;
     {
       CVideoDecodeOutParam src(kOwning);
-      Hold(src, MakeTestPicture(c.srcW, c.srcH, c.fromAv, 3));
-      ASSERT_EQ(trans.Transcode(&src, 0, &dst), 0);
-      const AVFrame* in = src.m_pFrame[0];
-      const SwsPtr sws(sws_getContext(c.srcW, c.srcH, c.fromAv, c.dstW, c.dstH, c.toAv,
-                                      SWS_LANCZOS, nullptr, nullptr, nullptr));
-      ASSERT_EQ(sws_scale(sws.get(), in->data, in->linesize, 0, c.srcH, plain->data,
-                          plain->linesize),
-                c.dstH);
+      Hold(src, MakePicture(c.srcW, c.srcH, c.fromAv, 3));
+      ASSERT_EQ(trans->Transcode(&src, 0, &dst), 0);
+      plain = Scale(src.m_pFrame[0], c.dstW, c.dstH, c.toAv);
     }  // the result must not depend on the source any more
     ASSERT_EQ(dst.m_nNum, 1);
-    const AVFrame* frame = dst.m_pFrame[0];
-    EXPECT_EQ(dst.m_outData[0].nLinesize[0], c.lineSize);  // rows packed
-    EXPECT_EQ(dst.m_outData[0].pData[0], frame->data[0]);
-    EXPECT_TRUE(SamePixels(frame, plain.get()));
+    EXPECT_EQ(dst.m_outData[0].nLinesize[0], c.lineSize);
+    EXPECT_EQ(dst.m_outData[0].pData[0], dst.m_pFrame[0]->data[0]);
+    EXPECT_TRUE(SamePixels(dst.m_pFrame[0], plain.get()));
   }
   EXPECT_TRUE(capture->OwnLines().empty());
 }
 
 // Blocks through the transcoder and through plain libswresample side by side: each entry holds
 // exactly what was delivered, in a buffer with room for the whole scaled block.
-TEST(TransCoderTest, Sound_MatchesPlainSwresampleWithRoomForTheScaledBlock) {
+TEST(TransCoder, Sound_MatchesPlainSwresampleWithRoomForTheScaledBlock) {
   ScopedLogCapture capture;
   const struct {
     SampleFormat src;
@@ -77,13 +65,12 @@ TEST(TransCoderTest, Sound_MatchesPlainSwresampleWithRoomForTheScaledBlock) {
       {SAMPLE_FMT_U8, 44100, 1, SAMPLE_FMT_DBL, 48000, 2, 1024, 1115},
   };
   for (const auto& c : cases) {
-    const auto from = static_cast<AVSampleFormat>(c.src);
-    const auto to = static_cast<AVSampleFormat>(c.dst);
     SCOPED_TRACE(c.srcRate);
+    const auto from = static_cast<AVSampleFormat>(c.src), to = static_cast<AVSampleFormat>(c.dst);
     const int sampleBytes = c.dstChannels * av_get_bytes_per_sample(to);
-    CTransCoder trans;
-    ASSERT_EQ(0, trans.Init(1, SoundParam(c.src, c.srcRate, c.srcChannels, c.dst, c.dstRate,
-                                          c.dstChannels)));
+    auto trans = ITransCoder::Create();
+    ASSERT_EQ(trans->Init(1, TransParam(1, c.src, c.srcRate, c.srcChannels, c.dst, c.dstRate,
+                                        c.dstChannels)), 0);
     AVChannelLayout in{}, out{};
     av_channel_layout_default(&in, c.srcChannels);
     av_channel_layout_default(&out, c.dstChannels);
@@ -92,22 +79,18 @@ TEST(TransCoderTest, Sound_MatchesPlainSwresampleWithRoomForTheScaledBlock) {
     const SwrPtr plain(raw);
     ASSERT_GE(swr_init(plain.get()), 0);
     for (int block = 0; block < 3; ++block) {
-      CAudioDecodeOutParam src(kOwning);
-      Hold(src, MakeToneFrame(from, c.srcRate, c.srcChannels, c.block, block * c.block));
-      CAudioDecodeOutParam dst(kOwning);
-      ASSERT_EQ(trans.Transcode(&src, 0, &dst), 0);
+      CAudioDecodeOutParam src(kOwning), dst(kOwning);
+      Hold(src, MakeTone(from, c.srcRate, c.srcChannels, c.block, block * c.block));
+      ASSERT_EQ(trans->Transcode(&src, 0, &dst), 0);
       Bytes expected(static_cast<size_t>(c.room * sampleBytes));
       uint8_t* planes[1] = {expected.data()};
-      const int got = swr_convert(plain.get(), planes, c.room, src.m_pFrame[0]->extended_data,
-                                  c.block);
+      const int got = swr_convert(plain.get(), planes, c.room, src.m_pFrame[0]->extended_data, c.block);
       expected.resize(static_cast<size_t>(got * sampleBytes));
       ASSERT_EQ(dst.m_nNum, 1);
       const AVFrame* frame = dst.m_pFrame[0];
-      EXPECT_EQ(frame->linesize[0], c.room * sampleBytes);
-      EXPECT_EQ(frame->nb_samples * sampleBytes, dst.m_outData[0].nSize);
-      EXPECT_EQ(dst.m_outData[0].pData, frame->data[0]);
-      EXPECT_EQ(Bytes(frame->data[0], frame->data[0] + dst.m_outData[0].nSize), expected)
-          << "block " << block;
+      EXPECT_EQ(std::tuple(frame->linesize[0], frame->nb_samples * sampleBytes, dst.m_outData[0].pData),
+                std::tuple(c.room * sampleBytes, dst.m_outData[0].nSize, frame->data[0]));
+      EXPECT_EQ(Bytes(frame->data[0], frame->data[0] + dst.m_outData[0].nSize), expected) << block;
     }
   }
   EXPECT_TRUE(capture->OwnLines().empty());
@@ -116,61 +99,59 @@ TEST(TransCoderTest, Sound_MatchesPlainSwresampleWithRoomForTheScaledBlock) {
 // Calls that cannot convert leave the destination empty. Only settings Init refuses and a
 // destination in cache mode are worth a line; a refused Init also drops the converter an earlier
 // Init made. What Init described, the way it described it, converts.
-TEST(TransCoderTest, Refusals_LogTheirLineAndLeaveTheDestinationEmpty) {
-  ScopedLogCapture capture;
-  const TransCoderParam params[] = {PictureParam(PIX_FMT_YUV420P, 64, 48, PIX_FMT_BGRA, 32, 24),
-                                    SoundParam(SAMPLE_FMT_S16, 48000, 1, SAMPLE_FMT_FLT, 16000, 2)};
+TEST(TransCoder, Refusals_LogTheirLineAndLeaveTheDestinationEmpty) {
+  const TransCoderParam params[] = {
+      TransParam(0, PIX_FMT_YUV420P, 64, 48, PIX_FMT_BGRA, 32, 24),
+      TransParam(1, SAMPLE_FMT_S16, 48000, 1, SAMPLE_FMT_FLT, 16000, 2)};
   CVideoDecodeOutParam pictures(kOwning);
-  Hold(pictures, MakeTestPicture(64, 48, AV_PIX_FMT_NV12, 0));     // 0: other layout
-  Hold(pictures, MakeTestPicture(64, 48, AV_PIX_FMT_YUV420P, 0));  // 1: as described
+  Hold(pictures, MakePicture(64, 48, AV_PIX_FMT_NV12, 0));     // 0: other layout
+  Hold(pictures, MakePicture(64, 48, AV_PIX_FMT_YUV420P, 0));  // 1: as described
   CAudioDecodeOutParam sound(kOwning);
-  Hold(sound, MakeToneFrame(AV_SAMPLE_FMT_S16, 44100, 1, 960, 0));  // 0: other rate
-  Hold(sound, MakeToneFrame(AV_SAMPLE_FMT_S16, 48000, 1, 960, 0));  // 1: as described
+  Hold(sound, MakeTone(AV_SAMPLE_FMT_S16, 44100, 1, 960, 0));  // 0: other rate
+  Hold(sound, MakeTone(AV_SAMPLE_FMT_S16, 48000, 1, 960, 0));  // 1: as described
   const std::string cache = " Out Param Can not set OUTPARAM_FLAG_NOT_USE_CACHE flag";
   const struct {
-    const char* name;
     int kind;  // given to Init, with a destination of that kind; -1: no Init
-    std::optional<TransCoderParam> refused;  // given to Init next, which fails
+    TransCoderParam refused;  // given to Init next, which fails (all zero: not given)
     int index, flags;
     std::vector<LogLine> lines;
   } cases[] = {
-      {"no Init", -1, {}, 1, kOwning, {}},
-      {"hardware source", 0, PictureParam(PIX_FMT_D3D11VA, 64, 48, PIX_FMT_BGRA, 32, 24), 1,
-       kOwning, {{60, "[CODE]GetPixelFormat failed:10->1"}}},
-      {"zero width", 0, PictureParam(PIX_FMT_NV12, 0, 1080, PIX_FMT_RGB24, 1280, 720), 1, kOwning,
+      {-1, {}, 1, kOwning, {}},
+      {0, TransParam(0, PIX_FMT_D3D11VA, 64, 48, PIX_FMT_BGRA, 32, 24), 1, kOwning,
+       {{60, "[CODE]GetPixelFormat failed:10->1"}}},
+      {0, TransParam(0, PIX_FMT_NV12, 0, 1080, PIX_FMT_RGB24, 1280, 720), 1, kOwning,
        {{60, "[CODE]sws_getContext failed:0-1080 23  1280-720 2"}}},
       // 6 would be FFmpeg's planar S16, which is not one of ours.
-      {"S16P", 1, SoundParam(static_cast<SampleFormat>(6), 48000, 1, SAMPLE_FMT_S16, 16000, 1), 1,
-       kOwning, {{0, "[CODE]Failed to initialize the resampling context"}}},
-      {"other layout", 0, {}, 0, kOwning, {}},
-      {"cache mode", 0, {}, 1, 0, {{60, "[CODE]TranscodeVideo" + cache}}},
-      {"other rate", 1, {}, 0, kOwning, {}},
-      {"sound in cache mode", 1, {}, 1, 0, {{60, "[CODE]TranscodeAudio" + cache}}},
+      {1, TransParam(1, 6, 48000, 1, SAMPLE_FMT_S16, 16000, 1), 1, kOwning,
+       {{0, "[CODE]Failed to initialize the resampling context"}}},
+      {0, {}, 0, kOwning, {}},
+      {0, {}, 1, 0, {{60, "[CODE]TranscodeVideo" + cache}}},
+      {1, {}, 0, kOwning, {}},
+      {1, {}, 1, 0, {{60, "[CODE]TranscodeAudio" + cache}}},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    CTransCoder trans;
-    EXPECT_EQ(c.kind < 0 ? 0 : trans.Init(c.kind, params[c.kind]), 0);
-    capture->Clear();
-    EXPECT_EQ(c.refused ? trans.Init(c.kind, *c.refused) : -1, -1);
+    SCOPED_TRACE(&c - cases);
+    auto trans = ITransCoder::Create();
+    EXPECT_EQ(c.kind < 0 ? 0 : trans->Init(c.kind, params[c.kind]), 0);
+    ScopedLogCapture capture;
+    EXPECT_EQ(c.refused.nSrcHeight != 0 ? trans->Init(c.kind, c.refused) : -1, -1);
     CVideoDecodeOutParam pictureDst(c.flags);
     CAudioDecodeOutParam soundDst(c.flags);
     COutParam& dst = c.kind == 1 ? static_cast<COutParam&>(soundDst) : pictureDst;
     COutParam& src = c.kind == 1 ? static_cast<COutParam&>(sound) : pictures;
-    EXPECT_EQ(trans.Transcode(&src, c.index, &dst), -1);
+    EXPECT_EQ(trans->Transcode(&src, c.index, &dst), -1);
     EXPECT_EQ(dst.m_nNum, 0);
     EXPECT_EQ(capture->OwnLines(), c.lines);
   }
-
-  CTransCoder trans;
-  ASSERT_EQ(trans.Init(0, params[0]), 0);
+  auto trans = ITransCoder::Create();
+  ASSERT_EQ(trans->Init(0, params[0]), 0);
   CVideoDecodeOutParam pictureDst(kOwning);
-  EXPECT_EQ(trans.Transcode(&pictures, 1, &pictureDst), 0);
+  EXPECT_EQ(trans->Transcode(&pictures, 1, &pictureDst), 0);
   // A frame that states no rate is taken at the rate Init gave.
-  ASSERT_EQ(trans.Init(1, params[1]), 0);
+  ASSERT_EQ(trans->Init(1, params[1]), 0);
   sound.m_pFrame[1]->sample_rate = 0;
   CAudioDecodeOutParam soundDst(kOwning);
-  ASSERT_EQ(trans.Transcode(&sound, 1, &soundDst), 0);
+  ASSERT_EQ(trans->Transcode(&sound, 1, &soundDst), 0);
   EXPECT_EQ(soundDst.m_pFrame[0]->linesize[0], 320 * 2 * 4);
 }
 
