@@ -24,7 +24,10 @@ const LogLine kInitSucc{20, "[CODE]audio codec init succ"};
 const LogLine kUninit{20, "[CODE]audio codec uninit"};
 LogLine Error(const std::string& text) { return {60, text}; }
 
-// Feeds pcm in chunks, collecting every record's header and payload.
+// Feeds pcm in chunks, collecting every record's header and payload. Each chunk is a heap
+// block of its exact size, checked unchanged and freed right after its call: AddressSanitizer
+// reports any later access. Calls of 0, 1 (under one sample here) or -4 bytes, or without data,
+// must change nothing (no line, same entries; the stream is checked by its caller).
 struct EncodeRun {
   std::vector<Bytes> packets, headers;
 };
@@ -32,9 +35,14 @@ EncodeRun EncodeInChunks(ICodecInterface& codec, const Bytes& pcm, size_t chunkB
   EncodeRun run;
   CAudioEncodeOutParam out;
   for (size_t offset = 0; offset < pcm.size(); offset += chunkBytes) {
-    Bytes chunk(pcm.begin() + static_cast<long>(offset),
-                pcm.begin() + static_cast<long>(std::min(pcm.size(), offset + chunkBytes)));
-    EXPECT_GE(codec.Encode(chunk.data(), static_cast<int>(chunk.size()), &out), 0);
+    const size_t bytes = std::min(pcm.size() - offset, chunkBytes);
+    auto chunk = std::make_unique<uint8_t[]>(bytes);
+    std::memcpy(chunk.get(), pcm.data() + offset, bytes);
+    EXPECT_GE(codec.Encode(chunk.get(), static_cast<int>(bytes), &out), 0);
+    EXPECT_EQ(std::memcmp(chunk.get(), pcm.data() + offset, bytes), 0);
+    for (const int odd : {0, 1, -4}) EXPECT_EQ(codec.Encode(chunk.get(), odd, &out), out.m_nNum);
+    EXPECT_EQ(codec.Encode(nullptr, 4000, &out), out.m_nNum);
+    chunk.reset();
     for (int k = 0; k < out.m_nNum; ++k) {
       const AudioEncOutData& d = out.m_outData[k];
       run.packets.emplace_back(d.pData, d.pData + d.nSize);
@@ -109,10 +117,10 @@ TEST(AdtsFraming, RecordsWrittenOut_OpenWithTheAacDemuxer) {
   }
   std::fclose(out);
   const ReadBack plain = ReadMediaFile(file.path);
-  EXPECT_EQ(plain.format, "aac");
+  EXPECT_EQ(std::tuple(plain.format, plain.streams.at(0)->sample_rate,
+                       plain.streams[0]->ch_layout.nb_channels), std::tuple("aac", 44100, 2));
   ASSERT_EQ(plain.packets.size(), written.size());
   for (size_t i = 0; i < written.size(); ++i) EXPECT_EQ(plain.packets[i].data, written[i]) << i;
-  EXPECT_EQ(plain.decodedSamples, static_cast<int64_t>(written.size()) * 1024);
 }
 
 // Each case: the type and record Init gets (type -1: Init is not called), the step run after it
@@ -204,46 +212,6 @@ TEST(AudioSetup, ConcurrentCallsOnOneObject_AreSerialised) {
   }
   for (auto& thread : threads) thread.join();
   EXPECT_EQ(bad, std::vector<int>(4, 0));
-}
-
-// Chunks of many sizes, at the codec's rate (whole frames straight through, others through the
-// FIFO) and at another. Each host chunk is checked unchanged and freed right after its call:
-// AddressSanitizer reports any later access. Sizes of 0, -4, under one stereo sample, or no
-// data in between change nothing: the packets equal those of a run without such calls.
-TEST(AudioEncode, OddCalls_LeaveTheStreamAndHostChunksUntouched) {
-  const Bytes pcm = MakeSinePcm(AV_SAMPLE_FMT_S16, 48000, 2, 48000);
-  auto run = [&](int dstRate, bool oddCalls) {
-    auto codec = OpenCodec(AV_CODEC_TYPE_AACENC, AudioParam(48000, dstRate, 2, 2, S16, N, 128000));
-    std::vector<Bytes> packets;
-    CAudioEncodeOutParam out(oddCalls ? OUTPARAM_FLAG_NOT_USE_CACHE : 0);
-    size_t offset = 0;
-    for (const int samples : {1024, 1000, 1048, 1024, 500, 1548, 1024, 1000, 3000, 2000}) {
-      const size_t bytes = static_cast<size_t>(samples) * 4;
-      auto chunk = std::make_unique<uint8_t[]>(bytes);
-      std::memcpy(chunk.get(), pcm.data() + offset, bytes);
-      EXPECT_GE(codec->Encode(chunk.get(), static_cast<int>(bytes), &out), 0);
-      EXPECT_EQ(std::memcmp(chunk.get(), pcm.data() + offset, bytes), 0);
-      offset += bytes;
-      if (oddCalls) {
-        ScopedLogCapture capture;
-        for (const int size : {0, 3, -4}) EXPECT_EQ(codec->Encode(chunk.get(), size, &out), out.m_nNum);
-        EXPECT_EQ(codec->Encode(nullptr, 4000, &out), out.m_nNum);
-        EXPECT_TRUE(capture->OwnLines().empty());
-      }
-      chunk.reset();
-      for (int k = 0; k < out.m_nNum; ++k) {
-        packets.emplace_back(out.m_outData[k].pData, out.m_outData[k].pData + out.m_outData[k].nSize);
-      }
-      out.Clear();
-    }
-    return packets;
-  };
-  for (const int dstRate : {48000, 44100}) {
-    SCOPED_TRACE(dstRate);
-    const std::vector<Bytes> plain = run(dstRate, false);
-    ASSERT_GT(plain.size(), 8u);
-    EXPECT_EQ(run(dstRate, true), plain);
-  }
 }
 
 // Encode rows (a source format given, and a chunk size): our packets decoded by FFmpeg. Decode

@@ -33,7 +33,7 @@ TEST(TransCoder, Picture_MatchesPlainSwscaleInAFrameOfItsOwn) {
   for (const auto& c : cases) {
     SCOPED_TRACE(av_get_pix_fmt_name(c.fromAv));
     auto trans = ITransCoder::Create();
-    ASSERT_EQ(trans->Init(0, TransParam(0, c.from, c.srcW, c.srcH, c.to, c.dstW, c.dstH)), 0);
+    ASSERT_EQ(trans->Init(0, TransParam(c.from, c.srcW, c.srcH, c.to, c.dstW, c.dstH)), 0);
     CVideoDecodeOutParam dst(kOwning);
     FramePtr plain;
     {
@@ -69,7 +69,7 @@ TEST(TransCoder, Sound_MatchesPlainSwresampleWithRoomForTheScaledBlock) {
     const auto from = static_cast<AVSampleFormat>(c.src), to = static_cast<AVSampleFormat>(c.dst);
     const int sampleBytes = c.dstChannels * av_get_bytes_per_sample(to);
     auto trans = ITransCoder::Create();
-    ASSERT_EQ(trans->Init(1, TransParam(1, c.src, c.srcRate, c.srcChannels, c.dst, c.dstRate,
+    ASSERT_EQ(trans->Init(1, TransParam(c.src, c.srcRate, c.srcChannels, c.dst, c.dstRate,
                                         c.dstChannels)), 0);
     AVChannelLayout in{}, out{};
     av_channel_layout_default(&in, c.srcChannels);
@@ -101,8 +101,8 @@ TEST(TransCoder, Sound_MatchesPlainSwresampleWithRoomForTheScaledBlock) {
 // Init made. What Init described, the way it described it, converts.
 TEST(TransCoder, Refusals_LogTheirLineAndLeaveTheDestinationEmpty) {
   const TransCoderParam params[] = {
-      TransParam(0, PIX_FMT_YUV420P, 64, 48, PIX_FMT_BGRA, 32, 24),
-      TransParam(1, SAMPLE_FMT_S16, 48000, 1, SAMPLE_FMT_FLT, 16000, 2)};
+      TransParam(PIX_FMT_YUV420P, 64, 48, PIX_FMT_BGRA, 32, 24),
+      TransParam(SAMPLE_FMT_S16, 48000, 1, SAMPLE_FMT_FLT, 16000, 2)};
   CVideoDecodeOutParam pictures(kOwning);
   Hold(pictures, MakePicture(64, 48, AV_PIX_FMT_NV12, 0));     // 0: other layout
   Hold(pictures, MakePicture(64, 48, AV_PIX_FMT_YUV420P, 0));  // 1: as described
@@ -117,12 +117,12 @@ TEST(TransCoder, Refusals_LogTheirLineAndLeaveTheDestinationEmpty) {
     std::vector<LogLine> lines;
   } cases[] = {
       {-1, {}, 1, kOwning, {}},
-      {0, TransParam(0, PIX_FMT_D3D11VA, 64, 48, PIX_FMT_BGRA, 32, 24), 1, kOwning,
+      {0, TransParam(PIX_FMT_D3D11VA, 64, 48, PIX_FMT_BGRA, 32, 24), 1, kOwning,
        {{60, "[CODE]GetPixelFormat failed:10->1"}}},
-      {0, TransParam(0, PIX_FMT_NV12, 0, 1080, PIX_FMT_RGB24, 1280, 720), 1, kOwning,
+      {0, TransParam(PIX_FMT_NV12, 0, 1080, PIX_FMT_RGB24, 1280, 720), 1, kOwning,
        {{60, "[CODE]sws_getContext failed:0-1080 23  1280-720 2"}}},
       // 6 would be FFmpeg's planar S16, which is not one of ours.
-      {1, TransParam(1, 6, 48000, 1, SAMPLE_FMT_S16, 16000, 1), 1, kOwning,
+      {1, TransParam(6, 48000, 1, SAMPLE_FMT_S16, 16000, 1), 1, kOwning,
        {{0, "[CODE]Failed to initialize the resampling context"}}},
       {0, {}, 0, kOwning, {}},
       {0, {}, 1, 0, {{60, "[CODE]TranscodeVideo" + cache}}},

@@ -1,5 +1,6 @@
-// Captures the lines written to the base logger, for exact assertions on text and level. A
-// ScopedLogCapture is the process logger for its lifetime.
+// Captures the lines written to the base logger, for exact assertions on text and level: the
+// process logger while a ScopedLogCapture lives. PrintLog carries the library's own lines,
+// VPrintLog the FFmpeg lines it forwards.
 #pragma once
 
 #include <cstdarg>
@@ -23,70 +24,52 @@ struct LogLine {
   }
 };
 
-// PrintLog carries the library's own lines, VPrintLog the FFmpeg lines it forwards.
 class CaptureLogger : public base::IBaseLogInterface {
  public:
-  void PrintLog(const int& level, const int& tid, const char* format, ...) override
+  void PrintLog(const int& level, const int&, const char* format, ...) override
       BASE_PRINTF_LIKE(4, 5) {
     va_list args;
     va_start(args, format);
-    Add(level, tid, true, format, args);
+    Add(own_, level, format, args);
     va_end(args);
   }
-  void VPrintLog(const int& level, const int& tid, const char* format, va_list args) override
+  void VPrintLog(const int& level, const int&, const char* format, va_list args) override
       BASE_PRINTF_LIKE(4, 0) {
-    Add(level, tid, false, format, args);
+    Add(forwarded_, level, format, args);
   }
-  std::vector<LogLine> OwnLines() const { return Select(true); }
-  std::vector<LogLine> ForwardedLines() const { return Select(false); }
-  std::vector<int> Tids() const {
-    std::lock_guard lock(mutex_);
-    std::vector<int> tids;
-    for (const Entry& e : entries_) tids.push_back(e.tid);
-    return tids;
-  }
+  std::vector<LogLine> OwnLines() const { return Get(own_); }
+  std::vector<LogLine> ForwardedLines() const { return Get(forwarded_); }
   void Clear() {
     std::lock_guard lock(mutex_);
-    entries_.clear();
+    own_.clear(), forwarded_.clear();
   }
 
  private:
-  struct Entry {
-    LogLine line;
-    int tid;
-    bool own;
-  };
-  void Add(int level, int tid, bool own, const char* format, va_list args) {
+  void Add(std::vector<LogLine>& lines, int level, const char* format, va_list args) {
     char text[4096];
     std::vsnprintf(text, sizeof text, format, args);
     std::lock_guard lock(mutex_);
-    entries_.push_back({{level, text}, tid, own});
+    lines.push_back({level, text});
   }
-  std::vector<LogLine> Select(bool own) const {
+  std::vector<LogLine> Get(const std::vector<LogLine>& lines) const {
     std::lock_guard lock(mutex_);
-    std::vector<LogLine> lines;
-    for (const Entry& e : entries_) {
-      if (e.own == own) lines.push_back(e.line);
-    }
     return lines;
   }
   mutable std::mutex mutex_;
-  std::vector<Entry> entries_;
+  std::vector<LogLine> own_, forwarded_;
 };
 
 class ScopedLogCapture {
  public:
-  ScopedLogCapture() : previous_(base::IBaseLogInterface::GetLogInstance(nullptr)) {
-    base::IBaseLogInterface::GetLogInstance(capture_);
-  }
+  ScopedLogCapture() { base::IBaseLogInterface::GetLogInstance(capture_); }
   ~ScopedLogCapture() { base::IBaseLogInterface::GetLogInstance(previous_); }
   ScopedLogCapture(const ScopedLogCapture&) = delete;
   ScopedLogCapture& operator=(const ScopedLogCapture&) = delete;
   CaptureLogger* operator->() const { return capture_.get(); }
 
  private:
+  std::shared_ptr<base::IBaseLogInterface> previous_ = base::IBaseLogInterface::GetLogInstance(nullptr);
   std::shared_ptr<CaptureLogger> capture_ = std::make_shared<CaptureLogger>();
-  std::shared_ptr<base::IBaseLogInterface> previous_;
 };
 
 }  // namespace codec_test

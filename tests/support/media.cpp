@@ -28,47 +28,33 @@ void Convert(const uint8_t* const* in, AVSampleFormat from, uint8_t* const* out,
   EXPECT_EQ(swr_convert(swr.get(), out, samples, in, samples), samples);
 }
 
-CodecCtxPtr OpenEncoder(const char* name, const std::function<void(AVCodecContext*)>& set,
-                        const Options& options) {
+// Opens the named encoder set up by `set` and runs the frames `make` gives through it, until
+// it gives none: that flushes. Keeps every packet.
+EncodedStream Encode(const char* name, const std::function<void(AVCodecContext*)>& set,
+                     const Options& options,
+                     const std::function<FramePtr(AVCodecContext*, int)>& make) {
+  EncodedStream out;
   const AVCodec* codec = avcodec_find_encoder_by_name(name);
-  EXPECT_NE(codec, nullptr) << name << " is missing from the FFmpeg build";
-  if (codec == nullptr) return nullptr;
   CodecCtxPtr ctx(avcodec_alloc_context3(codec));
   set(ctx.get());
   AvOptions opts;
   for (const auto& [key, value] : options) opts.Set(key.c_str(), value.c_str());
-  const int opened = avcodec_open2(ctx.get(), codec, opts.Slot());
-  EXPECT_GE(opened, 0) << name << " refused the settings";
-  return opened < 0 ? nullptr : std::move(ctx);
-}
-
-// Frames through an opened encoder, flushing at the end (a null frame), keeping every packet.
-EncodedStream RunEncoder(AVCodecContext* ctx, int frames, const std::function<FramePtr(int)>& make) {
-  EncodedStream out;
+  EXPECT_GE(avcodec_open2(ctx.get(), codec, opts.Slot()), 0) << name;
   PacketPtr packet(av_packet_alloc());
-  for (int i = 0; i <= frames; ++i) {
-    const FramePtr frame = i < frames ? make(i) : nullptr;
-    EXPECT_GE(avcodec_send_frame(ctx, frame.get()), 0);
-    while (avcodec_receive_packet(ctx, packet.get()) >= 0) {
+  for (int i = 0;; ++i) {
+    const FramePtr frame = make(ctx.get(), i);
+    EXPECT_GE(avcodec_send_frame(ctx.get(), frame.get()), 0);
+    while (avcodec_receive_packet(ctx.get(), packet.get()) >= 0) {
       out.data.emplace_back(packet->data, packet->data + packet->size);
       out.packets.emplace_back(av_packet_clone(packet.get()));
-      av_packet_unref(packet.get());
     }
+    if (frame == nullptr) break;
   }
   out.params.reset(avcodec_parameters_alloc());
-  avcodec_parameters_from_context(out.params.get(), ctx);
+  avcodec_parameters_from_context(out.params.get(), ctx.get());
   out.timeBase = ctx->time_base;
   out.initialPadding = ctx->initial_padding;
   return out;
-}
-
-FramePtr NewPicture(int width, int height, AVPixelFormat format) {
-  FramePtr frame(av_frame_alloc());
-  frame->format = format;
-  frame->width = width;
-  frame->height = height;
-  EXPECT_GE(av_frame_get_buffer(frame.get(), 0), 0);
-  return frame;
 }
 
 }  // namespace
@@ -76,21 +62,22 @@ FramePtr NewPicture(int width, int height, AVPixelFormat format) {
 FramePtr MakePicture(int width, int height, AVPixelFormat format, int index) {
   // Drawn in YUV420P (or YUVJ420P), then converted when another format is asked for.
   const AVPixelFormat draw = (format == AV_PIX_FMT_YUVJ420P) ? format : AV_PIX_FMT_YUV420P;
-  FramePtr yuv = NewPicture(width, height, draw);
+  FramePtr yuv(av_frame_alloc());
+  yuv->format = draw, yuv->width = width, yuv->height = height, yuv->pts = index;
+  EXPECT_GE(av_frame_get_buffer(yuv.get(), 0), 0);
   static const uint8_t kQuadrants[4][3] = {{81, 90, 240}, {145, 54, 34}, {41, 240, 110},
                                            {210, 16, 146}};
   const int bar = (index * 8) % std::max(width, 8);
   for (int y = 0; y < height; ++y) {
     for (int x = 0; x < width; ++x) {
-      const int q = (y >= height / 2) * 2 + (x >= width / 2);
-      yuv->data[0][y * yuv->linesize[0] + x] = (x >= bar && x < bar + 8) ? 235 : kQuadrants[q][0];
-      if (x % 2 == 0 && y % 2 == 0) {
-        yuv->data[1][y / 2 * yuv->linesize[1] + x / 2] = kQuadrants[q][1];
-        yuv->data[2][y / 2 * yuv->linesize[2] + x / 2] = kQuadrants[q][2];
-      }
+      const uint8_t* q = kQuadrants[(y >= height / 2) * 2 + (x >= width / 2)];
+      yuv->data[0][y * yuv->linesize[0] + x] = (x >= bar && x < bar + 8) ? 235 : q[0];
+      yuv->data[1][y / 2 * yuv->linesize[1] + x / 2] = q[1];
+      yuv->data[2][y / 2 * yuv->linesize[2] + x / 2] = q[2];
     }
   }
-  FramePtr out = format == draw ? std::move(yuv) : Scale(yuv.get(), width, height, format, SWS_POINT);
+  if (format == draw) return yuv;
+  FramePtr out = Scale(yuv.get(), width, height, format, SWS_POINT);
   out->pts = index;
   return out;
 }
@@ -106,9 +93,7 @@ FramePtr MakeTone(AVSampleFormat format, int rate, int channels, int samples, in
     tone[k] = SineAt(rate, static_cast<int>(k % channels), static_cast<int>(first + k / channels));
   }
   FramePtr frame(av_frame_alloc());
-  frame->format = format;
-  frame->sample_rate = rate;
-  frame->nb_samples = samples;
+  frame->format = format, frame->sample_rate = rate, frame->nb_samples = samples;
   frame->pts = first;
   av_channel_layout_default(&frame->ch_layout, channels);
   EXPECT_GE(av_frame_get_buffer(frame.get(), 0), 0);
@@ -126,38 +111,32 @@ EncodedStream EncodeVideo(const char* encoder, int width, int height, int frames
                           const Options& options) {
   Options all = {{"preset", "ultrafast"}, {"x265-params", "log-level=error"}};
   all.insert(all.end(), options.begin(), options.end());
-  const CodecCtxPtr ctx = OpenEncoder(encoder, [&](AVCodecContext* c) {
-    c->width = width;
-    c->height = height;
-    c->time_base = AVRational{1, 25};
-    c->framerate = AVRational{25, 1};
+  const auto set = [&](AVCodecContext* c) {
+    c->width = width, c->height = height, c->gop_size = 10, c->max_b_frames = 0;
+    c->time_base = AVRational{1, 25}, c->framerate = AVRational{25, 1}, c->thread_count = 1;
     c->pix_fmt = c->codec_id == AV_CODEC_ID_MJPEG ? AV_PIX_FMT_YUVJ420P : AV_PIX_FMT_YUV420P;
-    c->gop_size = 10;
-    c->max_b_frames = 0;
-    c->thread_count = 1;
-  }, all);
-  if (ctx == nullptr) return {};
-  return RunEncoder(ctx.get(), frames,
-                    [&](int i) { return MakePicture(width, height, ctx->pix_fmt, i); });
+  };
+  return Encode(encoder, set, all, [&](AVCodecContext* c, int i) {
+    return i < frames ? MakePicture(width, height, c->pix_fmt, i) : nullptr;
+  });
 }
 
 EncodedStream EncodeTone(const char* encoder, int rate, int channels, int samples,
                          int anyFrameSize, int64_t bitRate) {
-  const CodecCtxPtr ctx = OpenEncoder(encoder, [&](AVCodecContext* c) {
+  const auto set = [&](AVCodecContext* c) {
     const void* formats = nullptr;
     avcodec_get_supported_config(c, c->codec, AV_CODEC_CONFIG_SAMPLE_FORMAT, 0, &formats, nullptr);
     c->sample_fmt = static_cast<const AVSampleFormat*>(formats)[0];  // every encoder lists some
-    c->sample_rate = rate;
-    av_channel_layout_default(&c->ch_layout, channels);
-    c->time_base = AVRational{1, rate};
-    c->bit_rate = bitRate;
+    c->sample_rate = rate, c->time_base = AVRational{1, rate}, c->bit_rate = bitRate;
     c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-  }, {});
-  if (ctx == nullptr) return {};
-  const bool anySize = (ctx->codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE) != 0;
-  const int size = (anySize || ctx->frame_size <= 0) ? anyFrameSize : ctx->frame_size;
-  EncodedStream out = RunEncoder(ctx.get(), (samples + size - 1) / size, [&](int i) {
-    return MakeTone(ctx->sample_fmt, rate, channels, std::min(size, samples - i * size), i * size);
+    av_channel_layout_default(&c->ch_layout, channels);
+  };
+  int size = 0;
+  EncodedStream out = Encode(encoder, set, {}, [&](AVCodecContext* c, int i) -> FramePtr {
+    const bool any = (c->codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE) || c->frame_size <= 0;
+    size = any ? anyFrameSize : c->frame_size;
+    if (i * size >= samples) return nullptr;
+    return MakeTone(c->sample_fmt, rate, channels, std::min(size, samples - i * size), i * size);
   });
   out.frameSize = size;
   return out;
@@ -188,10 +167,11 @@ std::vector<FramePtr> DecodeWith(const char* decoder, const std::vector<Bytes>& 
 }
 
 std::vector<double> ToDoubles(const AVFrame* frame) {
-  std::vector<double> doubles(static_cast<size_t>(frame->nb_samples) * frame->ch_layout.nb_channels);
+  const int channels = frame->ch_layout.nb_channels;
+  std::vector<double> doubles(static_cast<size_t>(frame->nb_samples) * channels);
   uint8_t* out[1] = {reinterpret_cast<uint8_t*>(doubles.data())};
   Convert(frame->extended_data, static_cast<AVSampleFormat>(frame->format), out, AV_SAMPLE_FMT_DBL,
-          frame->ch_layout.nb_channels, frame->nb_samples);
+          channels, frame->nb_samples);
   return doubles;
 }
 
@@ -222,42 +202,36 @@ FramePtr Scale(const AVFrame* picture, int width, int height, AVPixelFormat form
   SwsPtr sws(sws_getContext(picture->width, picture->height,
                             static_cast<AVPixelFormat>(picture->format), width, height, format,
                             flags, nullptr, nullptr, nullptr));
-  FramePtr out = NewPicture(width, height, format);
+  FramePtr out(av_frame_alloc());
   EXPECT_GE(sws_scale_frame(sws.get(), out.get(), picture), 0);
   return out;
 }
 
 double Psnr(const AVFrame* a, const AVFrame* b) {
-  const FramePtr scaled = Scale(b, a->width, a->height, static_cast<AVPixelFormat>(a->format),
-                                SWS_BICUBIC);
-  const Bytes x = PackPicture(a), y = PackPicture(scaled.get());
+  const auto format = static_cast<AVPixelFormat>(a->format);
+  const Bytes x = PackPicture(a), y = PackPicture(Scale(b, a->width, a->height, format, SWS_BICUBIC).get());
   double squared = 0;
   for (size_t i = 0; i < x.size(); ++i) squared += (x[i] - y[i]) * (x[i] - y[i]);
-  const double mse = squared / static_cast<double>(x.size());
-  return mse == 0 ? 100.0 : 10.0 * std::log10(255.0 * 255.0 / mse);
+  return 10.0 * std::log10(255.0 * 255.0 * static_cast<double>(x.size()) / std::max(squared, 1.0));
 }
 
 FramePtr FilterReference(const char* description, const AVFrame* picture) {
   FilterGraphPtr graph(avfilter_graph_alloc());
-  const std::string args = "video_size=" + std::to_string(picture->width) + "x" +
-                           std::to_string(picture->height) +
-                           ":pix_fmt=" + std::to_string(picture->format) + ":time_base=1/25";
-  AVFilterContext* source = nullptr;
-  AVFilterContext* sink = nullptr;
-  EXPECT_GE(avfilter_graph_create_filter(&source, avfilter_get_by_name("buffer"), "src",
-                                         args.c_str(), nullptr, graph.get()), 0);
-  EXPECT_GE(avfilter_graph_create_filter(&sink, avfilter_get_by_name("buffersink"), "sink",
-                                         nullptr, nullptr, graph.get()), 0);
-  AVFilterInOut* outputs = avfilter_inout_alloc();
-  AVFilterInOut* inputs = avfilter_inout_alloc();
-  *outputs = {av_strdup("in"), source, 0, nullptr};
-  *inputs = {av_strdup("out"), sink, 0, nullptr};
-  EXPECT_GE(avfilter_graph_parse_ptr(graph.get(), description, &inputs, &outputs, nullptr), 0);
-  const FilterInOutPtr keepIn(inputs), keepOut(outputs);
+  const std::string text = "buffer=video_size=" + std::to_string(picture->width) + "x" +
+                           std::to_string(picture->height) + ":pix_fmt=" +
+                           std::to_string(picture->format) + ":time_base=1/25," + description +
+                           ",buffersink";
+  AVFilterInOut *inputs = nullptr, *outputs = nullptr;
+  EXPECT_GE(avfilter_graph_parse2(graph.get(), text.c_str(), &inputs, &outputs), 0) << text;
+  const FilterInOutPtr keepInputs(inputs), keepOutputs(outputs);
   EXPECT_GE(avfilter_graph_config(graph.get(), nullptr), 0);
-  FramePtr in(av_frame_clone(picture));
-  FramePtr out(av_frame_alloc());
-  EXPECT_GE(av_buffersrc_add_frame(source, in.get()), 0);
+  // Parsed in order: the source comes first; the sink is found by kind (conversions are added).
+  AVFilterContext** end = graph->filters + graph->nb_filters;
+  AVFilterContext* sink = *std::find_if(graph->filters, end, [](const AVFilterContext* f) {
+    return std::strcmp(f->filter->name, "buffersink") == 0;
+  });
+  FramePtr in(av_frame_clone(picture)), out(av_frame_alloc());
+  EXPECT_GE(av_buffersrc_add_frame(graph->filters[0], in.get()), 0);
   EXPECT_GE(av_buffersink_get_frame(sink, out.get()), 0);
   return out;
 }
@@ -270,12 +244,11 @@ std::vector<Bytes> WithAdtsHeaders(const std::vector<Bytes>& packets, int rate, 
   std::vector<Bytes> out;
   for (const Bytes& p : packets) {
     const int length = static_cast<int>(p.size()) + 7;
-    Bytes frame = {0xFF, 0xF1, static_cast<uint8_t>(0x40 | index << 2 | config >> 2),
+    out.push_back({0xFF, 0xF1, static_cast<uint8_t>(0x40 | index << 2 | config >> 2),
                    static_cast<uint8_t>((config & 3) << 6 | (length >> 11 & 3)),
                    static_cast<uint8_t>(length >> 3), static_cast<uint8_t>((length & 7) << 5 | 0x1F),
-                   0xFC};
-    frame.insert(frame.end(), p.begin(), p.end());
-    out.push_back(std::move(frame));
+                   0xFC});
+    out.back().insert(out.back().end(), p.begin(), p.end());
   }
   return out;
 }
@@ -289,10 +262,7 @@ SineMatch MatchSine(const std::vector<double>& interleaved, int channels, int ch
     for (int i = skip; i < skip + length; ++i) {
       const double x = SineAt(rate, channel, i);
       const double y = interleaved[static_cast<size_t>(i + lag) * channels + channel];
-      xy += x * y;
-      xx += x * x;
-      yy += y * y;
-      diff += (x - y) * (x - y);
+      xy += x * y, xx += x * x, yy += y * y, diff += (x - y) * (x - y);
     }
     const double correlation = yy > 0 ? xy / std::sqrt(xx * yy) : 0.0;
     if (correlation > best.correlation) best = {correlation, std::sqrt(diff / xx)};
@@ -304,11 +274,10 @@ void WriteMediaFile(const std::string& path, const char* muxer,
                     const std::vector<const EncodedStream*>& streams) {
   AVFormatContext* raw = nullptr;
   avformat_alloc_output_context2(&raw, nullptr, muxer, path.c_str());
-  ASSERT_NE(raw, nullptr) << muxer;
   OutputFormatCtxPtr ctx(raw);
   for (const EncodedStream* stream : streams) {
     AVStream* st = avformat_new_stream(ctx.get(), nullptr);
-    ASSERT_GE(avcodec_parameters_copy(st->codecpar, stream->params.get()), 0);
+    avcodec_parameters_copy(st->codecpar, stream->params.get());
     st->time_base = stream->timeBase;
   }
   ASSERT_GE(avio_open(&ctx->pb, path.c_str(), AVIO_FLAG_WRITE), 0) << path;
@@ -328,35 +297,20 @@ void WriteMediaFile(const std::string& path, const char* muxer,
 ReadBack ReadMediaFile(const std::string& path) {
   ReadBack out;
   AVFormatContext* raw = nullptr;
-  if (avformat_open_input(&raw, path.c_str(), nullptr, nullptr) != 0) return out;
+  EXPECT_EQ(avformat_open_input(&raw, path.c_str(), nullptr, nullptr), 0) << path;
   InputFormatCtxPtr ctx(raw);
-  if (avformat_find_stream_info(ctx.get(), nullptr) < 0) return out;
-  out.opened = true;
+  if (ctx == nullptr || avformat_find_stream_info(ctx.get(), nullptr) < 0) return out;
   out.format = ctx->iformat->name;
   for (unsigned i = 0; i < ctx->nb_streams; ++i) {
     out.streams.emplace_back(avcodec_parameters_alloc());
     avcodec_parameters_copy(out.streams.back().get(), ctx->streams[i]->codecpar);
   }
-  const AVCodec* codec = nullptr;
-  const int audio = av_find_best_stream(ctx.get(), AVMEDIA_TYPE_AUDIO, -1, -1, &codec, 0);
-  CodecCtxPtr dec(audio >= 0 ? avcodec_alloc_context3(codec) : nullptr);
-  if (dec != nullptr) {
-    avcodec_parameters_to_context(dec.get(), ctx->streams[audio]->codecpar);
-    EXPECT_GE(avcodec_open2(dec.get(), codec, nullptr), 0) << path;
-  }
-  FramePtr frame(av_frame_alloc());
-  const auto decode = [&](const AVPacket* packet) {
-    EXPECT_GE(avcodec_send_packet(dec.get(), packet), 0);
-    while (avcodec_receive_frame(dec.get(), frame.get()) >= 0) out.decodedSamples += frame->nb_samples;
-  };
   PacketPtr packet(av_packet_alloc());
   while (av_read_frame(ctx.get(), packet.get()) >= 0) {
     out.packets.push_back({packet->stream_index, Bytes(packet->data, packet->data + packet->size),
                            packet->pts});
-    if (packet->stream_index == audio) decode(packet.get());
     av_packet_unref(packet.get());
   }
-  if (dec != nullptr) decode(nullptr);
   return out;
 }
 
@@ -382,41 +336,26 @@ std::string ErrorText(int err) {
 
 CodecParam AudioParam(int srcRate, int dstRate, int srcChannels, int dstChannels, int srcFormat,
                       int dstFormat, int bitRate, int duration) {
-  CodecParam param;
-  std::memset(&param, 0, sizeof param);
-  AudioCodecParam& a = param.stAudio;
-  a.nSrcSampleRate = srcRate, a.nDstSampleRate = dstRate;
-  a.nSrcChannels = srcChannels, a.nDstChannels = dstChannels;
-  a.eSrcSampleFormat = static_cast<SampleFormat>(srcFormat);
-  a.eDstSampleFormat = static_cast<SampleFormat>(dstFormat);
-  a.nBitRate = bitRate, a.nFrameDuration = duration;
+  CodecParam param{};
+  param.stAudio = {srcRate, dstRate, srcChannels, dstChannels, 0, bitRate,
+                   SampleFormat(srcFormat), SampleFormat(dstFormat), duration};
   return param;
 }
 
 CodecParam VideoParam(int format, int srcWidth, int srcHeight, int dstWidth, int dstHeight,
                       bool keepAspect, const char* filter) {
-  CodecParam param;
-  std::memset(&param, 0, sizeof param);
-  VideoCodecParam& v = param.stVideo;
-  v.ePixelFormat = static_cast<PixelFormat>(format);
-  v.nSrcWidth = srcWidth, v.nSrcHeight = srcHeight;
-  v.nDstWidth = dstWidth, v.nDstHeight = dstHeight;
-  v.bKeepAspectRatio = keepAspect;
-  v.nBitRate = 4'000'000, v.nFrameRate = 25, v.nGopSize = 10;
-  std::snprintf(v.szFilterDesc, sizeof v.szFilterDesc, "%s", filter);
+  CodecParam param{};
+  param.stVideo = {PixelFormat(format), dstWidth, dstHeight, keepAspect, 4'000'000, 25, 10,
+                   srcWidth, srcHeight, {}, 0, 0, nullptr, 0, 0};
+  std::snprintf(param.stVideo.szFilterDesc, sizeof param.stVideo.szFilterDesc, "%s", filter);
   return param;
 }
 
-TransCoderParam TransParam(int kind, int src, int srcA, int srcB, int dst, int dstA, int dstB) {
+TransCoderParam TransParam(int src, int srcA, int srcB, int dst, int dstA, int dstB) {
+  // Both views of each field are 32 bits: the kind given to Init decides how they are read.
   TransCoderParam p{};
-  if (kind == 0) {
-    p.eSrcPixelFormat = static_cast<PixelFormat>(src), p.nSrcWidth = srcA, p.nSrcHeight = srcB;
-    p.eDstPixelFormat = static_cast<PixelFormat>(dst), p.nDstWidth = dstA, p.nDstHeight = dstB;
-  } else {
-    p.eSrcSampleFormat = static_cast<SampleFormat>(src), p.nSrcSampleRate = srcA;
-    p.nSrcChannels = srcB, p.eDstSampleFormat = static_cast<SampleFormat>(dst);
-    p.nDstSampleRate = dstA, p.nDstChannels = dstB;
-  }
+  p.eSrcPixelFormat = PixelFormat(src), p.nSrcWidth = srcA, p.nSrcHeight = srcB;
+  p.eDstPixelFormat = PixelFormat(dst), p.nDstWidth = dstA, p.nDstHeight = dstB;
   return p;
 }
 

@@ -79,8 +79,7 @@ struct SineMatch {
 SineMatch MatchSine(const std::vector<double>& interleaved, int channels, int channel, int rate,
                     int skip, int length, int minLag, int maxLag);
 
-// Files written by plain libavformat, and what it reads back from a file together with the
-// number of samples per channel plain libavcodec decodes from its audio stream.
+// Files written and read back by plain libavformat.
 void WriteMediaFile(const std::string& path, const char* muxer,
                     const std::vector<const EncodedStream*>& streams);
 struct ReadBack {
@@ -89,11 +88,9 @@ struct ReadBack {
     Bytes data;
     int64_t pts;
   };
-  bool opened = false;
-  std::string format;
+  std::string format;  // the demuxer's name
   std::vector<ParamsPtr> streams;
   std::vector<Packet> packets;
-  int64_t decodedSamples = 0;
 };
 ReadBack ReadMediaFile(const std::string& path);
 Bytes FileBytes(const std::string& path);
@@ -119,8 +116,8 @@ codec_interface::CodecParam AudioParam(int srcRate, int dstRate, int srcChannels
 codec_interface::CodecParam VideoParam(int format, int srcWidth = 0, int srcHeight = 0,
                                        int dstWidth = 0, int dstHeight = 0,
                                        bool keepAspect = false, const char* filter = "");
-// Kind 0: pixel formats and sizes; kind 1: sample formats, rates and channel counts.
-codec_interface::TransCoderParam TransParam(int kind, int src, int srcA, int srcB, int dst,
-                                            int dstA, int dstB);
+// Pixel formats and sizes, or sample formats, rates and channel counts.
+codec_interface::TransCoderParam TransParam(int src, int srcA, int srcB, int dst, int dstA,
+                                            int dstB);
 
 }  // namespace codec_test
