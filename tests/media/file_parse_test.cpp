@@ -25,45 +25,35 @@ TEST(FileParse, Open_MapsCodecsReadsEachStreamOrLogsTheFailure) {
   Bytes noise(64 * 1024);
   for (auto& b : noise) b = static_cast<uint8_t>(rng());
   const char* notOpened = "[CODE]avformat_open_input[%s] failed[%d]";
-  const struct {
-    const char* name;
-    const char* muxer;  // null: the file holds `bytes`, or is missing when they are empty
-    std::vector<const EncodedStream*> streams;
-    Bytes bytes;
-    FileAudioCodec audio;
-    FileVideoCodec video;
-    const char* line = nullptr;
-    int code = 0;
-  } cases[] = {
-      {"both.mp4", "mp4", {&h264, &aac}, {}, FILE_AUDIO_CODEC_AAC, FILE_VIDEO_CODEC_H264},
-      {"aac.mp4", "mp4", {&aac}, {}, FILE_AUDIO_CODEC_AAC, FILE_VIDEO_CODEC_NONE},
-      {"both.ts", "mpegts", {&h264, &aac}, {}, FILE_AUDIO_CODEC_AAC, FILE_VIDEO_CODEC_H264},
-      {"h264.mp4", "mp4", {&h264}, {}, FILE_AUDIO_CODEC_NONE, FILE_VIDEO_CODEC_NONE,
-       "[CODE]Didn't find a audio stream in[%s] Res[%d]", AVERROR_STREAM_NOT_FOUND},
-      {"missing.mp4", nullptr, {}, {}, FILE_AUDIO_CODEC_NONE, FILE_VIDEO_CODEC_NONE, notOpened,
-       AVERROR(ENOENT)},
-      {"random.bin", nullptr, {}, noise, FILE_AUDIO_CODEC_NONE, FILE_VIDEO_CODEC_NONE, notOpened,
-       AVERROR_INVALIDDATA},
-      {"half.mp4", nullptr, {}, half, FILE_AUDIO_CODEC_NONE, FILE_VIDEO_CODEC_NONE, notOpened,
-       AVERROR_INVALIDDATA},
+  // File name; muxer and streams, or else the bytes the file holds (none: missing); the audio
+  // and video codecs; the failure line and code.
+  const std::tuple<const char*, const char*, std::vector<const EncodedStream*>, Bytes, int, int,
+                   const char*, int> cases[] = {
+      {"both.mp4", "mp4", {&h264, &aac}, {}, FILE_AUDIO_CODEC_AAC, FILE_VIDEO_CODEC_H264, nullptr, 0},
+      {"aac.mp4", "mp4", {&aac}, {}, FILE_AUDIO_CODEC_AAC, FILE_VIDEO_CODEC_NONE, nullptr, 0},
+      {"both.ts", "mpegts", {&h264, &aac}, {}, FILE_AUDIO_CODEC_AAC, FILE_VIDEO_CODEC_H264, nullptr, 0},
+      {"h264.mp4", "mp4", {&h264}, {}, -1, -1, "[CODE]Didn't find a audio stream in[%s] Res[%d]",
+       AVERROR_STREAM_NOT_FOUND},
+      {"missing.mp4", nullptr, {}, {}, -1, -1, notOpened, AVERROR(ENOENT)},
+      {"random.bin", nullptr, {}, noise, -1, -1, notOpened, AVERROR_INVALIDDATA},
+      {"half.mp4", nullptr, {}, half, -1, -1, notOpened, AVERROR_INVALIDDATA},
   };
   unsigned char* data = nullptr;
   int size = 0, ms = 0;
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    const ScratchFile file(c.name);
-    if (c.muxer != nullptr) WriteMediaFile(file.path, c.muxer, c.streams);
-    if (!c.bytes.empty()) {
-      std::ofstream(file.path, std::ios::binary)
-          .write(reinterpret_cast<const char*>(c.bytes.data()), std::ssize(c.bytes));
+  for (const auto& [name, muxer, streams, bytes, audio, video, line, code] : cases) {
+    SCOPED_TRACE(name);
+    const ScratchFile file(name);
+    if (muxer != nullptr) WriteMediaFile(file.path, muxer, streams);
+    if (!bytes.empty()) {
+      std::ofstream(file.path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::ssize(bytes));
     }
     auto parse = IFileParseInterface::Create();
     ScopedLogCapture capture;
-    ASSERT_EQ(parse->Open(file.path.c_str()), c.line == nullptr ? 0 : -1);
-    EXPECT_EQ(std::tuple(parse->GetAudioCodec(), parse->GetVideoCodec()), std::tuple(c.audio, c.video));
-    if (c.line != nullptr) {
+    ASSERT_EQ(parse->Open(file.path.c_str()), line == nullptr ? 0 : -1);
+    EXPECT_EQ(std::tuple(int(parse->GetAudioCodec()), int(parse->GetVideoCodec())), std::tuple(audio, video));
+    if (line != nullptr) {
       char text[1024];
-      std::snprintf(text, sizeof text, c.line, file.path.c_str(), c.code);
+      std::snprintf(text, sizeof text, line, file.path.c_str(), code);
       EXPECT_EQ(capture->OwnLines(), (std::vector<LogLine>{{60, text}}));
       EXPECT_EQ(parse->ReadAudioPacket(&data, &size, &ms), -1);
       EXPECT_EQ(parse->Open(mp4.path.c_str()), 0);  // nothing was left open
@@ -71,29 +61,26 @@ TEST(FileParse, Open_MapsCodecsReadsEachStreamOrLogsTheFailure) {
     }
     EXPECT_TRUE(capture->OwnLines().empty());
     const ReadBack plain = ReadMediaFile(file.path);
-    ASSERT_FALSE(plain.packets.empty());
     const bool hasVideo = plain.streams.size() > 1;
     // A refused output consumes no packet: the walk below still starts at the first.
     EXPECT_EQ(parse->ReadAudioPacket(&data, &size, nullptr), -1);
     size_t cursor = 0;
     for (int read = 0;; ++read) {
-      SCOPED_TRACE(read);
-      const bool audio = read % 2 == 0 || !hasVideo;
+      const bool wantAudio = read % 2 == 0 || !hasVideo;
       while (cursor < plain.packets.size() &&
-             (plain.streams[plain.packets[cursor].stream]->codec_type == AVMEDIA_TYPE_AUDIO) != audio) {
+             (plain.streams[plain.packets[cursor].stream]->codec_type == AVMEDIA_TYPE_AUDIO) != wantAudio) {
         ++cursor;
       }
-      const int result = audio ? parse->ReadAudioPacket(&data, &size, &ms) : parse->ReadVideoPacket(&data, &size);
+      const int result = wantAudio ? parse->ReadAudioPacket(&data, &size, &ms) : parse->ReadVideoPacket(&data, &size);
       if (cursor == plain.packets.size()) {
-        EXPECT_EQ(result, -1);
+        EXPECT_EQ(result, -1) << read;
         break;
       }
-      ASSERT_EQ(result, 0);
-      EXPECT_EQ(Bytes(data, data + size), plain.packets[cursor++].data);
+      ASSERT_EQ(result, 0) << read;
+      EXPECT_EQ(Bytes(data, data + size), plain.packets[cursor++].data) << read;
       EXPECT_TRUE(read != 0 || ms == 23);  // 1024 samples at 44100 Hz, truncated
     }
-    // Closed, it forgets the file and can open it again.
-    parse->Close();
+    parse->Close();  // it forgets the file and can open it again
     EXPECT_EQ(parse->GetAudioCodec(), FILE_AUDIO_CODEC_NONE);
     EXPECT_EQ(parse->Open(file.path.c_str()), 0);
   }  // each parser is destroyed open: ASan reports what it leaves behind

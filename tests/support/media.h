@@ -20,6 +20,13 @@ using Bytes = std::vector<uint8_t>;
 using Options = std::vector<std::pair<std::string, std::string>>;
 using ParamsPtr = codec_interface::AvPtr<AVCodecParameters, avcodec_parameters_free>;
 
+// Two vectors one after the other.
+template <class T>
+std::vector<T> operator+(std::vector<T> a, const std::vector<T>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
 // Four coloured quadrants and a bar that moves with `index`, so that pictures differ.
 FramePtr MakePicture(int width, int height, AVPixelFormat format, int index);
 

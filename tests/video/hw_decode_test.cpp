@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <thread>
 
-#include "base/sps_parse.h"
 #include "support/log_capture.h"
 #include "support/media.h"
 #include "video/probe_streams.h"
@@ -26,12 +25,6 @@ const std::pair<CodecType, const char*> kHwTypes[] = {
     {AV_CODEC_TYPE_H264DEC_VIDEOTOOLBOX, "videotoolbox"},
     {AV_CODEC_TYPE_HEVCDEC_VIDEOTOOLBOX, "videotoolbox"}};
 
-template <class T>
-std::vector<T> operator+(std::vector<T> a, const std::vector<T>& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
-}
-
 // One probe of a hardware decoder here, keyed as logged: Init finds no configuration, and the
 // codec is released (its "uninit" line) before the verdict.
 std::vector<LogLine> ProbeLines(int type, int adapter) {
@@ -41,7 +34,9 @@ std::vector<LogLine> ProbeLines(int type, int adapter) {
           {60, key + " Codec Init failed"}};
 }
 
-TEST(HwDecode, SoftwareAndUnknownTypesAndFamiliesDoNothing) {
+// Software and unknown types and families do nothing; each hardware type fails its device and
+// its Init, and is probed once, then answered from the cache silently.
+TEST(HwDecode, EveryHardwareTypeFailsDeviceAndInitAndIsProbedOnce) {
   ScopedLogCapture capture;
   for (int family : {4, -1, 100}) ICodecInterface::Prepare(HardwareDecoderType(family), 90);
   for (int type : {0, 1, 2, 3, 10, 11, 14, 15, 21, -1, 99}) {
@@ -49,22 +44,17 @@ TEST(HwDecode, SoftwareAndUnknownTypesAndFamiliesDoNothing) {
     EXPECT_FALSE(ICodecInterface::CheckHardwareDecode(CodecType(type), 90)) << type;
   }
   EXPECT_TRUE(capture->OwnLines().empty());
-}
-
-TEST(HwDecode, EveryHardwareTypeFailsDeviceAndInitAndIsProbedOnce) {
   for (const auto& [type, device] : kHwTypes) {
-    SCOPED_TRACE(type);
     AVBufferRef* ref = nullptr;  // FFmpeg's own answer for such a device here
     const int err = av_hwdevice_ctx_create(&ref, av_hwdevice_find_type_by_name(device), nullptr, nullptr, 0);
-    ASSERT_LT(err, 0);
-    ScopedLogCapture capture;
+    capture->Clear();
     EXPECT_EQ(ICodecInterface::CreateVideoHwDeviceCtx(type, 4294967295u, 0, nullptr), nullptr);
     EXPECT_FALSE(ICodecInterface::CheckHardwareDecode(type, 100));
-    EXPECT_FALSE(ICodecInterface::CheckHardwareDecode(type, 100));  // from the cache, silently
+    EXPECT_FALSE(ICodecInterface::CheckHardwareDecode(type, 100));
     const std::vector<LogLine> created = {
         {60, "[CODE]av_hwdevice_ctx_create failed:" + ErrorText(err)},
         {60, "[CODE]codec_interface::CFFMpegVideoCodec::CreateVideoHwDeviceCtx hw_decoder_create failed"}};
-    EXPECT_EQ(capture->OwnLines(), created + ProbeLines(type, 100));
+    EXPECT_EQ(capture->OwnLines(), created + ProbeLines(type, 100)) << type;
   }
 }
 
@@ -125,21 +115,16 @@ TEST(CheckHardwareDecode, ConcurrentQuestionsProbeEachKeyOnceAndAgree) {
 
 // The embedded probe streams decode to one 144x256 picture in one call.
 TEST(ProbeStreams, OnePictureFromOneDecode) {
-  const std::pair<CodecType, Bytes> streams[] = {
-      {AV_CODEC_TYPE_H264DEC, Bytes(kProbeStreamH264, kProbeStreamH264 + kProbeStreamH264Size)},
-      {AV_CODEC_TYPE_HEVCDEC, Bytes(kProbeStreamHevc, kProbeStreamHevc + kProbeStreamHevcSize)}};
-  for (auto [type, stream] : streams) {
-    auto codec = OpenCodec(type, VideoParam(PIX_FMT_NONE));
-    CVideoDecodeOutParam out;
-    EXPECT_EQ(codec->Decode(stream.data(), static_cast<int>(stream.size()), &out), 1);
+  const std::tuple<CodecType, const uint8_t*, size_t> streams[] = {
+      {AV_CODEC_TYPE_H264DEC, kProbeStreamH264, kProbeStreamH264Size},
+      {AV_CODEC_TYPE_HEVCDEC, kProbeStreamHevc, kProbeStreamHevcSize}};
+  for (const auto& [type, bytes, size] : streams) {
+    Bytes stream(bytes, bytes + size);
+    CVideoDecodeOutParam out(OUTPARAM_FLAG_NOT_USE_CACHE);  // outlives the codec
+    EXPECT_EQ(OpenCodec(type, VideoParam(PIX_FMT_NONE))->Decode(stream.data(), int(size), &out), 1);
     EXPECT_EQ(std::tuple(out.m_nWidth, out.m_nHeight, out.m_ePixelFormat, out.m_bDecodeError),
               std::tuple(144, 256, PIX_FMT_YUV420P, false));
   }
-  base::h264_sps_data sps{};
-  ASSERT_TRUE(base::CSpsParse::H264DecodeSeqParameterSet(kProbeStreamH264, kProbeStreamH264Size, sps));
-  EXPECT_EQ(std::vector<int>({sps.profile_idc, sps.chroma_format_idc, sps.bit_depth_luma,
-                              sps.max_num_ref_frames, sps.frame_mbs_only_flag}),
-            std::vector<int>({100, 1, 8, 1, 1}));
 }
 
 }  // namespace
