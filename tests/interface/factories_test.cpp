@@ -25,20 +25,14 @@ TEST(Factories, CodecCreate_ChoosesTheObjectBySignedCodecType) {
   }
 }
 
-TEST(Factories, OtherObjectsStartClosedAndAreDestroyedThroughTheirImplementation) {
-  auto parse = IFileParseInterface::Create();
-  EXPECT_EQ(std::tuple(parse->GetAudioCodec(), parse->GetVideoCodec()),
-            std::tuple(FILE_AUDIO_CODEC_NONE, FILE_VIDEO_CODEC_NONE));
+// IPackAudio and ITransCoder have no virtual destructor: ASan reports a delete through the
+// wrong type. A transcoder refuses missing out-params and kinds other than 0 and 1.
+TEST(Factories, OtherObjectsAreDestroyedThroughTheirImplementation) {
+  IPackAudio::Create(static_cast<AudioFilePackType>(77));
   auto trans = ITransCoder::Create();
   CVideoDecodeOutParam out;
-  EXPECT_EQ(trans->Transcode(nullptr, 0, &out), -1);
-  EXPECT_EQ(trans->Transcode(&out, 0, nullptr), -1);
-  EXPECT_EQ(trans->Init(2, TransCoderParam{}), -1);
-  // IPackAudio and ITransCoder have no virtual destructor: ASan reports a wrong delete, and
-  // the weak pointers show that one release ends the object.
-  std::weak_ptr<IPackAudio> pack = IPackAudio::Create(static_cast<AudioFilePackType>(77));
-  std::weak_ptr<ITransCoder> weakTrans = ITransCoder::Create();
-  EXPECT_TRUE(pack.expired() && weakTrans.expired());
+  EXPECT_EQ(std::tuple(trans->Transcode(nullptr, 0, &out), trans->Transcode(&out, 0, nullptr),
+                       trans->Init(2, TransCoderParam{})), std::tuple(-1, -1, -1));
 }
 
 }  // namespace

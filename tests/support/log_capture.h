@@ -1,4 +1,4 @@
-// Captures the lines written to the base logger, for exact assertions on text and level: the
+// Captures the lines written to the base logger, for exact assertions on level and text: the
 // process logger while a ScopedLogCapture lives. PrintLog carries the library's own lines,
 // VPrintLog the FFmpeg lines it forwards.
 #pragma once
@@ -7,27 +7,19 @@
 #include <cstdio>
 #include <memory>
 #include <mutex>
-#include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/log.h"
 
 namespace codec_test {
 
-struct LogLine {
-  int level;
-  std::string text;
-  bool operator==(const LogLine&) const = default;
-  friend std::ostream& operator<<(std::ostream& os, const LogLine& l) {
-    return os << "{" << l.level << ", \"" << l.text << "\"}";
-  }
-};
+using LogLine = std::pair<int, std::string>;  // level, text
 
 class CaptureLogger : public base::IBaseLogInterface {
  public:
-  void PrintLog(const int& level, const int&, const char* format, ...) override
-      BASE_PRINTF_LIKE(4, 5) {
+  void PrintLog(const int& level, const int&, const char* format, ...) override BASE_PRINTF_LIKE(4, 5) {
     va_list args;
     va_start(args, format);
     Add(own_, level, format, args);
@@ -45,15 +37,15 @@ class CaptureLogger : public base::IBaseLogInterface {
   }
 
  private:
+  std::vector<LogLine> Get(const std::vector<LogLine>& lines) const {
+    std::lock_guard lock(mutex_);
+    return lines;
+  }
   void Add(std::vector<LogLine>& lines, int level, const char* format, va_list args) {
     char text[4096];
     std::vsnprintf(text, sizeof text, format, args);
     std::lock_guard lock(mutex_);
-    lines.push_back({level, text});
-  }
-  std::vector<LogLine> Get(const std::vector<LogLine>& lines) const {
-    std::lock_guard lock(mutex_);
-    return lines;
+    lines.emplace_back(level, text);
   }
   mutable std::mutex mutex_;
   std::vector<LogLine> own_, forwarded_;
@@ -63,8 +55,6 @@ class ScopedLogCapture {
  public:
   ScopedLogCapture() { base::IBaseLogInterface::GetLogInstance(capture_); }
   ~ScopedLogCapture() { base::IBaseLogInterface::GetLogInstance(previous_); }
-  ScopedLogCapture(const ScopedLogCapture&) = delete;
-  ScopedLogCapture& operator=(const ScopedLogCapture&) = delete;
   CaptureLogger* operator->() const { return capture_.get(); }
 
  private:

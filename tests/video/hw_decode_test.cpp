@@ -109,7 +109,7 @@ TEST(CheckHardwareDecode, ConcurrentQuestionsProbeEachKeyOnceAndAgree) {
     const LogLine first = ProbeLines(kHwTypes[k % 8].first, 150 + k / 8)[0];
     // Probed, and never again once the answer was stored: at most once per thread.
     const auto count = std::count(lines.begin(), lines.end(), first);
-    EXPECT_TRUE(count >= 1 && count <= kThreads) << first.text << " " << count;
+    EXPECT_TRUE(count >= 1 && count <= kThreads) << first.second << " " << count;
   }
 }
 
