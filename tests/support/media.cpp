@@ -6,9 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <fstream>
 #include <functional>
-#include <iterator>
 
 namespace codec_test {
 
@@ -207,35 +205,6 @@ FramePtr Scale(const AVFrame* picture, int width, int height, AVPixelFormat form
   return out;
 }
 
-double Psnr(const AVFrame* a, const AVFrame* b) {
-  const auto format = static_cast<AVPixelFormat>(a->format);
-  const Bytes x = PackPicture(a), y = PackPicture(Scale(b, a->width, a->height, format, SWS_BICUBIC).get());
-  double squared = 0;
-  for (size_t i = 0; i < x.size(); ++i) squared += (x[i] - y[i]) * (x[i] - y[i]);
-  return 10.0 * std::log10(255.0 * 255.0 * static_cast<double>(x.size()) / std::max(squared, 1.0));
-}
-
-FramePtr FilterReference(const char* description, const AVFrame* picture) {
-  FilterGraphPtr graph(avfilter_graph_alloc());
-  const std::string text = "buffer=video_size=" + std::to_string(picture->width) + "x" +
-                           std::to_string(picture->height) + ":pix_fmt=" +
-                           std::to_string(picture->format) + ":time_base=1/25," + description +
-                           ",buffersink";
-  AVFilterInOut *inputs = nullptr, *outputs = nullptr;
-  EXPECT_GE(avfilter_graph_parse2(graph.get(), text.c_str(), &inputs, &outputs), 0) << text;
-  const FilterInOutPtr keepInputs(inputs), keepOutputs(outputs);
-  EXPECT_GE(avfilter_graph_config(graph.get(), nullptr), 0);
-  // Parsed in order: the source comes first; the sink is found by kind (conversions are added).
-  AVFilterContext** end = graph->filters + graph->nb_filters;
-  AVFilterContext* sink = *std::find_if(graph->filters, end, [](const AVFilterContext* f) {
-    return std::strcmp(f->filter->name, "buffersink") == 0;
-  });
-  FramePtr in(av_frame_clone(picture)), out(av_frame_alloc());
-  EXPECT_GE(av_buffersrc_add_frame(graph->filters[0], in.get()), 0);
-  EXPECT_GE(av_buffersink_get_frame(sink, out.get()), 0);
-  return out;
-}
-
 std::vector<Bytes> WithAdtsHeaders(const std::vector<Bytes>& packets, int rate, int config) {
   static const int kRates[] = {96000, 88200, 64000, 48000, 44100, 32000, 24000,
                                22050, 16000, 12000, 11025, 8000,  7350};
@@ -251,47 +220,6 @@ std::vector<Bytes> WithAdtsHeaders(const std::vector<Bytes>& packets, int rate, 
     out.back().insert(out.back().end(), p.begin(), p.end());
   }
   return out;
-}
-
-SineMatch MatchSine(const std::vector<double>& interleaved, int channels, int channel, int rate,
-                    int skip, int length, int minLag, int maxLag) {
-  SineMatch best;
-  for (int lag = minLag; lag <= maxLag; ++lag) {
-    if (static_cast<size_t>(skip + lag + length) * channels > interleaved.size()) break;
-    double xy = 0, xx = 0, yy = 0, diff = 0;
-    for (int i = skip; i < skip + length; ++i) {
-      const double x = SineAt(rate, channel, i);
-      const double y = interleaved[static_cast<size_t>(i + lag) * channels + channel];
-      xy += x * y, xx += x * x, yy += y * y, diff += (x - y) * (x - y);
-    }
-    const double correlation = yy > 0 ? xy / std::sqrt(xx * yy) : 0.0;
-    if (correlation > best.correlation) best = {correlation, std::sqrt(diff / xx)};
-  }
-  return best;
-}
-
-void WriteMediaFile(const std::string& path, const char* muxer,
-                    const std::vector<const EncodedStream*>& streams) {
-  AVFormatContext* raw = nullptr;
-  avformat_alloc_output_context2(&raw, nullptr, muxer, path.c_str());
-  OutputFormatCtxPtr ctx(raw);
-  for (const EncodedStream* stream : streams) {
-    AVStream* st = avformat_new_stream(ctx.get(), nullptr);
-    avcodec_parameters_copy(st->codecpar, stream->params.get());
-    st->time_base = stream->timeBase;
-  }
-  ASSERT_GE(avio_open(&ctx->pb, path.c_str(), AVIO_FLAG_WRITE), 0) << path;
-  ASSERT_GE(avformat_write_header(ctx.get(), nullptr), 0) << muxer;
-  // Stream after stream: the muxer's own interleaving puts them in time order.
-  for (size_t s = 0; s < streams.size(); ++s) {
-    for (const PacketPtr& sent : streams[s]->packets) {
-      PacketPtr packet(av_packet_clone(sent.get()));
-      av_packet_rescale_ts(packet.get(), streams[s]->timeBase, ctx->streams[s]->time_base);
-      packet->stream_index = static_cast<int>(s);
-      ASSERT_GE(av_interleaved_write_frame(ctx.get(), packet.get()), 0) << muxer;
-    }
-  }
-  ASSERT_GE(av_write_trailer(ctx.get()), 0) << muxer;
 }
 
 ReadBack ReadMediaFile(const std::string& path) {
@@ -312,11 +240,6 @@ ReadBack ReadMediaFile(const std::string& path) {
     av_packet_unref(packet.get());
   }
   return out;
-}
-
-Bytes FileBytes(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(file), {});
 }
 
 ScratchFile::ScratchFile(const std::string& name)

@@ -70,25 +70,12 @@ Bytes PackPicture(const AVFrame* picture);
 bool SamePixels(const AVFrame* a, const AVFrame* b);
 FramePtr Scale(const AVFrame* picture, int width, int height, AVPixelFormat format,
                int flags = SWS_LANCZOS);
-// PSNR over all bytes; `b` is first scaled to `a`'s size and format (bicubic).
-double Psnr(const AVFrame* a, const AVFrame* b);
-// One picture through a graph that plain libavfilter builds from `description`.
-FramePtr FilterReference(const char* description, const AVFrame* picture);
 
 // Raw AAC-LC packets behind ADTS headers built here bit by bit.
 std::vector<Bytes> WithAdtsHeaders(const std::vector<Bytes>& packets, int rate, int config);
 
-// How well one channel follows the tone delayed by the best lag in [minLag, maxLag], over
-// `length` samples from `skip`: normalised correlation, and RMS error relative to the tone.
-struct SineMatch {
-  double correlation = -2.0, relativeError = 1e9;
-};
-SineMatch MatchSine(const std::vector<double>& interleaved, int channels, int channel, int rate,
-                    int skip, int length, int minLag, int maxLag);
 
-// Files written and read back by plain libavformat.
-void WriteMediaFile(const std::string& path, const char* muxer,
-                    const std::vector<const EncodedStream*>& streams);
+// What plain libavformat reads back from a file.
 struct ReadBack {
   struct Packet {
     int stream;
@@ -100,7 +87,6 @@ struct ReadBack {
   std::vector<Packet> packets;
 };
 ReadBack ReadMediaFile(const std::string& path);
-Bytes FileBytes(const std::string& path);
 
 // A file in the temporary directory, unique to the process, removed when the object goes.
 struct ScratchFile {

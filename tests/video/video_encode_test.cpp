@@ -1,6 +1,10 @@
 // Video encoding and the filter graph, checked with plain libavcodec and libavfilter.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
 #include "support/log_capture.h"
 #include "support/media.h"
 
@@ -8,6 +12,34 @@ namespace {
 
 using namespace codec_interface;
 using namespace codec_test;
+
+// PSNR over all bytes; `b` is first scaled to `a`'s size and format (bicubic).
+double Psnr(const AVFrame* a, const AVFrame* b) {
+  const auto format = static_cast<AVPixelFormat>(a->format);
+  const Bytes x = PackPicture(a), y = PackPicture(Scale(b, a->width, a->height, format, SWS_BICUBIC).get());
+  double squared = 0;
+  for (size_t i = 0; i < x.size(); ++i) squared += (x[i] - y[i]) * (x[i] - y[i]);
+  return 10.0 * std::log10(255.0 * 255.0 * static_cast<double>(x.size()) / std::max(squared, 1.0));
+}
+
+// One picture through a graph that plain libavfilter builds from `description`.
+FramePtr FilterReference(const char* description, const AVFrame* picture) {
+  FilterGraphPtr graph(avfilter_graph_alloc());
+  const std::string text = "buffer=video_size=" + std::to_string(picture->width) + "x" +
+                           std::to_string(picture->height) + ":pix_fmt=" + std::to_string(picture->format) +
+                           ":time_base=1/25," + description + ",buffersink";
+  AVFilterInOut *inputs = nullptr, *outputs = nullptr;
+  EXPECT_GE(avfilter_graph_parse2(graph.get(), text.c_str(), &inputs, &outputs), 0) << text;
+  const FilterInOutPtr keepInputs(inputs), keepOutputs(outputs);
+  EXPECT_GE(avfilter_graph_config(graph.get(), nullptr), 0);
+  // Parsed in order: the source comes first; the sink is found by kind (conversions are added).
+  AVFilterContext* sink = *std::find_if(graph->filters, graph->filters + graph->nb_filters,
+                                        [](auto* f) { return std::strcmp(f->filter->name, "buffersink") == 0; });
+  FramePtr in(av_frame_clone(picture)), out(av_frame_alloc());
+  EXPECT_GE(av_buffersrc_add_frame(graph->filters[0], in.get()), 0);
+  EXPECT_GE(av_buffersink_get_frame(sink, out.get()), 0);
+  return out;
+}
 
 // What Encode gave for each picture, passed as a packed buffer: results, packets, timestamps.
 struct EncodeRun {
