@@ -162,11 +162,6 @@ TEST(AudioSetup, Failures_ReturnCodesAndExactLines) {
     EXPECT_EQ(capture->OwnLines(), lines);
     EXPECT_TRUE(step || codec->GetCodecType() == CodecType(-1));
   }
-  for (CodecType type : {AV_CODEC_TYPE_SPEEXENC, AV_CODEC_TYPE_SPEEXDEC}) {  // Speex opens both ways
-    ScopedLogCapture capture;
-    OpenCodec(type, AudioParam(16000, 16000, 1, 1, S16, S16));
-    EXPECT_EQ(capture->OwnLines(), (std::vector<LogLine>{{20, "[CODE]audio codec init succ"}, kUninit}));
-  }
 }
 
 // Init, Encode and Uninit from several threads on one object are serialised by its lock: every
@@ -204,21 +199,17 @@ TEST(AudioRoundTrip, BothWaysAgainstFfmpeg) {
   // samples per encoded chunk or G.711 packet, Opus "frame_duration" in ms.
   const std::tuple<CodecType, const char*, int, int, int, int, int, int, int, int> cases[] = {
       {AV_CODEC_TYPE_G711AENC, "pcm_alaw", S16, 8000, 1, S16, 8000, 1, 333, 0},
-      {AV_CODEC_TYPE_G711UENC, "pcm_mulaw", S16, 8000, 2, S16, 8000, 2, 160, 0},
       {AV_CODEC_TYPE_OPUSENC, "libopus", S16, 48000, 2, N, 48000, 2, 960, 0},
       {AV_CODEC_TYPE_OPUSENC, "libopus", S16, 48000, 1, N, 48000, 1, 1000, 60},
       {AV_CODEC_TYPE_AACENC, "aac", S16, 44100, 2, N, 44100, 2, 1024, 0},
-      {AV_CODEC_TYPE_AACENC, "aac", S16, 48000, 1, N, 48000, 1, 1000, 0},
       {AV_CODEC_TYPE_AACENC, "aac", U8, 48000, 2, N, 48000, 2, 777, 0},
       {AV_CODEC_TYPE_AACENC, "aac", S16, 16000, 1, N, 44100, 2, 777, 0},
       {AV_CODEC_TYPE_AACENC, "aac", DBL, 48000, 2, N, 16000, 1, 777, 0},
       {AV_CODEC_TYPE_OPUSENC, "libopus", S32, 44100, 1, N, 48000, 2, 777, 0},
       {AV_CODEC_TYPE_G711UENC, "pcm_mulaw", FLT, 48000, 2, S16, 8000, 1, 777, 0},
-      {AV_CODEC_TYPE_G711ADEC, "pcm_alaw", N, 8000, 1, S16, 8000, 1, 400, 0},
       {AV_CODEC_TYPE_G711UDEC, "pcm_mulaw", N, 8000, 2, S16, 8000, 2, 160, 0},
       {AV_CODEC_TYPE_OPUSDEC, "libopus", N, 48000, 2, S16, 48000, 2, 0, 0},
       {AV_CODEC_TYPE_AACDEC, "aac", N, 44100, 2, S16, 44100, 2, 0, 0},
-      {AV_CODEC_TYPE_G711ADEC, "pcm_alaw", N, 8000, 1, U8, 8000, 1, 400, 0},
       {AV_CODEC_TYPE_G711ADEC, "pcm_alaw", N, 8000, 1, S32, 48000, 2, 400, 0},
       {AV_CODEC_TYPE_G711UDEC, "pcm_mulaw", N, 8000, 2, FLT, 44100, 1, 400, 0},
       // One-sample packets, six to one down: most convert to nothing yet, which is no error.
@@ -270,28 +261,6 @@ TEST(AudioRoundTrip, BothWaysAgainstFfmpeg) {
       EXPECT_GT(correlation, same ? 0.99 : 0.98) << ch;
       EXPECT_LT(error, same ? 0.15 : 1e9) << ch;
     }
-  }
-}
-
-// Owning out-params take 20 entries and then no more; every entry keeps its own packet's data
-// through the later calls, equal to FFmpeg's.
-TEST(AudioRoundTrip, OwningMode_TwentyEntriesThatNeverChange) {
-  const Bytes pcm = MakeSinePcm(AV_SAMPLE_FMT_S16, 8000, 1, 160 * 22);
-  const std::vector<Bytes> packets = FfmpegPackets("pcm_alaw", 8000, 1, 160 * 22);
-  const std::vector<double> samples = DecodeSamples("pcm_alaw", packets, 8000, 1);
-  auto encoder = OpenCodec(AV_CODEC_TYPE_G711AENC, AudioParam(8000, 8000, 1, 1, S16, S16));
-  auto decoder = OpenCodec(AV_CODEC_TYPE_G711ADEC, AudioParam(8000, 8000, 1, 1, N, S16));
-  CAudioEncodeOutParam encoded(OUTPARAM_FLAG_NOT_USE_CACHE);
-  CAudioDecodeOutParam decoded(OUTPARAM_FLAG_NOT_USE_CACHE);
-  for (int call = 0; call < 22; ++call) {
-    Bytes in(pcm.begin() + call * 320, pcm.begin() + (call + 1) * 320), packet = packets[call];
-    EXPECT_EQ(encoder->Encode(in.data(), 320, &encoded), std::min(call + 1, 20));
-    EXPECT_EQ(decoder->Decode(packet.data(), 160, &decoded), std::min(call + 1, 20));
-  }
-  for (int k = 0; k < 20; ++k) {
-    EXPECT_EQ(Bytes(encoded.m_outData[k].pData, encoded.m_outData[k].pData + 160), packets[k]) << k;
-    EXPECT_EQ(ToDoubles(decoded.m_pFrame[k]),
-              std::vector<double>(samples.begin() + k * 160, samples.begin() + (k + 1) * 160)) << k;
   }
 }
 

@@ -9,7 +9,6 @@ namespace {
 using namespace codec_interface;
 using namespace codec_test;
 
-const LogLine kOpened{0, "[CODE]Ogg文件初始化成功"}, kClosed{0, "[CODE]Ogg文件已关闭"};
 LogLine InitLine(const std::string& path) { return {0, "[CODE]初始化Ogg复用器: " + path}; }
 
 Bytes Hex(std::string text) {
@@ -71,38 +70,6 @@ TEST(PackAudio, Init_FailuresLogTheirLinesAndLeaveNothingOpen) {
     EXPECT_EQ(pack->WritePacket(&byte, 1), -1);
   }
 }
-
-// Timestamps run on from one file to the next (whole milliseconds, so the MP4 edit list keeps
-// them exact); refused calls change nothing; a clock that runs backwards has MP4 refuse the
-// second packet.
-TEST(PackAudio, Lifecycle_PtsRunOnAcrossFilesAndRefusedCallsChangeNothing) {
-  const std::vector<Bytes> opus = EncodeTone("libopus", 48000, 2, 2880).data;
-  const int64_t count = std::ssize(opus);
-  const ScratchFile first("first.mp4"), second("second.mp4"), backward("backward.mp4");
-  auto pack = IPackAudio::Create(AUDIO_FILE_PACK_MP4_OPUS);
-  ScopedLogCapture capture;
-  ASSERT_EQ(pack->Init(first.path.c_str(), 48000, 2, 960), 0);
-  EXPECT_EQ(pack->Init(nullptr, 16000, 1, 320), -1);  // the open file and its settings stay
-  EXPECT_EQ(pack->WritePacket(nullptr, 4), -1);
-  PackAll(*pack, opus);
-  ASSERT_EQ(pack->Init(second.path.c_str(), 48000, 2, 960), 0);  // finishes the first file
-  PackAll(*pack, opus);
-  pack->Close(), pack->Close();
-  EXPECT_EQ(pack->WritePacket(Bytes(1).data(), 1), -1);
-  EXPECT_EQ(capture->OwnLines(), (std::vector<LogLine>{InitLine(first.path), kOpened, kClosed,
-                                                       InitLine(second.path), kOpened, kClosed, kClosed}));
-  for (const auto& [path, start] : {std::pair{first.path, int64_t{}}, {second.path, 960 * count}}) {
-    const ReadBack plain = ReadMediaFile(path);
-    ASSERT_EQ(std::ssize(plain.packets), count);
-    for (int64_t i = 0; i < count; ++i) EXPECT_EQ(plain.packets[i].pts, start + 960 * i) << path;
-  }
-  ASSERT_EQ(pack->Init(backward.path.c_str(), 48000, 2, -960), 0);
-  PackAll(*pack, {opus[0]});
-  capture->Clear();
-  EXPECT_EQ(pack->WritePacket(Bytes(opus[1]).data(), static_cast<int>(opus[1].size())), -1);
-  EXPECT_EQ(capture->OwnLines(),
-            (std::vector<LogLine>{{60, "[CODE]av_interleaved_write_frame failed[-22]:Invalid argument"}}));
-}  // destroyed while open: ASan reports whatever is left behind
 
 // Files written by the packer, read back by plain libavformat: its format, codec, rate,
 // channels, codec header, and every packet with its time.

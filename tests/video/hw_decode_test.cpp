@@ -113,18 +113,4 @@ TEST(CheckHardwareDecode, ConcurrentQuestionsProbeEachKeyOnceAndAgree) {
   }
 }
 
-// The embedded probe streams decode to one 144x256 picture in one call.
-TEST(ProbeStreams, OnePictureFromOneDecode) {
-  const std::tuple<CodecType, const uint8_t*, size_t> streams[] = {
-      {AV_CODEC_TYPE_H264DEC, kProbeStreamH264, kProbeStreamH264Size},
-      {AV_CODEC_TYPE_HEVCDEC, kProbeStreamHevc, kProbeStreamHevcSize}};
-  for (const auto& [type, bytes, size] : streams) {
-    Bytes stream(bytes, bytes + size);
-    CVideoDecodeOutParam out(OUTPARAM_FLAG_NOT_USE_CACHE);  // outlives the codec
-    EXPECT_EQ(OpenCodec(type, VideoParam(PIX_FMT_NONE))->Decode(stream.data(), int(size), &out), 1);
-    EXPECT_EQ(std::tuple(out.m_nWidth, out.m_nHeight, out.m_ePixelFormat, out.m_bDecodeError),
-              std::tuple(144, 256, PIX_FMT_YUV420P, false));
-  }
-}
-
 }  // namespace

@@ -14,25 +14,6 @@ void Hold(CVideoDecodeOutParam& out, FramePtr picture) {
   out.m_pFrame[out.m_nNum++] = picture.release();
 }
 
-TEST(ImageGetBufferSize, SizeAndTheFormatHandedBack) {
-  // Hardware pictures reach the host as NV12; unknown formats are handed back as they are; a
-  // bad size gets FFmpeg's code (and FFmpeg's own complaint, not ours).
-  const std::tuple<int, int, int, int> cases[] = {
-      {PIX_FMT_YUV420P, 256, 55296, PIX_FMT_YUV420P}, {PIX_FMT_DXVA2, 256, 55296, PIX_FMT_NV12},
-      {PIX_FMT_D3D12VA, 256, 55296, PIX_FMT_NV12}, {PIX_FMT_D3D11VA, 256, 55296, PIX_FMT_NV12},
-      {PIX_FMT_VIDEOTOOLBOX, 256, 55296, PIX_FMT_NV12}, {PIX_FMT_NONE, 256, 0, PIX_FMT_NONE},
-      {-1, 256, 0, -1}, {12, 256, 0, 12}, {PIX_FMT_D3D11VA, 0, AVERROR(EINVAL), PIX_FMT_NV12},
-      {PIX_FMT_YUV420P, -4, AVERROR(EINVAL), PIX_FMT_YUV420P}};
-  ScopedLogCapture capture;
-  for (const auto& [format, height, size, handedBack] : cases) {
-    SCOPED_TRACE(testing::Message() << format << " " << height);
-    auto out = static_cast<PixelFormat>(1000);
-    EXPECT_EQ(ICodecInterface::ImageGetBufferSize(PixelFormat(format), out, 144, height), size);
-    EXPECT_EQ(out, handedBack);
-  }
-  EXPECT_TRUE(capture->OwnLines().empty());
-}
-
 TEST(ImageCopyToBuffer, EachEntryEqualsFfmpegsPackedCopyOfItsSize) {
   // In the order of the public formats from PIX_FMT_BGRA on.
   const AVPixelFormat formats[] = {AV_PIX_FMT_BGRA, AV_PIX_FMT_RGB24, AV_PIX_FMT_RGBA,
