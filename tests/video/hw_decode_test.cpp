@@ -1,7 +1,6 @@
 // Hardware decoding on a machine whose FFmpeg has none of the five device families: device
-// creation and release, and the decode probe (false once per (type, adapter), then cached) with
-// its embedded streams. The probe cache lives as long as the program, so each test uses adapters
-// of its own.
+// creation and release, and the decode probe (false once per (type, adapter), then cached).
+// The probe cache lives as long as the program, so each test uses adapters of its own.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,7 +8,6 @@
 
 #include "support/log_capture.h"
 #include "support/media.h"
-#include "video/probe_streams.h"
 
 namespace {
 
