@@ -1,121 +1,64 @@
+#include "base/sps_parse.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 
-#include "base/sps_parse.h"
 #include "support/media.h"
 
 namespace {
 
-using base::CSpsParse;
 using base::h264_sps_data;
 using codec_test::Bytes;
-using codec_test::EncodeTestVideo;
 
-Bytes FirstH264Packet(int width, int height,
-                      const std::vector<std::pair<std::string, std::string>>& options = {}) {
-  auto video = EncodeTestVideo("libx264", width, height, 1, options);
-  return video.packets.empty() ? Bytes{} : video.packets.front();
+bool Parse(const uint8_t* bytes, size_t size, h264_sps_data& sps) {
+  sps = h264_sps_data{};
+  return base::CSpsParse::H264DecodeSeqParameterSet(bytes, static_cast<unsigned>(size), sps);
 }
 
-struct SizeCase {
-  int width;
-  int height;
-  const char* profile;
-};
-
-class SpsSizes : public testing::TestWithParam<SizeCase> {};
-
-TEST_P(SpsSizes, DecodesPictureSizeAfterCropping) {
-  const SizeCase c = GetParam();
-  const Bytes packet = FirstH264Packet(c.width, c.height, {{"profile", c.profile}});
-  ASSERT_FALSE(packet.empty());
-  h264_sps_data sps;
-  std::memset(&sps, 0, sizeof sps);
-  ASSERT_TRUE(CSpsParse::H264DecodeSeqParameterSet(packet.data(),
-                                                   static_cast<unsigned>(packet.size()), sps));
-  EXPECT_EQ(sps.width, c.width);
-  EXPECT_EQ(sps.height, c.height);
+// The picture size after cropping, from the SPS libx264 writes. A custom quant matrix makes it
+// write seq_scaling_matrix_present_flag, interlaced coding clears frame_mbs_only_flag: both
+// change how the size is read.
+TEST(SpsParse, SizeOfLibx264Streams) {
+  const std::tuple<int, int, codec_test::Options, int> cases[] = {
+      {1920, 1080, {{"profile", "high"}}, 1}, {144, 256, {{"profile", "high"}}, 1},
+      {250, 130, {{"profile", "high"}}, 1},   {250, 130, {{"profile", "baseline"}}, 1},
+      {1280, 720, {{"profile", "main"}}, 1},
+      {352, 288, {{"preset", "medium"}, {"x264-params", "cqm=jvt"}, {"flags", "+ildct"}}, 0},
+  };
+  for (const auto& [width, height, options, frameMbsOnly] : cases) {
+    const Bytes packet = codec_test::EncodeVideo("libx264", width, height, 1, options).data.at(0);
+    h264_sps_data sps;
+    ASSERT_TRUE(Parse(packet.data(), packet.size(), sps)) << width;
+    EXPECT_EQ(std::tuple(sps.width, sps.height, sps.frame_mbs_only_flag),
+              std::tuple(width, height, frameMbsOnly));
+  }
 }
 
-INSTANTIATE_TEST_SUITE_P(Libx264, SpsSizes,
-                         testing::Values(SizeCase{1920, 1080, "high"},
-                                         SizeCase{144, 256, "high"},
-                                         SizeCase{250, 130, "high"},
-                                         SizeCase{250, 130, "baseline"},
-                                         SizeCase{1280, 720, "main"},
-                                         SizeCase{64, 48, "high"}));
-
-TEST(SpsParse, HighProfileWithScalingMatrixAndInterlaceFlags) {
-  // A custom quant matrix makes libx264 write seq_scaling_matrix_present_flag = 1, and
-  // interlaced coding clears frame_mbs_only_flag: both change how the size is read.
-  const Bytes packet = FirstH264Packet(
-      352, 288,
-      {{"preset", "medium"}, {"profile", "high"}, {"x264-params", "cqm=jvt"}, {"flags", "+ildct"}});
-  ASSERT_FALSE(packet.empty());
-  h264_sps_data sps{};
-  ASSERT_TRUE(CSpsParse::H264DecodeSeqParameterSet(packet.data(),
-                                                   static_cast<unsigned>(packet.size()), sps));
-  EXPECT_EQ(sps.profile_idc, 100);
-  EXPECT_EQ(sps.frame_mbs_only_flag, 0);
-  EXPECT_EQ(sps.width, 352);
-  EXPECT_EQ(sps.height, 288);
-}
-
+// A baseline SPS for 1920x1080 with level_idc 0, whose 00 00 is escaped as 00 00 03.
 TEST(SpsParse, EmulationPreventionBytesAreRemoved) {
-  // Baseline SPS for 1920x1080 written by hand, with an emulation prevention byte inserted
-  // into a run of zeros: 00 00 03 00 must read as 00 00 00.
-  const Bytes withEpb = {0x00, 0x00, 0x00, 0x01, 0x67, 0x42, 0x00, 0x28, 0xE9, 0x00, 0xF0,
-                         0x04, 0x4F, 0xCB, 0x80};
-  h264_sps_data plain{};
-  ASSERT_TRUE(CSpsParse::H264DecodeSeqParameterSet(withEpb.data(),
-                                                   static_cast<unsigned>(withEpb.size()), plain));
-  // The same SPS with level_idc 0 so that 00 00 must be escaped: 42 00 00 -> 42 00 00 03 ...
-  const Bytes escaped = {0x00, 0x00, 0x00, 0x01, 0x67, 0x42, 0x00, 0x00, 0x03, 0xE9, 0x00,
-                         0xF0, 0x04, 0x4F, 0xCB, 0x80};
-  h264_sps_data unescaped{};
-  ASSERT_TRUE(CSpsParse::H264DecodeSeqParameterSet(
-      escaped.data(), static_cast<unsigned>(escaped.size()), unescaped));
-  EXPECT_EQ(unescaped.level_idc, 0);
-  EXPECT_EQ(unescaped.width, plain.width);
-  EXPECT_EQ(unescaped.height, plain.height);
+  const Bytes sps = {0, 0, 0, 1, 0x67, 0x42, 0, 0, 3, 0xE9, 0x00, 0xF0, 0x04, 0x4F, 0xCB, 0x80};
+  h264_sps_data parsed;
+  ASSERT_TRUE(Parse(sps.data(), sps.size(), parsed));
+  EXPECT_EQ(std::tuple(parsed.level_idc, parsed.width, parsed.height), std::tuple(0, 1920, 1080));
 }
 
-TEST(SpsParse, TruncatedInputFailsWithoutReadingPastTheEnd) {
-  const Bytes packet = FirstH264Packet(1920, 1080);
-  ASSERT_FALSE(packet.empty());
-  // Find the SPS length: up to the next start code.
-  size_t spsEnd = 5;
-  while (spsEnd + 3 <= packet.size() &&
-         !(packet[spsEnd] == 0 && packet[spsEnd + 1] == 0 && packet[spsEnd + 2] == 1)) {
-    ++spsEnd;
-  }
-  // Cut anywhere: either refused, or (once the size fields are complete and only VUI bytes are
-  // missing) the right size. The size of 1920x1080 needs more than the first 9 bytes.
-  for (size_t n = 0; n < spsEnd; ++n) {
-    // A fresh heap copy of exactly n bytes lets AddressSanitizer catch any overread.
-    std::unique_ptr<unsigned char[]> copy(new unsigned char[n == 0 ? 1 : n]);
+TEST(SpsParse, TruncatedOrMissingSpsIsRefusedWithoutReadingPastTheEnd) {
+  const Bytes packet = codec_test::EncodeVideo("libx264", 1920, 1080, 1).data.at(0);
+  for (size_t n = 0; n < 40; ++n) {
+    // A heap copy of exactly n bytes lets AddressSanitizer catch any overread. Cut anywhere,
+    // the size is refused, or right once the size fields are complete (past the first 9 bytes).
+    std::unique_ptr<uint8_t[]> copy(new uint8_t[n + 1]);
     std::memcpy(copy.get(), packet.data(), n);
-    h264_sps_data sps{};
-    const bool ok =
-        CSpsParse::H264DecodeSeqParameterSet(copy.get(), static_cast<unsigned>(n), sps);
-    if (n <= 9) {
-      EXPECT_FALSE(ok) << "length " << n;
-    }
-    if (ok) {
-      EXPECT_EQ(sps.width, 1920) << "length " << n;
-      EXPECT_EQ(sps.height, 1080) << "length " << n;
-    }
+    h264_sps_data sps;
+    const bool ok = Parse(copy.get(), n, sps);
+    EXPECT_TRUE(!ok || (n > 9 && sps.width == 1920 && sps.height == 1080)) << n;
   }
-}
-
-TEST(SpsParse, RefusesInputWithoutAnSps) {
-  const Bytes pps = {0x00, 0x00, 0x00, 0x01, 0x68, 0xCE, 0x38, 0x80};
-  h264_sps_data sps{};
-  EXPECT_FALSE(CSpsParse::H264DecodeSeqParameterSet(pps.data(), 8, sps));
-  EXPECT_FALSE(CSpsParse::H264DecodeSeqParameterSet(nullptr, 0, sps));
-  const Bytes noStartCode = {0x67, 0x42, 0x00, 0x28, 0xE9, 0x00, 0xF0, 0x04};
-  EXPECT_FALSE(CSpsParse::H264DecodeSeqParameterSet(noStartCode.data(), 8, sps));
+  const Bytes pps = {0, 0, 0, 1, 0x68, 0xCE, 0x38, 0x80}, bare = {0x67, 0x42, 0x00, 0x28, 0xE9};
+  h264_sps_data sps;
+  EXPECT_FALSE(Parse(pps.data(), pps.size(), sps) || Parse(bare.data(), bare.size(), sps) ||
+               Parse(nullptr, 0, sps));
 }
 
 }  // namespace

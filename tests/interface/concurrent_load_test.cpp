@@ -15,7 +15,6 @@
 #include "base/log.h"
 #include "base/system.h"
 #include "codec_interface.h"
-#include "support/audio_media.h"
 #include "support/media.h"
 
 namespace codec_interface {
@@ -48,30 +47,21 @@ struct Media {
 };
 
 Media MakeMedia() {
-  Media media;
-  media.h264 = codec_test::EncodeTestVideo("libx264", kWidth, kHeight, kPictures).packets;
+  using namespace codec_test;
+  Media media{EncodeVideo("libx264", kWidth, kHeight, kPictures).data, {}, {}, {}};
   for (int i = 0; i < kPictures; ++i) {
-    const FramePtr picture = codec_test::MakeTestPicture(kWidth, kHeight, AV_PIX_FMT_YUV420P, i);
-    Bytes& bytes = media.pictures.emplace_back(
-        av_image_get_buffer_size(AV_PIX_FMT_YUV420P, kWidth, kHeight, 1));
-    av_image_copy_to_buffer(bytes.data(), static_cast<int>(bytes.size()), picture->data,
-                            picture->linesize, AV_PIX_FMT_YUV420P, kWidth, kHeight, 1);
+    media.pictures.push_back(PackPicture(MakePicture(kWidth, kHeight, AV_PIX_FMT_YUV420P, i).get()));
   }
   for (const AudioKind& kind : kAudioKinds) {
-    const Bytes pcm =
-        codec_test::MakeSinePcm(AV_SAMPLE_FMT_S16, kind.rate, 1, kind.samples * kAudioPackets);
+    const Bytes pcm = MakeSinePcm(AV_SAMPLE_FMT_S16, kind.rate, 1, kind.samples * kAudioPackets);
     std::vector<Bytes>& chunks = media.pcm.emplace_back();
     for (auto at = pcm.begin(); at != pcm.end(); at += kind.samples * 2) {
       chunks.emplace_back(at, at + kind.samples * 2);
     }
-    std::vector<Bytes> packets =
-        codec_test::EncodeTestAudio(kind.ffmpeg, pcm, AV_SAMPLE_FMT_S16, kind.rate, 1, 64000,
-                                    kind.samples)
-            .packets;
-    if (std::strcmp(kind.ffmpeg, "aac") == 0) {
-      packets = codec_test::WithAdtsHeaders(packets, kind.rate, 1);
-    }
-    media.audio.push_back(std::move(packets));
+    const std::vector<Bytes> packets =
+        EncodeTone(kind.ffmpeg, kind.rate, 1, kind.samples * kAudioPackets, kind.samples, 64000).data;
+    media.audio.push_back(std::strcmp(kind.ffmpeg, "aac") == 0
+                              ? WithAdtsHeaders(packets, kind.rate, 1) : packets);
   }
   return media;
 }
@@ -136,12 +126,6 @@ class CountingLogger : public base::IBaseLogInterface {
   std::atomic<int>* inits_;
 };
 
-CodecParam Zeroed() {
-  CodecParam param;
-  std::memset(&param, 0, sizeof param);
-  return param;
-}
-
 // Opens a codec, gives it every input in turn (to Encode or to Decode), lets `each` look at every
 // entry handed out and traces the results. `before` runs before each input.
 template <class Out>
@@ -165,24 +149,9 @@ Trace Drive(CodecType type, const CodecParam& param, const std::vector<Bytes>& i
   return trace;  // dropped open: the destructor closes it
 }
 
-CodecParam VideoParam(PixelFormat format, int srcWidth = 0, int srcHeight = 0) {
-  CodecParam param = Zeroed();
-  VideoCodecParam& v = param.stVideo;
-  v.ePixelFormat = format;
-  v.nSrcWidth = srcWidth, v.nSrcHeight = srcHeight;
-  v.nBitRate = 300000, v.nFrameRate = 25, v.nGopSize = 8;
-  return param;
-}
-
 CodecParam AudioParam(const AudioKind& kind, bool decoder) {
-  CodecParam param = Zeroed();
-  AudioCodecParam& a = param.stAudio;
-  a.nSrcSampleRate = a.nDstSampleRate = kind.rate;
-  a.nSrcChannels = a.nDstChannels = 1;
-  a.eSrcSampleFormat = decoder ? SAMPLE_FMT_NONE : SAMPLE_FMT_S16;
-  a.eDstSampleFormat = decoder ? SAMPLE_FMT_S16 : kind.encoderDst;
-  a.nBitRate = 64000;
-  return param;
+  return codec_test::AudioParam(kind.rate, kind.rate, 1, 1, decoder ? SAMPLE_FMT_NONE : SAMPLE_FMT_S16,
+                                decoder ? SAMPLE_FMT_S16 : kind.encoderDst, 64000);
 }
 
 // One worker's whole job: every round a new video decoder and encoder and an audio encoder and
@@ -196,7 +165,7 @@ std::vector<Trace> Work(const Media& media, DecoderBoard* board) {
     std::shared_ptr<DecoderBoard::Entry> entry;
     const auto smaller = [&entry](size_t i) { return entry && i >= kPictures / 2; };
     traces.push_back(Drive<CVideoDecodeOutParam>(
-        AV_CODEC_TYPE_H264DEC, VideoParam(PIX_FMT_BGRA), media.h264, false,
+        AV_CODEC_TYPE_H264DEC, codec_test::VideoParam(PIX_FMT_BGRA), media.h264, false,
         [&smaller](Trace&, const CVideoDecodeOutParam& out, int k, size_t i) {
           const AVFrame* frame = out.m_pFrame[k];
           EXPECT_TRUE(frame->width == out.m_nWidth && frame->height == out.m_nHeight &&
@@ -211,7 +180,7 @@ std::vector<Trace> Work(const Media& media, DecoderBoard* board) {
           while (smaller(i) && entry->resizes.load() == 0) std::this_thread::yield();
         }));
     traces.push_back(Drive<CVideoEncodeOutParam>(
-        AV_CODEC_TYPE_H264ENC, VideoParam(PIX_FMT_YUV420P, kWidth, kHeight), media.pictures,
+        AV_CODEC_TYPE_H264ENC, codec_test::VideoParam(PIX_FMT_YUV420P, kWidth, kHeight), media.pictures,
         true, [](Trace& trace, const CVideoEncodeOutParam& out, int k, size_t) {
           trace.Add(out.m_outData[k].pData, static_cast<size_t>(out.m_outData[k].nSize));
         }));

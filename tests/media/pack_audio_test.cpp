@@ -1,34 +1,14 @@
 #include <gtest/gtest.h>
 
-#include <map>
-#include <string>
-
-#include "codec_interface.h"
-#include "media/pack_audio.h"
-#include "support/audio_media.h"
+#include "media/pack_extradata.h"
 #include "support/log_capture.h"
-#include "support/media_files.h"
-
-namespace codec_interface {
-
-struct PackAudioTestPeer {
-  static int64_t NextPts(const CPackAudio& pack) { return pack.m_nNextPts; }
-  static int FillStreamParams(CPackAudio& pack, int rate, int channels, AVCodecParameters* par) {
-    pack.m_nSampleRate = rate;
-    pack.m_nChannels = channels;
-    return pack.FillStreamParams(par);
-  }
-};
-
-}  // namespace codec_interface
+#include "support/media.h"
 
 namespace {
 
 using namespace codec_interface;
 using namespace codec_test;
 
-const LogLine kOpened{0, "[CODE]Ogg文件初始化成功"};
-const LogLine kClosed{0, "[CODE]Ogg文件已关闭"};
 LogLine InitLine(const std::string& path) { return {0, "[CODE]初始化Ogg复用器: " + path}; }
 
 Bytes Hex(std::string text) {
@@ -38,185 +18,94 @@ Bytes Hex(std::string text) {
   return bytes;
 }
 
-EncodedAudio Tone(const char* encoder, int rate, int channels, int samples) {
-  return EncodeTestAudio(encoder, MakeSinePcm(AV_SAMPLE_FMT_S16, rate, channels, samples),
-                         AV_SAMPLE_FMT_S16, rate, channels);
-}
-
 // Packs every packet from one buffer that is scribbled over after each write, as a host may.
 void PackAll(IPackAudio& pack, const std::vector<Bytes>& packets) {
-  Bytes buffer;
-  for (const Bytes& packet : packets) {
-    buffer = packet;
+  for (Bytes buffer : packets) {
     ASSERT_EQ(pack.WritePacket(buffer.data(), static_cast<int>(buffer.size())), 0);
     std::fill(buffer.begin(), buffer.end(), 0xEE);
   }
 }
 
-class PackAudioTest : public ::testing::Test {
- protected:
-  ScopedLogCapture capture_;
-  unsigned char byte_ = 0;
-};
-
-TEST_F(PackAudioTest, FillStreamParams_HeaderIsByteExactAndTheMaskFollowsTheChannels) {
-  const std::map<int, uint64_t> masks{{1, 0x4}, {2, 0x3}, {6, 0x60F}, {8, 0x63F}};
-  const struct {
-    AudioFilePackType type;
-    int rate, channels;
-    const char* extradata;
-  } cases[] = {
+TEST(PackAudio, CodecHeadersAreByteExact) {
+  const std::tuple<std::vector<uint8_t> (*)(int, int), int, int, const char*> cases[] = {
       // "OpusHead", version 1, channels, pre-skip 3840 (1280 at 16000 Hz), input rate, gain 0,
       // mapping family 0, also for 5.1.
-      {AUDIO_FILE_PACK_OGG_OPUS, 48000, 2, "4F70757348656164 01 02 000F 80BB0000 0000 00"},
-      {AUDIO_FILE_PACK_OGG_OPUS, 16000, 1, "4F70757348656164 01 01 0005 803E0000 0000 00"},
-      {AUDIO_FILE_PACK_OGG_OPUS, 48000, 6, "4F70757348656164 01 06 000F 80BB0000 0000 00"},
+      {MakeOpusHead, 48000, 2, "4F70757348656164 01 02 000F 80BB0000 0000 00"},
+      {MakeOpusHead, 16000, 1, "4F70757348656164 01 01 0005 803E0000 0000 00"},
+      {MakeOpusHead, 48000, 6, "4F70757348656164 01 06 000F 80BB0000 0000 00"},
       // "dOps" with its length always 0x1D; above two channels family 1, one uncoupled stream
       // per channel and an all-zero mapping.
-      {AUDIO_FILE_PACK_MP4_OPUS, 48000, 2, "0000001D 644F7073 00 02 000F 80BB0000 0000 00"},
-      {AUDIO_FILE_PACK_MP4_OPUS, 48000, 6,
-       "0000001D 644F7073 00 06 000F 80BB0000 0000 01 06 00 000000000000"},
-      {AUDIO_FILE_PACK_MP4_OPUS, 48000, 8,
-       "0000001D 644F7073 00 08 000F 80BB0000 0000 01 08 00 0000000000000000"},
+      {MakeOpusDops, 48000, 2, "0000001D 644F7073 00 02 000F 80BB0000 0000 00"},
+      {MakeOpusDops, 48000, 6, "0000001D 644F7073 00 06 000F 80BB0000 0000 01 06 00 000000000000"},
+      {MakeOpusDops, 48000, 8, "0000001D 644F7073 00 08 000F 80BB0000 0000 01 08 00 0000000000000000"},
       // AudioSpecificConfig: AAC-LC, rate index, channels; a rate outside the table is 48000.
-      {AUDIO_FILE_PACK_MP4_AAC, 44100, 2, "121000"},
-      {AUDIO_FILE_PACK_MP4_AAC, 50000, 1, "118800"},
-      {AUDIO_FILE_PACK_MP4_AAC, 7350, 8, "164000"},
+      {MakeAacSpecificConfig, 44100, 2, "121000"},
+      {MakeAacSpecificConfig, 50000, 1, "118800"},
+      {MakeAacSpecificConfig, 7350, 8, "164000"},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(testing::Message() << "kind " << c.type << " " << c.rate << "x" << c.channels);
-    CPackAudio pack(c.type);
-    ParamsPtr par(avcodec_parameters_alloc());
-    ASSERT_EQ(PackAudioTestPeer::FillStreamParams(pack, c.rate, c.channels, par.get()), 0);
-    EXPECT_EQ(par->ch_layout.u.mask, masks.at(c.channels));
-    EXPECT_EQ(par->format, AV_SAMPLE_FMT_FLTP);
-    EXPECT_EQ(Bytes(par->extradata, par->extradata + par->extradata_size), Hex(c.extradata));
-  }
+  for (const auto& [make, rate, channels, bytes] : cases) EXPECT_EQ(make(rate, channels), Hex(bytes)) << bytes;
 }
 
-TEST_F(PackAudioTest, Init_FailuresLogTheirLinesAndLeaveNothingOpen) {
-  // Refusals that come before the file is opened use a path that cannot be opened, so a
-  // wrongly opened file would show as another line.
+// Refusals before the file is opened use a path that cannot be opened, so a wrongly opened
+// file would show as another line. Nothing is left open.
+TEST(PackAudio, Init_FailuresLogTheirLinesAndLeaveNothingOpen) {
   const std::string noDirectory = "/nonexistent-codec-dir/out.ogg";
-  const struct {
-    int type;
-    std::string path;
-    int rate, channels;
-    std::vector<LogLine> lines;  // after the Init line
-  } cases[] = {
+  const std::tuple<int, std::string, int, int, std::vector<LogLine>> cases[] = {
       // The file name's extension must not pick a muxer for an unknown kind.
       {5, noDirectory, 48000, 2, {{60, "[CODE]avformat_alloc_output_context2 failed"}}},
-      {AUDIO_FILE_PACK_OGG_OPUS, noDirectory, 48000, 2,
-       {{60, "[CODE]open file[" + noDirectory + "] failed"}}},
+      {AUDIO_FILE_PACK_OGG_OPUS, noDirectory, 48000, 2, {{60, "[CODE]open file[" + noDirectory + "] failed"}}},
       {AUDIO_FILE_PACK_MP4_AAC, noDirectory, 48000, 3,
        {{60, "[CODE]unsupport Channels: 3"}, {60, "[CODE]FillStreamParams failed"}}},
-      {AUDIO_FILE_PACK_OGG_OPUS, "/dev/null", 0, 2,
-       {{60, "[CODE]avformat_write_header failed[-22]: Invalid argument"}}},
+      {AUDIO_FILE_PACK_OGG_OPUS, "/dev/null", 0, 2, {{60, "[CODE]avformat_write_header failed[-22]: Invalid argument"}}},
       // MP4 writes its header at once, so a full disk refuses it.
       {AUDIO_FILE_PACK_MP4_AAC, "/dev/full", 48000, 2,
        {{60, "[CODE]avformat_write_header failed[-28]: No space left on device"}}},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.lines.back().text);
-    capture_->Clear();
-    CPackAudio pack(static_cast<AudioFilePackType>(c.type));
-    EXPECT_EQ(pack.Init(c.path.c_str(), c.rate, c.channels, 1024), -1);
-    std::vector<LogLine> expected{InitLine(c.path)};
-    expected.insert(expected.end(), c.lines.begin(), c.lines.end());
-    EXPECT_EQ(capture_->OwnLines(), expected);
-    EXPECT_EQ(pack.WritePacket(&byte_, 1), -1);  // nothing is open
+  for (const auto& [type, path, rate, channels, lines] : cases) {
+    auto pack = IPackAudio::Create(AudioFilePackType(type));
+    ScopedLogCapture capture;
+    EXPECT_EQ(pack->Init(path.c_str(), rate, channels, 1024), -1);
+    EXPECT_EQ(capture->OwnLines(), std::vector{InitLine(path)} + lines);
+    uint8_t byte = 0;
+    EXPECT_EQ(pack->WritePacket(&byte, 1), -1);
   }
 }
 
-TEST_F(PackAudioTest, Lifecycle_PtsRunOnAcrossFilesAndRefusedCallsChangeNothing) {
-  const EncodedAudio opus = Tone("libopus", 48000, 2, 2880);
-  const int64_t count = std::ssize(opus.packets);
-  const ScratchFile first("first.mp4");
-  const ScratchFile second("second.mp4");
-  const ScratchFile backward("backward.mp4");
-  CPackAudio pack(AUDIO_FILE_PACK_MP4_OPUS);
-  ASSERT_EQ(pack.Init(first.path.c_str(), 48000, 2, 960), 0);
-  EXPECT_EQ(pack.Init(nullptr, 16000, 1, 320), -1);  // the open file and its settings stay
-  EXPECT_EQ(pack.WritePacket(nullptr, 4), -1);
-  PackAll(pack, opus.packets);
-  ASSERT_EQ(pack.Init(second.path.c_str(), 48000, 2, 960), 0);  // finishes the first file
-  PackAll(pack, opus.packets);
-  pack.Close();
-  pack.Close();
-  EXPECT_EQ(pack.WritePacket(&byte_, 1), -1);  // after Close
-  EXPECT_EQ(capture_->OwnLines(),
-            (std::vector<LogLine>{InitLine(first.path), kOpened, kClosed, InitLine(second.path),
-                                  kOpened, kClosed, kClosed}));
-  // The second file goes on where the first ended (whole milliseconds, so the MP4 edit list
-  // keeps it exact).
-  for (const auto& [path, start] : {std::pair{first.path, int64_t{}}, {second.path, 960 * count}}) {
-    const ReadBack plain = ReadMediaFile(path);
-    ASSERT_EQ(std::ssize(plain.packets), count);
-    for (int64_t i = 0; i < count; ++i) EXPECT_EQ(plain.packets[i].pts, start + 960 * i) << path;
-  }
-
-  // A file whose clock runs backwards: MP4 takes its first packet and refuses the next, which
-  // would go back in time, without moving the clock.
-  ASSERT_EQ(pack.Init(backward.path.c_str(), 48000, 2, -960), 0);
-  PackAll(pack, {opus.packets[0]});
-  capture_->Clear();
-  Bytes packet = opus.packets[1];
-  EXPECT_EQ(pack.WritePacket(packet.data(), static_cast<int>(packet.size())), -1);
-  EXPECT_EQ(PackAudioTestPeer::NextPts(pack), 960 * (2 * count - 1));
-  const LogLine refused{60, "[CODE]av_interleaved_write_frame failed[-22]:Invalid argument"};
-  EXPECT_EQ(capture_->OwnLines(), std::vector<LogLine>{refused});
-}  // destroyed while open: ASan reports whatever is left behind
-
-// Files written by the packer, read back (and decoded) by plain libavformat and libavcodec.
-TEST_F(PackAudioTest, RoundTrip_EveryKindReadsBackAndDecodes) {
+// Files written by the packer, read back by plain libavformat: its format, codec, rate,
+// channels, codec header, and every packet with its time.
+TEST(PackAudio, RoundTrip_EveryKindReadsBack) {
   const Bytes opusHead = Hex("4F70757348656164 01 02 000F 80BB0000 0000 00");
   const char* mp4 = "mov,mp4,m4a,3gp,3g2,mj2";
-  const struct {
-    const char* name;
-    AudioFilePackType type;
-    const char* encoder;
-    int rate, channels;
-    const char* format;
-    Bytes extradata;  // as the reader reports it
-    int64_t firstPts, step;
-  } cases[] = {
+  const std::tuple<const char*, AudioFilePackType, const char*, int, const char*, Bytes, int64_t, int64_t> cases[] = {
       // The Ogg reader shifts times back by the declared pre-skip.
-      {"stereo.ogg", AUDIO_FILE_PACK_OGG_OPUS, "libopus", 48000, 2, "ogg", opusHead, -3840, 960},
+      {"stereo.ogg", AUDIO_FILE_PACK_OGG_OPUS, "libopus", 48000, "ogg", opusHead, -3840, 960},
       // The MP4 reader turns our "dOps" back into an identification header.
-      {"opus.mp4", AUDIO_FILE_PACK_MP4_OPUS, "libopus", 48000, 2, mp4, opusHead,
-       0, 960},
-      {"aac.mp4", AUDIO_FILE_PACK_MP4_AAC, "aac", 44100, 2, mp4, Hex("121000"),
-       0, 1024},
+      {"opus.mp4", AUDIO_FILE_PACK_MP4_OPUS, "libopus", 48000, mp4, opusHead, 0, 960},
+      {"aac.mp4", AUDIO_FILE_PACK_MP4_AAC, "aac", 44100, mp4, Hex("121000"), 0, 1024},
       // The host hands whole ADTS frames; the raw file is them back to back.
-      {"raw.aac", AUDIO_FILE_PACK_AAC, "aac", 44100, 2, "aac", {}, 0, 655360},
+      {"raw.aac", AUDIO_FILE_PACK_AAC, "aac", 44100, "aac", {}, 0, 655360},
       // MP3 keeps its own clock: 1152 samples at 44100 Hz in 1/14112000 s.
-      {"lame.mp3", AUDIO_FILE_PACK_MP3, "libmp3lame", 44100, 2, "mp3", {}, 0,
-       368640},
+      {"lame.mp3", AUDIO_FILE_PACK_MP3, "libmp3lame", 44100, "mp3", {}, 0, 368640},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    const EncodedAudio tone = Tone(c.encoder, c.rate, c.channels, c.rate / 4);
-    const std::vector<Bytes> packets =
-        c.type == AUDIO_FILE_PACK_AAC ? WithAdtsHeaders(tone.packets, c.rate, c.channels) : tone.packets;
-    const ScratchFile file(c.name);
-    CPackAudio pack(c.type);
-    ASSERT_EQ(pack.Init(file.path.c_str(), c.rate, c.channels, tone.frameSize), 0);
-    PackAll(pack, packets);
-    pack.Close();
-
+  for (const auto& [name, type, encoder, rate, format, extradata, firstPts, step] : cases) {
+    SCOPED_TRACE(name);
+    const EncodedStream tone = EncodeTone(encoder, rate, 2, rate / 4);
+    const std::vector<Bytes> packets = type == AUDIO_FILE_PACK_AAC ? WithAdtsHeaders(tone.data, rate, 2) : tone.data;
+    const ScratchFile file(name);
+    auto pack = IPackAudio::Create(type);
+    ASSERT_EQ(pack->Init(file.path.c_str(), rate, 2, tone.frameSize), 0);
+    PackAll(*pack, packets);
+    pack->Close();
     const ReadBack plain = ReadMediaFile(file.path);
-    EXPECT_EQ(plain.format, c.format);
     ASSERT_EQ(plain.streams.size(), 1u);
     const AVCodecParameters* par = plain.streams[0].get();
-    EXPECT_EQ(par->codec_id, avcodec_find_encoder_by_name(c.encoder)->id);
-    // Readers report Opus at the 48000 Hz it always decodes to.
-    EXPECT_EQ(par->sample_rate, par->codec_id == AV_CODEC_ID_OPUS ? 48000 : c.rate);
-    EXPECT_EQ(par->ch_layout.nb_channels, c.channels);
-    EXPECT_EQ(Bytes(par->extradata, par->extradata + par->extradata_size), c.extradata);
+    EXPECT_EQ(std::tuple(plain.format, par->codec_id, par->sample_rate, par->ch_layout.nb_channels),
+              std::tuple(format, avcodec_find_encoder_by_name(encoder)->id, rate, 2));
+    EXPECT_EQ(Bytes(par->extradata, par->extradata + par->extradata_size), extradata);
     ASSERT_EQ(plain.packets.size(), packets.size());
     for (size_t i = 0; i < packets.size(); ++i) {
-      EXPECT_EQ(plain.packets[i].data, packets[i]) << "packet " << i;
-      EXPECT_EQ(plain.packets[i].pts, c.firstPts + c.step * static_cast<int64_t>(i)) << i;
+      EXPECT_EQ(std::tuple(plain.packets[i].data, plain.packets[i].pts),
+                std::tuple(packets[i], firstPts + step * int64_t(i))) << i;
     }
   }
 }

@@ -1,13 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <optional>
-#include <string>
-
-#include "codec_interface.h"
-#include "media/trans_coder.h"
 #include "support/log_capture.h"
-#include "support/media_files.h"
-#include "support/video_check.h"
+#include "support/media.h"
 
 namespace {
 
@@ -19,95 +13,62 @@ constexpr int kOwning = OUTPARAM_FLAG_NOT_USE_CACHE;
 // Hands a frame to an out-param the way a decoder in owning mode would.
 void Hold(COutParam& out, FramePtr frame) { out.m_pFrame[out.m_nNum++] = frame.release(); }
 
-// Every software format, at odd sizes that grow and shrink, against plain libswscale with the
-// same settings.
-TEST(TransCoderTest, Picture_MatchesPlainSwscaleInAFrameOfItsOwn) {
+// Pictures at odd sizes that grow and shrink against plain libswscale with the same settings,
+// and blocks of sound against plain libswresample: each result is a frame of its own (packed
+// rows; room for the whole scaled block) that does not depend on the source any more.
+TEST(TransCoder, PicturesAndSound_MatchPlainSwscaleAndSwresample) {
   ScopedLogCapture capture;
-  const struct {
-    PixelFormat from;
-    AVPixelFormat fromAv;
-    int srcW, srcH;
-    PixelFormat to;
-    AVPixelFormat toAv;
-    int dstW, dstH, lineSize;
-  } cases[] = {
+  // Formats, public then FFmpeg's, and sizes; the line size handed out.
+  const std::tuple<int, AVPixelFormat, int, int, int, AVPixelFormat, int, int, int> pictures[] = {
       {PIX_FMT_NV12, AV_PIX_FMT_NV12, 1920, 1080, PIX_FMT_BGRA, AV_PIX_FMT_BGRA, 1280, 720, 5120},
       {PIX_FMT_RGBA, AV_PIX_FMT_RGBA, 64, 48, PIX_FMT_YUYV422, AV_PIX_FMT_YUYV422, 33, 17, 68},
       {PIX_FMT_YUV420P, AV_PIX_FMT_YUV420P, 37, 23, PIX_FMT_RGB24, AV_PIX_FMT_RGB24, 50, 31, 150},
       {PIX_FMT_YUVJ420P, AV_PIX_FMT_YUVJ420P, 64, 48, PIX_FMT_RGBA, AV_PIX_FMT_RGBA, 33, 17, 132},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(av_get_pix_fmt_name(c.fromAv));
-    CTransCoder trans;
-    ASSERT_EQ(trans.Init(0, PictureParam(c.from, c.srcW, c.srcH, c.to, c.dstW, c.dstH)), 0);
+  for (const auto& [from, fromAv, srcW, srcH, to, toAv, dstW, dstH, lineSize] : pictures) {
+    auto trans = ITransCoder::Create();
+    ASSERT_EQ(trans->Init(0, TransParam(from, srcW, srcH, to, dstW, dstH)), 0);
     CVideoDecodeOutParam dst(kOwning);
-    FramePtr plain = MakeTestPicture(c.dstW, c.dstH, c.toAv, 0);  // overwritten below
+    FramePtr plain;
     {
       CVideoDecodeOutParam src(kOwning);
-      Hold(src, MakeTestPicture(c.srcW, c.srcH, c.fromAv, 3));
-      ASSERT_EQ(trans.Transcode(&src, 0, &dst), 0);
-      const AVFrame* in = src.m_pFrame[0];
-      const SwsPtr sws(sws_getContext(c.srcW, c.srcH, c.fromAv, c.dstW, c.dstH, c.toAv,
-                                      SWS_LANCZOS, nullptr, nullptr, nullptr));
-      ASSERT_EQ(sws_scale(sws.get(), in->data, in->linesize, 0, c.srcH, plain->data,
-                          plain->linesize),
-                c.dstH);
-    }  // the result must not depend on the source any more
+      Hold(src, MakePicture(srcW, srcH, fromAv, 3));
+      ASSERT_EQ(trans->Transcode(&src, 0, &dst), 0);
+      plain = Scale(src.m_pFrame[0], dstW, dstH, toAv);
+    }
     ASSERT_EQ(dst.m_nNum, 1);
-    const AVFrame* frame = dst.m_pFrame[0];
-    EXPECT_EQ(dst.m_outData[0].nLinesize[0], c.lineSize);  // rows packed
-    EXPECT_EQ(dst.m_outData[0].pData[0], frame->data[0]);
-    EXPECT_TRUE(SamePixels(frame, plain.get()));
+    EXPECT_EQ(std::tuple(dst.m_outData[0].nLinesize[0], dst.m_outData[0].pData[0]),
+              std::tuple(lineSize, dst.m_pFrame[0]->data[0]));
+    EXPECT_TRUE(SamePixels(dst.m_pFrame[0], plain.get())) << av_get_pix_fmt_name(fromAv);
   }
-  EXPECT_TRUE(capture->OwnLines().empty());
-}
-
-// Blocks through the transcoder and through plain libswresample side by side: each entry holds
-// exactly what was delivered, in a buffer with room for the whole scaled block.
-TEST(TransCoderTest, Sound_MatchesPlainSwresampleWithRoomForTheScaledBlock) {
-  ScopedLogCapture capture;
-  const struct {
-    SampleFormat src;
-    int srcRate, srcChannels;
-    SampleFormat dst;
-    int dstRate, dstChannels, block, room;  // the last two in samples per channel
-  } cases[] = {
+  // Formats, rates and channel counts; samples per channel in a block and room for it.
+  const std::tuple<int, int, int, int, int, int, int, int> sound[] = {
       {SAMPLE_FMT_S16, 48000, 1, SAMPLE_FMT_S16, 16000, 1, 960, 320},
       {SAMPLE_FMT_S16, 8000, 1, SAMPLE_FMT_S16, 48000, 1, 160, 960},
       {SAMPLE_FMT_U8, 44100, 1, SAMPLE_FMT_DBL, 48000, 2, 1024, 1115},
   };
-  for (const auto& c : cases) {
-    const auto from = static_cast<AVSampleFormat>(c.src);
-    const auto to = static_cast<AVSampleFormat>(c.dst);
-    SCOPED_TRACE(c.srcRate);
-    const int sampleBytes = c.dstChannels * av_get_bytes_per_sample(to);
-    CTransCoder trans;
-    ASSERT_EQ(0, trans.Init(1, SoundParam(c.src, c.srcRate, c.srcChannels, c.dst, c.dstRate,
-                                          c.dstChannels)));
+  for (const auto& [from, srcRate, srcCh, to, dstRate, dstCh, block, room] : sound) {
+    const int sampleBytes = dstCh * av_get_bytes_per_sample(AVSampleFormat(to));
+    auto trans = ITransCoder::Create();
+    ASSERT_EQ(trans->Init(1, TransParam(from, srcRate, srcCh, to, dstRate, dstCh)), 0);
     AVChannelLayout in{}, out{};
-    av_channel_layout_default(&in, c.srcChannels);
-    av_channel_layout_default(&out, c.dstChannels);
+    av_channel_layout_default(&in, srcCh), av_channel_layout_default(&out, dstCh);
     SwrContext* raw = nullptr;
-    ASSERT_GE(swr_alloc_set_opts2(&raw, &out, to, c.dstRate, &in, from, c.srcRate, 0, nullptr), 0);
+    swr_alloc_set_opts2(&raw, &out, AVSampleFormat(to), dstRate, &in, AVSampleFormat(from), srcRate, 0, nullptr);
     const SwrPtr plain(raw);
     ASSERT_GE(swr_init(plain.get()), 0);
-    for (int block = 0; block < 3; ++block) {
-      CAudioDecodeOutParam src(kOwning);
-      Hold(src, MakeToneFrame(from, c.srcRate, c.srcChannels, c.block, block * c.block));
-      CAudioDecodeOutParam dst(kOwning);
-      ASSERT_EQ(trans.Transcode(&src, 0, &dst), 0);
-      Bytes expected(static_cast<size_t>(c.room * sampleBytes));
+    for (int n = 0; n < 3; ++n) {
+      CAudioDecodeOutParam src(kOwning), dst(kOwning);
+      Hold(src, MakeTone(AVSampleFormat(from), srcRate, srcCh, block, n * block));
+      ASSERT_EQ(trans->Transcode(&src, 0, &dst), 0);
+      Bytes expected(static_cast<size_t>(room * sampleBytes));
       uint8_t* planes[1] = {expected.data()};
-      const int got = swr_convert(plain.get(), planes, c.room, src.m_pFrame[0]->extended_data,
-                                  c.block);
-      expected.resize(static_cast<size_t>(got * sampleBytes));
+      expected.resize(swr_convert(plain.get(), planes, room, src.m_pFrame[0]->extended_data, block) * sampleBytes);
       ASSERT_EQ(dst.m_nNum, 1);
       const AVFrame* frame = dst.m_pFrame[0];
-      EXPECT_EQ(frame->linesize[0], c.room * sampleBytes);
-      EXPECT_EQ(frame->nb_samples * sampleBytes, dst.m_outData[0].nSize);
-      EXPECT_EQ(dst.m_outData[0].pData, frame->data[0]);
-      EXPECT_EQ(Bytes(frame->data[0], frame->data[0] + dst.m_outData[0].nSize), expected)
-          << "block " << block;
+      EXPECT_EQ(std::tuple(frame->linesize[0], frame->nb_samples * sampleBytes, dst.m_outData[0].pData),
+                std::tuple(room * sampleBytes, dst.m_outData[0].nSize, frame->data[0]));
+      EXPECT_EQ(Bytes(frame->data[0], frame->data[0] + dst.m_outData[0].nSize), expected) << srcRate << " " << n;
     }
   }
   EXPECT_TRUE(capture->OwnLines().empty());
@@ -115,63 +76,47 @@ TEST(TransCoderTest, Sound_MatchesPlainSwresampleWithRoomForTheScaledBlock) {
 
 // Calls that cannot convert leave the destination empty. Only settings Init refuses and a
 // destination in cache mode are worth a line; a refused Init also drops the converter an earlier
-// Init made. What Init described, the way it described it, converts.
-TEST(TransCoderTest, Refusals_LogTheirLineAndLeaveTheDestinationEmpty) {
-  ScopedLogCapture capture;
-  const TransCoderParam params[] = {PictureParam(PIX_FMT_YUV420P, 64, 48, PIX_FMT_BGRA, 32, 24),
-                                    SoundParam(SAMPLE_FMT_S16, 48000, 1, SAMPLE_FMT_FLT, 16000, 2)};
+// Init made.
+TEST(TransCoder, Refusals_LogTheirLineAndLeaveTheDestinationEmpty) {
+  const TransCoderParam params[] = {TransParam(PIX_FMT_YUV420P, 64, 48, PIX_FMT_BGRA, 32, 24),
+                                    TransParam(SAMPLE_FMT_S16, 48000, 1, SAMPLE_FMT_FLT, 16000, 2)};
   CVideoDecodeOutParam pictures(kOwning);
-  Hold(pictures, MakeTestPicture(64, 48, AV_PIX_FMT_NV12, 0));     // 0: other layout
-  Hold(pictures, MakeTestPicture(64, 48, AV_PIX_FMT_YUV420P, 0));  // 1: as described
+  Hold(pictures, MakePicture(64, 48, AV_PIX_FMT_NV12, 0));     // 0: other layout
+  Hold(pictures, MakePicture(64, 48, AV_PIX_FMT_YUV420P, 0));  // 1: as described
   CAudioDecodeOutParam sound(kOwning);
-  Hold(sound, MakeToneFrame(AV_SAMPLE_FMT_S16, 44100, 1, 960, 0));  // 0: other rate
-  Hold(sound, MakeToneFrame(AV_SAMPLE_FMT_S16, 48000, 1, 960, 0));  // 1: as described
+  Hold(sound, MakeTone(AV_SAMPLE_FMT_S16, 44100, 1, 960, 0));  // 0: other rate
+  Hold(sound, MakeTone(AV_SAMPLE_FMT_S16, 48000, 1, 960, 0));  // 1: as described
   const std::string cache = " Out Param Can not set OUTPARAM_FLAG_NOT_USE_CACHE flag";
-  const struct {
-    const char* name;
-    int kind;  // given to Init, with a destination of that kind; -1: no Init
-    std::optional<TransCoderParam> refused;  // given to Init next, which fails
-    int index, flags;
-    std::vector<LogLine> lines;
-  } cases[] = {
-      {"no Init", -1, {}, 1, kOwning, {}},
-      {"hardware source", 0, PictureParam(PIX_FMT_D3D11VA, 64, 48, PIX_FMT_BGRA, 32, 24), 1,
-       kOwning, {{60, "[CODE]GetPixelFormat failed:10->1"}}},
-      {"zero width", 0, PictureParam(PIX_FMT_NV12, 0, 1080, PIX_FMT_RGB24, 1280, 720), 1, kOwning,
+  // The kind given to Init (-1: none), with a destination of that kind; the settings given to
+  // Init next, which fails (all zero: none); the entry, the destination's flags, the lines.
+  const std::tuple<int, TransCoderParam, int, int, std::vector<LogLine>> cases[] = {
+      {-1, {}, 1, kOwning, {}},
+      {0, TransParam(PIX_FMT_D3D11VA, 64, 48, PIX_FMT_BGRA, 32, 24), 1, kOwning,
+       {{60, "[CODE]GetPixelFormat failed:10->1"}}},
+      {0, TransParam(PIX_FMT_NV12, 0, 1080, PIX_FMT_RGB24, 1280, 720), 1, kOwning,
        {{60, "[CODE]sws_getContext failed:0-1080 23  1280-720 2"}}},
       // 6 would be FFmpeg's planar S16, which is not one of ours.
-      {"S16P", 1, SoundParam(static_cast<SampleFormat>(6), 48000, 1, SAMPLE_FMT_S16, 16000, 1), 1,
-       kOwning, {{0, "[CODE]Failed to initialize the resampling context"}}},
-      {"other layout", 0, {}, 0, kOwning, {}},
-      {"cache mode", 0, {}, 1, 0, {{60, "[CODE]TranscodeVideo" + cache}}},
-      {"other rate", 1, {}, 0, kOwning, {}},
-      {"sound in cache mode", 1, {}, 1, 0, {{60, "[CODE]TranscodeAudio" + cache}}},
+      {1, TransParam(6, 48000, 1, SAMPLE_FMT_S16, 16000, 1), 1, kOwning,
+       {{0, "[CODE]Failed to initialize the resampling context"}}},
+      {0, {}, 0, kOwning, {}},
+      {0, {}, 1, 0, {{60, "[CODE]TranscodeVideo" + cache}}},
+      {1, {}, 0, kOwning, {}},
+      {1, {}, 1, 0, {{60, "[CODE]TranscodeAudio" + cache}}},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    CTransCoder trans;
-    EXPECT_EQ(c.kind < 0 ? 0 : trans.Init(c.kind, params[c.kind]), 0);
-    capture->Clear();
-    EXPECT_EQ(c.refused ? trans.Init(c.kind, *c.refused) : -1, -1);
-    CVideoDecodeOutParam pictureDst(c.flags);
-    CAudioDecodeOutParam soundDst(c.flags);
-    COutParam& dst = c.kind == 1 ? static_cast<COutParam&>(soundDst) : pictureDst;
-    COutParam& src = c.kind == 1 ? static_cast<COutParam&>(sound) : pictures;
-    EXPECT_EQ(trans.Transcode(&src, c.index, &dst), -1);
+  int row = 0;
+  for (const auto& [kind, refused, index, flags, lines] : cases) {
+    SCOPED_TRACE(row++);
+    auto trans = ITransCoder::Create();
+    EXPECT_EQ(kind < 0 ? 0 : trans->Init(kind, params[kind]), 0);
+    ScopedLogCapture capture;
+    EXPECT_EQ(refused.nSrcHeight != 0 ? trans->Init(kind, refused) : -1, -1);
+    CVideoDecodeOutParam pictureDst(flags);
+    CAudioDecodeOutParam soundDst(flags);
+    COutParam& dst = kind == 1 ? static_cast<COutParam&>(soundDst) : pictureDst;
+    EXPECT_EQ(trans->Transcode(kind == 1 ? static_cast<COutParam*>(&sound) : &pictures, index, &dst), -1);
     EXPECT_EQ(dst.m_nNum, 0);
-    EXPECT_EQ(capture->OwnLines(), c.lines);
+    EXPECT_EQ(capture->OwnLines(), lines);
   }
-
-  CTransCoder trans;
-  ASSERT_EQ(trans.Init(0, params[0]), 0);
-  CVideoDecodeOutParam pictureDst(kOwning);
-  EXPECT_EQ(trans.Transcode(&pictures, 1, &pictureDst), 0);
-  // A frame that states no rate is taken at the rate Init gave.
-  ASSERT_EQ(trans.Init(1, params[1]), 0);
-  sound.m_pFrame[1]->sample_rate = 0;
-  CAudioDecodeOutParam soundDst(kOwning);
-  ASSERT_EQ(trans.Transcode(&sound, 1, &soundDst), 0);
-  EXPECT_EQ(soundDst.m_pFrame[0]->linesize[0], 320 * 2 * 4);
 }
 
 }  // namespace

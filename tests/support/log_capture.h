@@ -1,70 +1,65 @@
-// Captures the lines the library writes to the base logger, for exact assertions on text and
-// level. Installing a capture makes it the process logger until it is destroyed.
+// Captures the lines written to the base logger, for exact assertions on level and text: the
+// process logger while a ScopedLogCapture lives. PrintLog carries the library's own lines,
+// VPrintLog the FFmpeg lines it forwards.
 #pragma once
 
+#include <cstdarg>
+#include <cstdio>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/log.h"
 
 namespace codec_test {
 
-struct LogLine {
-  int level;
-  std::string text;
-  bool operator==(const LogLine& other) const {
-    return level == other.level && text == other.text;
-  }
-};
-
-std::ostream& operator<<(std::ostream& os, const LogLine& line);
+using LogLine = std::pair<int, std::string>;  // level, text
 
 class CaptureLogger : public base::IBaseLogInterface {
  public:
-  void PrintLog(const int& level, const int& tid, const char* format, ...) override
-      BASE_PRINTF_LIKE(4, 5);
-  void VPrintLog(const int& level, const int& tid, const char* format, va_list args) override
-      BASE_PRINTF_LIKE(4, 0);
-
-  std::vector<LogLine> Lines() const;
-  // The lines printed through PrintLog (the library's own) / VPrintLog (forwarded FFmpeg lines).
-  std::vector<LogLine> OwnLines() const;
-  std::vector<LogLine> ForwardedLines() const;
-  std::vector<std::string> Formats() const;  // the literal formats given to PrintLog
-  std::vector<int> Tids() const;
-  void Clear();
+  void PrintLog(const int& level, const int&, const char* format, ...) override BASE_PRINTF_LIKE(4, 5) {
+    va_list args;
+    va_start(args, format);
+    Add(own_, level, format, args);
+    va_end(args);
+  }
+  void VPrintLog(const int& level, const int&, const char* format, va_list args) override
+      BASE_PRINTF_LIKE(4, 0) {
+    Add(forwarded_, level, format, args);
+  }
+  std::vector<LogLine> OwnLines() const { return Get(own_); }
+  std::vector<LogLine> ForwardedLines() const { return Get(forwarded_); }
+  void Clear() {
+    std::lock_guard lock(mutex_);
+    own_.clear(), forwarded_.clear();
+  }
 
  private:
-  enum { kAll, kOwn, kForwarded };
-  std::vector<LogLine> Select(int which) const;
-  void Add(int level, int tid, const char* format, bool own, const std::string& text);
-
-  struct Entry {
-    LogLine line;
-    int tid;
-    bool own;
-    std::string format;
-  };
+  std::vector<LogLine> Get(const std::vector<LogLine>& lines) const {
+    std::lock_guard lock(mutex_);
+    return lines;
+  }
+  void Add(std::vector<LogLine>& lines, int level, const char* format, va_list args) {
+    char text[4096];
+    std::vsnprintf(text, sizeof text, format, args);
+    std::lock_guard lock(mutex_);
+    lines.emplace_back(level, text);
+  }
   mutable std::mutex mutex_;
-  std::vector<Entry> entries_;
+  std::vector<LogLine> own_, forwarded_;
 };
 
-// Installs a CaptureLogger as the process logger for its lifetime, then restores the previous.
 class ScopedLogCapture {
  public:
-  ScopedLogCapture();
-  ~ScopedLogCapture();
-  ScopedLogCapture(const ScopedLogCapture&) = delete;
-  ScopedLogCapture& operator=(const ScopedLogCapture&) = delete;
-
-  CaptureLogger& operator*() const { return *capture_; }
+  ScopedLogCapture() { base::IBaseLogInterface::GetLogInstance(capture_); }
+  ~ScopedLogCapture() { base::IBaseLogInterface::GetLogInstance(previous_); }
   CaptureLogger* operator->() const { return capture_.get(); }
 
  private:
-  std::shared_ptr<CaptureLogger> capture_;
-  std::shared_ptr<base::IBaseLogInterface> previous_;
+  std::shared_ptr<base::IBaseLogInterface> previous_ = base::IBaseLogInterface::GetLogInstance(nullptr);
+  std::shared_ptr<CaptureLogger> capture_ = std::make_shared<CaptureLogger>();
 };
 
 }  // namespace codec_test

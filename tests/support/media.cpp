@@ -1,106 +1,285 @@
 #include "support/media.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <functional>
 
 namespace codec_test {
 
-using codec_interface::AvOptions;
-using codec_interface::CodecCtxPtr;
-using codec_interface::FramePtr;
-using codec_interface::PacketPtr;
+using namespace codec_interface;
 
-FramePtr MakeTestPicture(int width, int height, AVPixelFormat format, int index) {
-  // Draw in YUV420P (or YUVJ420P), then convert when another format is asked for.
+namespace {
+
+// Converts samples between formats at one rate: nothing is held back from call to call.
+void Convert(const uint8_t* const* in, AVSampleFormat from, uint8_t* const* out,
+             AVSampleFormat to, int channels, int samples) {
+  AVChannelLayout layout{};
+  av_channel_layout_default(&layout, channels);
+  SwrContext* raw = nullptr;
+  swr_alloc_set_opts2(&raw, &layout, to, 48000, &layout, from, 48000, 0, nullptr);
+  SwrPtr swr(raw);
+  EXPECT_GE(swr_init(swr.get()), 0);
+  EXPECT_EQ(swr_convert(swr.get(), out, samples, in, samples), samples);
+}
+
+// Opens the named encoder set up by `set` and runs the frames `make` gives through it, until
+// it gives none: that flushes. Keeps every packet.
+EncodedStream Encode(const char* name, const std::function<void(AVCodecContext*)>& set,
+                     const Options& options,
+                     const std::function<FramePtr(AVCodecContext*, int)>& make) {
+  EncodedStream out;
+  const AVCodec* codec = avcodec_find_encoder_by_name(name);
+  CodecCtxPtr ctx(avcodec_alloc_context3(codec));
+  set(ctx.get());
+  AvOptions opts;
+  for (const auto& [key, value] : options) opts.Set(key.c_str(), value.c_str());
+  EXPECT_GE(avcodec_open2(ctx.get(), codec, opts.Slot()), 0) << name;
+  PacketPtr packet(av_packet_alloc());
+  for (int i = 0;; ++i) {
+    const FramePtr frame = make(ctx.get(), i);
+    EXPECT_GE(avcodec_send_frame(ctx.get(), frame.get()), 0);
+    while (avcodec_receive_packet(ctx.get(), packet.get()) >= 0) {
+      out.data.emplace_back(packet->data, packet->data + packet->size);
+      out.packets.emplace_back(av_packet_clone(packet.get()));
+    }
+    if (frame == nullptr) break;
+  }
+  out.params.reset(avcodec_parameters_alloc());
+  avcodec_parameters_from_context(out.params.get(), ctx.get());
+  out.timeBase = ctx->time_base;
+  out.initialPadding = ctx->initial_padding;
+  return out;
+}
+
+}  // namespace
+
+FramePtr MakePicture(int width, int height, AVPixelFormat format, int index) {
+  // Drawn in YUV420P (or YUVJ420P), then converted when another format is asked for.
   const AVPixelFormat draw = (format == AV_PIX_FMT_YUVJ420P) ? format : AV_PIX_FMT_YUV420P;
   FramePtr yuv(av_frame_alloc());
-  yuv->format = draw;
-  yuv->width = width;
-  yuv->height = height;
-  if (av_frame_get_buffer(yuv.get(), 0) < 0) return nullptr;
+  yuv->format = draw, yuv->width = width, yuv->height = height, yuv->pts = index;
+  EXPECT_GE(av_frame_get_buffer(yuv.get(), 0), 0);
   static const uint8_t kQuadrants[4][3] = {{81, 90, 240}, {145, 54, 34}, {41, 240, 110},
                                            {210, 16, 146}};
-  const int bar = (index * 8) % (width > 8 ? width : 8);
+  const int bar = (index * 8) % std::max(width, 8);
   for (int y = 0; y < height; ++y) {
     for (int x = 0; x < width; ++x) {
-      const int q = (y >= height / 2) * 2 + (x >= width / 2);
-      const bool onBar = x >= bar && x < bar + 8;
-      yuv->data[0][y * yuv->linesize[0] + x] = onBar ? 235 : kQuadrants[q][0];
-      if ((x % 2) == 0 && (y % 2) == 0) {
-        yuv->data[1][(y / 2) * yuv->linesize[1] + x / 2] = kQuadrants[q][1];
-        yuv->data[2][(y / 2) * yuv->linesize[2] + x / 2] = kQuadrants[q][2];
-      }
+      const uint8_t* q = kQuadrants[(y >= height / 2) * 2 + (x >= width / 2)];
+      yuv->data[0][y * yuv->linesize[0] + x] = (x >= bar && x < bar + 8) ? 235 : q[0];
+      yuv->data[1][y / 2 * yuv->linesize[1] + x / 2] = q[1];
+      yuv->data[2][y / 2 * yuv->linesize[2] + x / 2] = q[2];
     }
   }
-  yuv->pts = index;
   if (format == draw) return yuv;
-
-  FramePtr out(av_frame_alloc());
-  out->format = format;
-  out->width = width;
-  out->height = height;
-  if (av_frame_get_buffer(out.get(), 0) < 0) return nullptr;
-  SwsContext* sws = sws_getContext(width, height, draw, width, height, format, SWS_POINT,
-                                   nullptr, nullptr, nullptr);
-  if (sws == nullptr) return nullptr;
-  sws_scale(sws, yuv->data, yuv->linesize, 0, height, out->data, out->linesize);
-  sws_freeContext(sws);
+  FramePtr out = Scale(yuv.get(), width, height, format, SWS_POINT);
   out->pts = index;
   return out;
 }
 
-CodecCtxPtr OpenTestVideoEncoder(const char* encoder, int width, int height,
-                                 const std::vector<std::pair<std::string, std::string>>& options) {
-  const AVCodec* codec = avcodec_find_encoder_by_name(encoder);
-  EXPECT_NE(codec, nullptr) << encoder << " is missing from the FFmpeg build";
-  if (codec == nullptr) return nullptr;
-  CodecCtxPtr ctx(avcodec_alloc_context3(codec));
-  ctx->width = width;
-  ctx->height = height;
-  ctx->time_base = AVRational{1, 25};
-  ctx->framerate = AVRational{25, 1};
-  ctx->pix_fmt = (codec->id == AV_CODEC_ID_MJPEG) ? AV_PIX_FMT_YUVJ420P : AV_PIX_FMT_YUV420P;
-  ctx->gop_size = 10;
-  ctx->max_b_frames = 0;
-  ctx->thread_count = 1;
-  AvOptions opts;
-  if (codec->id == AV_CODEC_ID_H264) opts.Set("preset", "ultrafast");
-  if (codec->id == AV_CODEC_ID_HEVC) {
-    opts.Set("preset", "ultrafast");
-    opts.Set("x265-params", "log-level=error");
-  }
-  for (const auto& [key, value] : options) opts.Set(key.c_str(), value.c_str());
-  const int opened = avcodec_open2(ctx.get(), codec, opts.Slot());
-  EXPECT_GE(opened, 0) << encoder << " refused the settings";
-  if (opened < 0) return nullptr;
-  return ctx;
+double SineAt(int rate, int channel, int i) {
+  constexpr double kPi = 3.14159265358979323846;
+  return 0.5 * std::sin(2.0 * kPi * 440.0 * i / rate + channel * kPi / 2.0);
 }
 
-EncodedVideo EncodeTestVideo(const char* encoder, int width, int height, int frames,
-                             const std::vector<std::pair<std::string, std::string>>& options) {
-  EncodedVideo result;
-  CodecCtxPtr ctx = OpenTestVideoEncoder(encoder, width, height, options);
-  if (ctx == nullptr) return result;
-  if (ctx->extradata_size > 0) {
-    result.extradata.assign(ctx->extradata, ctx->extradata + ctx->extradata_size);
+FramePtr MakeTone(AVSampleFormat format, int rate, int channels, int samples, int64_t first) {
+  std::vector<double> tone(static_cast<size_t>(samples) * channels);
+  for (size_t k = 0; k < tone.size(); ++k) {
+    tone[k] = SineAt(rate, static_cast<int>(k % channels), static_cast<int>(first + k / channels));
   }
+  FramePtr frame(av_frame_alloc());
+  frame->format = format, frame->sample_rate = rate, frame->nb_samples = samples;
+  frame->pts = first;
+  av_channel_layout_default(&frame->ch_layout, channels);
+  EXPECT_GE(av_frame_get_buffer(frame.get(), 0), 0);
+  const uint8_t* in[1] = {reinterpret_cast<const uint8_t*>(tone.data())};
+  Convert(in, AV_SAMPLE_FMT_DBL, frame->extended_data, format, channels, samples);
+  return frame;
+}
 
-  PacketPtr packet(av_packet_alloc());
-  auto drain = [&]() {
-    while (avcodec_receive_packet(ctx.get(), packet.get()) >= 0) {
-      result.packets.emplace_back(packet->data, packet->data + packet->size);
-      av_packet_unref(packet.get());
-    }
+Bytes MakeSinePcm(AVSampleFormat format, int rate, int channels, int samples) {
+  const FramePtr frame = MakeTone(format, rate, channels, samples, 0);
+  return Bytes(frame->data[0], frame->data[0] + samples * channels * av_get_bytes_per_sample(format));
+}
+
+EncodedStream EncodeVideo(const char* encoder, int width, int height, int frames,
+                          const Options& options) {
+  Options all = {{"preset", "ultrafast"}, {"x265-params", "log-level=error"}};
+  all.insert(all.end(), options.begin(), options.end());
+  const auto set = [&](AVCodecContext* c) {
+    c->width = width, c->height = height, c->gop_size = 10, c->max_b_frames = 0;
+    c->time_base = AVRational{1, 25}, c->framerate = AVRational{25, 1}, c->thread_count = 1;
+    c->pix_fmt = c->codec_id == AV_CODEC_ID_MJPEG ? AV_PIX_FMT_YUVJ420P : AV_PIX_FMT_YUV420P;
   };
-  for (int i = 0; i < frames; ++i) {
-    FramePtr picture = MakeTestPicture(width, height, ctx->pix_fmt, i);
-    EXPECT_NE(picture, nullptr);
-    if (picture == nullptr) return result;
-    EXPECT_GE(avcodec_send_frame(ctx.get(), picture.get()), 0);
-    drain();
+  return Encode(encoder, set, all, [&](AVCodecContext* c, int i) {
+    return i < frames ? MakePicture(width, height, c->pix_fmt, i) : nullptr;
+  });
+}
+
+EncodedStream EncodeTone(const char* encoder, int rate, int channels, int samples,
+                         int anyFrameSize, int64_t bitRate) {
+  const auto set = [&](AVCodecContext* c) {
+    const void* formats = nullptr;
+    avcodec_get_supported_config(c, c->codec, AV_CODEC_CONFIG_SAMPLE_FORMAT, 0, &formats, nullptr);
+    c->sample_fmt = static_cast<const AVSampleFormat*>(formats)[0];  // every encoder lists some
+    c->sample_rate = rate, c->time_base = AVRational{1, rate}, c->bit_rate = bitRate;
+    c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    av_channel_layout_default(&c->ch_layout, channels);
+  };
+  int size = 0;
+  EncodedStream out = Encode(encoder, set, {}, [&](AVCodecContext* c, int i) -> FramePtr {
+    const bool any = (c->codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE) || c->frame_size <= 0;
+    size = any ? anyFrameSize : c->frame_size;
+    if (i * size >= samples) return nullptr;
+    return MakeTone(c->sample_fmt, rate, channels, std::min(size, samples - i * size), i * size);
+  });
+  out.frameSize = size;
+  return out;
+}
+
+std::vector<FramePtr> DecodeWith(const char* decoder, const std::vector<Bytes>& packets,
+                                 int rate, int channels) {
+  const AVCodec* codec = avcodec_find_decoder_by_name(decoder);
+  CodecCtxPtr ctx(avcodec_alloc_context3(codec));
+  ctx->sample_rate = rate;
+  if (channels > 0) av_channel_layout_default(&ctx->ch_layout, channels);
+  EXPECT_GE(avcodec_open2(ctx.get(), codec, nullptr), 0) << decoder;
+  std::vector<FramePtr> frames;
+  PacketPtr packet(av_packet_alloc());
+  for (size_t i = 0; i <= packets.size(); ++i) {
+    if (i < packets.size()) {  // the pass after the last packet drains the decoder
+      EXPECT_EQ(av_new_packet(packet.get(), static_cast<int>(packets[i].size())), 0);
+      std::copy(packets[i].begin(), packets[i].end(), packet->data);
+    }
+    EXPECT_GE(avcodec_send_packet(ctx.get(), i < packets.size() ? packet.get() : nullptr), 0);
+    av_packet_unref(packet.get());
+    for (FramePtr f(av_frame_alloc()); avcodec_receive_frame(ctx.get(), f.get()) >= 0;
+         f.reset(av_frame_alloc())) {
+      frames.push_back(std::move(f));
+    }
   }
-  avcodec_send_frame(ctx.get(), nullptr);
-  drain();
-  return result;
+  return frames;
+}
+
+std::vector<double> ToDoubles(const AVFrame* frame) {
+  const int channels = frame->ch_layout.nb_channels;
+  std::vector<double> doubles(static_cast<size_t>(frame->nb_samples) * channels);
+  uint8_t* out[1] = {reinterpret_cast<uint8_t*>(doubles.data())};
+  Convert(frame->extended_data, static_cast<AVSampleFormat>(frame->format), out, AV_SAMPLE_FMT_DBL,
+          channels, frame->nb_samples);
+  return doubles;
+}
+
+std::vector<double> DecodeSamples(const char* decoder, const std::vector<Bytes>& packets,
+                                  int rate, int channels) {
+  std::vector<double> samples;
+  for (const FramePtr& frame : DecodeWith(decoder, packets, rate, channels)) {
+    const std::vector<double> s = ToDoubles(frame.get());
+    samples.insert(samples.end(), s.begin(), s.end());
+  }
+  return samples;
+}
+
+Bytes PackPicture(const AVFrame* p) {
+  const auto format = static_cast<AVPixelFormat>(p->format);
+  Bytes bytes(static_cast<size_t>(std::max(av_image_get_buffer_size(format, p->width, p->height, 1), 0)));
+  av_image_copy_to_buffer(bytes.data(), static_cast<int>(bytes.size()), p->data, p->linesize,
+                          format, p->width, p->height, 1);
+  return bytes;
+}
+
+bool SamePixels(const AVFrame* a, const AVFrame* b) {
+  return a->format == b->format && a->width == b->width && a->height == b->height &&
+         !PackPicture(a).empty() && PackPicture(a) == PackPicture(b);
+}
+
+FramePtr Scale(const AVFrame* picture, int width, int height, AVPixelFormat format, int flags) {
+  SwsPtr sws(sws_getContext(picture->width, picture->height,
+                            static_cast<AVPixelFormat>(picture->format), width, height, format,
+                            flags, nullptr, nullptr, nullptr));
+  FramePtr out(av_frame_alloc());
+  EXPECT_GE(sws_scale_frame(sws.get(), out.get(), picture), 0);
+  return out;
+}
+
+std::vector<Bytes> WithAdtsHeaders(const std::vector<Bytes>& packets, int rate, int config) {
+  static const int kRates[] = {96000, 88200, 64000, 48000, 44100, 32000, 24000,
+                               22050, 16000, 12000, 11025, 8000,  7350};
+  const auto index = static_cast<int>(std::find(std::begin(kRates), std::end(kRates), rate) -
+                                      std::begin(kRates));
+  std::vector<Bytes> out;
+  for (const Bytes& p : packets) {
+    const int length = static_cast<int>(p.size()) + 7;
+    out.push_back({0xFF, 0xF1, static_cast<uint8_t>(0x40 | index << 2 | config >> 2),
+                   static_cast<uint8_t>((config & 3) << 6 | (length >> 11 & 3)),
+                   static_cast<uint8_t>(length >> 3), static_cast<uint8_t>((length & 7) << 5 | 0x1F),
+                   0xFC});
+    out.back().insert(out.back().end(), p.begin(), p.end());
+  }
+  return out;
+}
+
+ReadBack ReadMediaFile(const std::string& path) {
+  ReadBack out;
+  AVFormatContext* raw = nullptr;
+  EXPECT_EQ(avformat_open_input(&raw, path.c_str(), nullptr, nullptr), 0) << path;
+  InputFormatCtxPtr ctx(raw);
+  if (ctx == nullptr || avformat_find_stream_info(ctx.get(), nullptr) < 0) return out;
+  out.format = ctx->iformat->name;
+  for (unsigned i = 0; i < ctx->nb_streams; ++i) {
+    out.streams.emplace_back(avcodec_parameters_alloc());
+    avcodec_parameters_copy(out.streams.back().get(), ctx->streams[i]->codecpar);
+  }
+  PacketPtr packet(av_packet_alloc());
+  while (av_read_frame(ctx.get(), packet.get()) >= 0) {
+    out.packets.push_back({packet->stream_index, Bytes(packet->data, packet->data + packet->size),
+                           packet->pts});
+    av_packet_unref(packet.get());
+  }
+  return out;
+}
+
+ScratchFile::ScratchFile(const std::string& name)
+    : path(::testing::TempDir() + "codec_" + std::to_string(getpid()) + "_" + name) {}
+
+std::shared_ptr<ICodecInterface> OpenCodec(CodecType type, const CodecParam& param) {
+  auto codec = ICodecInterface::Create(type);
+  EXPECT_EQ(codec->Init(type, param), 0) << "type " << type;
+  return codec;
+}
+
+std::string ErrorText(int err) {
+  char text[1024];
+  av_strerror(err, text, sizeof text);
+  return text;
+}
+
+CodecParam AudioParam(int srcRate, int dstRate, int srcChannels, int dstChannels, int srcFormat,
+                      int dstFormat, int bitRate, int duration) {
+  CodecParam param{};
+  param.stAudio = {srcRate, dstRate, srcChannels, dstChannels, 0, bitRate,
+                   SampleFormat(srcFormat), SampleFormat(dstFormat), duration};
+  return param;
+}
+
+CodecParam VideoParam(int format, int srcWidth, int srcHeight, int dstWidth, int dstHeight,
+                      bool keepAspect, const char* filter) {
+  CodecParam param{};
+  param.stVideo = {PixelFormat(format), dstWidth, dstHeight, keepAspect, 4'000'000, 25, 10,
+                   srcWidth, srcHeight, {}, 0, 0, nullptr, 0, 0};
+  std::snprintf(param.stVideo.szFilterDesc, sizeof param.stVideo.szFilterDesc, "%s", filter);
+  return param;
+}
+
+TransCoderParam TransParam(int src, int srcA, int srcB, int dst, int dstA, int dstB) {
+  // Both views of each field are 32 bits: the kind given to Init decides how they are read.
+  TransCoderParam p{};
+  p.eSrcPixelFormat = PixelFormat(src), p.nSrcWidth = srcA, p.nSrcHeight = srcB;
+  p.eDstPixelFormat = PixelFormat(dst), p.nDstWidth = dstA, p.nDstHeight = dstB;
+  return p;
 }
 
 }  // namespace codec_test

@@ -1,38 +1,116 @@
-// Test media made in-process with FFmpeg's own encoders (never with this library's).
+// Test media made and checked in-process with plain FFmpeg (never with this library), and the
+// records the tests hand the library.
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "codec_interface.h"
 #include "interface/av_ptr.h"
 
 namespace codec_test {
 
+using codec_interface::FramePtr;
+using codec_interface::PacketPtr;
 using Bytes = std::vector<uint8_t>;
+using Options = std::vector<std::pair<std::string, std::string>>;
+using ParamsPtr = codec_interface::AvPtr<AVCodecParameters, avcodec_parameters_free>;
 
-// A synthetic picture: four coloured quadrants with a moving bar, so frames differ.
-codec_interface::FramePtr MakeTestPicture(int width, int height, AVPixelFormat format,
-                                          int index);
+// Two vectors one after the other.
+template <class T>
+std::vector<T> operator+(std::vector<T> a, const std::vector<T>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
 
-struct EncodedVideo {
-  std::vector<Bytes> packets;  // Annex B for H.264/HEVC, one JPEG each for MJPEG
-  Bytes extradata;
+// Four coloured quadrants and a bar that moves with `index`, so that pictures differ.
+FramePtr MakePicture(int width, int height, AVPixelFormat format, int index);
+
+// Sample i of channel c of the test tone: 440 Hz at half scale, channel c a quarter period ahead
+// of channel c - 1 so that swapped channels show.
+double SineAt(int rate, int channel, int i);
+// Samples [first, first + samples) of the tone in any format, planar or not, stamped `first`.
+FramePtr MakeTone(AVSampleFormat format, int rate, int channels, int samples, int64_t first);
+// The tone from sample 0, interleaved, in a packed format: a host's buffer.
+Bytes MakeSinePcm(AVSampleFormat format, int rate, int channels, int samples);
+
+struct EncodedStream {
+  ParamsPtr params;
+  AVRational timeBase{0, 1};
+  std::vector<PacketPtr> packets;
+  std::vector<Bytes> data;  // the packets' bytes
+  int initialPadding = 0;
+  int frameSize = 0;  // samples per frame the encoder was fed
 };
 
-// Opens the named FFmpeg encoder for test pictures: 25 fps, a key frame every 10, no B-frames,
-// one thread, the fastest preset; options as for EncodeTestVideo. Fails the current test and
-// returns null if the encoder is missing or refuses the settings.
-codec_interface::CodecCtxPtr OpenTestVideoEncoder(
-    const char* encoder, int width, int height,
-    const std::vector<std::pair<std::string, std::string>>& options = {});
+// Test pictures at 25 fps, a key picture every 10, no B-frames, the fastest preset; H.264 and
+// HEVC in Annex B unless the options ask for "+global_header". Fails the test on error.
+EncodedStream EncodeVideo(const char* encoder, int width, int height, int frames,
+                          const Options& options = {});
+// `samples` of the tone in frames of the encoder's size (`anyFrameSize` where any size goes),
+// the last one short, parameter sets in extradata. Fails the test on error.
+EncodedStream EncodeTone(const char* encoder, int rate, int channels, int samples,
+                         int anyFrameSize = 160, int64_t bitRate = 0);
 
-// Encodes `frames` test pictures with the named FFmpeg encoder ("libx264", "libx265",
-// "mjpeg", ...), flushing at the end so every picture has its packet. Options are given as
-// "key=value" pairs to the encoder's dictionary. Fails the current test if the encoder is
-// missing or refuses the settings.
-EncodedVideo EncodeTestVideo(const char* encoder, int width, int height, int frames,
-                             const std::vector<std::pair<std::string, std::string>>& options =
-                                 {});
+// Every packet through the named decoder, drained at the end. Rate and channels are for
+// decoders that cannot tell them from the packets.
+std::vector<FramePtr> DecodeWith(const char* decoder, const std::vector<Bytes>& packets,
+                                 int rate = 0, int channels = 0);
+// Any audio frame as interleaved doubles in [-1, 1]; all decoded frames one after another.
+std::vector<double> ToDoubles(const AVFrame* frame);
+std::vector<double> DecodeSamples(const char* decoder, const std::vector<Bytes>& packets,
+                                  int rate, int channels);
+
+// The picture's planes one after another without row gaps, as a host's buffer holds them.
+Bytes PackPicture(const AVFrame* picture);
+bool SamePixels(const AVFrame* a, const AVFrame* b);
+FramePtr Scale(const AVFrame* picture, int width, int height, AVPixelFormat format,
+               int flags = SWS_LANCZOS);
+
+// Raw AAC-LC packets behind ADTS headers built here bit by bit.
+std::vector<Bytes> WithAdtsHeaders(const std::vector<Bytes>& packets, int rate, int config);
+
+
+// What plain libavformat reads back from a file.
+struct ReadBack {
+  struct Packet {
+    int stream;
+    Bytes data;
+    int64_t pts;
+  };
+  std::string format;  // the demuxer's name
+  std::vector<ParamsPtr> streams;
+  std::vector<Packet> packets;
+};
+ReadBack ReadMediaFile(const std::string& path);
+
+// A file in the temporary directory, unique to the process, removed when the object goes.
+struct ScratchFile {
+  explicit ScratchFile(const std::string& name);
+  ~ScratchFile() { std::filesystem::remove(path); }
+  const std::string path;
+};
+
+// A codec object made by the factory and opened; fails the test if Init fails.
+std::shared_ptr<codec_interface::ICodecInterface> OpenCodec(codec_interface::CodecType type,
+                                                            const codec_interface::CodecParam& param);
+// FFmpeg's text for an error code, as av_strerror writes it.
+std::string ErrorText(int err);
+
+// Records for Init: formats as the library's numbers, an encoder at 4 Mbit/s, 25 pictures per
+// second and a key picture every 10 (decoders read only what they need).
+codec_interface::CodecParam AudioParam(int srcRate, int dstRate, int srcChannels,
+                                       int dstChannels, int srcFormat, int dstFormat,
+                                       int bitRate = 0, int duration = 0);
+codec_interface::CodecParam VideoParam(int format, int srcWidth = 0, int srcHeight = 0,
+                                       int dstWidth = 0, int dstHeight = 0,
+                                       bool keepAspect = false, const char* filter = "");
+// Pixel formats and sizes, or sample formats, rates and channel counts.
+codec_interface::TransCoderParam TransParam(int src, int srcA, int srcB, int dst, int dstA,
+                                            int dstB);
 
 }  // namespace codec_test

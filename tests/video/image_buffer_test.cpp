@@ -1,11 +1,6 @@
 // ImageGetBufferSize, ImageCopyToBuffer and ImageHwCopyToMemory: sizes, copies checked against
 // FFmpeg's own packed copy, and every refusal with its exact line.
-#include "video/image_buffer.h"
-
 #include <gtest/gtest.h>
-
-#include <tuple>
-#include <vector>
 
 #include "support/log_capture.h"
 #include "support/media.h"
@@ -13,53 +8,29 @@
 namespace {
 
 using namespace codec_interface;
-using codec_test::Bytes;
-using codec_test::LogLine;
-using codec_test::MakeTestPicture;
-using codec_test::ScopedLogCapture;
+using namespace codec_test;
 
 void Hold(CVideoDecodeOutParam& out, FramePtr picture) {
   out.m_pFrame[out.m_nNum++] = picture.release();
 }
 
-TEST(ImageGetBufferSize, SizeAndTheFormatHandedBack) {
-  // Hardware pictures reach the host as NV12; unknown formats are handed back as they are; a
-  // bad size gets FFmpeg's code (and FFmpeg's own complaint, not ours).
-  const std::tuple<int, int, int, int> cases[] = {
-      {PIX_FMT_YUV420P, 256, 55296, PIX_FMT_YUV420P}, {PIX_FMT_DXVA2, 256, 55296, PIX_FMT_NV12},
-      {PIX_FMT_D3D12VA, 256, 55296, PIX_FMT_NV12}, {PIX_FMT_D3D11VA, 256, 55296, PIX_FMT_NV12},
-      {PIX_FMT_VIDEOTOOLBOX, 256, 55296, PIX_FMT_NV12}, {PIX_FMT_NONE, 256, 0, PIX_FMT_NONE},
-      {-1, 256, 0, -1}, {12, 256, 0, 12}, {PIX_FMT_D3D11VA, 0, AVERROR(EINVAL), PIX_FMT_NV12},
-      {PIX_FMT_YUV420P, -4, AVERROR(EINVAL), PIX_FMT_YUV420P}};
-  ScopedLogCapture capture;
-  for (const auto& [format, height, size, handedBack] : cases) {
-    SCOPED_TRACE(testing::Message() << format << " " << height);
-    auto out = static_cast<PixelFormat>(1000);
-    EXPECT_EQ(ICodecInterface::ImageGetBufferSize(PixelFormat(format), out, 144, height), size);
-    EXPECT_EQ(out, handedBack);
-  }
-  EXPECT_TRUE(capture->OwnLines().empty());
-}
-
 TEST(ImageCopyToBuffer, EachEntryEqualsFfmpegsPackedCopyOfItsSize) {
   // In the order of the public formats from PIX_FMT_BGRA on.
-  const AVPixelFormat formats[] = {AV_PIX_FMT_BGRA,    AV_PIX_FMT_RGB24, AV_PIX_FMT_RGBA,
-                                   AV_PIX_FMT_YUV420P, AV_PIX_FMT_NV12,  AV_PIX_FMT_YUVJ420P,
+  const AVPixelFormat formats[] = {AV_PIX_FMT_BGRA, AV_PIX_FMT_RGB24, AV_PIX_FMT_RGBA,
+                                   AV_PIX_FMT_YUV420P, AV_PIX_FMT_NV12, AV_PIX_FMT_YUVJ420P,
                                    AV_PIX_FMT_YUYV422};
   CVideoDecodeOutParam out(OUTPARAM_FLAG_NOT_USE_CACHE);
-  for (AVPixelFormat format : formats) Hold(out, MakeTestPicture(146, 99, format, out.m_nNum));
+  for (AVPixelFormat format : formats) Hold(out, MakePicture(146, 99, format, out.m_nNum));
   ScopedLogCapture capture;
   for (int i = 0; i < out.m_nNum; ++i) {
     SCOPED_TRACE(formats[i]);
-    const AVFrame& picture = *out.m_pFrame[i];
     // An odd width makes FFmpeg pad the lines, so a copy that ignored the line size differs.
-    ASSERT_GT(picture.linesize[0], av_image_get_linesize(formats[i], 146, 0));
+    ASSERT_GT(out.m_pFrame[i]->linesize[0], av_image_get_linesize(formats[i], 146, 0));
     PixelFormat handedBack = PIX_FMT_NONE;
     const int size = ICodecInterface::ImageGetBufferSize(PixelFormat(i + 1), handedBack, 146, 99);
-    Bytes expected(static_cast<size_t>(size)), copied(expected.size(), 0xEE);
-    ASSERT_EQ(av_image_copy_to_buffer(expected.data(), size, picture.data, picture.linesize,
-                                      formats[i], 146, 99, 1),
-              size);
+    const Bytes expected = PackPicture(out.m_pFrame[i]);
+    ASSERT_EQ(size, static_cast<int>(expected.size()));
+    Bytes copied(expected.size(), 0xEE);
     // Too small a buffer gets FFmpeg's code and nothing written; no buffer the same code.
     EXPECT_EQ(ICodecInterface::ImageCopyToBuffer(copied.data(), size - 1, out, i), AVERROR(EINVAL));
     EXPECT_EQ(copied, Bytes(expected.size(), 0xEE));
@@ -72,7 +43,7 @@ TEST(ImageCopyToBuffer, EachEntryEqualsFfmpegsPackedCopyOfItsSize) {
 
 TEST(ImagePictureFunctions, RefusalsLeaveBufferAndDestinationAlone) {
   CVideoDecodeOutParam src(OUTPARAM_FLAG_NOT_USE_CACHE);
-  Hold(src, MakeTestPicture(144, 256, AV_PIX_FMT_GRAY8, 0));
+  Hold(src, MakePicture(144, 256, AV_PIX_FMT_GRAY8, 0));
   // Device surfaces as a decoder hands them out, but with no frames context behind them: the
   // download fails as it does for a surface whose device is gone. D3D11 ones are not downloaded.
   for (AVPixelFormat format :
@@ -98,22 +69,6 @@ TEST(ImagePictureFunctions, RefusalsLeaveBufferAndDestinationAlone) {
     EXPECT_EQ(capture->OwnLines(),
               (download ? std::vector{failed, failed, cacheMode} : std::vector{cacheMode}));
   }
-}
-
-// What a successful download hands over, since no device can produce one here.
-TEST(ImageHwCopyToMemory, DownloadedPictureBecomesTheOwnedSingleEntry) {
-  CVideoDecodeOutParam dst(OUTPARAM_FLAG_NOT_USE_CACHE);
-  Hold(dst, MakeTestPicture(16, 16, AV_PIX_FMT_YUV420P, 0));  // freed first, or LSan complains
-  Hold(dst, MakeTestPicture(16, 16, AV_PIX_FMT_YUV420P, 1));
-  dst.m_bDecodeError = true;  // not the picture functions' business
-  FramePtr downloaded = MakeTestPicture(144, 256, AV_PIX_FMT_NV12, 0);
-  const AVFrame* raw = downloaded.get();
-  PutOwnedPicture(dst, std::move(downloaded));
-  EXPECT_EQ(std::tuple(dst.m_nNum, dst.m_pFrame[0], dst.m_nWidth, dst.m_nHeight, dst.m_ePixelFormat,
-                       dst.m_bDecodeError),
-            std::tuple(1, raw, 144, 256, PIX_FMT_NV12, true));
-  EXPECT_EQ(std::tuple(dst.m_outData[0].pData[1], dst.m_outData[0].nLinesize[1]),
-            std::tuple(raw->data[1], raw->linesize[1]));
 }
 
 }  // namespace
