@@ -59,6 +59,8 @@ class CFFMpegAudioCodec : public ICodecInterface {
   int SwrResamplingInit(AVSampleFormat eInputFormat);
 
   // Encoding steps.
+  // swresample handles at most this many channels, so no conversion needs more planes.
+  static constexpr int kMaxPlanes = 64;
   int HoldBackForRate(uint8_t*& pChunk, int& nbSamples);
   int ConvertSamples(uint8_t* pChunk, int nbSamples, uint8_t** ppPlanes);
   int EncodeDirect(uint8_t* const* ppPlanes, int nConverted, CAudioEncodeOutParam* pOut);

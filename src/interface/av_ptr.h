@@ -58,6 +58,7 @@ class AvOptions {
   ~AvOptions() { av_dict_free(&dict_); }
 
   int Set(const char* key, const char* value) { return av_dict_set(&dict_, key, value, 0); }
+  void Clear() { av_dict_free(&dict_); }
   AVDictionary** Slot() { return &dict_; }
   AVDictionary* Get() const { return dict_; }
 

@@ -184,7 +184,7 @@ TEST(HwDevice, MediaCodecSetUpFromTheFirstPacket) {
     BufferRefPtr host(av_buffer_alloc(16));
     CFFMpegVideoCodec codec;
     Peer::HwPixFmt(codec) = AV_PIX_FMT_MEDIACODEC;  // as Init stores it
-    if (callersDevice) Peer::HwDeviceRef(codec) = av_buffer_ref(host.get());
+    if (callersDevice) Peer::HwDeviceRef(codec).reset(av_buffer_ref(host.get()));
     CodecCtxPtr ctx(avcodec_alloc_context3(nullptr));
     ScopedLogCapture capture;
     EXPECT_EQ(Peer::InitMediaCodec(codec, whole.data(), int(whole.size()), ctx.get()),

@@ -10,8 +10,8 @@ struct VideoCodecTestPeer {
 
   // Members.
   static AVPixelFormat& HwPixFmt(C& c) { return c.m_eHwPixFmt; }
-  static AVBufferRef*& HwDeviceRef(C& c) { return c.m_pHwDeviceRef; }
-  static AVCodecContext*& CodecCtx(C& c) { return c.m_pCodecCtx; }
+  static BufferRefPtr& HwDeviceRef(C& c) { return c.m_pHwDeviceRef; }
+  static AVCodecContext* CodecCtx(C& c) { return c.m_pCodecCtx.get(); }
 
   // Private steps.
   static int InitMediaCodec(C& c, const uint8_t* pData, int nSize, AVCodecContext* pCtx) {

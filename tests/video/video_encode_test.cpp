@@ -13,12 +13,12 @@ struct VideoCodecTestPeer {
   static int InitFilter(Codec& c, AVCodecContext* ctx, int width, const char* text) {
     return c.InitFilter(ctx, width, 48, AV_PIX_FMT_NV12, text);
   }
-  static AVCodecContext* Ctx(Codec& c) { return c.m_pCodecCtx; }
-  static SwsContext* Sws(Codec& c) { return c.m_pSwsCtx; }
-  static AVPixelFormat SwsSrcPixFmt(Codec& c) { return c.m_eSwsSrcPixFmt; }
-  static AVPacket* Packet(Codec& c) { return c.m_pPacket; }
-  static AVFilterGraph* Graph(Codec& c) { return c.m_pFilterGraph; }
-  static AVFilterContext* BufferSrc(Codec& c) { return c.m_pBufferSrcCtx; }
+  static AVCodecContext* Ctx(Codec& c) { return c.m_pCodecCtx.get(); }
+  static SwsContext* Sws(Codec& c) { return c.m_scaler.Context(); }
+  static AVPixelFormat SwsSrcPixFmt(Codec& c) { return c.m_scaler.Geometry().eSrcFormat; }
+  static AVPacket* Packet(Codec& c) { return c.m_pPacket.get(); }
+  static AVFilterGraph* Graph(Codec& c) { return c.m_filterGraph.Graph(); }
+  static AVFilterContext* BufferSrc(Codec& c) { return c.m_filterGraph.Source(); }
 };
 }  // namespace codec_interface
 

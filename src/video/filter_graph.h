@@ -1,0 +1,38 @@
+// A filter graph: the caller's filtergraph text between a "buffer" source and a "buffersink".
+#pragma once
+
+#include <string>
+
+#include "interface/av_ptr.h"
+
+namespace codec_interface {
+
+class FilterGraph {
+ public:
+  // The buffer source's description of pictures of this size and format, with the context's
+  // time base and sample aspect ratio (an unset time base counts as 1/25).
+  static std::string SourceArgs(const AVCodecContext* pCtx, int nWidth, int nHeight,
+                                AVPixelFormat eFormat);
+
+  // Builds the graph, replacing any earlier one. 0, or -1 after the failing step's line (debug
+  // level), with no graph left.
+  int Build(const std::string& strSourceArgs, const char* pFilterDesc);
+  void Reset();
+  bool Built() const { return m_pFilterGraph != nullptr; }
+
+  // The source takes over the picture's references. FFmpeg's result.
+  int Push(AVFrame* pFrame) { return av_buffersrc_add_frame(m_pBufferSrcCtx, pFrame); }
+  int Pull(AVFrame* pFrame) { return av_buffersink_get_frame(m_pBufferSinkCtx, pFrame); }
+
+  AVFilterGraph* Graph() const { return m_pFilterGraph.get(); }
+  AVFilterContext* Source() const { return m_pBufferSrcCtx; }
+
+ private:
+  int Link(AVFilterInOut* pInputs, AVFilterInOut* pOutputs);
+
+  FilterGraphPtr m_pFilterGraph;
+  AVFilterContext* m_pBufferSrcCtx = nullptr;   // owned by m_pFilterGraph
+  AVFilterContext* m_pBufferSinkCtx = nullptr;  // owned by m_pFilterGraph
+};
+
+}  // namespace codec_interface
