@@ -25,19 +25,20 @@ constexpr PixelFormatPair kPixelFormats[] = {
     {PIX_FMT_VIDEOTOOLBOX, AV_PIX_FMT_VIDEOTOOLBOX, false},
 };
 
-const PixelFormatPair* FindPublic(PixelFormat eFormat) {
+// The pair whose field holds the format; null when none does.
+template <class Format>
+const PixelFormatPair* Find(Format PixelFormatPair::*field, Format eFormat) {
   for (const PixelFormatPair& pair : kPixelFormats) {
-    if (pair.ePublic == eFormat) return &pair;
+    if (pair.*field == eFormat) return &pair;
   }
   return nullptr;
 }
 
-const PixelFormatPair* FindAv(AVPixelFormat eFormat) {
-  for (const PixelFormatPair& pair : kPixelFormats) {
-    if (pair.eAv == eFormat) return &pair;
-  }
-  return nullptr;
+const PixelFormatPair* FindPublic(PixelFormat eFormat) {
+  return Find(&PixelFormatPair::ePublic, eFormat);
 }
+
+const PixelFormatPair* FindAv(AVPixelFormat eFormat) { return Find(&PixelFormatPair::eAv, eFormat); }
 
 }  // namespace
 

@@ -115,18 +115,12 @@ int CFFMpegVideoCodec::Init(CodecType eCodecType, CodecParam param) {
     return fail([] { CODEC_LOG(kLogDebug, "[CODE]InitEncode failed"); });
   }
 
-  if (eCodecType != AV_CODEC_TYPE_H264DEC_MEDIACODEC) {
-    const HwFamily* family = HwFamilyOfCodec(eCodecType);
-    const int ret = OpenCodecContext(family != nullptr && family->bAdapterDevice);
-    if (ret < 0) {
-      return fail([&] {
-        CODEC_LOG(kLogError, "[CODE]Could not open codec:[%d][%s]", ret,
-                  AvErrorText(ret).c_str());
-      });
-    }
-  } else if (video.pHwDeviceCtx != nullptr) {
-    // MediaCodec opens with the first packet that gives the picture size; the device waits.
-    m_pHwDeviceRef.reset(av_buffer_ref(static_cast<AVBufferRef*>(video.pHwDeviceCtx)));
+  const int opened = OpenNewCodec(eCodecType, video.pHwDeviceCtx);
+  if (opened < 0) {
+    return fail([&] {
+      CODEC_LOG(kLogError, "[CODE]Could not open codec:[%d][%s]", opened,
+                AvErrorText(opened).c_str());
+    });
   }
 
   const std::string filterDesc = TextOf(video.szFilterDesc);
@@ -138,6 +132,18 @@ int CFFMpegVideoCodec::Init(CodecType eCodecType, CodecParam param) {
   KeepParams(eCodecType, video, filterDesc);
   CODEC_LOG(kLogInfo, "[CODE]video codec init succ; Using codec: %s (ID: %d)", m_pCodec->name,
             static_cast<int>(m_pCodec->id));
+  return 0;
+}
+
+int CFFMpegVideoCodec::OpenNewCodec(CodecType eType, void* pHwDeviceCtx) {
+  if (eType != AV_CODEC_TYPE_H264DEC_MEDIACODEC) {
+    const HwFamily* family = HwFamilyOfCodec(eType);
+    return OpenCodecContext(family != nullptr && family->bAdapterDevice);
+  }
+  // MediaCodec opens with the first packet that gives the picture size; the device waits.
+  if (pHwDeviceCtx != nullptr) {
+    m_pHwDeviceRef.reset(av_buffer_ref(static_cast<AVBufferRef*>(pHwDeviceCtx)));
+  }
   return 0;
 }
 

@@ -68,6 +68,9 @@ class CFFMpegVideoCodec : public ICodecInterface {
                          unsigned int nAdapterIndex);
   // Replaces the codec context by a new one for the stored type and device parameters.
   int RecreateCodecContext(bool bLogDeviceRef, void* pNewDevice);
+  // Opens the new codec (Direct3D decoders on one thread); MediaCodec waits for its first packet,
+  // keeping the caller's device. FFmpeg's result.
+  int OpenNewCodec(CodecType eType, void* pHwDeviceCtx);
   // avcodec_open2 with the encoder's prepared options, or for a decoder "threads" 1 when asked.
   int OpenCodecContext(bool bSingleThread);
 

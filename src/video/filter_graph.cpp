@@ -87,6 +87,18 @@ int FilterGraph::Link(AVFilterInOut* pInputs, AVFilterInOut* pOutputs) {
   return 0;
 }
 
+bool FilterGraph::Filter(AVFrame* pIn, AVFrame* pOut) {
+  if (av_buffersrc_add_frame(m_pBufferSrcCtx, pIn) < 0) {
+    CODEC_LOG(kLogError, "[CODE]av_buffersrc_add_frame failed");
+    return false;
+  }
+  if (av_buffersink_get_frame(m_pBufferSinkCtx, pOut) < 0) {
+    CODEC_LOG(kLogError, "[CODE]av_buffersink_get_frame failed");
+    return false;
+  }
+  return true;
+}
+
 void FilterGraph::Reset() {
   m_pFilterGraph.reset();
   m_pBufferSrcCtx = nullptr;

@@ -20,9 +20,9 @@ class FilterGraph {
   void Reset();
   bool Built() const { return m_pFilterGraph != nullptr; }
 
-  // The source takes over the picture's references. FFmpeg's result.
-  int Push(AVFrame* pFrame) { return av_buffersrc_add_frame(m_pBufferSrcCtx, pFrame); }
-  int Pull(AVFrame* pFrame) { return av_buffersink_get_frame(m_pBufferSinkCtx, pFrame); }
+  // Pushes a picture in and pulls the filtered one into pOut; false after the failing side's
+  // line. The source takes over the picture's references: after a successful push pIn is empty.
+  bool Filter(AVFrame* pIn, AVFrame* pOut);
 
   AVFilterGraph* Graph() const { return m_pFilterGraph.get(); }
   AVFilterContext* Source() const { return m_pBufferSrcCtx; }

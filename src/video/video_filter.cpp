@@ -33,31 +33,15 @@ AVFrame* CFFMpegVideoCodec::FilterDecodeFrame(AVFrame* pFrame) {
   }
   if (!m_filterGraph.Built() || m_pFilterFrame == nullptr) return nullptr;
 
-  // The source takes over the picture's references: after a successful push pFrame is empty,
-  // and a failed pull leaves the caller nothing to hand out for this picture.
-  if (m_filterGraph.Push(pFrame) < 0) {
-    CODEC_LOG(kLogError, "[CODE]av_buffersrc_add_frame failed");
-    return nullptr;
-  }
-  if (m_filterGraph.Pull(m_pFilterFrame.get()) < 0) {
-    CODEC_LOG(kLogError, "[CODE]av_buffersink_get_frame failed");
-    return nullptr;
-  }
-  return m_pFilterFrame.get();
+  // After a successful push pFrame is empty: a failed pull leaves the caller nothing to hand
+  // out for this picture.
+  return m_filterGraph.Filter(pFrame, m_pFilterFrame.get()) ? m_pFilterFrame.get() : nullptr;
 }
 
 FramePtr CFFMpegVideoCodec::FilterEncodeFrame(AVFrame* pFrame) {
   if (!m_filterGraph.Built()) return nullptr;
   FramePtr pFiltered(av_frame_alloc());
-  if (pFiltered == nullptr) return nullptr;
-  if (m_filterGraph.Push(pFrame) < 0) {
-    CODEC_LOG(kLogError, "[CODE]av_buffersrc_add_frame failed");
-    return nullptr;
-  }
-  if (m_filterGraph.Pull(pFiltered.get()) < 0) {
-    CODEC_LOG(kLogError, "[CODE]av_buffersink_get_frame failed");
-    return nullptr;
-  }
+  if (pFiltered == nullptr || !m_filterGraph.Filter(pFrame, pFiltered.get())) return nullptr;
   return pFiltered;
 }
 
