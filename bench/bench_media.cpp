@@ -114,8 +114,8 @@ Bytes MakeSinePcm(AVSampleFormat format, int rate, int channels, int samples) {
   std::vector<double> tone(static_cast<size_t>(samples) * channels);
   for (size_t k = 0; k < tone.size(); ++k) {
     const auto i = static_cast<double>(k / channels);
-    tone[k] = 0.5 * std::sin(2.0 * kPi * 440.0 * i / rate + static_cast<double>(k % channels) *
-                                                                  kPi / 2.0);
+    tone[k] = 0.5 * std::sin(2.0 * kPi * 440.0 * i / rate +
+                             static_cast<double>(k % channels) * kPi / 2.0);
   }
   const uint8_t* in[1] = {reinterpret_cast<const uint8_t*>(tone.data())};
   Bytes pcm(tone.size() * static_cast<size_t>(av_get_bytes_per_sample(format)));
@@ -173,8 +173,7 @@ std::vector<Bytes> EncodeAudio(const char* encoder, const Bytes& pcm, AVSampleFo
   });
 }
 
-QuietLog::QuietLog()
-    : previous_(base::IBaseLogInterface::GetLogInstance(nullptr)) {
+QuietLog::QuietLog() : previous_(base::IBaseLogInterface::GetLogInstance(nullptr)) {
   base::IBaseLogInterface::GetLogInstance(std::make_shared<DropLines>());
 }
 

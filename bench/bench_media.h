@@ -73,9 +73,9 @@ Bytes PackedPicture(int width, int height, AVPixelFormat format, int index);
 // `frames` pictures through the named FFmpeg encoder (25 fps, GOP 10, no B-frames, one thread,
 // the fastest preset, then the given options); one packet per entry. Empty when the encoder is
 // missing or refuses the settings.
-std::vector<Bytes> EncodeVideo(const char* encoder, int width, int height, int frames,
-                               const std::vector<std::pair<std::string, std::string>>& options =
-                                   {});
+std::vector<Bytes> EncodeVideo(
+    const char* encoder, int width, int height, int frames,
+    const std::vector<std::pair<std::string, std::string>>& options = {});
 
 // Interleaved PCM of a 440 Hz sine, each channel a quarter period after the one before.
 Bytes MakeSinePcm(AVSampleFormat format, int rate, int channels, int samples);

@@ -64,8 +64,7 @@ void TranscodeWithLibrary(benchmark::State& state, int kind, const TransCoderPar
 }
 
 void PictureWithLibrary(benchmark::State& state) {
-  TranscodeWithLibrary<CVideoDecodeOutParam>(
-      state, 0, PictureParam(), Nv12Picture());
+  TranscodeWithLibrary<CVideoDecodeOutParam>(state, 0, PictureParam(), Nv12Picture());
 }
 
 void PictureWithFfmpeg(benchmark::State& state) {
@@ -85,8 +84,7 @@ void PictureWithFfmpeg(benchmark::State& state) {
 }
 
 void SoundWithLibrary(benchmark::State& state) {
-  TranscodeWithLibrary<CAudioDecodeOutParam>(
-      state, 1, SoundParam(), ToneBlock());
+  TranscodeWithLibrary<CAudioDecodeOutParam>(state, 1, SoundParam(), ToneBlock());
 }
 
 void SoundWithFfmpeg(benchmark::State& state) {

@@ -22,7 +22,8 @@ extern "C" {
 
 // FFmpeg 7.1 (libavcodec 61.13) is the first to ask a codec for its supported formats through
 // avcodec_get_supported_config.
-static_assert(LIBAVCODEC_VERSION_MAJOR == 61 && LIBAVCODEC_VERSION_MINOR >= 13 && LIBAVFORMAT_VERSION_MAJOR == 61 &&
-                  LIBAVUTIL_VERSION_MAJOR == 59 && LIBAVFILTER_VERSION_MAJOR == 10 &&
-                  LIBSWRESAMPLE_VERSION_MAJOR == 5 && LIBSWSCALE_VERSION_MAJOR == 8,
+static_assert(LIBAVCODEC_VERSION_MAJOR == 61 && LIBAVCODEC_VERSION_MINOR >= 13 &&
+                  LIBAVFORMAT_VERSION_MAJOR == 61 && LIBAVUTIL_VERSION_MAJOR == 59 &&
+                  LIBAVFILTER_VERSION_MAJOR == 10 && LIBSWRESAMPLE_VERSION_MAJOR == 5 &&
+                  LIBSWSCALE_VERSION_MAJOR == 8,
               "built for FFmpeg 7");

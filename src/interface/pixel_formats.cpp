@@ -38,7 +38,9 @@ const PixelFormatPair* FindPublic(PixelFormat eFormat) {
   return Find(&PixelFormatPair::ePublic, eFormat);
 }
 
-const PixelFormatPair* FindAv(AVPixelFormat eFormat) { return Find(&PixelFormatPair::eAv, eFormat); }
+const PixelFormatPair* FindAv(AVPixelFormat eFormat) {
+  return Find(&PixelFormatPair::eAv, eFormat);
+}
 
 }  // namespace
 

@@ -177,7 +177,8 @@ int CTransCoder::TranscodeAudio(COutParam* pSrc, int nIndex, CAudioDecodeOutPara
 
   // The entry covers what was delivered; the rest of the block holds nothing yet.
   pOut->nb_samples = nGot;
-  const int nSize = nGot * pOut->ch_layout.nb_channels * av_get_bytes_per_sample(m_eDstSampleFormat);
+  const int nSize =
+      nGot * pOut->ch_layout.nb_channels * av_get_bytes_per_sample(m_eDstSampleFormat);
   PutOwnedFirstEntry(*pDst, std::move(pOut));
   pDst->m_outData[0].nSize = nSize;
   return 0;

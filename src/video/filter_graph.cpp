@@ -31,8 +31,8 @@ int FilterGraph::Build(const std::string& strSourceArgs, const char* pFilterDesc
     Reset();
     return -1;
   }
-  nRet = avfilter_graph_create_filter(&m_pBufferSinkCtx, avfilter_get_by_name("buffersink"),
-                                      "out", nullptr, nullptr, graph);
+  nRet = avfilter_graph_create_filter(&m_pBufferSinkCtx, avfilter_get_by_name("buffersink"), "out",
+                                      nullptr, nullptr, graph);
   if (nRet < 0) {
     CODEC_LOG(kLogDebug, "[CODE]avfilter_graph_create_filter for sink avfilter failed：[%s]",
               AvErrorText(nRet).c_str());
@@ -75,10 +75,10 @@ int FilterGraph::Link(AVFilterInOut* pInputs, AVFilterInOut* pOutputs) {
               AvErrorText(nRet).c_str());
     return -1;
   }
-  nRet = pOutputs == nullptr ? AVERROR(EINVAL)
-                             : avfilter_link(pOutputs->filter_ctx,
-                                             static_cast<unsigned>(pOutputs->pad_idx),
-                                             m_pBufferSinkCtx, 0);
+  nRet = pOutputs == nullptr
+             ? AVERROR(EINVAL)
+             : avfilter_link(pOutputs->filter_ctx, static_cast<unsigned>(pOutputs->pad_idx),
+                             m_pBufferSinkCtx, 0);
   if (nRet < 0) {
     CODEC_LOG(kLogDebug, "[CODE]avfilter_link filter output failed：[%s]",
               AvErrorText(nRet).c_str());

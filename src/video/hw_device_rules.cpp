@@ -57,16 +57,11 @@ std::string HwDeviceString(AVHWDeviceType eType, unsigned int nAdapterIndex) {
   return std::string();
 }
 
-AVPixelFormat HwSurfaceFormatOf(AVHWDeviceType eType) {
-  const HwFamily* family = HwFamilyOfDevice(eType);
-  return family != nullptr ? family->eSurface : AV_PIX_FMT_NONE;
-}
-
 AVPixelFormat PickHwSurfaceFormat(AVHWDeviceType eType, const AVPixelFormat* pOffered) {
-  const AVPixelFormat wanted = HwSurfaceFormatOf(eType);
-  if (pOffered == nullptr || wanted == AV_PIX_FMT_NONE) return AV_PIX_FMT_NONE;
+  const HwFamily* family = HwFamilyOfDevice(eType);
+  if (pOffered == nullptr || family == nullptr) return AV_PIX_FMT_NONE;
   for (const AVPixelFormat* p = pOffered; *p != AV_PIX_FMT_NONE; ++p) {
-    if (*p == wanted) return *p;
+    if (*p == family->eSurface) return *p;
   }
   return AV_PIX_FMT_NONE;
 }

@@ -10,19 +10,19 @@ namespace codec_interface {
 
 struct HwFamily {
   AVHWDeviceType eDevice;
-  AVPixelFormat eSurface;   // the surface format its decoders are given
-  CodecType eH264;          // its H.264 decoder
-  CodecType eHevc;          // its HEVC decoder; eH264 again where there is none
-  bool bProbed;             // Prepare and CheckHardwareDecode probe it, as eProbeFamily
+  AVPixelFormat eSurface;  // the surface format its decoders are given
+  CodecType eH264;         // its H.264 decoder
+  CodecType eHevc;         // its HEVC decoder; eH264 again where there is none
+  bool bProbed;            // Prepare and CheckHardwareDecode probe it, as eProbeFamily
   HardwareDecoderType eProbeFamily;
-  PixelFormat eRequest;     // the public format asking for its surfaces, when bProbed
-  bool bAdapterDevice;      // Direct3D: the adapter index names the device, decoders run on one
-                            // thread
-  bool bDeviceWithCodec;    // Init makes the device (MediaCodec's waits for the first packet)
-  bool bTransfer;           // its surfaces are copied into memory for other formats and sizes
-  bool bDownload;           // the picture functions download its surfaces into memory
-  const char* pWrongType;   // Init's refusals of eRequest: with another CodecType,
-  const char* pSized;       // and with an output size
+  PixelFormat eRequest;    // the public format asking for its surfaces, when bProbed
+  bool bAdapterDevice;     // Direct3D: the adapter index names the device, decoders run on one
+                           // thread
+  bool bDeviceWithCodec;   // Init makes the device (MediaCodec's waits for the first packet)
+  bool bTransfer;          // its surfaces are copied into memory for other formats and sizes
+  bool bDownload;          // the picture functions download its surfaces into memory
+  const char* pWrongType;  // Init's refusals of eRequest: with another CodecType,
+  const char* pSized;      // and with an output size
 };
 
 inline constexpr HwFamily kHwFamilies[] = {
@@ -47,8 +47,8 @@ inline constexpr HwFamily kHwFamilies[] = {
      "CodecType:AV_CODEC_TYPE_H264DEC_D3D11VA/AV_CODEC_TYPE_HEVCDEC_D3D11VA",
      "[CODE]PIX_FMT_D3D11VA can not change size"},
     {AV_HWDEVICE_TYPE_VIDEOTOOLBOX, AV_PIX_FMT_VIDEOTOOLBOX, AV_CODEC_TYPE_H264DEC_VIDEOTOOLBOX,
-     AV_CODEC_TYPE_HEVCDEC_VIDEOTOOLBOX, true, HARDWARE_DECODER_VIDEOTOOLBOX,
-     PIX_FMT_VIDEOTOOLBOX, false, true, true, true,
+     AV_CODEC_TYPE_HEVCDEC_VIDEOTOOLBOX, true, HARDWARE_DECODER_VIDEOTOOLBOX, PIX_FMT_VIDEOTOOLBOX,
+     false, true, true, true,
      "[CODE]PIX_FMT_VIDEOTOOLBOX must set "
      "CodecType:AV_CODEC_TYPE_H264DEC_VIDEOTOOLBOX/AV_CODEC_TYPE_HEVCDEC_VIDEOTOOLBOX",
      "[CODE]PIX_FMT_VIDEOTOOLBOX can not change size"},
@@ -58,36 +58,34 @@ inline constexpr HwFamily kHwFamilies[] = {
      false, false, nullptr, nullptr},
 };
 
-// The family a decoder CodecType belongs to; null for software and unknown types.
-inline const HwFamily* HwFamilyOfCodec(CodecType eType) {
+// The first family that pred accepts; null when none does.
+template <class Pred>
+const HwFamily* FindHwFamily(Pred pred) {
   for (const HwFamily& family : kHwFamilies) {
-    if (family.eH264 == eType || family.eHevc == eType) return &family;
+    if (pred(family)) return &family;
   }
   return nullptr;
+}
+
+// The family a decoder CodecType belongs to; null for software and unknown types.
+inline const HwFamily* HwFamilyOfCodec(CodecType eType) {
+  return FindHwFamily([eType](const HwFamily& f) { return f.eH264 == eType || f.eHevc == eType; });
 }
 
 // The family of a device type; null for devices the library does not use.
 inline const HwFamily* HwFamilyOfDevice(AVHWDeviceType eDevice) {
-  for (const HwFamily& family : kHwFamilies) {
-    if (family.eDevice == eDevice) return &family;
-  }
-  return nullptr;
+  return FindHwFamily([eDevice](const HwFamily& f) { return f.eDevice == eDevice; });
 }
 
 // The family whose surfaces have this format; null for memory formats.
 inline const HwFamily* HwFamilyOfSurface(AVPixelFormat eSurface) {
-  for (const HwFamily& family : kHwFamilies) {
-    if (family.eSurface == eSurface) return &family;
-  }
-  return nullptr;
+  return FindHwFamily([eSurface](const HwFamily& f) { return f.eSurface == eSurface; });
 }
 
 // The probed family of Prepare's HardwareDecoderType; null for any other value.
 inline const HwFamily* HwFamilyOfProbe(HardwareDecoderType eFamily) {
-  for (const HwFamily& family : kHwFamilies) {
-    if (family.bProbed && family.eProbeFamily == eFamily) return &family;
-  }
-  return nullptr;
+  return FindHwFamily(
+      [eFamily](const HwFamily& f) { return f.bProbed && f.eProbeFamily == eFamily; });
 }
 
 }  // namespace codec_interface

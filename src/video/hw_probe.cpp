@@ -102,8 +102,8 @@ bool ProbeHardwareDecode(CodecType eType, unsigned int nAdapterIndex) {
 
   CODEC_LOG(kLogDebug, "[CODE]CheckHardwareDecode[%d][%d]", static_cast<int>(eType),
             static_cast<int>(nAdapterIndex));
-  const bool answer =
-      RunHardwareDecodeProbe(eType, family->eRequest, nAdapterIndex, ProbeStream(eType == family->eHevc));
+  const bool answer = RunHardwareDecodeProbe(eType, family->eRequest, nAdapterIndex,
+                                             ProbeStream(eType == family->eHevc));
   Store(key, answer);
   return answer;
 }

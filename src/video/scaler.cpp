@@ -5,9 +5,8 @@
 namespace codec_interface {
 
 int Scaler::Init(const ScalerGeometry& g) {
-  m_pCtx.reset(sws_getContext(g.nSrcWidth, g.nSrcHeight, g.eSrcFormat, g.nDstWidth,
-                              g.nDstHeight, g.eDstFormat, SWS_LANCZOS, nullptr, nullptr,
-                              nullptr));
+  m_pCtx.reset(sws_getContext(g.nSrcWidth, g.nSrcHeight, g.eSrcFormat, g.nDstWidth, g.nDstHeight,
+                              g.eDstFormat, SWS_LANCZOS, nullptr, nullptr, nullptr));
   if (m_pCtx == nullptr) {
     CODEC_LOG(kLogError, "[CODE]sws_getContext failed:%d-%d %d  %d-%d %d", g.nSrcWidth,
               g.nSrcHeight, static_cast<int>(g.eSrcFormat), g.nDstWidth, g.nDstHeight,

@@ -180,12 +180,11 @@ int CFFMpegVideoCodec::FilterEncodeInput() {
   const AVCodecContext* ctx = m_pCodecCtx.get();
   // The scaler follows the format the filter delivers; one is built when that format is not
   // the encoder's.
-  if (m_scaler.Ready() ? eFiltered != m_scaler.Geometry().eSrcFormat
-                       : eFiltered != ctx->pix_fmt) {
-    ScalerGeometry geometry = m_scaler.Ready() ? m_scaler.Geometry()
-                                               : ScalerGeometry{ctx->width, ctx->height,
-                                                                eFiltered, ctx->width,
-                                                                ctx->height, ctx->pix_fmt};
+  if (m_scaler.Ready() ? eFiltered != m_scaler.Geometry().eSrcFormat : eFiltered != ctx->pix_fmt) {
+    ScalerGeometry geometry = m_scaler.Ready()
+                                  ? m_scaler.Geometry()
+                                  : ScalerGeometry{ctx->width, ctx->height, eFiltered,
+                                                   ctx->width, ctx->height, ctx->pix_fmt};
     geometry.eSrcFormat = eFiltered;
     m_scaler.Reset();
     if (SwsCtxInit(geometry.nSrcWidth, geometry.nSrcHeight, eFiltered, geometry.nDstWidth,

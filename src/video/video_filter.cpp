@@ -7,8 +7,8 @@ namespace codec_interface {
 
 int CFFMpegVideoCodec::InitFilter(AVCodecContext* pCtx, int nWidth, int nHeight,
                                   AVPixelFormat eFormat, const char* pFilterDesc) {
-  if (m_filterGraph.Build(FilterGraph::SourceArgs(pCtx, nWidth, nHeight, eFormat),
-                          pFilterDesc) != 0) {
+  if (m_filterGraph.Build(FilterGraph::SourceArgs(pCtx, nWidth, nHeight, eFormat), pFilterDesc) !=
+      0) {
     return -1;
   }
   if (m_pFilterFrame == nullptr) {
