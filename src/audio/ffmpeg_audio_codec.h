@@ -9,8 +9,6 @@
 
 namespace codec_interface {
 
-using BufferPoolPtr = AvPtr<AVBufferPool, av_buffer_pool_uninit>;
-
 // Audio encoders and decoders behind ICodecInterface: G.711 A-law and µ-law, Opus, Speex and
 // AAC. Which one, and in which direction, is decided by the CodecType given to Init. The object
 // resamples between the host's PCM and the codec's, buffers PCM in FIFOs until the encoder has
