@@ -9,15 +9,13 @@
 #include <string>
 
 #include "alloc_count.h"
-#include "audio/ffmpeg_audio_codec.h"
-#include "support/audio_media.h"
-#include "support/log_capture.h"
+#include "bench_media.h"
+#include "codec_interface.h"
 
 namespace {
 
 using namespace codec_interface;
-using codec_bench::AllocationScope;
-using codec_test::Bytes;
+using namespace codec_bench;
 
 constexpr int kWarmUpCalls = 300;
 
@@ -25,7 +23,7 @@ constexpr int kWarmUpCalls = 300;
 class PcmSource {
  public:
   PcmSource(AVSampleFormat format, int rate, int channels)
-      : bytes_(codec_test::MakeSinePcm(format, rate, channels, rate * 4)),
+      : bytes_(MakeSinePcm(format, rate, channels, rate * 4)),
         sampleBytes_(av_get_bytes_per_sample(format) * channels) {}
   uint8_t* Next(int samples) {
     const size_t size = static_cast<size_t>(samples) * sampleBytes_;
@@ -82,10 +80,10 @@ void Finish(benchmark::State& state, const AllocationScope& scope) {
 // The library.
 
 void OursEncode(benchmark::State& state, const EncodeCase& c) {
-  CFFMpegAudioCodec codec;
+  const std::shared_ptr<ICodecInterface> codec = ICodecInterface::Create(c.type);
   const AVSampleFormat dst = c.type == AV_CODEC_TYPE_G711UENC ? AV_SAMPLE_FMT_S16
                                                              : AV_SAMPLE_FMT_NONE;
-  if (codec.Init(c.type, Param(c.srcRate, c.dstRate, c.channels, c.src, dst, c.bitRate)) != 0) {
+  if (codec->Init(c.type, Param(c.srcRate, c.dstRate, c.channels, c.src, dst, c.bitRate)) != 0) {
     state.SkipWithError("Init failed");
     return;
   }
@@ -93,12 +91,12 @@ void OursEncode(benchmark::State& state, const EncodeCase& c) {
   const int bytes = c.chunk * source.SampleBytes();
   CAudioEncodeOutParam out;
   for (int i = 0; i < kWarmUpCalls; ++i) {
-    codec.Encode(source.Next(c.chunk), bytes, &out);
+    codec->Encode(source.Next(c.chunk), bytes, &out);
     out.Clear();
   }
   AllocationScope scope;
   for (auto _ : state) {
-    const int n = codec.Encode(source.Next(c.chunk), bytes, &out);
+    const int n = codec->Encode(source.Next(c.chunk), bytes, &out);
     for (int k = 0; k < n; ++k) benchmark::DoNotOptimize(out.m_outData[k].pData);
     out.Clear();
   }
@@ -106,8 +104,8 @@ void OursEncode(benchmark::State& state, const EncodeCase& c) {
 }
 
 void OursDecode(benchmark::State& state, const DecodeCase& c, const std::vector<Bytes>& packets) {
-  CFFMpegAudioCodec codec;
-  if (codec.Init(c.type, Param(c.rate, c.rate, c.channels, AV_SAMPLE_FMT_NONE, AV_SAMPLE_FMT_S16,
+  const std::shared_ptr<ICodecInterface> codec = ICodecInterface::Create(c.type);
+  if (codec->Init(c.type, Param(c.rate, c.rate, c.channels, AV_SAMPLE_FMT_NONE, AV_SAMPLE_FMT_S16,
                                0)) != 0) {
     state.SkipWithError("Init failed");
     return;
@@ -117,7 +115,7 @@ void OursDecode(benchmark::State& state, const DecodeCase& c, const std::vector<
   size_t next = 0;
   auto call = [&] {
     Bytes& packet = input[next++ % input.size()];
-    const int n = codec.Decode(packet.data(), static_cast<int>(packet.size()), &out);
+    const int n = codec->Decode(packet.data(), static_cast<int>(packet.size()), &out);
     for (int k = 0; k < n; ++k) benchmark::DoNotOptimize(out.m_outData[k].pData);
     out.Clear();
   };
@@ -143,7 +141,7 @@ class PlainEncoder {
     ctx_->sample_rate = c.dstRate;
     ctx_->bit_rate = c.bitRate;
     av_channel_layout_default(&ctx_->ch_layout, c.channels);
-    AvOptions options;
+    Options options;
     options.Set("frame_duration", "20");
     if (avcodec_open2(ctx_.get(), codec, options.Slot()) < 0) return false;
     anySize_ = (codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE) != 0;
@@ -340,10 +338,8 @@ class RatioReporter : public benchmark::ConsoleReporter {
 };
 
 std::vector<Bytes> MakeStream(const DecodeCase& c) {
-  const Bytes pcm = codec_test::MakeSinePcm(AV_SAMPLE_FMT_S16, c.rate, c.channels, c.rate * 2);
-  const auto encoded =
-      codec_test::EncodeTestAudio(c.encoder, pcm, AV_SAMPLE_FMT_S16, c.rate, c.channels, 96000);
-  return encoded.packets;
+  const Bytes pcm = MakeSinePcm(AV_SAMPLE_FMT_S16, c.rate, c.channels, c.rate * 2);
+  return EncodeAudio(c.encoder, pcm, AV_SAMPLE_FMT_S16, c.rate, c.channels, 96000);
 }
 
 }  // namespace
@@ -380,7 +376,7 @@ int main(int argc, char** argv) {
                                  packets);
   }
   benchmark::Initialize(&argc, argv);
-  codec_test::ScopedLogCapture quiet;  // keeps the codec's open and close lines off the table
+  const QuietLog quiet;  // keeps the codec's open and close lines off the table
   RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();

@@ -5,22 +5,20 @@
 
 #include <vector>
 
+#include "bench_media.h"
 #include "codec_interface.h"
-#include "interface/av_ptr.h"
-#include "support/log_capture.h"
-#include "support/media.h"
-#include "video/hw_probe.h"
 
 namespace {
 
 using namespace codec_interface;
+using namespace codec_bench;
 
 constexpr int kWidth = 1920;
 constexpr int kHeight = 1080;
 
 void CopyWithLibrary(benchmark::State& state, AVPixelFormat format) {
   CVideoDecodeOutParam out(OUTPARAM_FLAG_NOT_USE_CACHE);
-  out.m_pFrame[0] = codec_test::MakeTestPicture(kWidth, kHeight, format, 0).release();
+  out.m_pFrame[0] = MakePicture(kWidth, kHeight, format, 0).release();
   out.m_nNum = 1;
   const int size = av_image_get_buffer_size(format, kWidth, kHeight, 1);
   std::vector<uint8_t> buffer(static_cast<size_t>(size));
@@ -32,7 +30,7 @@ void CopyWithLibrary(benchmark::State& state, AVPixelFormat format) {
 }
 
 void CopyWithFfmpeg(benchmark::State& state, AVPixelFormat format) {
-  const FramePtr picture = codec_test::MakeTestPicture(kWidth, kHeight, format, 0);
+  const FramePtr picture = MakePicture(kWidth, kHeight, format, 0);
   const int size = av_image_get_buffer_size(format, kWidth, kHeight, 1);
   std::vector<uint8_t> buffer(static_cast<size_t>(size));
   for (auto _ : state) {
@@ -57,16 +55,20 @@ void CachedProbeAnswer(benchmark::State& state) {
   }
 }
 
+// A picture of the probe's kind: one 144x256 H.264 picture with its parameter sets.
 void DecodeProbePictureWithFfmpeg(benchmark::State& state) {
-  const std::span<const uint8_t> stream = ProbeStream(false);
+  static const std::vector<Bytes> encoded = EncodeVideo("libx264", 144, 256, 1);
+  if (encoded.size() != 1) return state.SkipWithError("no probe picture");
+  Bytes stream = encoded[0];
+  stream.resize(stream.size() + AV_INPUT_BUFFER_PADDING_SIZE, 0);
   const AVCodec* decoder = avcodec_find_decoder(AV_CODEC_ID_H264);
   const PacketPtr packet(av_packet_alloc());
   const FramePtr frame(av_frame_alloc());
   for (auto _ : state) {
     const CodecCtxPtr ctx(avcodec_alloc_context3(decoder));
     avcodec_open2(ctx.get(), decoder, nullptr);
-    packet->data = const_cast<uint8_t*>(stream.data());
-    packet->size = static_cast<int>(stream.size());
+    packet->data = stream.data();
+    packet->size = static_cast<int>(encoded[0].size());
     avcodec_send_packet(ctx.get(), packet.get());
     benchmark::DoNotOptimize(avcodec_receive_frame(ctx.get(), frame.get()));
     av_frame_unref(frame.get());
@@ -81,7 +83,7 @@ BENCHMARK(DecodeProbePictureWithFfmpeg)->Unit(benchmark::kMicrosecond);
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  const codec_test::ScopedLogCapture quiet;  // keeps the probe's lines out of the output
+  const QuietLog quiet;  // keeps the probe's lines out of the output
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
   return 0;

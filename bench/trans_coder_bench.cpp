@@ -1,27 +1,47 @@
-// Converting through CTransCoder::Transcode against a plain libswscale / libswresample loop
+// Converting through ITransCoder::Transcode against a plain libswscale / libswresample loop
 // doing the same work with the same settings. The library hands every result out as a new frame
 // owned by the destination, so its loop allocates one frame per call; the plain loop writes
 // into one frame allocated up front, as a hand-written converter would. Compare the pairs'
 // items per second.
 #include <benchmark/benchmark.h>
 
-#include "base/log.h"
-#include "interface/ffmpeg.h"
-#include "media/trans_coder.h"
-#include "support/media.h"
-#include "support/media_files.h"
+#include "bench_media.h"
+#include "codec_interface.h"
 
 namespace {
 
 using namespace codec_interface;
+using namespace codec_bench;
+
+TransCoderParam PictureParam() {
+  TransCoderParam param{};
+  param.eSrcPixelFormat = PIX_FMT_NV12;
+  param.nSrcWidth = 1920;
+  param.nSrcHeight = 1080;
+  param.eDstPixelFormat = PIX_FMT_BGRA;
+  param.nDstWidth = 1280;
+  param.nDstHeight = 720;
+  return param;
+}
+
+TransCoderParam SoundParam() {
+  TransCoderParam param{};
+  param.eSrcSampleFormat = SAMPLE_FMT_S16;
+  param.nSrcSampleRate = 48000;
+  param.nSrcChannels = 1;
+  param.eDstSampleFormat = SAMPLE_FMT_S16;
+  param.nDstSampleRate = 16000;
+  param.nDstChannels = 1;
+  return param;
+}
 
 const AVFrame* Nv12Picture() {
-  static const FramePtr picture = codec_test::MakeTestPicture(1920, 1080, AV_PIX_FMT_NV12, 0);
+  static const FramePtr picture = MakePicture(1920, 1080, AV_PIX_FMT_NV12, 0);
   return picture.get();
 }
 
 const AVFrame* ToneBlock() {
-  static const FramePtr block = codec_test::MakeToneFrame(AV_SAMPLE_FMT_S16, 48000, 1, 960, 0);
+  static const FramePtr block = MakeToneFrame(AV_SAMPLE_FMT_S16, 48000, 1, 960);
   return block.get();
 }
 
@@ -29,14 +49,14 @@ const AVFrame* ToneBlock() {
 template <class OutParam>
 void TranscodeWithLibrary(benchmark::State& state, int kind, const TransCoderParam& param,
                           const AVFrame* source) {
-  CTransCoder trans;
-  if (trans.Init(kind, param) != 0) return state.SkipWithError("Init failed");
+  const std::shared_ptr<ITransCoder> trans = ITransCoder::Create();
+  if (trans->Init(kind, param) != 0) return state.SkipWithError("Init failed");
   OutParam src(OUTPARAM_FLAG_NOT_USE_CACHE);
   src.m_pFrame[0] = av_frame_clone(source);
   src.m_nNum = 1;
   OutParam dst(OUTPARAM_FLAG_NOT_USE_CACHE);
   for (auto _ : state) {
-    if (trans.Transcode(&src, 0, &dst) != 0) return state.SkipWithError("Transcode failed");
+    if (trans->Transcode(&src, 0, &dst) != 0) return state.SkipWithError("Transcode failed");
     benchmark::DoNotOptimize(dst.m_pFrame[0]->data[0]);
     dst.Clear();
   }
@@ -44,9 +64,7 @@ void TranscodeWithLibrary(benchmark::State& state, int kind, const TransCoderPar
 }
 
 void PictureWithLibrary(benchmark::State& state) {
-  TranscodeWithLibrary<CVideoDecodeOutParam>(
-      state, 0, codec_test::PictureParam(PIX_FMT_NV12, 1920, 1080, PIX_FMT_BGRA, 1280, 720),
-      Nv12Picture());
+  TranscodeWithLibrary<CVideoDecodeOutParam>(state, 0, PictureParam(), Nv12Picture());
 }
 
 void PictureWithFfmpeg(benchmark::State& state) {
@@ -66,9 +84,7 @@ void PictureWithFfmpeg(benchmark::State& state) {
 }
 
 void SoundWithLibrary(benchmark::State& state) {
-  TranscodeWithLibrary<CAudioDecodeOutParam>(
-      state, 1, codec_test::SoundParam(SAMPLE_FMT_S16, 48000, 1, SAMPLE_FMT_S16, 16000, 1),
-      ToneBlock());
+  TranscodeWithLibrary<CAudioDecodeOutParam>(state, 1, SoundParam(), ToneBlock());
 }
 
 void SoundWithFfmpeg(benchmark::State& state) {

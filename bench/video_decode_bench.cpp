@@ -1,4 +1,4 @@
-// Decoding through CFFMpegVideoCodec::Decode against a plain libavcodec loop doing the same work
+// Decoding through the video codec's Decode against a plain libavcodec loop doing the same work
 // (same packets, same default thread settings, one picture received per packet), and decoding
 // with scaling to 640x360 BGRA against the plain loop followed by sws_scale_frame (Lanczos).
 // The program prints each library/plain throughput ratio after the runs.
@@ -8,27 +8,26 @@
 #include <map>
 #include <string>
 
-#include "interface/ffmpeg.h"
-#include "support/log_capture.h"
-#include "support/media.h"
-#include "video/ffmpeg_video_codec.h"
+#include "bench_media.h"
+#include "codec_interface.h"
 
 namespace {
 
-using codec_interface::CodecCtxPtr;
-using codec_interface::FramePtr;
-using codec_interface::PacketPtr;
-using codec_interface::SwsPtr;
-using codec_test::EncodedVideo;
+using codec_bench::Bytes;
+using codec_bench::CodecCtxPtr;
+using codec_bench::FramePtr;
+using codec_bench::PacketPtr;
+using codec_bench::SwsPtr;
+using EncodedVideo = std::vector<Bytes>;
 
 constexpr int kFrames = 30;
 
 const EncodedVideo& H264Stream() {
-  static const EncodedVideo video = codec_test::EncodeTestVideo("libx264", 1920, 1080, kFrames);
+  static const EncodedVideo video = codec_bench::EncodeVideo("libx264", 1920, 1080, kFrames);
   return video;
 }
 const EncodedVideo& HevcStream() {
-  static const EncodedVideo video = codec_test::EncodeTestVideo("libx265", 1920, 1080, kFrames);
+  static const EncodedVideo video = codec_bench::EncodeVideo("libx265", 1920, 1080, kFrames);
   return video;
 }
 
@@ -48,17 +47,18 @@ void DecodeWithLibrary(benchmark::State& state, const Stream& stream, bool scale
     param.stVideo.nDstWidth = 640;
     param.stVideo.nDstHeight = 360;
   }
-  codec_interface::CFFMpegVideoCodec codec;
-  if (codec.Init(stream.type, param) != 0) {
+  const std::shared_ptr<codec_interface::ICodecInterface> codec =
+      codec_interface::ICodecInterface::Create(stream.type);
+  if (codec->Init(stream.type, param) != 0) {
     state.SkipWithError("Init failed");
     return;
   }
   codec_interface::CVideoDecodeOutParam out;
   int64_t pictures = 0;
   for (auto _ : state) {
-    for (const auto& packet : video.packets) {
+    for (const auto& packet : video) {
       auto* data = const_cast<unsigned char*>(packet.data());
-      pictures += codec.Decode(data, static_cast<int>(packet.size()), &out);
+      pictures += codec->Decode(data, static_cast<int>(packet.size()), &out);
       benchmark::DoNotOptimize(out.m_outData[0].pData[0]);
       out.Clear();
     }
@@ -80,7 +80,7 @@ void DecodeWithFfmpeg(benchmark::State& state, const Stream& stream, bool scale)
   SwsPtr sws;
   int64_t pictures = 0;
   for (auto _ : state) {
-    for (const auto& bytes : video.packets) {
+    for (const auto& bytes : video) {
       packet->data = const_cast<uint8_t*>(bytes.data());
       packet->size = static_cast<int>(bytes.size());
       avcodec_send_packet(ctx.get(), packet.get());
@@ -156,7 +156,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  const codec_test::ScopedLogCapture quiet;  // keeps the codec's lines off the table
+  const codec_bench::QuietLog quiet;  // keeps the codec's lines off the table
   av_log_set_level(AV_LOG_ERROR);  // the encoders that make the streams are chatty
   RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);

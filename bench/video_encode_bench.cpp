@@ -5,14 +5,13 @@
 #include <cstring>
 #include <vector>
 
-#include "support/media.h"
-#include "support/video_check.h"
-#include "video/ffmpeg_video_codec.h"
+#include "bench_media.h"
+#include "codec_interface.h"
 
 namespace {
 
 using namespace codec_interface;
-using codec_test::Bytes;
+using namespace codec_bench;
 
 constexpr int kWidth = 1280;
 constexpr int kHeight = 720;
@@ -20,14 +19,20 @@ constexpr int kPictures = 8;  // distinct source pictures, cycled
 
 std::vector<Bytes> PackedPictures(AVPixelFormat format) {
   std::vector<Bytes> pictures;
-  for (int i = 0; i < kPictures; ++i) {
-    codec_interface::FramePtr picture = codec_test::MakeTestPicture(kWidth, kHeight, format, i);
-    Bytes bytes(static_cast<size_t>(av_image_get_buffer_size(format, kWidth, kHeight, 1)));
-    av_image_copy_to_buffer(bytes.data(), static_cast<int>(bytes.size()), picture->data,
-                            picture->linesize, format, kWidth, kHeight, 1);
-    pictures.push_back(std::move(bytes));
-  }
+  for (int i = 0; i < kPictures; ++i) pictures.push_back(PackedPicture(kWidth, kHeight, format, i));
   return pictures;
+}
+
+// The encoder's record: the host's pictures at their own size, 4 Mbit/s, 25 fps, GOP 10.
+CodecParam EncoderParam(PixelFormat format) {
+  CodecParam param{};
+  param.stVideo.ePixelFormat = format;
+  param.stVideo.nSrcWidth = kWidth;
+  param.stVideo.nSrcHeight = kHeight;
+  param.stVideo.nBitRate = 4'000'000;
+  param.stVideo.nFrameRate = 25;
+  param.stVideo.nGopSize = 10;
+  return param;
 }
 
 // One timed call of ours per input, round robin; the out-param is cleared after each call.
@@ -48,14 +53,14 @@ void RunThroughCodec(benchmark::State& state, std::vector<Bytes>& inputs, COutPa
 void OurEncode(benchmark::State& state, CodecType type, PixelFormat format,
                AVPixelFormat avFormat) {
   std::vector<Bytes> pictures = PackedPictures(avFormat);
-  CFFMpegVideoCodec codec;
-  if (codec.Init(type, codec_test::EncoderParam(format, kWidth, kHeight)) != 0) {
+  const std::shared_ptr<ICodecInterface> codec = ICodecInterface::Create(type);
+  if (codec->Init(type, EncoderParam(format)) != 0) {
     state.SkipWithError("Init failed");
     return;
   }
   CVideoEncodeOutParam out;
   RunThroughCodec(state, pictures, out, "Encode failed", [&](Bytes& picture) {
-    const bool ok = codec.Encode(picture.data(), static_cast<int>(picture.size()), &out) >= 0;
+    const bool ok = codec->Encode(picture.data(), static_cast<int>(picture.size()), &out) >= 0;
     benchmark::DoNotOptimize(out.m_outData[0].nSize);
     return ok;
   });
@@ -77,7 +82,7 @@ void PlainEncode(benchmark::State& state, AVCodecID id, AVPixelFormat source,
   ctx->max_b_frames = 0;
   ctx->refs = 6;
   ctx->pix_fmt = encoderFormat;
-  AvOptions options;
+  Options options;
   if (id == AV_CODEC_ID_H264) {
     options.Set("preset", "slow");
     options.Set("tune", "zerolatency");
@@ -124,31 +129,31 @@ void PlainEncode(benchmark::State& state, AVCodecID id, AVPixelFormat source,
 }
 
 // Decoding 720p H.264 through "hflip".
-const codec_test::EncodedVideo& DecodeInput() {
-  static const codec_test::EncodedVideo video =
-      codec_test::EncodeTestVideo("libx264", kWidth, kHeight, 25, {{"tune", "zerolatency"}});
+const std::vector<Bytes>& DecodeInput() {
+  static const std::vector<Bytes> video =
+      EncodeVideo("libx264", kWidth, kHeight, 25, {{"tune", "zerolatency"}});
   return video;
 }
 
 void OurDecodeHflip(benchmark::State& state) {
-  std::vector<Bytes> packets = DecodeInput().packets;  // Decode takes mutable bytes
-  CFFMpegVideoCodec codec;
+  std::vector<Bytes> packets = DecodeInput();  // Decode takes mutable bytes
+  const std::shared_ptr<ICodecInterface> codec = ICodecInterface::Create(AV_CODEC_TYPE_H264DEC);
   CodecParam param{};
   std::strcpy(param.stVideo.szFilterDesc, "hflip");
-  if (packets.empty() || codec.Init(AV_CODEC_TYPE_H264DEC, param) != 0) {
+  if (packets.empty() || codec->Init(AV_CODEC_TYPE_H264DEC, param) != 0) {
     state.SkipWithError("Init failed");
     return;
   }
   CVideoDecodeOutParam out;
   RunThroughCodec(state, packets, out, "Decode gave no picture", [&](Bytes& packet) {
-    const bool ok = codec.Decode(packet.data(), static_cast<int>(packet.size()), &out) == 1;
+    const bool ok = codec->Decode(packet.data(), static_cast<int>(packet.size()), &out) == 1;
     benchmark::DoNotOptimize(out.m_outData[0].pData[0]);
     return ok;
   });
 }
 
 void PlainDecodeHflip(benchmark::State& state) {
-  const auto& packets = DecodeInput().packets;
+  const auto& packets = DecodeInput();
   const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_H264);
   CodecCtxPtr ctx(avcodec_alloc_context3(codec));
   if (packets.empty() || avcodec_open2(ctx.get(), codec, nullptr) < 0) {

@@ -4,6 +4,7 @@
 
 #include "audio/ffmpeg_audio_codec.h"
 #include "interface/log.h"
+#include "interface/out_entries.h"
 
 namespace codec_interface {
 
@@ -169,15 +170,7 @@ int CFFMpegAudioCodec::Decode(unsigned char* pData, int nSize, COutParam* pOut) 
     }
 
     if (out->m_nNum >= OUTPARAM_MAX_COUNT) return OUTPARAM_MAX_COUNT;
-    AVFrame* cached = m_vecFrameCache[static_cast<size_t>(slot)].get();
-    AVFrame* entry = (out->m_nFlag & OUTPARAM_FLAG_NOT_USE_CACHE) != 0 ? av_frame_clone(cached)
-                                                                      : cached;
-    if (entry == nullptr) return -1;
-    const int k = out->m_nNum;
-    out->m_pFrame[k] = entry;
-    out->m_outData[k].pData = entry->data[0];
-    out->m_outData[k].nSize = entry->linesize[0];
-    out->m_nNum = k + 1;
+    if (AppendEntry(*out, m_vecFrameCache[static_cast<size_t>(slot)].get()) < 0) return -1;
     ++slot;
   }
 }

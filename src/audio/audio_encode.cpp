@@ -1,19 +1,14 @@
-// Encoding, first half: host PCM of any length is held back until it converts to a whole number
-// of destination samples, then converted to the encoder's format, rate and channel count.
+// Encoding: host PCM of any length is held back until it converts to a whole number of
+// destination samples, converted to the encoder's format, rate and channel count, cut into the
+// frames the encoder demands, and every packet the encoder returns is handed to the host.
+#include <algorithm>
 #include <array>
-#include <cstring>
 
 #include "audio/ffmpeg_audio_codec.h"
 #include "interface/log.h"
+#include "interface/out_entries.h"
 
 namespace codec_interface {
-
-namespace {
-
-// swresample handles at most this many channels, so no conversion needs more planes.
-constexpr int kMaxPlanes = 64;
-
-}  // namespace
 
 int CFFMpegAudioCodec::Encode(unsigned char* pData, int nSize, COutParam* pOut) {
   std::lock_guard<std::mutex> lock(m_mtxCodec);
@@ -46,61 +41,88 @@ int CFFMpegAudioCodec::Encode(unsigned char* pData, int nSize, COutParam* pOut) 
   return EncodeThroughFifo(planes.data(), converted, out);
 }
 
-int CFFMpegAudioCodec::HoldBackForRate(uint8_t*& pChunk, int& nbSamples) {
-  // A chunk that converts to a whole number of samples goes on, even past held-back samples.
-  if ((static_cast<int64_t>(nbSamples) * m_nDstSampleRate) % m_nSrcSampleRate == 0) return 0;
-
-  uint8_t* const source[1] = {pChunk};
-  if (FillAVAudioFifo(&m_pRateFifo, m_eSrcSampleFormat, m_nSrcChannels, nbSamples, source) != 0) {
-    CODEC_LOG(kLogError, "[CODE]FillAVAudioFifo failed");
+int CFFMpegAudioCodec::PrepareWorkFrame(int nbSamples) {
+  AVFrame* frame = m_pAudioFrame.get();
+  if (frame->buf[0] != nullptr && frame->nb_samples == nbSamples) {
+    return av_frame_make_writable(frame) < 0 ? -1 : 0;
+  }
+  // The work frame always carries its own buffers: samples are copied in, never pointed at, so
+  // a frame the encoder still holds never refers to the host's earlier input. Buffers large
+  // enough stay (chunks of varying size do not reallocate); a buffer the encoder still
+  // references is replaced rather than overwritten.
+  const auto format = static_cast<AVSampleFormat>(m_pCodecCtx->sample_fmt);
+  const int channels = m_pCodecCtx->ch_layout.nb_channels;
+  const int planeBytes = av_samples_get_buffer_size(
+      nullptr, av_sample_fmt_is_planar(format) != 0 ? 1 : channels, nbSamples, format, 1);
+  if (frame->buf[0] != nullptr && frame->format == format && planeBytes > 0 &&
+      frame->linesize[0] >= planeBytes) {
+    frame->nb_samples = nbSamples;
+    return av_frame_make_writable(frame) < 0 ? -1 : 0;
+  }
+  av_frame_unref(frame);
+  frame->nb_samples = nbSamples;
+  frame->format = format;
+  if (av_channel_layout_copy(&frame->ch_layout, &m_pCodecCtx->ch_layout) < 0 ||
+      av_frame_get_buffer(frame, 0) < 0) {
+    av_frame_unref(frame);
     return -1;
   }
-  const int64_t held = av_audio_fifo_size(m_pRateFifo.get());
-  const int64_t whole = held * m_nDstSampleRate / m_nSrcSampleRate;
-  const int take =
-      static_cast<int>(av_rescale_rnd(whole, m_nSrcSampleRate, m_nDstSampleRate, AV_ROUND_UP));
-  nbSamples = take;
-  if (take == 0) return 0;
-
-  const size_t bytes = static_cast<size_t>(take) * static_cast<size_t>(m_nSrcChannels) *
-                       static_cast<size_t>(av_get_bytes_per_sample(m_eSrcSampleFormat));
-  m_vecRateBuffer.resize(bytes);  // filled completely by the read below
-  void* target[1] = {m_vecRateBuffer.data()};
-  const int read = av_audio_fifo_read(m_pRateFifo.get(), target, take);
-  if (read != take) {
-    CODEC_LOG(kLogError, "[CODE]av_audio_fifo_read failed[%d] get_samples_nums[%d]", read, take);
-    return -1;
-  }
-  pChunk = m_vecRateBuffer.data();
   return 0;
 }
 
-int CFFMpegAudioCodec::ConvertSamples(uint8_t* pChunk, int nbSamples, uint8_t** ppPlanes) {
-  if (m_pSwrCtx == nullptr) {
-    ppPlanes[0] = pChunk;
-    return nbSamples;
-  }
-  const int capacity = static_cast<int>(
-      av_rescale_rnd(nbSamples, m_nDstSampleRate, m_nSrcSampleRate, AV_ROUND_UP));
-  const int bytes =
-      av_samples_get_buffer_size(nullptr, m_nDstChannels, capacity, m_eDstSampleFormat, 1);
-  if (bytes < 0 || m_nDstChannels > kMaxPlanes) return -1;
-  // resize keeps the storage, so steady-state calls do not allocate.
-  m_vecSwrBuffer.resize(static_cast<size_t>(bytes));
-  uint8_t* base = m_vecSwrBuffer.data();
-  if (av_sample_fmt_is_planar(m_eDstSampleFormat) != 0) {
-    const int planeBytes = bytes / m_nDstChannels;
-    for (int c = 0; c < m_nDstChannels; ++c) ppPlanes[c] = base + c * planeBytes;
-  } else {
-    ppPlanes[0] = base;
-  }
-  const uint8_t* source[1] = {pChunk};
-  const int converted = swr_convert(m_pSwrCtx.get(), ppPlanes, capacity, source, nbSamples);
-  if (converted < 0) {
-    CODEC_LOG(kLogError, "[CODE]swr_convert failed");
+void CFFMpegAudioCodec::CopyIntoWorkFrame(uint8_t* const* ppPlanes, int nSamples) {
+  AVFrame* frame = m_pAudioFrame.get();
+  const auto format = static_cast<AVSampleFormat>(frame->format);
+  const int channels = frame->ch_layout.nb_channels;
+  av_samples_copy(frame->extended_data, ppPlanes, 0, 0, nSamples, channels, format);
+}
+
+// An encoder of any frame size, or a chunk of exactly one frame: straight into the work frame.
+int CFFMpegAudioCodec::EncodeDirect(uint8_t* const* ppPlanes, int nConverted,
+                                    CAudioEncodeOutParam* pOut) {
+  if (PrepareWorkFrame(nConverted) != 0) return -1;
+  CopyIntoWorkFrame(ppPlanes, nConverted);
+  return EncodeFrame(m_pAudioFrame.get(), pOut);
+}
+
+int CFFMpegAudioCodec::EncodeFrame(AVFrame* pFrame, CAudioEncodeOutParam* pOut) {
+  if (pOut == nullptr) return -1;
+  int r = avcodec_send_frame(m_pCodecCtx.get(), pFrame);
+  if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return 0;
+  if (r < 0) {
+    CODEC_LOG(kLogError, "[CODE]audio avcodec_send_frame failed:%d", r);
     return -1;
   }
-  return converted;
+  for (;;) {
+    // The slot is the entry the packet becomes. Slots numbered per frame would let the next
+    // frame of the same call overwrite a packet already handed over; a full out-param drains
+    // into the one slot past the last entry.
+    const auto slot = static_cast<size_t>(std::min(pOut->m_nNum, OUTPARAM_MAX_COUNT));
+    while (slot >= m_vecPacketCache.size()) {
+      m_vecPacketCache.emplace_back(av_packet_alloc());
+      if (m_vecPacketCache.back() == nullptr) {
+        m_vecPacketCache.pop_back();
+        return -1;
+      }
+    }
+    AVPacket* packet = m_vecPacketCache[slot].get();
+    r = avcodec_receive_packet(m_pCodecCtx.get(), packet);
+    if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return pOut->m_nNum;
+    if (r < 0) {
+      CODEC_LOG(kLogError, "[CODE]audio avcodec_receive_packet failed:%d", r);
+      return -1;
+    }
+    if (m_pBsfCtx != nullptr && AvpktBsf(packet) != 0) return -1;
+    // A full out-param takes nothing more; later packets wait inside the encoder.
+    if (pOut->m_nNum >= OUTPARAM_MAX_COUNT) return OUTPARAM_MAX_COUNT;
+
+    const int k = AppendEntry(*pOut, packet);
+    if (k < 0) return -1;
+    AudioEncOutData& record = pOut->m_outData[k];
+    if (m_pfnWriteHeader != nullptr) {
+      record.nHeaderSize = m_pfnWriteHeader(this, record.byHeader, 8, pOut->m_pPacket[k]);
+    }
+  }
 }
 
 }  // namespace codec_interface

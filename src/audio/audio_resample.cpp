@@ -1,4 +1,5 @@
-// The resampler between the host's PCM and the codec's, shared by encoding and decoding.
+// The resampler between the host's PCM and the codec's, shared by encoding and decoding, and
+// the encoder's conversion of host PCM through it.
 #include "audio/ffmpeg_audio_codec.h"
 #include "interface/log.h"
 
@@ -44,6 +45,34 @@ int CFFMpegAudioCodec::SwrResamplingInit(AVSampleFormat eInputFormat) {
   // converting into nothing.
   if (av_frame_get_buffer(frame.get(), 0) == 0) m_pSwrFrame = std::move(frame);
   return 0;
+}
+
+int CFFMpegAudioCodec::ConvertSamples(uint8_t* pChunk, int nbSamples, uint8_t** ppPlanes) {
+  if (m_pSwrCtx == nullptr) {
+    ppPlanes[0] = pChunk;
+    return nbSamples;
+  }
+  const int capacity = static_cast<int>(
+      av_rescale_rnd(nbSamples, m_nDstSampleRate, m_nSrcSampleRate, AV_ROUND_UP));
+  const int bytes =
+      av_samples_get_buffer_size(nullptr, m_nDstChannels, capacity, m_eDstSampleFormat, 1);
+  if (bytes < 0 || m_nDstChannels > kMaxPlanes) return -1;
+  // resize keeps the storage, so steady-state calls do not allocate.
+  m_vecSwrBuffer.resize(static_cast<size_t>(bytes));
+  uint8_t* base = m_vecSwrBuffer.data();
+  if (av_sample_fmt_is_planar(m_eDstSampleFormat) != 0) {
+    const int planeBytes = bytes / m_nDstChannels;
+    for (int c = 0; c < m_nDstChannels; ++c) ppPlanes[c] = base + c * planeBytes;
+  } else {
+    ppPlanes[0] = base;
+  }
+  const uint8_t* source[1] = {pChunk};
+  const int converted = swr_convert(m_pSwrCtx.get(), ppPlanes, capacity, source, nbSamples);
+  if (converted < 0) {
+    CODEC_LOG(kLogError, "[CODE]swr_convert failed");
+    return -1;
+  }
+  return converted;
 }
 
 }  // namespace codec_interface

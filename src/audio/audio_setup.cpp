@@ -1,27 +1,16 @@
 // Opening and closing an audio codec object: codec choice by CodecType, context configuration,
 // the AAC bitstream filter, and teardown in a fixed order.
-#include <array>
 #include <string>
 
 #include "audio/ffmpeg_audio_codec.h"
 #include "interface/log.h"
+#include "interface/sample_formats.h"
 
 namespace codec_interface {
 
 namespace {
 
 constexpr const char* kAdtsToAsc = "aac_adtstoasc";
-
-// The public sample formats are FFmpeg's packed ones, shifted by one into this table; anything
-// else means "none".
-AVSampleFormat MapSampleFormat(SampleFormat eFormat) {
-  static constexpr std::array<AVSampleFormat, 6> kFormats = {
-      AV_SAMPLE_FMT_NONE, AV_SAMPLE_FMT_U8,  AV_SAMPLE_FMT_S16,
-      AV_SAMPLE_FMT_S32,  AV_SAMPLE_FMT_FLT, AV_SAMPLE_FMT_DBL};
-  const int index = static_cast<int>(eFormat) + 1;
-  if (index < 0 || index >= static_cast<int>(kFormats.size())) return AV_SAMPLE_FMT_NONE;
-  return kFormats[static_cast<size_t>(index)];
-}
 
 // One row per supported CodecType. A row with a preferred name tries that implementation first
 // and falls back to the codec id, with its own default formats.
@@ -116,8 +105,8 @@ int CFFMpegAudioCodec::Init(CodecType eCodecType, CodecParam param) {
   };
 
   const AudioCodecParam& audio = param.stAudio;
-  m_eSrcSampleFormat = MapSampleFormat(audio.eSrcSampleFormat);
-  m_eDstSampleFormat = MapSampleFormat(audio.eDstSampleFormat);
+  m_eSrcSampleFormat = SampleFormatToAv(audio.eSrcSampleFormat);
+  m_eDstSampleFormat = SampleFormatToAv(audio.eDstSampleFormat);
   m_nSrcSampleRate = audio.nSrcSampleRate;
   m_nDstSampleRate = audio.nDstSampleRate;
   m_nSrcChannels = audio.nSrcChannels;

@@ -9,8 +9,6 @@
 
 namespace codec_interface {
 
-using BufferPoolPtr = AvPtr<AVBufferPool, av_buffer_pool_uninit>;
-
 // Audio encoders and decoders behind ICodecInterface: G.711 A-law and µ-law, Opus, Speex and
 // AAC. Which one, and in which direction, is decided by the CodecType given to Init. The object
 // resamples between the host's PCM and the codec's, buffers PCM in FIFOs until the encoder has
@@ -59,6 +57,8 @@ class CFFMpegAudioCodec : public ICodecInterface {
   int SwrResamplingInit(AVSampleFormat eInputFormat);
 
   // Encoding steps.
+  // swresample handles at most this many channels, so no conversion needs more planes.
+  static constexpr int kMaxPlanes = 64;
   int HoldBackForRate(uint8_t*& pChunk, int& nbSamples);
   int ConvertSamples(uint8_t* pChunk, int nbSamples, uint8_t** ppPlanes);
   int EncodeDirect(uint8_t* const* ppPlanes, int nConverted, CAudioEncodeOutParam* pOut);

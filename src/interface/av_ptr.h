@@ -33,6 +33,7 @@ using FilterGraphPtr = AvPtr<AVFilterGraph, avfilter_graph_free>;
 using FilterInOutPtr = AvPtr<AVFilterInOut, avfilter_inout_free>;
 using AudioFifoPtr = AvPtr<AVAudioFifo, av_audio_fifo_free>;
 using BsfCtxPtr = AvPtr<AVBSFContext, av_bsf_free>;
+using BufferPoolPtr = AvPtr<AVBufferPool, av_buffer_pool_uninit>;
 // av_malloc'ed bytes: av_freep, never av_free (which would take the owner's own address).
 using AvBytesPtr = AvPtr<uint8_t, av_freep>;
 
@@ -58,6 +59,7 @@ class AvOptions {
   ~AvOptions() { av_dict_free(&dict_); }
 
   int Set(const char* key, const char* value) { return av_dict_set(&dict_, key, value, 0); }
+  void Clear() { av_dict_free(&dict_); }
   AVDictionary** Slot() { return &dict_; }
   AVDictionary* Get() const { return dict_; }
 

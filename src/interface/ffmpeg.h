@@ -20,10 +20,10 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
-static_assert(LIBAVCODEC_VERSION_MAJOR == 61 && LIBAVFORMAT_VERSION_MAJOR == 61 &&
-                  LIBAVUTIL_VERSION_MAJOR == 59 && LIBAVFILTER_VERSION_MAJOR == 10 &&
-                  LIBSWRESAMPLE_VERSION_MAJOR == 5 && LIBSWSCALE_VERSION_MAJOR == 8,
+// FFmpeg 7.1 (libavcodec 61.13) is the first to ask a codec for its supported formats through
+// avcodec_get_supported_config.
+static_assert(LIBAVCODEC_VERSION_MAJOR == 61 && LIBAVCODEC_VERSION_MINOR >= 13 &&
+                  LIBAVFORMAT_VERSION_MAJOR == 61 && LIBAVUTIL_VERSION_MAJOR == 59 &&
+                  LIBAVFILTER_VERSION_MAJOR == 10 && LIBSWRESAMPLE_VERSION_MAJOR == 5 &&
+                  LIBSWSCALE_VERSION_MAJOR == 8,
               "built for FFmpeg 7");
-
-// FFmpeg 7.1 asks a codec for its supported formats through avcodec_get_supported_config.
-#define CODEC_FF_HAS_SUPPORTED_CONFIG (LIBAVCODEC_VERSION_INT >= AV_VERSION_INT(61, 13, 100))

@@ -17,13 +17,14 @@ inline constexpr int kLogInfo = 20;
 inline constexpr int kLogDebug = 0;
 
 // Every line of the library's own goes through here: fetches the process logger and the calling
-// thread's id right before the line and hands the literal format and its arguments to PrintLog
-// unchanged (a host's logger may look at the format itself). Use it through CODEC_LOG, which
-// also has the compiler check the format against the arguments.
+// thread's id right before the line and hands the format and its arguments to PrintLog unchanged
+// (a host's logger may look at the format itself). Use it through CODEC_LOG, which also has the
+// compiler check a literal format against the arguments; a line chosen from a table of fixed
+// texts without conversions comes here directly.
 template <class... Args>
 void CodecLog(int level, const char* format, Args... args) {
   const int tid = static_cast<int>(base::GetTid());
-  // The format is a literal at every call site; CODEC_LOG has the compiler check it there.
+  // CODEC_LOG has the compiler check literal formats at their call sites.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat-security"
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"

@@ -1,6 +1,9 @@
 #include "media/trans_coder.h"
 
 #include "interface/log.h"
+#include "interface/out_entries.h"
+#include "interface/pixel_formats.h"
+#include "interface/sample_formats.h"
 
 namespace codec_interface {
 
@@ -26,39 +29,21 @@ CTransCoder::CTransCoder()
 CTransCoder::~CTransCoder() { av_channel_layout_uninit(&m_stDstChLayout); }
 
 AVPixelFormat CTransCoder::GetPixelFormat(PixelFormat eFormat) {
-  switch (eFormat) {
-    case PIX_FMT_BGRA:
-      return AV_PIX_FMT_BGRA;
-    case PIX_FMT_RGB24:
-      return AV_PIX_FMT_RGB24;
-    case PIX_FMT_RGBA:
-      return AV_PIX_FMT_RGBA;
-    case PIX_FMT_YUV420P:
-      return AV_PIX_FMT_YUV420P;
-    case PIX_FMT_NV12:
-      return AV_PIX_FMT_NV12;
-    case PIX_FMT_YUVJ420P:
-      return AV_PIX_FMT_YUVJ420P;
-    case PIX_FMT_YUYV422:
-      return AV_PIX_FMT_YUYV422;
-    default:  // none, and the hardware surfaces, which a scaler cannot read
-      return AV_PIX_FMT_NONE;
-  }
+  // None, and the hardware surfaces, which a scaler cannot read, map to none.
+  AVPixelFormat eAv = AV_PIX_FMT_NONE;
+  if (IsMemoryPixelFormat(eFormat)) PixelFormatToAv(eFormat, &eAv);
+  return eAv;
 }
 
 AVSampleFormat CTransCoder::GetSampleFormat(SampleFormat eFormat) {
-  // Our interleaved formats carry FFmpeg's numbers.
-  if (eFormat >= SAMPLE_FMT_U8 && eFormat <= SAMPLE_FMT_DBL) {
-    return static_cast<AVSampleFormat>(eFormat);
-  }
-  return AV_SAMPLE_FMT_NONE;
+  return SampleFormatToAv(eFormat);
 }
 
 int CTransCoder::Init(int nKind, const TransCoderParam& param) {
   m_nKind = nKind;
   m_stParam = param;
   // The record is replaced, so a converter of an earlier Init no longer matches it.
-  m_pSwsContext.reset();
+  m_scaler.Reset();
   m_pSwrContext.reset();
   if (nKind == 0) return InitVideo();
   if (nKind == 1) return InitAudio();
@@ -73,16 +58,8 @@ int CTransCoder::InitVideo() {
               m_stParam.eDstPixelFormat);
     return -1;
   }
-  m_pSwsContext.reset(sws_getContext(m_stParam.nSrcWidth, m_stParam.nSrcHeight, eSrc,
-                                     m_stParam.nDstWidth, m_stParam.nDstHeight,
-                                     m_eDstPixelFormat, SWS_LANCZOS, nullptr, nullptr, nullptr));
-  if (m_pSwsContext == nullptr) {
-    CODEC_LOG(kLogError, "[CODE]sws_getContext failed:%d-%d %d  %d-%d %d", m_stParam.nSrcWidth,
-              m_stParam.nSrcHeight, static_cast<int>(eSrc), m_stParam.nDstWidth,
-              m_stParam.nDstHeight, static_cast<int>(m_eDstPixelFormat));
-    return -1;
-  }
-  return 0;
+  return m_scaler.Init({m_stParam.nSrcWidth, m_stParam.nSrcHeight, eSrc, m_stParam.nDstWidth,
+                        m_stParam.nDstHeight, m_eDstPixelFormat});
 }
 
 int CTransCoder::InitAudio() {
@@ -132,7 +109,7 @@ int CTransCoder::Transcode(COutParam* pSrc, int nIndex, COutParam* pDst) {
 }
 
 int CTransCoder::TranscodeVideo(COutParam* pSrc, int nIndex, CVideoDecodeOutParam* pDst) {
-  if (m_pSwsContext == nullptr) return -1;
+  if (!m_scaler.Ready()) return -1;
   if (!Owning(pDst)) {
     CODEC_LOG(kLogError,
               "[CODE]TranscodeVideo Out Param Can not set OUTPARAM_FLAG_NOT_USE_CACHE flag");
@@ -152,23 +129,16 @@ int CTransCoder::TranscodeVideo(COutParam* pSrc, int nIndex, CVideoDecodeOutPara
   pOut->height = m_stParam.nDstHeight;
   if (av_frame_get_buffer(pOut.get(), 1) < 0) return -1;
 
-  const int nRows = sws_scale(m_pSwsContext.get(), pIn->data, pIn->linesize, 0, pIn->height,
-                              pOut->data, pOut->linesize);
+  const int nRows = m_scaler.ScaleInto(*pIn, *pOut);
   if (nRows != m_stParam.nDstHeight) {
     CODEC_LOG(kLogError, "[CODE]sws_scale get height[%d] is diff with [%d]", nRows,
               m_stParam.nDstHeight);
     return -1;
   }
 
-  for (int i = 0; i < 4; ++i) {
-    pDst->m_outData[0].pData[i] = pOut->data[i];
-    pDst->m_outData[0].nLinesize[i] = pOut->linesize[i];
-  }
+  // Earlier entries are the caller's to clear: the result always goes into the first.
+  PutOwnedFirstEntry(*pDst, std::move(pOut));
   pDst->m_ePixelFormat = m_stParam.eDstPixelFormat;
-  pDst->m_nWidth = pOut->width;
-  pDst->m_nHeight = pOut->height;
-  pDst->m_pFrame[0] = pOut.release();
-  pDst->m_nNum = 1;
   return 0;
 }
 
@@ -207,11 +177,10 @@ int CTransCoder::TranscodeAudio(COutParam* pSrc, int nIndex, CAudioDecodeOutPara
 
   // The entry covers what was delivered; the rest of the block holds nothing yet.
   pOut->nb_samples = nGot;
-  pDst->m_outData[0].pData = pOut->data[0];
-  pDst->m_outData[0].nSize =
+  const int nSize =
       nGot * pOut->ch_layout.nb_channels * av_get_bytes_per_sample(m_eDstSampleFormat);
-  pDst->m_pFrame[0] = pOut.release();
-  pDst->m_nNum = 1;
+  PutOwnedFirstEntry(*pDst, std::move(pOut));
+  pDst->m_outData[0].nSize = nSize;
   return 0;
 }
 

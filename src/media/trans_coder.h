@@ -4,6 +4,7 @@
 
 #include "codec_interface.h"
 #include "interface/av_ptr.h"
+#include "video/scaler.h"
 
 namespace codec_interface {
 
@@ -43,7 +44,7 @@ class CTransCoder : public ITransCoder {
 
   int32_t m_nKind;
   TransCoderParam m_stParam;
-  SwsPtr m_pSwsContext;
+  Scaler m_scaler;
   SwrPtr m_pSwrContext;
   AVPixelFormat m_eDstPixelFormat;
   AVSampleFormat m_eDstSampleFormat;

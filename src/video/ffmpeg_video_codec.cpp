@@ -5,8 +5,8 @@
 #include <string>
 
 #include "interface/log.h"
+#include "interface/pixel_formats.h"
 #include "video/codec_table.h"
-#include "video/pixel_convert.h"
 
 namespace codec_interface {
 
@@ -25,28 +25,9 @@ CFFMpegVideoCodec::CFFMpegVideoCodec()
       m_bDecoder(true),
       m_ePixFmt(AV_PIX_FMT_NONE),
       m_eHwPixFmt(AV_PIX_FMT_NONE),
-      m_pHwDeviceRef(nullptr),
       m_pCodec(nullptr),
-      m_pCodecCtx(nullptr),
-      m_pSwsCtx(nullptr),
-      m_nSwsSrcWidth(0),
-      m_nSwsSrcHeight(0),
-      m_eSwsSrcPixFmt(AV_PIX_FMT_NONE),
-      m_pBufferSrcCtx(nullptr),
-      m_pBufferSinkCtx(nullptr),
-      m_pFilterGraph(nullptr),
-      m_pFilterInputs(nullptr),
-      m_pFilterOutputs(nullptr),
-      m_pVideoFrame(nullptr),
-      m_pFilterFrame(nullptr),
-      m_pSwFrame(nullptr),
-      m_pSwsFrame(nullptr),
-      m_pTempFrame(nullptr),
-      m_pImageBuf(nullptr),
       m_nImageBufSize(0),
       m_nFrameIndex(0),
-      m_pPacket(nullptr),
-      m_pEncodeOptions(nullptr),
       m_bEasyParamPending(false),
       m_bInit(false) {
   std::memset(&m_stEasyParam, 0, sizeof m_stEasyParam);
@@ -56,41 +37,13 @@ CFFMpegVideoCodec::~CFFMpegVideoCodec() { CFFMpegVideoCodec::Uninit(); }
 
 namespace {
 
-// The hardware surface formats a caller may ask for, with the lines that refuse them.
-struct SurfaceFormatRule {
-  PixelFormat eFormat;
-  const char* pWrongType;
-  const char* pSized;
-};
-
-constexpr SurfaceFormatRule kSurfaceFormatRules[] = {
-    {PIX_FMT_DXVA2,
-     "[CODE]PIX_FMT_DXVA2 must set "
-     "CodecType:AV_CODEC_TYPE_H264DEC_DXVA2/AV_CODEC_TYPE_HEVCDEC_DXVA2",
-     "[CODE]PIX_FMT_DXVA2 can not change size"},
-    {PIX_FMT_D3D12VA,
-     "[CODE]PIX_FMT_D3D12VA must set "
-     "CodecType:AV_CODEC_TYPE_H264DEC_D3D12VA/AV_CODEC_TYPE_HEVCDEC_D3D12VA",
-     "[CODE]PIX_FMT_D3D12VA can not change size"},
-    {PIX_FMT_D3D11VA,
-     "[CODE]PIX_FMT_D3D11VA must set "
-     "CodecType:AV_CODEC_TYPE_H264DEC_D3D11VA/AV_CODEC_TYPE_HEVCDEC_D3D11VA",
-     "[CODE]PIX_FMT_D3D11VA can not change size"},
-    {PIX_FMT_VIDEOTOOLBOX,
-     "[CODE]PIX_FMT_VIDEOTOOLBOX must set "
-     "CodecType:AV_CODEC_TYPE_H264DEC_VIDEOTOOLBOX/AV_CODEC_TYPE_HEVCDEC_VIDEOTOOLBOX",
-     "[CODE]PIX_FMT_VIDEOTOOLBOX can not change size"},
-};
-
 // The line refusing a hardware surface format for this type or size, or null when it fits
-// (software formats always fit).
-const char* SurfaceFormatRefusal(const VideoCodecParam& param, CodecType eType,
-                                 AVPixelFormat eMapped) {
-  for (const SurfaceFormatRule& rule : kSurfaceFormatRules) {
-    if (rule.eFormat != param.ePixelFormat) continue;
-    const VideoCodecEntry* entry = FindVideoCodecEntry(eType);
-    if (entry == nullptr || entry->eSurface != eMapped) return rule.pWrongType;
-    if (param.nDstWidth != 0 || param.nDstHeight != 0) return rule.pSized;
+// (memory formats always fit).
+const char* SurfaceFormatRefusal(const VideoCodecParam& param, CodecType eType) {
+  for (const HwFamily& family : kHwFamilies) {
+    if (!family.bProbed || family.eRequest != param.ePixelFormat) continue;
+    if (eType != family.eH264 && eType != family.eHevc) return family.pWrongType;
+    if (param.nDstWidth != 0 || param.nDstHeight != 0) return family.pSized;
   }
   return nullptr;
 }
@@ -99,12 +52,6 @@ const AVCodec* FindCodec(const VideoCodecEntry& entry) {
   if (entry.pName != nullptr) return avcodec_find_decoder_by_name(entry.pName);
   return entry.bEncoder ? avcodec_find_encoder(entry.eCodecId)
                         : avcodec_find_decoder(entry.eCodecId);
-}
-
-bool IsD3dFamily(CodecType eType) {
-  const AVHWDeviceType device = VideoHwDeviceType(eType);
-  return device == AV_HWDEVICE_TYPE_DXVA2 || device == AV_HWDEVICE_TYPE_D3D11VA ||
-         device == AV_HWDEVICE_TYPE_D3D12VA;
 }
 
 // A fixed character array taken up to its terminating zero, or whole when it has none.
@@ -128,24 +75,7 @@ int CFFMpegVideoCodec::Init(CodecType eCodecType, CodecParam param) {
   static std::once_flag s_logBridge;
   std::call_once(s_logBridge, [] { av_log_set_callback(FFmpegLogCallback); });
   if (m_bInit) return 0;
-
-  AVPixelFormat mapped = AV_PIX_FMT_NONE;
-  if (PixelFormatToAv(video.ePixelFormat, &mapped)) {
-    if (const char* refusal = SurfaceFormatRefusal(video, eCodecType, mapped)) {
-      CodecLog(kLogError, refusal);
-      return -1;
-    }
-    m_ePixFmt = mapped;
-  }
-
-  const VideoCodecEntry* entry = FindVideoCodecEntry(eCodecType);
-  m_pCodec = entry != nullptr ? FindCodec(*entry) : nullptr;
-  if (entry != nullptr && entry->eDevice == AV_HWDEVICE_TYPE_NONE) {
-    m_bDecoder = !entry->bEncoder;
-  } else if (m_pCodec != nullptr) {
-    if (!GetHwPixelFormat(m_pCodec, entry->eDevice, &m_eHwPixFmt)) return -1;
-    m_bDecoder = true;
-  }
+  if (TakeRequestedFormat(video, eCodecType) != 0 || !FindVideoCodec(eCodecType)) return -1;
 
   // From here on a failure unlocks before its line, since Uninit takes the lock again.
   auto fail = [&](auto logLine) {
@@ -160,93 +90,132 @@ int CFFMpegVideoCodec::Init(CodecType eCodecType, CodecParam param) {
                 static_cast<int>(eCodecType));
     });
   }
-  m_pCodecCtx = avcodec_alloc_context3(m_pCodec);
-  if (m_pCodecCtx == nullptr) {
+  const int created = CreateCodecContext(eCodecType, video.pHwDeviceCtx, video.nCommandQueueCount,
+                                         video.nAdapterIndex);
+  if (created == -1) {
     return fail([] { CODEC_LOG(kLogError, "[CODE]Could not allocate video codec context"); });
   }
-  if (MakesDeviceWithCodec(eCodecType)) {
-    m_pCodecCtx->pix_fmt = m_eHwPixFmt;
-    if (entry->eDevice == AV_HWDEVICE_TYPE_D3D11VA) m_pCodecCtx->get_format = GetHwFormat;
-    if (video.pHwDeviceCtx != nullptr) {
-      m_pHwDeviceRef = av_buffer_ref(static_cast<AVBufferRef*>(video.pHwDeviceCtx));
-    }
-    if (AttachHwDevice(m_pHwDeviceRef, entry->eDevice, video.nCommandQueueCount,
-                       video.nAdapterIndex) < 0) {
-      return fail([] { CODEC_LOG(kLogError, "[CODE]hw_decoder_init failed"); });
-    }
+  if (created == kDeviceFailed) {
+    return fail([] { CODEC_LOG(kLogError, "[CODE]hw_decoder_init failed"); });
   }
-  if (m_pPacket == nullptr) m_pPacket = av_packet_alloc();
-  m_pVideoFrame = av_frame_alloc();
+  // Only a new codec chooses its D3D11 surfaces itself; a re-created context keeps FFmpeg's.
+  if (VideoHwDeviceType(eCodecType) == AV_HWDEVICE_TYPE_D3D11VA) {
+    m_pCodecCtx->get_format = GetHwFormat;
+  }
+  if (m_pPacket == nullptr) m_pPacket.reset(av_packet_alloc());
+  m_pVideoFrame.reset(av_frame_alloc());
   if (m_pVideoFrame == nullptr) {
     return fail([] { CODEC_LOG(kLogDebug, "[CODE]Could not allocate video frame"); });
   }
-  m_pTempFrame = av_frame_alloc();
+  m_pTempFrame.reset(av_frame_alloc());
   if (m_pTempFrame == nullptr) {
     return fail([] { CODEC_LOG(kLogDebug, "[CODE]Could not allocate temp video frame"); });
   }
-
-  if (m_bDecoder) {
-    m_nSrcWidth = video.nSrcWidth;
-    m_nSrcHeight = video.nSrcHeight;
-    m_bSrcSizeFixed = video.nSrcWidth != 0 || video.nSrcHeight != 0;
-  } else {
-    if (m_ePixFmt == AV_PIX_FMT_NONE) {
-      CODEC_LOG(kLogError, "[CODE]Encode can not set PIX_FMT_NONE");
-      return fail([] { CODEC_LOG(kLogDebug, "[CODE]InitEncode failed"); });
-    }
-    if (InitEncode(m_pCodecCtx, video) != 0) {
-      return fail([] { CODEC_LOG(kLogDebug, "[CODE]InitEncode failed"); });
-    }
+  if (PrepareRole(video) != 0) {
+    return fail([] { CODEC_LOG(kLogDebug, "[CODE]InitEncode failed"); });
   }
 
-  if (eCodecType != AV_CODEC_TYPE_H264DEC_MEDIACODEC) {
-    const int ret = OpenCodecContext(IsD3dFamily(eCodecType));
-    if (ret < 0) {
-      return fail([&] {
-        CODEC_LOG(kLogError, "[CODE]Could not open codec:[%d][%s]", ret,
-                  AvErrorText(ret).c_str());
-      });
-    }
-  } else if (video.pHwDeviceCtx != nullptr) {
-    // MediaCodec opens with the first packet that gives the picture size; the device waits.
-    m_pHwDeviceRef = av_buffer_ref(static_cast<AVBufferRef*>(video.pHwDeviceCtx));
+  const int opened = OpenNewCodec(eCodecType, video.pHwDeviceCtx);
+  if (opened < 0) {
+    return fail([&] {
+      CODEC_LOG(kLogError, "[CODE]Could not open codec:[%d][%s]", opened,
+                AvErrorText(opened).c_str());
+    });
   }
 
   const std::string filterDesc = TextOf(video.szFilterDesc);
   if (!m_bDecoder && !filterDesc.empty() &&
-      InitFilter(m_pCodecCtx, video.nSrcWidth, video.nSrcHeight, m_ePixFmt,
+      InitFilter(m_pCodecCtx.get(), video.nSrcWidth, video.nSrcHeight, m_ePixFmt,
                  filterDesc.c_str()) != 0) {
     return fail([] { CODEC_LOG(kLogError, "[CODE]InitFilter failed"); });
   }
-
-  m_eCodecType = eCodecType;
-  m_nDstWidth = video.nDstWidth;
-  m_nDstHeight = video.nDstHeight;
-  m_bKeepAspect = video.bKeepAspectRatio;
-  m_nCommandQueueCount = video.nCommandQueueCount;
-  m_nDeviceIndex = video.nAdapterIndex;
-  m_strFilterDesc = filterDesc;
-  m_bInit = true;
+  KeepParams(eCodecType, video, filterDesc);
   CODEC_LOG(kLogInfo, "[CODE]video codec init succ; Using codec: %s (ID: %d)", m_pCodec->name,
             static_cast<int>(m_pCodec->id));
   return 0;
 }
 
+int CFFMpegVideoCodec::OpenNewCodec(CodecType eType, void* pHwDeviceCtx) {
+  if (eType != AV_CODEC_TYPE_H264DEC_MEDIACODEC) {
+    const HwFamily* family = HwFamilyOfCodec(eType);
+    return OpenCodecContext(family != nullptr && family->bAdapterDevice);
+  }
+  // MediaCodec opens with the first packet that gives the picture size; the device waits.
+  if (pHwDeviceCtx != nullptr) {
+    m_pHwDeviceRef.reset(av_buffer_ref(static_cast<AVBufferRef*>(pHwDeviceCtx)));
+  }
+  return 0;
+}
+
+int CFFMpegVideoCodec::TakeRequestedFormat(const VideoCodecParam& param, CodecType eType) {
+  AVPixelFormat mapped = AV_PIX_FMT_NONE;
+  if (!PixelFormatToAv(param.ePixelFormat, &mapped)) return 0;
+  if (const char* refusal = SurfaceFormatRefusal(param, eType)) {
+    // The refusals are fixed texts without conversions.
+    CodecLog(kLogError, refusal);
+    return -1;
+  }
+  m_ePixFmt = mapped;
+  return 0;
+}
+
+bool CFFMpegVideoCodec::FindVideoCodec(CodecType eType) {
+  const VideoCodecEntry* entry = FindVideoCodecEntry(eType);
+  m_pCodec = entry != nullptr ? FindCodec(*entry) : nullptr;
+  const HwFamily* family = HwFamilyOfCodec(eType);
+  if (entry != nullptr && family == nullptr) {
+    m_bDecoder = !entry->bEncoder;
+  } else if (m_pCodec != nullptr) {
+    if (!GetHwPixelFormat(m_pCodec, family->eDevice, &m_eHwPixFmt)) return false;
+    m_bDecoder = true;
+  }
+  return true;
+}
+
+int CFFMpegVideoCodec::PrepareRole(const VideoCodecParam& param) {
+  if (m_bDecoder) {
+    KeepSourceSize(param);
+    return 0;
+  }
+  if (m_ePixFmt == AV_PIX_FMT_NONE) {
+    CODEC_LOG(kLogError, "[CODE]Encode can not set PIX_FMT_NONE");
+    return -1;
+  }
+  return InitEncode(m_pCodecCtx.get(), param);
+}
+
+void CFFMpegVideoCodec::KeepSourceSize(const VideoCodecParam& param) {
+  m_nSrcWidth = param.nSrcWidth;
+  m_nSrcHeight = param.nSrcHeight;
+  m_bSrcSizeFixed = param.nSrcWidth != 0 || param.nSrcHeight != 0;
+}
+
+void CFFMpegVideoCodec::KeepParams(CodecType eType, const VideoCodecParam& param,
+                                   const std::string& strFilterDesc) {
+  m_eCodecType = eType;
+  m_nDstWidth = param.nDstWidth;
+  m_nDstHeight = param.nDstHeight;
+  m_bKeepAspect = param.bKeepAspectRatio;
+  m_nCommandQueueCount = param.nCommandQueueCount;
+  m_nDeviceIndex = param.nAdapterIndex;
+  m_strFilterDesc = strFilterDesc;
+  m_bInit = true;
+}
+
 void CFFMpegVideoCodec::Uninit() {
   std::lock_guard<std::mutex> lock(m_mtxCodec);
   ReleaseCodecContext(true);
-  av_buffer_unref(&m_pHwDeviceRef);
-  av_frame_free(&m_pVideoFrame);
-  av_freep(&m_pImageBuf);
+  m_pHwDeviceRef.reset();
+  m_pVideoFrame.reset();
+  m_pImageBuf.reset();
   m_nImageBufSize = 0;
-  FreeScaler();
-  av_packet_free(&m_pPacket);
-  FreeFilterGraph();
-  av_frame_free(&m_pFilterFrame);
-  av_frame_free(&m_pSwFrame);
-  av_frame_free(&m_pSwsFrame);
-  av_frame_free(&m_pTempFrame);
-  av_dict_free(&m_pEncodeOptions);  // left over when an encoder set-up stopped before opening
+  m_scaler = Scaler();
+  m_pPacket.reset();
+  m_filterGraph.Reset();
+  m_pFilterFrame.reset();
+  m_pSwFrame.reset();
+  m_pTempFrame.reset();
+  m_encodeOptions.Clear();  // left over when an encoder set-up stopped before opening
   m_pCodec = nullptr;
   m_bInit = false;
   CODEC_LOG(kLogDebug, "[CODE]video codec uninit");
@@ -255,31 +224,28 @@ void CFFMpegVideoCodec::Uninit() {
 int CFFMpegVideoCodec::Reset(CodecParam param) {
   const VideoCodecParam& video = param.stVideo;
   std::lock_guard<std::mutex> lock(m_mtxCodec);
-  // Only software formats: a surface format chosen at Init survives.
-  if (video.ePixelFormat >= PIX_FMT_NONE && video.ePixelFormat <= PIX_FMT_YUYV422) {
+  // Only memory formats (or none): a surface format chosen at Init survives.
+  if (video.ePixelFormat == PIX_FMT_NONE || IsMemoryPixelFormat(video.ePixelFormat)) {
     PixelFormatToAv(video.ePixelFormat, &m_ePixFmt);
   }
   m_nDstWidth = video.nDstWidth;
   m_nDstHeight = video.nDstHeight;
   m_bKeepAspect = video.bKeepAspectRatio;
-  FreeScaler();
-  av_buffer_unref(&m_pHwDeviceRef);
+  m_scaler.Reset();
+  m_pHwDeviceRef.reset();
   if (m_pCodecCtx == nullptr) {
     CODEC_LOG(kLogError, "[CODE]AVCodecContext is null");
     return -1;
   }
-  const int recreated =
-      RecreateCodecContext(true, static_cast<AVBufferRef*>(video.pHwDeviceCtx));
+  const int recreated = RecreateCodecContext(true, video.pHwDeviceCtx);
   if (recreated == kDeviceFailed) CODEC_LOG(kLogError, "[CODE]hw_decoder_init failed");
   if (recreated != 0) return -1;
   if (m_bDecoder) {
-    m_nSrcWidth = video.nSrcWidth;
-    m_nSrcHeight = video.nSrcHeight;
-    m_bSrcSizeFixed = video.nSrcWidth != 0 || video.nSrcHeight != 0;
+    KeepSourceSize(video);
   } else {
-    av_freep(&m_pImageBuf);
+    m_pImageBuf.reset();
     m_nImageBufSize = 0;
-    if (InitEncode(m_pCodecCtx, video) != 0) {
+    if (InitEncode(m_pCodecCtx.get(), video) != 0) {
       CODEC_LOG(kLogError, "[CODE]InitEncode failed");
       return -1;
     }
@@ -308,59 +274,52 @@ void CFFMpegVideoCodec::FFmpegLogCallback(void*, int nLevel, const char* pFormat
 
 void CFFMpegVideoCodec::ReleaseCodecContext(bool bLogDeviceRef) {
   if (m_pCodecCtx == nullptr) return;
-  if (m_pCodecCtx->codec != nullptr && av_codec_is_decoder(m_pCodecCtx->codec) &&
-      m_pCodecCtx->extradata != nullptr) {
-    av_freep(&m_pCodecCtx->extradata);
-    m_pCodecCtx->extradata_size = 0;
+  AVCodecContext* ctx = m_pCodecCtx.get();
+  if (ctx->codec != nullptr && av_codec_is_decoder(ctx->codec) && ctx->extradata != nullptr) {
+    av_freep(&ctx->extradata);
+    ctx->extradata_size = 0;
   }
-  if (m_pCodecCtx->hw_device_ctx != nullptr) {
-    if (bLogDeviceRef) {
-      CODEC_LOG(kLogDebug, "[CODE]hw_device_ctx [%d]",
-                av_buffer_get_ref_count(m_pCodecCtx->hw_device_ctx));
-    }
-    av_buffer_unref(&m_pCodecCtx->hw_device_ctx);
+  if (ctx->hw_device_ctx != nullptr && bLogDeviceRef) {
+    CODEC_LOG(kLogDebug, "[CODE]hw_device_ctx [%d]", av_buffer_get_ref_count(ctx->hw_device_ctx));
   }
-  avcodec_free_context(&m_pCodecCtx);
+  m_pCodecCtx.reset();  // releases the context's device reference with it
 }
 
-int CFFMpegVideoCodec::RecreateCodecContext(bool bLogDeviceRef, AVBufferRef* pNewDevice) {
+int CFFMpegVideoCodec::RecreateCodecContext(bool bLogDeviceRef, void* pNewDevice) {
   ReleaseCodecContext(bLogDeviceRef);
-  m_pCodecCtx = avcodec_alloc_context3(m_pCodec);
-  if (m_pCodecCtx == nullptr) {
-    CODEC_LOG(kLogError, "[CODE]Could not allocate video codec context");
-    return -1;
-  }
-  if (!MakesDeviceWithCodec(m_eCodecType)) return 0;
-  m_pCodecCtx->pix_fmt = m_eHwPixFmt;
-  if (pNewDevice != nullptr) m_pHwDeviceRef = av_buffer_ref(pNewDevice);
-  if (AttachHwDevice(m_pHwDeviceRef, VideoHwDeviceType(m_eCodecType), m_nCommandQueueCount,
-                     m_nDeviceIndex) < 0) {
-    return kDeviceFailed;
-  }
-  return 0;
+  return CreateCodecContext(m_eCodecType, pNewDevice, m_nCommandQueueCount, m_nDeviceIndex);
 }
 
-int CFFMpegVideoCodec::AttachHwDevice(AVBufferRef* pDevice, AVHWDeviceType eType,
-                                      int nCommandQueueCount, unsigned int nAdapterIndex) {
-  if (pDevice != nullptr) {
-    m_pCodecCtx->hw_device_ctx = av_buffer_ref(pDevice);
+int CFFMpegVideoCodec::CreateCodecContext(CodecType eType, void* pNewDevice,
+                                          int nCommandQueueCount, unsigned int nAdapterIndex) {
+  m_pCodecCtx.reset(avcodec_alloc_context3(m_pCodec));
+  if (m_pCodecCtx == nullptr) return -1;
+  if (!MakesDeviceWithCodec(eType)) return 0;
+  m_pCodecCtx->pix_fmt = m_eHwPixFmt;
+  if (pNewDevice != nullptr) {
+    m_pHwDeviceRef.reset(av_buffer_ref(static_cast<AVBufferRef*>(pNewDevice)));
+  }
+  if (m_pHwDeviceRef != nullptr) {
+    m_pCodecCtx->hw_device_ctx = av_buffer_ref(m_pHwDeviceRef.get());
     return 0;
   }
   // The context holds the only reference to a device made for it.
   AVBufferRef* created = nullptr;
-  const int ret = hw_decoder_init(&created, nullptr, eType, nCommandQueueCount, nAdapterIndex);
-  if (ret < 0) return ret;
-  m_pCodecCtx->hw_device_ctx = av_buffer_ref(created);
-  av_buffer_unref(&created);
+  if (hw_decoder_init(&created, nullptr, VideoHwDeviceType(eType), nCommandQueueCount,
+                      nAdapterIndex) < 0) {
+    return kDeviceFailed;
+  }
+  const BufferRefPtr device(created);
+  m_pCodecCtx->hw_device_ctx = av_buffer_ref(device.get());
   return 0;
 }
 
 int CFFMpegVideoCodec::OpenCodecContext(bool bSingleThread) {
   AvOptions decoderOptions;
   if (bSingleThread) decoderOptions.Set("threads", "1");
-  AVDictionary** options = m_bDecoder ? decoderOptions.Slot() : &m_pEncodeOptions;
-  const int ret = avcodec_open2(m_pCodecCtx, m_pCodec, options);
-  av_dict_free(&m_pEncodeOptions);
+  AvOptions& options = m_bDecoder ? decoderOptions : m_encodeOptions;
+  const int ret = avcodec_open2(m_pCodecCtx.get(), m_pCodec, options.Slot());
+  m_encodeOptions.Clear();
   return ret;
 }
 

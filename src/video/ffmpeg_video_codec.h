@@ -8,6 +8,8 @@
 
 #include "codec_interface.h"
 #include "interface/av_ptr.h"
+#include "video/filter_graph.h"
+#include "video/scaler.h"
 
 namespace codec_interface {
 
@@ -42,48 +44,75 @@ class CFFMpegVideoCodec : public ICodecInterface {
   friend struct VideoCodecTestPeer;  // tests reach the private steps through it
 
   // Setup steps.
+  // Maps the requested pixel format into m_ePixFmt; -1 after the refusal of a surface format
+  // that does not fit the type or the size.
+  int TakeRequestedFormat(const VideoCodecParam& param, CodecType eType);
+  // Looks the codec up into m_pCodec and settles the role; false when a hardware decoder has no
+  // configuration for its device (logged).
+  bool FindVideoCodec(CodecType eType);
+  // Decoder: keeps the source size; encoder: InitEncode, after refusing PIX_FMT_NONE.
+  int PrepareRole(const VideoCodecParam& param);
+  void KeepSourceSize(const VideoCodecParam& param);
+  void KeepParams(CodecType eType, const VideoCodecParam& param, const std::string& strFilterDesc);
   bool GetHwPixelFormat(const AVCodec* pCodec, AVHWDeviceType eType, AVPixelFormat* pHwPixFmt);
   int InitMediaCodec(const uint8_t* pData, int nSize, AVCodecContext* pCtx);
   // Frees the codec context with its extradata and device reference; Uninit and Reset log the
   // device's reference count first, DecodeChangeSize does not.
   void ReleaseCodecContext(bool bLogDeviceRef);
-  // Replaces the codec context by a new, unopened one; a hardware type gets its device again
-  // (pNewDevice, when given, becomes m_pHwDeviceRef first). Returns 0, -1 when the context
-  // cannot be allocated (logged here) or kDeviceFailed (the caller logs its own line).
+  // A new, unopened m_pCodecCtx for m_pCodec; a hardware type that makes its device with the
+  // codec gets its surface format and device: pNewDevice (a caller's AVBufferRef, which then
+  // becomes m_pHwDeviceRef), else m_pHwDeviceRef, else a new device. Logs nothing; returns 0,
+  // -1 when the context cannot be allocated, or kDeviceFailed.
   static constexpr int kDeviceFailed = -2;
-  int RecreateCodecContext(bool bLogDeviceRef, AVBufferRef* pNewDevice);
-  // Gives m_pCodecCtx a reference to pDevice, or to a new device of type eType.
-  int AttachHwDevice(AVBufferRef* pDevice, AVHWDeviceType eType, int nCommandQueueCount,
-                     unsigned int nAdapterIndex);
+  int CreateCodecContext(CodecType eType, void* pNewDevice, int nCommandQueueCount,
+                         unsigned int nAdapterIndex);
+  // Replaces the codec context by a new one for the stored type and device parameters.
+  int RecreateCodecContext(bool bLogDeviceRef, void* pNewDevice);
+  // Opens the new codec (Direct3D decoders on one thread); MediaCodec waits for its first packet,
+  // keeping the caller's device. FFmpeg's result.
+  int OpenNewCodec(CodecType eType, void* pHwDeviceCtx);
   // avcodec_open2 with the encoder's prepared options, or for a decoder "threads" 1 when asked.
   int OpenCodecContext(bool bSingleThread);
 
   // Decoding and output.
   int OutPutFrame(CVideoDecodeOutParam* pOut);
+  // Sends the packet and receives at most one picture into m_pVideoFrame: 1 with a picture, 0
+  // without, or Decode's failure result after its line.
+  int DecodePacket(CVideoDecodeOutParam* pOut);
+  // Follows the size of the picture just decoded: 0 to hand it out, 1 to decode the packet again
+  // with a re-created decoder, -1 after the failure line.
+  int FollowPictureSize();
   int DecodeChangeSize();
   void ApplyEasyParam();
-  int AddOutFrame(AVFrame* pPicture, CVideoDecodeOutParam* pOut);
+  // Copies a device surface into memory when the output needs other pixels; the picture to go
+  // on with, or null after the failure line.
+  AVFrame* TransferSurface(bool bUntouched);
 
   // Pixel conversion.
   int SwsCtxInit(int nSrcWidth, int nSrcHeight, AVPixelFormat eSrcFmt, int nDstWidth,
                  int nDstHeight, AVPixelFormat eDstFmt);
   void FillOutPixelFormat(AVPixelFormat eFormat, CVideoDecodeOutParam& out);
   int ScaleTempFrame(AVPixelFormat eDstFmt);  // the decoder's scaling of m_pTempFrame
-  void FreeScaler();
-  // Drops a reused frame's buffers while anyone else still references them, so that the next
-  // write into the frame allocates new ones.
-  static void DetachSharedBuffers(AVFrame* pFrame);
 
   // Encoding.
   int InitEncode(AVCodecContext* pCtx, const VideoCodecParam& param);
+  // The scaler from the caller's pictures to the encoder's, with the buffer m_pVideoFrame's
+  // planes point into.
+  int PrepareEncodeScaler(const AVCodecContext* pCtx, int nSrcWidth, int nSrcHeight);
   int FillAVFrame(uint8_t* pData, int nSize);
+  // The raw picture in m_pTempFrame through the filter graph, the scaler following the format
+  // the graph delivers.
+  int FilterEncodeInput();
+  // m_pTempFrame scaled, or copied, into m_pVideoFrame for the encoder.
+  int ScaleEncodeInput();
+  // At most one packet from the encoder into the out-param.
+  int ReceivePacket(CVideoEncodeOutParam* pOut);
 
   // Filter graph.
   int InitFilter(AVCodecContext* pCtx, int nWidth, int nHeight, AVPixelFormat eFormat,
                  const char* pFilterDesc);
   AVFrame* FilterDecodeFrame(AVFrame* pFrame);
-  AVFrame* FilterEncodeFrame(AVFrame* pFrame);
-  void FreeFilterGraph();
+  FramePtr FilterEncodeFrame(AVFrame* pFrame);
 
   bool m_bKeepAspect;
   int32_t m_nRealDstWidth;
@@ -100,28 +129,20 @@ class CFFMpegVideoCodec : public ICodecInterface {
   bool m_bDecoder;
   AVPixelFormat m_ePixFmt;
   AVPixelFormat m_eHwPixFmt;
-  AVBufferRef* m_pHwDeviceRef;
+  BufferRefPtr m_pHwDeviceRef;
   const AVCodec* m_pCodec;
-  AVCodecContext* m_pCodecCtx;
-  SwsContext* m_pSwsCtx;
-  int32_t m_nSwsSrcWidth;
-  int32_t m_nSwsSrcHeight;
-  AVPixelFormat m_eSwsSrcPixFmt;
-  AVFilterContext* m_pBufferSrcCtx;   // owned by m_pFilterGraph
-  AVFilterContext* m_pBufferSinkCtx;  // owned by m_pFilterGraph
-  AVFilterGraph* m_pFilterGraph;
-  AVFilterInOut* m_pFilterInputs;
-  AVFilterInOut* m_pFilterOutputs;
-  AVFrame* m_pVideoFrame;
-  AVFrame* m_pFilterFrame;
-  AVFrame* m_pSwFrame;
-  AVFrame* m_pSwsFrame;
-  AVFrame* m_pTempFrame;
-  uint8_t* m_pImageBuf;
+  CodecCtxPtr m_pCodecCtx;
+  Scaler m_scaler;  // with the frame it writes and, for the encoder, the source it was built for
+  FilterGraph m_filterGraph;
+  FramePtr m_pVideoFrame;
+  FramePtr m_pFilterFrame;
+  FramePtr m_pSwFrame;
+  FramePtr m_pTempFrame;
+  AvBytesPtr m_pImageBuf;
   int32_t m_nImageBufSize;
   std::atomic<int64_t> m_nFrameIndex;
-  AVPacket* m_pPacket;
-  AVDictionary* m_pEncodeOptions;  // prepared by InitEncode for avcodec_open2
+  PacketPtr m_pPacket;
+  AvOptions m_encodeOptions;  // prepared by InitEncode for avcodec_open2
 
   std::mutex m_mtxEasyParam;
   bool m_bEasyParamPending;

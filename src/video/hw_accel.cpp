@@ -27,9 +27,7 @@ bool BuildD3D11SurfacePool(AVCodecContext* pCtx) {
 
 // The context keeps its own reference to the device; the caller keeps (and releases) theirs.
 bool AttachDevice(AVCodecContext* pCtx, AVBufferRef* pDevice) {
-  av_buffer_unref(&pCtx->hw_device_ctx);
-  pCtx->hw_device_ctx = av_buffer_ref(pDevice);
-  return pCtx->hw_device_ctx != nullptr;
+  return av_buffer_replace(&pCtx->hw_device_ctx, pDevice) >= 0;
 }
 
 }  // namespace
@@ -105,7 +103,7 @@ int CFFMpegVideoCodec::InitMediaCodec(const uint8_t* pData, int nSize, AVCodecCo
   pCtx->extradata = extradata.release();
   pCtx->extradata_size = extradataSize;
 
-  if (m_pHwDeviceRef != nullptr) return AttachDevice(pCtx, m_pHwDeviceRef) ? 0 : -1;
+  if (m_pHwDeviceRef != nullptr) return AttachDevice(pCtx, m_pHwDeviceRef.get()) ? 0 : -1;
   AVBufferRef* created = nullptr;
   if (hw_decoder_init(&created, nullptr, AV_HWDEVICE_TYPE_MEDIACODEC, m_nCommandQueueCount,
                       m_nDeviceIndex) < 0) {
@@ -134,10 +132,10 @@ void* ICodecInterface::CreateVideoHwDeviceCtx(CodecType eCodecType,
 
 void ICodecInterface::ReleaseVideoHwDeviceCtx(void** ppHwDeviceCtx) {
   if (ppHwDeviceCtx == nullptr || *ppHwDeviceCtx == nullptr) return;
-  auto* device = static_cast<AVBufferRef*>(*ppHwDeviceCtx);
-  CODEC_LOG(kLogDebug, "[CODE]hw_device_ctx [%d]", av_buffer_get_ref_count(device));
-  av_buffer_unref(&device);
+  // The host's reference, released here.
+  const BufferRefPtr device(static_cast<AVBufferRef*>(*ppHwDeviceCtx));
   *ppHwDeviceCtx = nullptr;
+  CODEC_LOG(kLogDebug, "[CODE]hw_device_ctx [%d]", av_buffer_get_ref_count(device.get()));
 }
 
 }  // namespace codec_interface

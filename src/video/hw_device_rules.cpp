@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "video/hw_family_table.h"
+
 #if defined(_WIN32) && __has_include(<d3d11.h>)
 #define CODEC_HAVE_D3D11_HEADERS 1
 extern "C" {
@@ -22,19 +24,6 @@ constexpr int kDefaultCommandQueueCount = 5;
 constexpr int kMaxCommandQueueCount = 50;
 constexpr int kMinMediaCodecPacket = 6;
 constexpr int kNalTypeSps = 7;
-
-struct DeviceSurface {
-  AVHWDeviceType eDevice;
-  AVPixelFormat eSurface;
-};
-
-constexpr DeviceSurface kDeviceSurfaces[] = {
-    {AV_HWDEVICE_TYPE_DXVA2, AV_PIX_FMT_DXVA2_VLD},
-    {AV_HWDEVICE_TYPE_VIDEOTOOLBOX, AV_PIX_FMT_VIDEOTOOLBOX},
-    {AV_HWDEVICE_TYPE_D3D11VA, AV_PIX_FMT_D3D11},
-    {AV_HWDEVICE_TYPE_MEDIACODEC, AV_PIX_FMT_MEDIACODEC},
-    {AV_HWDEVICE_TYPE_D3D12VA, AV_PIX_FMT_D3D12},
-};
 
 // Length of the Annex B start code at the front of the packet: 4, 3, or 0 for none.
 int LeadingStartCode(const uint8_t* pData, int nSize) {
@@ -63,25 +52,16 @@ int CommandQueueCountFor(int nRequested) {
 }
 
 std::string HwDeviceString(AVHWDeviceType eType, unsigned int nAdapterIndex) {
-  if (eType == AV_HWDEVICE_TYPE_DXVA2 || eType == AV_HWDEVICE_TYPE_D3D11VA ||
-      eType == AV_HWDEVICE_TYPE_D3D12VA) {
-    return std::to_string(nAdapterIndex);
-  }
+  const HwFamily* family = HwFamilyOfDevice(eType);
+  if (family != nullptr && family->bAdapterDevice) return std::to_string(nAdapterIndex);
   return std::string();
 }
 
-AVPixelFormat HwSurfaceFormatOf(AVHWDeviceType eType) {
-  for (const DeviceSurface& entry : kDeviceSurfaces) {
-    if (entry.eDevice == eType) return entry.eSurface;
-  }
-  return AV_PIX_FMT_NONE;
-}
-
 AVPixelFormat PickHwSurfaceFormat(AVHWDeviceType eType, const AVPixelFormat* pOffered) {
-  const AVPixelFormat wanted = HwSurfaceFormatOf(eType);
-  if (pOffered == nullptr || wanted == AV_PIX_FMT_NONE) return AV_PIX_FMT_NONE;
+  const HwFamily* family = HwFamilyOfDevice(eType);
+  if (pOffered == nullptr || family == nullptr) return AV_PIX_FMT_NONE;
   for (const AVPixelFormat* p = pOffered; *p != AV_PIX_FMT_NONE; ++p) {
-    if (*p == wanted) return *p;
+    if (*p == family->eSurface) return *p;
   }
   return AV_PIX_FMT_NONE;
 }

@@ -23,9 +23,6 @@ int CommandQueueCountFor(int nRequested);
 // D3D11VA and D3D12VA; empty (no device string) for every other type.
 std::string HwDeviceString(AVHWDeviceType eType, unsigned int nAdapterIndex);
 
-// The surface format a decoder on this device type is given; AV_PIX_FMT_NONE for others.
-AVPixelFormat HwSurfaceFormatOf(AVHWDeviceType eType);
-
 // The first offered format (the list ends in AV_PIX_FMT_NONE) that is the device's surface
 // format; AV_PIX_FMT_NONE when none is, when the list is empty or null.
 AVPixelFormat PickHwSurfaceFormat(AVHWDeviceType eType, const AVPixelFormat* pOffered);

@@ -9,42 +9,12 @@
 
 #include "interface/ffmpeg.h"
 #include "interface/log.h"
+#include "video/hw_family_table.h"
 #include "video/probe_streams.h"
 
 namespace codec_interface {
 
 namespace {
-
-struct ProbeCase {
-  CodecType eType;
-  bool bHevc;
-  PixelFormat eFormat;  // requested, and the format the picture must come out in
-};
-
-constexpr ProbeCase kProbeCases[] = {
-    {AV_CODEC_TYPE_HEVCDEC_DXVA2, true, PIX_FMT_DXVA2},
-    {AV_CODEC_TYPE_HEVCDEC_D3D12VA, true, PIX_FMT_D3D12VA},
-    {AV_CODEC_TYPE_HEVCDEC_D3D11VA, true, PIX_FMT_D3D11VA},
-    {AV_CODEC_TYPE_H264DEC_DXVA2, false, PIX_FMT_DXVA2},
-    {AV_CODEC_TYPE_H264DEC_D3D12VA, false, PIX_FMT_D3D12VA},
-    {AV_CODEC_TYPE_H264DEC_D3D11VA, false, PIX_FMT_D3D11VA},
-    {AV_CODEC_TYPE_H264DEC_VIDEOTOOLBOX, false, PIX_FMT_VIDEOTOOLBOX},
-    {AV_CODEC_TYPE_HEVCDEC_VIDEOTOOLBOX, true, PIX_FMT_VIDEOTOOLBOX},
-};
-
-struct FamilyProbes {
-  HardwareDecoderType eFamily;
-  CodecType eH264;
-  CodecType eHevc;
-};
-
-constexpr FamilyProbes kFamilyProbes[] = {
-    {HARDWARE_DECODER_DXVA2, AV_CODEC_TYPE_H264DEC_DXVA2, AV_CODEC_TYPE_HEVCDEC_DXVA2},
-    {HARDWARE_DECODER_D3D12VA, AV_CODEC_TYPE_H264DEC_D3D12VA, AV_CODEC_TYPE_HEVCDEC_D3D12VA},
-    {HARDWARE_DECODER_D3D11VA, AV_CODEC_TYPE_H264DEC_D3D11VA, AV_CODEC_TYPE_HEVCDEC_D3D11VA},
-    {HARDWARE_DECODER_VIDEOTOOLBOX, AV_CODEC_TYPE_H264DEC_VIDEOTOOLBOX,
-     AV_CODEC_TYPE_HEVCDEC_VIDEOTOOLBOX},
-};
 
 // Ordered by CodecType, then adapter index.
 using CacheKey = std::pair<int32_t, uint32_t>;
@@ -73,13 +43,6 @@ void Store(const CacheKey& key, bool bAnswer) {
   ResultCache& cache = Cache();
   const std::lock_guard<std::mutex> lock(cache.mutex);
   cache.answers[key] = bAnswer;
-}
-
-const ProbeCase* FindProbeCase(CodecType eType) {
-  for (const ProbeCase& probe : kProbeCases) {
-    if (probe.eType == eType) return &probe;
-  }
-  return nullptr;
 }
 
 std::vector<uint8_t> PaddedCopy(const uint8_t* pData, size_t nSize) {
@@ -132,15 +95,15 @@ bool RunHardwareDecodeProbe(CodecType eType, PixelFormat eFormat, unsigned int n
 namespace {
 
 bool ProbeHardwareDecode(CodecType eType, unsigned int nAdapterIndex) {
-  const ProbeCase* probe = FindProbeCase(eType);
-  if (probe == nullptr) return false;
+  const HwFamily* family = HwFamilyOfCodec(eType);
+  if (family == nullptr || !family->bProbed) return false;
   const CacheKey key{static_cast<int32_t>(eType), nAdapterIndex};
   if (const std::optional<bool> cached = Lookup(key)) return *cached;
 
   CODEC_LOG(kLogDebug, "[CODE]CheckHardwareDecode[%d][%d]", static_cast<int>(eType),
             static_cast<int>(nAdapterIndex));
-  const bool answer =
-      RunHardwareDecodeProbe(eType, probe->eFormat, nAdapterIndex, ProbeStream(probe->bHevc));
+  const bool answer = RunHardwareDecodeProbe(eType, family->eRequest, nAdapterIndex,
+                                             ProbeStream(eType == family->eHevc));
   Store(key, answer);
   return answer;
 }
@@ -165,11 +128,10 @@ bool ICodecInterface::CheckHardwareDecode(CodecType eCodecType, unsigned int nAd
 }
 
 void ICodecInterface::Prepare(HardwareDecoderType eType, unsigned int nAdapterIndex) {
-  for (const FamilyProbes& family : kFamilyProbes) {
-    if (family.eFamily != eType) continue;
-    ProbeHardwareDecode(family.eH264, nAdapterIndex);
-    ProbeHardwareDecode(family.eHevc, nAdapterIndex);
-  }
+  const HwFamily* family = HwFamilyOfProbe(eType);
+  if (family == nullptr) return;
+  ProbeHardwareDecode(family->eH264, nAdapterIndex);
+  ProbeHardwareDecode(family->eHevc, nAdapterIndex);
 }
 
 }  // namespace codec_interface

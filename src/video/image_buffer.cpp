@@ -2,7 +2,9 @@
 #include "video/image_buffer.h"
 
 #include "interface/log.h"
-#include "video/pixel_convert.h"
+#include "interface/out_entries.h"
+#include "interface/pixel_formats.h"
+#include "video/hw_family_table.h"
 
 namespace codec_interface {
 
@@ -28,24 +30,9 @@ const AVFrame* EntryOf(const CVideoDecodeOutParam& out, int nIndex) {
 
 }  // namespace
 
-bool IsPackedCopyFormat(AVPixelFormat eFormat) {
-  switch (eFormat) {
-    case AV_PIX_FMT_YUV420P:
-    case AV_PIX_FMT_YUYV422:
-    case AV_PIX_FMT_RGB24:
-    case AV_PIX_FMT_YUVJ420P:
-    case AV_PIX_FMT_NV12:
-    case AV_PIX_FMT_RGBA:
-    case AV_PIX_FMT_BGRA:
-      return true;
-    default:
-      return false;
-  }
-}
-
 bool IsDownloadableSurface(AVPixelFormat eFormat) {
-  return eFormat == AV_PIX_FMT_DXVA2_VLD || eFormat == AV_PIX_FMT_VIDEOTOOLBOX ||
-         eFormat == AV_PIX_FMT_D3D12;
+  const HwFamily* family = HwFamilyOfSurface(eFormat);
+  return family != nullptr && family->bDownload;
 }
 
 int CopyPictureToBuffer(const AVFrame& picture, AVPixelFormat eLayout, uint8_t* pDst,
@@ -57,16 +44,9 @@ int CopyPictureToBuffer(const AVFrame& picture, AVPixelFormat eLayout, uint8_t* 
 void PutOwnedPicture(CVideoDecodeOutParam& dst, FramePtr picture) {
   // The base Clear frees what dst owns without touching m_bDecodeError.
   dst.COutParam::Clear();
-  AVFrame* frame = picture.release();
-  dst.m_nNum = 1;
-  dst.m_pFrame[0] = frame;
-  for (int plane = 0; plane < 4; ++plane) {
-    dst.m_outData[0].pData[plane] = frame->data[plane];
-    dst.m_outData[0].nLinesize[plane] = frame->linesize[plane];
-  }
-  dst.m_ePixelFormat = AvToPixelFormat(static_cast<AVPixelFormat>(frame->format));
-  dst.m_nWidth = frame->width;
-  dst.m_nHeight = frame->height;
+  const auto format = static_cast<AVPixelFormat>(picture->format);
+  PutOwnedFirstEntry(dst, std::move(picture));
+  dst.m_ePixelFormat = AvToPixelFormat(format);
 }
 
 int ICodecInterface::ImageGetBufferSize(PixelFormat eFormat, PixelFormat& eOutFormat,
@@ -75,7 +55,7 @@ int ICodecInterface::ImageGetBufferSize(PixelFormat eFormat, PixelFormat& eOutFo
   AVPixelFormat measured = AV_PIX_FMT_NONE;
   if (!PixelFormatToAv(eFormat, &measured) || measured == AV_PIX_FMT_NONE) return 0;
   // Hardware pictures reach the host as NV12, the form ImageCopyToBuffer delivers them in.
-  if (!IsPackedCopyFormat(measured)) {
+  if (!IsMemoryPixelFormat(measured)) {
     measured = AV_PIX_FMT_NV12;
     eOutFormat = PIX_FMT_NV12;
   }
@@ -90,7 +70,7 @@ int ICodecInterface::ImageCopyToBuffer(unsigned char* pBuffer, int nSize,
   // short one.
   if (pBuffer == nullptr) return AVERROR(EINVAL);
   const auto format = static_cast<AVPixelFormat>(picture->format);
-  if (IsPackedCopyFormat(format)) return CopyPictureToBuffer(*picture, format, pBuffer, nSize);
+  if (IsMemoryPixelFormat(format)) return CopyPictureToBuffer(*picture, format, pBuffer, nSize);
   if (!IsDownloadableSurface(format)) return -1;
   const FramePtr memory = DownloadSurface(*picture);
   if (memory == nullptr) return -1;

@@ -6,9 +6,6 @@
 
 namespace codec_interface {
 
-// Memory layouts a decoded picture is copied from as it is.
-bool IsPackedCopyFormat(AVPixelFormat eFormat);
-
 // Device surfaces the picture functions download (D3D11 surfaces are not among them).
 bool IsDownloadableSurface(AVPixelFormat eFormat);
 

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "interface/log.h"
+#include "interface/out_entries.h"
 #include "video/codec_table.h"
 #include "video/ffmpeg_video_codec.h"
 
@@ -34,54 +35,19 @@ int CFFMpegVideoCodec::Decode(unsigned char* pData, int nSize, COutParam* pOutPa
 
   for (;;) {
     if (m_eCodecType == AV_CODEC_TYPE_H264DEC_MEDIACODEC && m_pCodecCtx->extradata == nullptr &&
-        InitMediaCodec(pData, nSize, m_pCodecCtx) == 0) {
-      const int ret = avcodec_open2(m_pCodecCtx, m_pCodec, nullptr);
+        InitMediaCodec(pData, nSize, m_pCodecCtx.get()) == 0) {
+      const int ret = avcodec_open2(m_pCodecCtx.get(), m_pCodec, nullptr);
       if (ret < 0) {
         CODEC_LOG(kLogError, "[CODE]Could not open MEDIACODEC codec:[%d][%s]", ret,
                   AvErrorText(ret).c_str());
         return -1;
       }
     }
-
-    int ret = avcodec_send_packet(m_pCodecCtx, m_pPacket);
-    if (!SendLetThrough(ret)) {
-      CODEC_LOG(kLogError, "[CODE]video avcodec_send_packet failed:%d", ret);
-      // A context that never opened has nothing to flush.
-      if (avcodec_is_open(m_pCodecCtx)) avcodec_flush_buffers(m_pCodecCtx);
-      return -2;
-    }
-    ret = avcodec_receive_frame(m_pCodecCtx, m_pVideoFrame);
-    if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF) return pOut->m_nNum;
-    if (ret < 0) {
-      CODEC_LOG(kLogError, "[CODE]video avcodec_receive_frame failed:%d", ret);
-      avcodec_flush_buffers(m_pCodecCtx);
-      return -2;
-    }
-    if (m_pVideoFrame->decode_error_flags != 0) pOut->m_bDecodeError = true;
-
-    const int width = m_pVideoFrame->width;
-    const int height = m_pVideoFrame->height;
-    if (width == m_nSrcWidth && height == m_nSrcHeight) break;
-    if (m_nSrcWidth == 0 || m_nSrcHeight == 0) {
-      CODEC_LOG(kLogInfo, "[CODE]Src pix changed [%d*%d]->[%d*%d]", m_nSrcWidth, m_nSrcHeight,
-                width, height);
-      m_nSrcWidth = width;
-      m_nSrcHeight = height;
-      break;
-    }
-    if (m_bSrcSizeFixed) {
-      CODEC_LOG(kLogError, "[CODE]Src pix changed [%d*%d]->[%d*%d]", m_nSrcWidth, m_nSrcHeight,
-                width, height);
-      return -1;
-    }
-    CODEC_LOG(kLogInfo, "[CODE]Src pix changed[%d*%d]->[%d*%d] DecodeChangeSize", m_nSrcWidth,
-              m_nSrcHeight, width, height);
-    if (DecodeChangeSize() == -1) {
-      CODEC_LOG(kLogError, "[CODE]DecodeChangeSize failed");
-      return -1;
-    }
-    m_nSrcWidth = width;
-    m_nSrcHeight = height;
+    const int decoded = DecodePacket(pOut);
+    if (decoded <= 0) return decoded < 0 ? decoded : pOut->m_nNum;
+    const int followed = FollowPictureSize();
+    if (followed < 0) return -1;
+    if (followed == 0) break;
     pOut->Clear();
     // The new context decodes the same packet afresh.
   }
@@ -93,13 +59,60 @@ int CFFMpegVideoCodec::Decode(unsigned char* pData, int nSize, COutParam* pOutPa
   return pOut->m_nNum;
 }
 
+int CFFMpegVideoCodec::DecodePacket(CVideoDecodeOutParam* pOut) {
+  AVCodecContext* ctx = m_pCodecCtx.get();
+  int ret = avcodec_send_packet(ctx, m_pPacket.get());
+  if (!SendLetThrough(ret)) {
+    CODEC_LOG(kLogError, "[CODE]video avcodec_send_packet failed:%d", ret);
+    // A context that never opened has nothing to flush.
+    if (avcodec_is_open(ctx)) avcodec_flush_buffers(ctx);
+    return -2;
+  }
+  ret = avcodec_receive_frame(ctx, m_pVideoFrame.get());
+  if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF) return 0;
+  if (ret < 0) {
+    CODEC_LOG(kLogError, "[CODE]video avcodec_receive_frame failed:%d", ret);
+    avcodec_flush_buffers(ctx);
+    return -2;
+  }
+  if (m_pVideoFrame->decode_error_flags != 0) pOut->m_bDecodeError = true;
+  return 1;
+}
+
+int CFFMpegVideoCodec::FollowPictureSize() {
+  const int width = m_pVideoFrame->width;
+  const int height = m_pVideoFrame->height;
+  if (width == m_nSrcWidth && height == m_nSrcHeight) return 0;
+  if (m_nSrcWidth == 0 || m_nSrcHeight == 0) {
+    CODEC_LOG(kLogInfo, "[CODE]Src pix changed [%d*%d]->[%d*%d]", m_nSrcWidth, m_nSrcHeight,
+              width, height);
+    m_nSrcWidth = width;
+    m_nSrcHeight = height;
+    return 0;
+  }
+  if (m_bSrcSizeFixed) {
+    CODEC_LOG(kLogError, "[CODE]Src pix changed [%d*%d]->[%d*%d]", m_nSrcWidth, m_nSrcHeight,
+              width, height);
+    return -1;
+  }
+  CODEC_LOG(kLogInfo, "[CODE]Src pix changed[%d*%d]->[%d*%d] DecodeChangeSize", m_nSrcWidth,
+            m_nSrcHeight, width, height);
+  if (DecodeChangeSize() == -1) {
+    CODEC_LOG(kLogError, "[CODE]DecodeChangeSize failed");
+    return -1;
+  }
+  m_nSrcWidth = width;
+  m_nSrcHeight = height;
+  return 1;
+}
+
 void CFFMpegVideoCodec::ApplyEasyParam() {
   std::lock_guard<std::mutex> lock(m_mtxEasyParam);
   if (!m_bEasyParamPending) return;
   if (m_stEasyParam.nDstWidth != m_nDstWidth || m_stEasyParam.nDstHeight != m_nDstHeight) {
     CODEC_LOG(kLogInfo, "[CODE]reset decode easy param [%d*%d]", m_stEasyParam.nDstWidth,
               m_stEasyParam.nDstHeight);
-    FreeScaler();
+    m_scaler.Reset();
     m_nDstWidth = m_stEasyParam.nDstWidth;
     m_nDstHeight = m_stEasyParam.nDstHeight;
   }
@@ -107,10 +120,27 @@ void CFFMpegVideoCodec::ApplyEasyParam() {
   const std::string filterDesc(desc, strnlen(desc, sizeof m_stEasyParam.szFilterDesc));
   if (filterDesc != m_strFilterDesc) {
     // The next picture that reaches the filter builds the graph again from the new text.
-    FreeFilterGraph();
+    m_filterGraph.Reset();
     m_strFilterDesc = filterDesc;
   }
   m_bEasyParamPending = false;
+}
+
+AVFrame* CFFMpegVideoCodec::TransferSurface(bool bUntouched) {
+  const HwFamily* family = HwFamilyOfCodec(m_eCodecType);
+  if (bUntouched || family == nullptr || !family->bTransfer || family->eSurface == m_ePixFmt ||
+      m_pVideoFrame->format != m_eHwPixFmt) {
+    return m_pVideoFrame.get();
+  }
+  if (m_pSwFrame == nullptr) m_pSwFrame.reset(av_frame_alloc());
+  // A picture the caller still owns keeps its pixels: transfer into fresh buffers instead.
+  if (m_pSwFrame != nullptr) DetachSharedBuffers(m_pSwFrame.get());
+  if (m_pSwFrame == nullptr ||
+      av_hwframe_transfer_data(m_pSwFrame.get(), m_pVideoFrame.get(), 0) != 0) {
+    CODEC_LOG(kLogError, "[CODE]av_hwframe_transfer_data failed");
+    return nullptr;
+  }
+  return m_pSwFrame.get();
 }
 
 int CFFMpegVideoCodec::OutPutFrame(CVideoDecodeOutParam* pOut) {
@@ -120,67 +150,37 @@ int CFFMpegVideoCodec::OutPutFrame(CVideoDecodeOutParam* pOut) {
   // A picture already in the wanted form, a device surface included, goes out as it is.
   const bool bUntouched =
       bNoSize && (m_pVideoFrame->format == m_ePixFmt || m_ePixFmt == AV_PIX_FMT_NONE);
-  AVFrame* source = m_pVideoFrame;
-  const VideoCodecEntry* entry = FindVideoCodecEntry(m_eCodecType);
-  if (!bUntouched && entry != nullptr && entry->eSurface != AV_PIX_FMT_NONE &&
-      entry->eSurface != m_ePixFmt && m_pVideoFrame->format == m_eHwPixFmt) {
-    if (m_pSwFrame == nullptr) m_pSwFrame = av_frame_alloc();
-    // A picture the caller still owns keeps its pixels: transfer into fresh buffers instead.
-    if (m_pSwFrame != nullptr) DetachSharedBuffers(m_pSwFrame);
-    if (m_pSwFrame == nullptr || av_hwframe_transfer_data(m_pSwFrame, m_pVideoFrame, 0) != 0) {
-      CODEC_LOG(kLogError, "[CODE]av_hwframe_transfer_data failed");
-      return -1;
-    }
-    source = m_pSwFrame;
-  }
-  av_frame_replace(m_pTempFrame, source);
+  const AVFrame* source = TransferSurface(bUntouched);
+  if (source == nullptr) return -1;
+  AVFrame* picture = m_pTempFrame.get();
+  av_frame_replace(picture, source);
 
-  AVPixelFormat outFormat = static_cast<AVPixelFormat>(m_pTempFrame->format);
+  AVPixelFormat outFormat = static_cast<AVPixelFormat>(picture->format);
   const bool bScale = !bNoSize || (outFormat != m_ePixFmt && m_ePixFmt != AV_PIX_FMT_NONE);
   if (bScale) {
     if (m_ePixFmt != AV_PIX_FMT_NONE) outFormat = m_ePixFmt;
     if (ScaleTempFrame(outFormat) != 0) return -1;
   }
-  if (AVFrame* filtered = FilterDecodeFrame(m_pTempFrame)) {
-    av_frame_replace(m_pTempFrame, filtered);
+  if (AVFrame* filtered = FilterDecodeFrame(picture)) {
+    av_frame_replace(picture, filtered);
     av_frame_unref(filtered);
   }
   // A filter that kept the picture back leaves nothing to hand out for this call.
-  if (m_pTempFrame->buf[0] == nullptr) return pOut != nullptr ? pOut->m_nNum : 0;
+  if (picture->buf[0] == nullptr) return pOut != nullptr ? pOut->m_nNum : 0;
   if (!bScale) {
-    m_nRealDstWidth = m_pTempFrame->width;
-    m_nRealDstHeight = m_pTempFrame->height;
-    outFormat = static_cast<AVPixelFormat>(m_pTempFrame->format);
+    m_nRealDstWidth = picture->width;
+    m_nRealDstHeight = picture->height;
+    outFormat = static_cast<AVPixelFormat>(picture->format);
   }
   if (pOut == nullptr) return 0;
-  if (AddOutFrame(m_pTempFrame, pOut) < 0) return -1;
+  if (pOut->m_nNum < OUTPARAM_MAX_COUNT && AppendEntry(*pOut, picture) < 0) return -1;
   FillOutPixelFormat(outFormat, *pOut);
   return pOut->m_nNum;
 }
 
-int CFFMpegVideoCodec::AddOutFrame(AVFrame* pPicture, CVideoDecodeOutParam* pOut) {
-  const int entry = pOut->m_nNum;
-  if (entry >= OUTPARAM_MAX_COUNT) return 0;
-  // Owning mode: the entry is the caller's own reference; otherwise it borrows pPicture.
-  AVFrame* frame = pPicture;
-  if ((pOut->m_nFlag & OUTPARAM_FLAG_NOT_USE_CACHE) != 0) {
-    frame = av_frame_clone(pPicture);
-    if (frame == nullptr) return -1;
-  }
-  pOut->m_nNum = entry + 1;
-  pOut->m_pFrame[entry] = frame;
-  pOut->m_nWidth = frame->width;
-  pOut->m_nHeight = frame->height;
-  for (int plane = 0; plane < 4; ++plane) {
-    pOut->m_outData[entry].pData[plane] = frame->data[plane];
-    pOut->m_outData[entry].nLinesize[plane] = frame->linesize[plane];
-  }
-  return 0;
-}
-
 int CFFMpegVideoCodec::DecodeChangeSize() {
   if (!m_bDecoder) return -1;
-  FreeScaler();
+  m_scaler.Reset();
   if (m_pCodecCtx == nullptr) return 0;
   const int recreated = RecreateCodecContext(false, nullptr);
   if (recreated == kDeviceFailed) {

@@ -3,6 +3,7 @@
 #include "video/ffmpeg_video_codec.h"
 
 #include "interface/log.h"
+#include "interface/out_entries.h"
 
 namespace codec_interface {
 
@@ -72,46 +73,28 @@ int CFFMpegVideoCodec::InitEncode(AVCodecContext* pCtx, const VideoCodecParam& p
   pCtx->refs = 6;
   pCtx->pix_fmt = ChooseEncoderFormat(pCtx, m_ePixFmt);
   if (m_pVideoFrame != nullptr) {
-    DescribeFrame(m_pVideoFrame, pCtx->pix_fmt, pCtx->width, pCtx->height);
+    DescribeFrame(m_pVideoFrame.get(), pCtx->pix_fmt, pCtx->width, pCtx->height);
   }
 
   // A previous open may have left keys the encoder did not take.
-  av_dict_free(&m_pEncodeOptions);
+  m_encodeOptions.Clear();
   if (pCtx->codec_id == AV_CODEC_ID_H264) {
-    av_dict_set(&m_pEncodeOptions, "preset", "slow", 0);
-    av_dict_set(&m_pEncodeOptions, "tune", "zerolatency", 0);
-    av_dict_set(&m_pEncodeOptions, "profile", "baseline", 0);
+    m_encodeOptions.Set("preset", "slow");
+    m_encodeOptions.Set("tune", "zerolatency");
+    m_encodeOptions.Set("profile", "baseline");
   } else if (pCtx->codec_id == AV_CODEC_ID_HEVC) {
-    av_dict_set(&m_pEncodeOptions, "preset", "ultrafast", 0);
-    av_dict_set(&m_pEncodeOptions, "tune", "zerolatency", 0);
+    m_encodeOptions.Set("preset", "ultrafast");
+    m_encodeOptions.Set("tune", "zerolatency");
   }
 
   const bool bFilterSize = param.nFilterOutWidth != 0 && param.nFilterOutHeight != 0;
   const int nScaleSrcWidth = bFilterSize ? param.nFilterOutWidth : param.nSrcWidth;
   const int nScaleSrcHeight = bFilterSize ? param.nFilterOutHeight : param.nSrcHeight;
-  if (nScaleSrcWidth != pCtx->width || nScaleSrcHeight != pCtx->height ||
-      m_ePixFmt != pCtx->pix_fmt) {
-    m_nSwsSrcWidth = nScaleSrcWidth;
-    m_nSwsSrcHeight = nScaleSrcHeight;
-    m_eSwsSrcPixFmt = m_ePixFmt;
-    if (SwsCtxInit(nScaleSrcWidth, nScaleSrcHeight, m_ePixFmt, pCtx->width, pCtx->height,
-                   pCtx->pix_fmt) != 0) {
-      CODEC_LOG(kLogError, "[CODE]SwsCtxInit failed");
-      av_dict_free(&m_pEncodeOptions);  // the encoder will not be opened with them
-      return -1;
-    }
-    const int nBufSize = av_image_get_buffer_size(pCtx->pix_fmt, pCtx->width, pCtx->height, 1);
-    av_freep(&m_pImageBuf);
-    m_nImageBufSize = 0;
-    if (nBufSize > 0) m_pImageBuf = static_cast<uint8_t*>(av_malloc(nBufSize));
-    if (m_pImageBuf == nullptr || m_pVideoFrame == nullptr ||
-        av_image_fill_arrays(m_pVideoFrame->data, m_pVideoFrame->linesize, m_pImageBuf,
-                             pCtx->pix_fmt, pCtx->width, pCtx->height, 1) < 0) {
-      CODEC_LOG(kLogDebug, "[CODE]av_image_fill_arrays for frame failed");
-      av_dict_free(&m_pEncodeOptions);
-      return -1;
-    }
-    m_nImageBufSize = nBufSize;
+  if ((nScaleSrcWidth != pCtx->width || nScaleSrcHeight != pCtx->height ||
+       m_ePixFmt != pCtx->pix_fmt) &&
+      PrepareEncodeScaler(pCtx, nScaleSrcWidth, nScaleSrcHeight) != 0) {
+    m_encodeOptions.Clear();  // the encoder will not be opened with them
+    return -1;
   }
 
   m_nSrcWidth = param.nSrcWidth;
@@ -121,9 +104,30 @@ int CFFMpegVideoCodec::InitEncode(AVCodecContext* pCtx, const VideoCodecParam& p
   return 0;
 }
 
+int CFFMpegVideoCodec::PrepareEncodeScaler(const AVCodecContext* pCtx, int nSrcWidth,
+                                           int nSrcHeight) {
+  if (SwsCtxInit(nSrcWidth, nSrcHeight, m_ePixFmt, pCtx->width, pCtx->height, pCtx->pix_fmt) !=
+      0) {
+    CODEC_LOG(kLogError, "[CODE]SwsCtxInit failed");
+    return -1;
+  }
+  const int nBufSize = av_image_get_buffer_size(pCtx->pix_fmt, pCtx->width, pCtx->height, 1);
+  m_pImageBuf.reset();
+  m_nImageBufSize = 0;
+  if (nBufSize > 0) m_pImageBuf.reset(static_cast<uint8_t*>(av_malloc(nBufSize)));
+  if (m_pImageBuf == nullptr || m_pVideoFrame == nullptr ||
+      av_image_fill_arrays(m_pVideoFrame->data, m_pVideoFrame->linesize, m_pImageBuf.get(),
+                           pCtx->pix_fmt, pCtx->width, pCtx->height, 1) < 0) {
+    CODEC_LOG(kLogDebug, "[CODE]av_image_fill_arrays for frame failed");
+    return -1;
+  }
+  m_nImageBufSize = nBufSize;
+  return 0;
+}
+
 int CFFMpegVideoCodec::FillAVFrame(uint8_t* pData, int nSize) {
   if (m_pTempFrame == nullptr) return -1;
-  DescribeFrame(m_pTempFrame, m_ePixFmt, m_nSrcWidth, m_nSrcHeight);
+  DescribeFrame(m_pTempFrame.get(), m_ePixFmt, m_nSrcWidth, m_nSrcHeight);
   const int nNeeded = av_image_fill_arrays(m_pTempFrame->data, m_pTempFrame->linesize, pData,
                                            m_ePixFmt, m_nSrcWidth, m_nSrcHeight, 1);
   if (nNeeded < 0) {
@@ -146,89 +150,82 @@ int CFFMpegVideoCodec::Encode(unsigned char* pData, int nSize, COutParam* pOut) 
     return -1;
   }
   pEncOut->m_nNum = 0;
-  FrameScrub scrub(m_pTempFrame, m_pVideoFrame);
+  FrameScrub scrub(m_pTempFrame.get(), m_pVideoFrame.get());
 
   if (FillAVFrame(pData, nSize) != 0) {
     CODEC_LOG(kLogError, "[CODE]FillAVFrame failed");
     return -1;
   }
-
-  if (m_pFilterGraph != nullptr) {
-    FramePtr pFiltered(FilterEncodeFrame(m_pTempFrame));
-    if (pFiltered == nullptr) return -1;
-    const auto eFiltered = static_cast<AVPixelFormat>(pFiltered->format);
-    if (m_pSwsCtx != nullptr) {
-      if (eFiltered != m_eSwsSrcPixFmt) {
-        sws_freeContext(m_pSwsCtx);
-        m_pSwsCtx = nullptr;
-        if (SwsCtxInit(m_nSwsSrcWidth, m_nSwsSrcHeight, eFiltered, m_pCodecCtx->width,
-                       m_pCodecCtx->height, m_pCodecCtx->pix_fmt) != 0) {
-          CODEC_LOG(kLogError, "[CODE]SwsCtxInit failed");
-          return -1;
-        }
-        m_eSwsSrcPixFmt = eFiltered;
-      }
-    } else if (eFiltered != m_pCodecCtx->pix_fmt) {
-      if (SwsCtxInit(m_pCodecCtx->width, m_pCodecCtx->height, eFiltered, m_pCodecCtx->width,
-                     m_pCodecCtx->height, m_pCodecCtx->pix_fmt) != 0) {
-        CODEC_LOG(kLogError, "[CODE]SwsCtxInit failed");
-        return -1;
-      }
-      m_nSwsSrcWidth = m_pCodecCtx->width;
-      m_nSwsSrcHeight = m_pCodecCtx->height;
-      m_eSwsSrcPixFmt = eFiltered;
-    }
-    if (av_frame_replace(m_pTempFrame, pFiltered.get()) < 0) return -1;
-  }
-
-  if (m_pSwsCtx != nullptr) {
-    // The encoder may still hold the last scaled picture: never write into shared buffers.
-    if (m_pSwsFrame->buf[0] != nullptr && !av_frame_is_writable(m_pSwsFrame)) {
-      av_frame_unref(m_pSwsFrame);
-    }
-    const int nScaled = sws_scale_frame(m_pSwsCtx, m_pSwsFrame, m_pTempFrame);
-    av_frame_unref(m_pTempFrame);
-    if (nScaled < 0) {
-      CODEC_LOG(kLogError, "[CODE]sws_scale_frame failed:%d", nScaled);
-      return -1;
-    }
-    if (av_frame_replace(m_pVideoFrame, m_pSwsFrame) < 0) return -1;
-  } else {
-    // Copies a picture that still points into the caller's buffer.
-    const int nCopied = av_frame_replace(m_pVideoFrame, m_pTempFrame);
-    av_frame_unref(m_pTempFrame);
-    if (nCopied < 0) return -1;
-  }
+  if (m_filterGraph.Built() && FilterEncodeInput() != 0) return -1;
+  if (ScaleEncodeInput() != 0) return -1;
 
   m_pVideoFrame->pts = m_nFrameIndex.fetch_add(1);
-  const int nSent = avcodec_send_frame(m_pCodecCtx, m_pVideoFrame);
-  av_frame_unref(m_pVideoFrame);
+  const int nSent = avcodec_send_frame(m_pCodecCtx.get(), m_pVideoFrame.get());
+  av_frame_unref(m_pVideoFrame.get());
   if (nSent == AVERROR(EAGAIN) || nSent == AVERROR_EOF) return 0;
   if (nSent < 0) {
     CODEC_LOG(kLogError, "[CODE]Video avcodec_send_frame failed:%d", nSent);
     return -1;
   }
+  if (ReceivePacket(pEncOut) != 0) return -1;
+  pEncOut->m_nWidth = m_nRealDstWidth;
+  pEncOut->m_nHeight = m_nRealDstHeight;
+  return pEncOut->m_nNum;
+}
 
-  if (m_pPacket == nullptr) m_pPacket = av_packet_alloc();
+int CFFMpegVideoCodec::FilterEncodeInput() {
+  const FramePtr pFiltered = FilterEncodeFrame(m_pTempFrame.get());
+  if (pFiltered == nullptr) return -1;
+  const auto eFiltered = static_cast<AVPixelFormat>(pFiltered->format);
+  const AVCodecContext* ctx = m_pCodecCtx.get();
+  // The scaler follows the format the filter delivers; one is built when that format is not
+  // the encoder's.
+  if (m_scaler.Ready() ? eFiltered != m_scaler.Geometry().eSrcFormat : eFiltered != ctx->pix_fmt) {
+    ScalerGeometry geometry = m_scaler.Ready()
+                                  ? m_scaler.Geometry()
+                                  : ScalerGeometry{ctx->width, ctx->height, eFiltered,
+                                                   ctx->width, ctx->height, ctx->pix_fmt};
+    geometry.eSrcFormat = eFiltered;
+    m_scaler.Reset();
+    if (SwsCtxInit(geometry.nSrcWidth, geometry.nSrcHeight, eFiltered, geometry.nDstWidth,
+                   geometry.nDstHeight, geometry.eDstFormat) != 0) {
+      CODEC_LOG(kLogError, "[CODE]SwsCtxInit failed");
+      return -1;
+    }
+  }
+  return av_frame_replace(m_pTempFrame.get(), pFiltered.get()) < 0 ? -1 : 0;
+}
+
+int CFFMpegVideoCodec::ScaleEncodeInput() {
+  if (!m_scaler.Ready()) {
+    // Copies a picture that still points into the caller's buffer.
+    const int nCopied = av_frame_replace(m_pVideoFrame.get(), m_pTempFrame.get());
+    av_frame_unref(m_pTempFrame.get());
+    return nCopied < 0 ? -1 : 0;
+  }
+  // The encoder may still hold the last scaled picture: Scale never writes into shared buffers.
+  const int nScaled = m_scaler.Scale(m_pTempFrame.get());
+  av_frame_unref(m_pTempFrame.get());
+  if (nScaled < 0) {
+    CODEC_LOG(kLogError, "[CODE]sws_scale_frame failed:%d", nScaled);
+    return -1;
+  }
+  return av_frame_replace(m_pVideoFrame.get(), m_scaler.Frame()) < 0 ? -1 : 0;
+}
+
+int CFFMpegVideoCodec::ReceivePacket(CVideoEncodeOutParam* pOut) {
+  if (m_pPacket == nullptr) m_pPacket.reset(av_packet_alloc());
   if (m_pPacket == nullptr) return -1;
-  const int nReceived = avcodec_receive_packet(m_pCodecCtx, m_pPacket);
+  const int nReceived = avcodec_receive_packet(m_pCodecCtx.get(), m_pPacket.get());
   if (nReceived < 0 && nReceived != AVERROR(EAGAIN) && nReceived != AVERROR_EOF) {
     CODEC_LOG(kLogError, "[CODE]Video avcodec_receive_packet failed:%d", nReceived);
     return -1;
   }
-  if (nReceived >= 0 && pEncOut->m_nNum < OUTPARAM_MAX_COUNT) {
-    AVPacket* pEntry = (pEncOut->m_nFlag & OUTPARAM_FLAG_NOT_USE_CACHE) != 0
-                           ? av_packet_clone(m_pPacket)
-                           : m_pPacket;
-    if (pEntry == nullptr) return -1;
-    const int nEntry = pEncOut->m_nNum++;
-    pEncOut->m_pPacket[nEntry] = pEntry;
-    pEncOut->m_outData[nEntry].pData = pEntry->data;
-    pEncOut->m_outData[nEntry].nSize = pEntry->size;
+  if (nReceived >= 0 && pOut->m_nNum < OUTPARAM_MAX_COUNT &&
+      AppendEntry(*pOut, m_pPacket.get()) < 0) {
+    return -1;
   }
-  pEncOut->m_nWidth = m_nRealDstWidth;
-  pEncOut->m_nHeight = m_nRealDstHeight;
-  return pEncOut->m_nNum;
+  return 0;
 }
 
 }  // namespace codec_interface

@@ -1,0 +1,182 @@
+#include "bench_media.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace codec_bench {
+
+namespace {
+
+// Converts between sample formats at one rate: nothing is held back.
+bool ConvertSamples(const uint8_t* const* in, AVSampleFormat from, uint8_t* const* out,
+                    AVSampleFormat to, int channels, int samples) {
+  AVChannelLayout layout{};
+  av_channel_layout_default(&layout, channels);
+  SwrContext* raw = nullptr;
+  swr_alloc_set_opts2(&raw, &layout, to, 48000, &layout, from, 48000, 0, nullptr);
+  const SwrPtr swr(raw);
+  return swr != nullptr && swr_init(swr.get()) >= 0 &&
+         swr_convert(swr.get(), out, samples, in, samples) == samples;
+}
+
+// Packets the encoder gives for these frames and its flush.
+template <class NextFrame>
+std::vector<Bytes> RunEncoder(AVCodecContext* ctx, int frames, NextFrame&& next) {
+  std::vector<Bytes> packets;
+  const PacketPtr packet(av_packet_alloc());
+  for (int i = 0; i <= frames; ++i) {
+    const FramePtr frame = i < frames ? next(i) : nullptr;
+    if (i < frames && frame == nullptr) return {};
+    if (avcodec_send_frame(ctx, frame.get()) < 0) return {};  // null at the end: flush
+    while (avcodec_receive_packet(ctx, packet.get()) >= 0) {
+      packets.emplace_back(packet->data, packet->data + packet->size);
+      av_packet_unref(packet.get());
+    }
+  }
+  return packets;
+}
+
+class DropLines : public base::IBaseLogInterface {
+ public:
+  void PrintLog(const int&, const int&, const char*, ...) override {}
+  void VPrintLog(const int&, const int&, const char*, va_list) override {}
+};
+
+}  // namespace
+
+FramePtr MakePicture(int width, int height, AVPixelFormat format, int index) {
+  // Drawn in YUV420P (or YUVJ420P), then converted when another format is asked for.
+  const AVPixelFormat draw = format == AV_PIX_FMT_YUVJ420P ? format : AV_PIX_FMT_YUV420P;
+  FramePtr yuv(av_frame_alloc());
+  yuv->format = draw;
+  yuv->width = width;
+  yuv->height = height;
+  if (av_frame_get_buffer(yuv.get(), 0) < 0) return nullptr;
+  static const uint8_t kQuadrants[4][3] = {
+      {81, 90, 240}, {145, 54, 34}, {41, 240, 110}, {210, 16, 146}};
+  const int bar = (index * 8) % std::max(width, 8);
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      const int q = (y >= height / 2) * 2 + (x >= width / 2);
+      yuv->data[0][y * yuv->linesize[0] + x] = (x >= bar && x < bar + 8) ? 235 : kQuadrants[q][0];
+      if (x % 2 == 0 && y % 2 == 0) {
+        yuv->data[1][(y / 2) * yuv->linesize[1] + x / 2] = kQuadrants[q][1];
+        yuv->data[2][(y / 2) * yuv->linesize[2] + x / 2] = kQuadrants[q][2];
+      }
+    }
+  }
+  yuv->pts = index;
+  if (format == draw) return yuv;
+  FramePtr out(av_frame_alloc());
+  out->format = format;
+  out->width = width;
+  out->height = height;
+  const SwsPtr sws(sws_getContext(width, height, draw, width, height, format, SWS_POINT, nullptr,
+                                  nullptr, nullptr));
+  if (sws == nullptr || av_frame_get_buffer(out.get(), 0) < 0) return nullptr;
+  sws_scale(sws.get(), yuv->data, yuv->linesize, 0, height, out->data, out->linesize);
+  out->pts = index;
+  return out;
+}
+
+Bytes PackedPicture(int width, int height, AVPixelFormat format, int index) {
+  const FramePtr picture = MakePicture(width, height, format, index);
+  Bytes bytes(static_cast<size_t>(av_image_get_buffer_size(format, width, height, 1)));
+  av_image_copy_to_buffer(bytes.data(), static_cast<int>(bytes.size()), picture->data,
+                          picture->linesize, format, width, height, 1);
+  return bytes;
+}
+
+std::vector<Bytes> EncodeVideo(const char* encoder, int width, int height, int frames,
+                               const std::vector<std::pair<std::string, std::string>>& options) {
+  const AVCodec* codec = avcodec_find_encoder_by_name(encoder);
+  if (codec == nullptr) return {};
+  const CodecCtxPtr ctx(avcodec_alloc_context3(codec));
+  ctx->width = width;
+  ctx->height = height;
+  ctx->time_base = AVRational{1, 25};
+  ctx->framerate = AVRational{25, 1};
+  ctx->pix_fmt = AV_PIX_FMT_YUV420P;
+  ctx->gop_size = 10;
+  ctx->max_b_frames = 0;
+  ctx->thread_count = 1;
+  Options opts;
+  opts.Set("preset", "ultrafast");
+  if (codec->id == AV_CODEC_ID_HEVC) opts.Set("x265-params", "log-level=error");
+  for (const auto& [key, value] : options) opts.Set(key.c_str(), value.c_str());
+  if (avcodec_open2(ctx.get(), codec, opts.Slot()) < 0) return {};
+  return RunEncoder(ctx.get(), frames,
+                    [&](int i) { return MakePicture(width, height, ctx->pix_fmt, i); });
+}
+
+Bytes MakeSinePcm(AVSampleFormat format, int rate, int channels, int samples) {
+  constexpr double kPi = 3.14159265358979323846;
+  std::vector<double> tone(static_cast<size_t>(samples) * channels);
+  for (size_t k = 0; k < tone.size(); ++k) {
+    const auto i = static_cast<double>(k / channels);
+    tone[k] = 0.5 * std::sin(2.0 * kPi * 440.0 * i / rate +
+                             static_cast<double>(k % channels) * kPi / 2.0);
+  }
+  const uint8_t* in[1] = {reinterpret_cast<const uint8_t*>(tone.data())};
+  Bytes pcm(tone.size() * static_cast<size_t>(av_get_bytes_per_sample(format)));
+  uint8_t* out[1] = {pcm.data()};
+  return ConvertSamples(in, AV_SAMPLE_FMT_DBL, out, format, channels, samples) ? pcm : Bytes();
+}
+
+FramePtr MakeToneFrame(AVSampleFormat format, int rate, int channels, int samples) {
+  FramePtr frame(av_frame_alloc());
+  frame->format = format;
+  frame->sample_rate = rate;
+  frame->nb_samples = samples;
+  av_channel_layout_default(&frame->ch_layout, channels);
+  const Bytes pcm = MakeSinePcm(AV_SAMPLE_FMT_S16, rate, channels, samples);
+  const uint8_t* in[1] = {pcm.data()};
+  if (pcm.empty() || av_frame_get_buffer(frame.get(), 0) < 0 ||
+      !ConvertSamples(in, AV_SAMPLE_FMT_S16, frame->extended_data, format, channels, samples)) {
+    return nullptr;
+  }
+  return frame;
+}
+
+std::vector<Bytes> EncodeAudio(const char* encoder, const Bytes& pcm, AVSampleFormat format,
+                               int rate, int channels, int64_t bitRate) {
+  const AVCodec* codec = avcodec_find_encoder_by_name(encoder);
+  if (codec == nullptr) return {};
+  const CodecCtxPtr ctx(avcodec_alloc_context3(codec));
+  const void* formats = nullptr;
+  int count = 0;
+  avcodec_get_supported_config(ctx.get(), codec, AV_CODEC_CONFIG_SAMPLE_FORMAT, 0, &formats,
+                               &count);
+  ctx->sample_fmt = count > 0 ? static_cast<const AVSampleFormat*>(formats)[0] : AV_SAMPLE_FMT_S16;
+  ctx->sample_rate = rate;
+  av_channel_layout_default(&ctx->ch_layout, channels);
+  ctx->time_base = AVRational{1, rate};
+  ctx->bit_rate = bitRate;
+  if (avcodec_open2(ctx.get(), codec, nullptr) < 0) return {};
+  const bool anySize = (codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE) != 0;
+  const int frameSize = (anySize || ctx->frame_size <= 0) ? 160 : ctx->frame_size;
+  const int stride = channels * av_get_bytes_per_sample(format);
+  const int total = static_cast<int>(pcm.size()) / stride;
+  return RunEncoder(ctx.get(), (total + frameSize - 1) / frameSize, [&](int i) {
+    const int n = std::min(frameSize, total - i * frameSize);
+    FramePtr frame(av_frame_alloc());
+    frame->format = ctx->sample_fmt;
+    av_channel_layout_copy(&frame->ch_layout, &ctx->ch_layout);
+    frame->nb_samples = n;
+    frame->pts = int64_t{i} * frameSize;
+    const uint8_t* in[1] = {pcm.data() + static_cast<size_t>(i) * frameSize * stride};
+    if (av_frame_get_buffer(frame.get(), 0) < 0 ||
+        !ConvertSamples(in, format, frame->extended_data, ctx->sample_fmt, channels, n)) {
+      return FramePtr();
+    }
+    return frame;
+  });
+}
+
+QuietLog::QuietLog() : previous_(base::IBaseLogInterface::GetLogInstance(nullptr)) {
+  base::IBaseLogInterface::GetLogInstance(std::make_shared<DropLines>());
+}
+
+QuietLog::~QuietLog() { base::IBaseLogInterface::GetLogInstance(previous_); }
+
+}  // namespace codec_bench

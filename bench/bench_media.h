@@ -1,0 +1,102 @@
+// What the benchmarks need besides the library: owners for the FFmpeg objects of the plain
+// loops, test media made with plain FFmpeg, and a logger that keeps the library's lines off the
+// tables. The library itself is reached through codec_interface.h only, as a host does.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "base/log.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavcodec/bsf.h>
+#include <libavfilter/avfilter.h>
+#include <libavfilter/buffersink.h>
+#include <libavfilter/buffersrc.h>
+#include <libavutil/audio_fifo.h>
+#include <libavutil/channel_layout.h>
+#include <libavutil/imgutils.h>
+#include <libavutil/opt.h>
+#include <libswresample/swresample.h>
+#include <libswscale/swscale.h>
+}
+
+namespace codec_bench {
+
+using Bytes = std::vector<uint8_t>;
+
+template <auto Fn>
+struct FreeWith {
+  template <class T>
+  void operator()(T* p) const noexcept {
+    if constexpr (std::is_invocable_v<decltype(Fn), T**>) {
+      Fn(&p);
+    } else {
+      Fn(p);
+    }
+  }
+};
+
+using FramePtr = std::unique_ptr<AVFrame, FreeWith<av_frame_free>>;
+using PacketPtr = std::unique_ptr<AVPacket, FreeWith<av_packet_free>>;
+using CodecCtxPtr = std::unique_ptr<AVCodecContext, FreeWith<avcodec_free_context>>;
+using SwsPtr = std::unique_ptr<SwsContext, FreeWith<sws_freeContext>>;
+using SwrPtr = std::unique_ptr<SwrContext, FreeWith<swr_free>>;
+using FilterGraphPtr = std::unique_ptr<AVFilterGraph, FreeWith<avfilter_graph_free>>;
+using AudioFifoPtr = std::unique_ptr<AVAudioFifo, FreeWith<av_audio_fifo_free>>;
+using BsfCtxPtr = std::unique_ptr<AVBSFContext, FreeWith<av_bsf_free>>;
+
+// Options for avcodec_open2, freed with their owner.
+class Options {
+ public:
+  Options() = default;
+  Options(const Options&) = delete;
+  Options& operator=(const Options&) = delete;
+  ~Options() { av_dict_free(&dict_); }
+  void Set(const char* key, const char* value) { av_dict_set(&dict_, key, value, 0); }
+  AVDictionary** Slot() { return &dict_; }
+
+ private:
+  AVDictionary* dict_ = nullptr;
+};
+
+// A picture of four coloured quadrants with a bright bar whose place follows index.
+FramePtr MakePicture(int width, int height, AVPixelFormat format, int index);
+
+// The picture's planes packed one after another, as a host hands them to Encode.
+Bytes PackedPicture(int width, int height, AVPixelFormat format, int index);
+
+// `frames` pictures through the named FFmpeg encoder (25 fps, GOP 10, no B-frames, one thread,
+// the fastest preset, then the given options); one packet per entry. Empty when the encoder is
+// missing or refuses the settings.
+std::vector<Bytes> EncodeVideo(
+    const char* encoder, int width, int height, int frames,
+    const std::vector<std::pair<std::string, std::string>>& options = {});
+
+// Interleaved PCM of a 440 Hz sine, each channel a quarter period after the one before.
+Bytes MakeSinePcm(AVSampleFormat format, int rate, int channels, int samples);
+
+// A frame of that sine.
+FramePtr MakeToneFrame(AVSampleFormat format, int rate, int channels, int samples);
+
+// PCM through the named FFmpeg encoder; one packet per entry, empty on failure.
+std::vector<Bytes> EncodeAudio(const char* encoder, const Bytes& pcm, AVSampleFormat format,
+                               int rate, int channels, int64_t bitRate);
+
+// Installs a logger that drops every line for its lifetime, then restores the previous one.
+class QuietLog {
+ public:
+  QuietLog();
+  ~QuietLog();
+  QuietLog(const QuietLog&) = delete;
+  QuietLog& operator=(const QuietLog&) = delete;
+
+ private:
+  std::shared_ptr<base::IBaseLogInterface> previous_;
+};
+
+}  // namespace codec_bench

@@ -1,0 +1,47 @@
+// A scaler with the frame it writes into and the geometry it was built for.
+#pragma once
+
+#include "interface/av_ptr.h"
+
+namespace codec_interface {
+
+struct ScalerGeometry {
+  int nSrcWidth;
+  int nSrcHeight;
+  AVPixelFormat eSrcFormat;
+  int nDstWidth;
+  int nDstHeight;
+  AVPixelFormat eDstFormat;
+};
+
+class Scaler {
+ public:
+  // Builds the converter for this geometry (Lanczos), replacing any earlier one; the next
+  // Scale writes into new buffers of the new size and format. 0, or -1 after the
+  // "[CODE]sws_getContext failed" line, with no converter left.
+  int Init(const ScalerGeometry& geometry);
+  // Frees the converter; the destination frame and its last picture stay.
+  void Reset() { m_pCtx.reset(); }
+  bool Ready() const { return m_pCtx != nullptr; }
+  const ScalerGeometry& Geometry() const { return m_stGeometry; }
+  SwsContext* Context() const { return m_pCtx.get(); }
+
+  // Scales a picture into Frame(), whose buffers are reused while nobody else references them.
+  // Returns sws_scale_frame's result.
+  int Scale(const AVFrame* pSrc);
+  AVFrame* Frame() const { return m_pFrame.get(); }
+
+  // Scales a picture into the planes of a frame of the caller's; returns the rows written.
+  int ScaleInto(const AVFrame& src, AVFrame& dst) const;
+
+ private:
+  SwsPtr m_pCtx;
+  FramePtr m_pFrame;
+  ScalerGeometry m_stGeometry{};
+};
+
+// Drops a reused frame's buffers while anyone else still references them, so that the next
+// write into the frame allocates new ones.
+void DetachSharedBuffers(AVFrame* pFrame);
+
+}  // namespace codec_interface
