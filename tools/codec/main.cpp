@@ -1,0 +1,57 @@
+// codec: the library's command-line program. Exit codes: 0 success, 1 failure, 2 usage.
+#include <cstdio>
+#include <memory>
+
+#include "commands.h"
+#include "failure.h"
+#include "library_log.h"
+
+using namespace codec_tool;
+
+namespace {
+
+constexpr size_t kExplainingLines = 4;
+
+void PrintFailure(const Failure& failure, const LibraryLog* log) {
+  std::fprintf(stderr, "codec: %s\n", failure.what());
+  if (log == nullptr || failure.ExitCode() == kExitUsage) return;
+  for (const std::string& line : log->Explaining(kExplainingLines)) {
+    std::fprintf(stderr, "  library: %s\n", line.c_str());
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{"codec: decode, encode, probe and pack media through the codec library.",
+               "codec"};
+  app.footer("Example: codec demo ./codec-demo\nRun `codec COMMAND --help` for each command.");
+  app.require_subcommand(1);
+  Global global;
+  app.add_flag("-q,--quiet", global.quiet, "no progress display and no report lines");
+  app.add_flag("-v,--verbose", global.verbose, "show the library's log lines on standard error");
+  AddInfoCommand(app, global);
+  AddProbeCommand(app, global);
+  AddThumbsCommand(app, global);
+  AddAudioCommand(app, global);
+  AddVideoCommand(app, global);
+  AddDemoCommand(app, global);
+
+  std::shared_ptr<LibraryLog> log;
+  // The library's logger goes in once the flags are known, before a command runs.
+  app.parse_complete_callback([&] { log = LibraryLog::Install(global.verbose); });
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForAllHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    app.exit(e);
+    return kExitUsage;
+  } catch (const Failure& failure) {
+    PrintFailure(failure, log.get());
+    return failure.ExitCode();
+  }
+  return kExitOk;
+}
