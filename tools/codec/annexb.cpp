@@ -144,18 +144,13 @@ std::vector<Bytes> SplitAccessUnits(const Bytes& stream, VideoKind kind) {
 }
 
 Bytes ToAnnexB(const uint8_t* data, size_t size) {
-  if (size >= 3 && data[0] == 0 && data[1] == 0 &&
-      (data[2] == 1 || (size >= 4 && data[2] == 0 && data[3] == 1))) {
-    return Bytes(data, data + size);
-  }
+  // Lengths are tried first: a length of 256 to 511 bytes begins like a start code.
   Bytes out;
   for (size_t at = 0; at < size;) {
-    if (at + 4 > size) return Bytes(data, data + size);
-    size_t length = ReadBig(data + at, 4);
-    at += 4;
-    if (length == 0 || length > size - at) return Bytes(data, data + size);
-    AppendNal(out, data + at, length);
-    at += length;
+    size_t length = at + 4 <= size ? ReadBig(data + at, 4) : 0;
+    if (length == 0 || length > size - at - 4) return Bytes(data, data + size);
+    AppendNal(out, data + at + 4, length);
+    at += 4 + length;
   }
   return out;
 }

@@ -30,7 +30,7 @@ bool SniffVideoKind(const uint8_t* data, size_t size, VideoKind& kind);
 std::vector<Bytes> SplitAccessUnits(const Bytes& stream, VideoKind kind);
 
 // A packet as containers such as MP4 and Matroska store it (each NAL unit behind a 4-byte
-// length) turned into Annex B; a packet that already starts with a start code is kept.
+// length) turned into Annex B; any other packet (already Annex B) is kept as it is.
 Bytes ToAnnexB(const uint8_t* data, size_t size);
 
 // Whether the access unit carries a sequence parameter set, without which a decoder that has

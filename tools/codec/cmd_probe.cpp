@@ -20,13 +20,11 @@ void Count(ProbeResult::Stream& stream, long size) {
   stream.largest = std::max(stream.largest, size);
 }
 
-void ProbeAudio(const std::string& path, ProbeResult& result) {
-  auto parser = IFileParseInterface::Create();
-  if (parser->Open(path.c_str()) != 0) return;
-  result.audio.codec = AudioCodecName(parser->GetAudioCodec());
+void ProbeAudio(IFileParseInterface& parser, const std::string& path, ProbeResult& result) {
+  result.audio.codec = AudioCodecName(parser.GetAudioCodec());
   unsigned char* data = nullptr;
   int size = 0;
-  for (int durationMs = 0; parser->ReadAudioPacket(&data, &size, &durationMs) == 0;) {
+  for (int durationMs = 0; parser.ReadAudioPacket(&data, &size, &durationMs) == 0;) {
     Count(result.audio, size);
     result.durationMs += durationMs;
   }
@@ -54,11 +52,6 @@ void ProbeVideo(const std::string& path, ProbeResult& result) {
       result.height = picture.height;
     }
   }
-}
-
-bool HasVideo(const std::string& path) {
-  auto parser = IFileParseInterface::Create();
-  return parser->Open(path.c_str()) != 0 || parser->GetVideoCodec() != FILE_VIDEO_CODEC_NONE;
 }
 
 void PrintStream(const char* label, const ProbeResult::Stream& stream, const std::string& more) {
@@ -117,8 +110,11 @@ ProbeResult Probe(const std::string& path) {
   CheckReadable(path);
   ProbeResult result;
   result.path = path;
-  ProbeAudio(path, result);
-  if (HasVideo(path)) ProbeVideo(path, result);
+  // The parser opens only files with sound; anything else may still be a raw video stream.
+  auto parser = IFileParseInterface::Create();
+  bool parsed = parser->Open(path.c_str()) == 0;
+  if (parsed) ProbeAudio(*parser, path, result);
+  if (!parsed || parser->GetVideoCodec() != FILE_VIDEO_CODEC_NONE) ProbeVideo(path, result);
   if (!result.video.codec.empty() && result.width == 0) {
     throw Failure(path + ": no picture of the video stream could be decoded");
   }

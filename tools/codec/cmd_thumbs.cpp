@@ -108,7 +108,7 @@ void AddThumbsCommand(CLI::App& app, Global& global) {
       ->capture_default_str();
   command->add_option("--every", options.every, "write every Nth picture")
       ->capture_default_str()
-      ->check(CLI::PositiveNumber);
+      ->check(CLI::Range(1, 1000000));
   AddSizeOption(*command, options.size, "thumbnail size (default: the picture's)");
   command->add_flag("--keep-aspect", options.keepAspect,
                     "fit into --size keeping the picture's aspect ratio");

@@ -29,6 +29,26 @@ std::optional<CodecType> EncoderFor(const std::string& path) {
   return std::nullopt;
 }
 
+// The size of the pictures the filter gets: the asked size, else the stream's, learned by
+// decoding its first picture.
+void CheckFilterOn(const VideoOptions& options, const DecodeSettings& settings) {
+  int width = settings.width;
+  int height = settings.height;
+  if (width == 0) {
+    VideoInput input(options.input);
+    DecodeSettings plain;
+    plain.type = settings.type;
+    VideoDecoder decoder(plain);
+    Bytes unit;
+    Picture picture;
+    while (picture.width == 0 && input.Next(unit)) decoder.Decode(unit, picture);
+    if (picture.width == 0) throw Failure(options.input + ": no picture could be decoded");
+    width = picture.width;
+    height = picture.height;
+  }
+  CheckFilter(options.filter, width, height);
+}
+
 }  // namespace
 
 VideoResult ReencodeVideo(const VideoOptions& options, const Global& global) {
@@ -39,6 +59,7 @@ VideoResult ReencodeVideo(const VideoOptions& options, const Global& global) {
   if (!options.size.empty()) ParseSize(options.size, settings.width, settings.height);
   settings.filter = options.filter;
   settings.type = SoftwareDecoder(input.Kind());
+  if (!options.filter.empty()) CheckFilterOn(options, settings);
   VideoDecoder decoder(settings);
   OutputFile out(options.output);
   std::optional<VideoEncoder> encoder;

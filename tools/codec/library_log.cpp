@@ -35,9 +35,11 @@ std::shared_ptr<LibraryLog> LibraryLog::Install(bool verbose) {
   base::IBaseLogInterface::GetLogInstance(log);
   // FFmpeg's own lines reach the library's logger once a video codec has been opened; until
   // then FFmpeg would print them itself. One small decoder opened and closed sets that up.
-  auto codec = codec_interface::ICodecInterface::Create(codec_interface::AV_CODEC_TYPE_H264DEC);
-  codec_interface::CodecParam param{};
-  if (codec->Init(codec_interface::AV_CODEC_TYPE_H264DEC, param) == 0) codec->Uninit();
+  {
+    auto codec = codec_interface::ICodecInterface::Create(codec_interface::AV_CODEC_TYPE_H264DEC);
+    codec_interface::CodecParam param{};
+    codec->Init(codec_interface::AV_CODEC_TYPE_H264DEC, param);
+  }
   log->StartStep();
   return log;
 }
@@ -68,9 +70,16 @@ void LibraryLog::StartStep() {
 
 std::vector<std::string> LibraryLog::Explaining(size_t count) const {
   std::lock_guard lock(m_mtx);
+  // The lines up to the latest error or warning: what follows it is the clean-up.
+  auto end = m_lines.end();
+  for (auto it = m_lines.begin(); it != m_lines.end(); ++it) {
+    if (it->first >= base::LOG_LEVEL_WARNING) end = it + 1;
+  }
   std::vector<std::string> result;
-  for (auto it = m_lines.rbegin(); it != m_lines.rend() && result.size() < count; ++it) {
-    if (it->first != base::LOG_LEVEL_INFO) result.insert(result.begin(), it->second);
+  for (auto it = end; it != m_lines.begin() && result.size() < count;) {
+    --it;
+    bool repeated = !result.empty() && result.front() == it->second;
+    if (it->first != base::LOG_LEVEL_INFO && !repeated) result.insert(result.begin(), it->second);
   }
   return result;
 }

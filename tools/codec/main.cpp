@@ -14,7 +14,7 @@ constexpr size_t kExplainingLines = 4;
 
 void PrintFailure(const Failure& failure, const LibraryLog* log) {
   std::fprintf(stderr, "codec: %s\n", failure.what());
-  if (log == nullptr || failure.ExitCode() == kExitUsage) return;
+  if (log == nullptr || failure.Explained()) return;
   for (const std::string& line : log->Explaining(kExplainingLines)) {
     std::fprintf(stderr, "  library: %s\n", line.c_str());
   }

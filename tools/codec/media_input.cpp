@@ -18,6 +18,7 @@ constexpr int kAacRates[] = {96000, 88200, 64000, 48000, 44100, 32000, 24000,
                              22050, 16000, 12000, 11025, 8000,  7350};
 constexpr int kAacFrameSamples = 1024;
 constexpr size_t kPacketsToLearnFrom = 8;
+constexpr size_t kSniffBytes = 64;  // enough for a start code and the first NAL header
 
 bool IsAdts(const Bytes& p) { return p.size() >= 7 && p[0] == 0xFF && (p[1] & 0xF6) == 0xF0; }
 
@@ -59,35 +60,43 @@ int OpusPacketSamples(const Bytes& p) {
 
 void CheckReadable(const std::string& path) {
   std::error_code error;
-  if (std::filesystem::is_directory(path, error)) throw Failure("cannot read " + path + ": a folder");
+  if (std::filesystem::is_directory(path, error)) throw Failure("cannot read " + path + ": a folder", kExitFailure, true);
   std::ifstream file(path, std::ios::binary);
-  if (!file) throw Failure("cannot read " + path + ": " + std::strerror(errno));
+  if (!file) {
+    throw Failure("cannot read " + path + ": " + std::strerror(errno), kExitFailure, true);
+  }
 }
 
 VideoInput::VideoInput(const std::string& path) : m_strPath(path) {
   CheckReadable(path);
-  auto parser = IFileParseInterface::Create();
-  if (parser->Open(path.c_str()) == 0) {
-    switch (parser->GetVideoCodec()) {
-      case FILE_VIDEO_CODEC_H264:
-        m_eKind = VideoKind::kH264;
-        break;
-      case FILE_VIDEO_CODEC_HEVC:
-        m_eKind = VideoKind::kHevc;
-        break;
-      default:
-        throw Failure(path + ": no H.264 or HEVC video stream");
-    }
-    m_pParser = parser;
+  // A raw stream is split here; the parser would refuse it for want of a sound stream.
+  std::ifstream file(path, std::ios::binary);
+  Bytes head(kSniffBytes);
+  file.read(reinterpret_cast<char*>(head.data()), std::streamsize(head.size()));
+  head.resize(size_t(file.gcount()));
+  if (SniffVideoKind(head.data(), head.size(), m_eKind)) {
+    Bytes stream(head);
+    stream.insert(stream.end(), std::istreambuf_iterator<char>(file),
+                  std::istreambuf_iterator<char>());
+    for (Bytes& unit : SplitAccessUnits(stream, m_eKind)) m_units.push_back(std::move(unit));
     return;
   }
-  std::ifstream file(path, std::ios::binary);
-  Bytes stream((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-  if (!SniffVideoKind(stream.data(), stream.size(), m_eKind)) {
+  auto parser = IFileParseInterface::Create();
+  if (parser->Open(path.c_str()) != 0) {
     throw Failure(path + ": the library's file parser does not open it (it needs a sound "
                   "stream) and it is no raw H.264 or HEVC stream");
   }
-  for (Bytes& unit : SplitAccessUnits(stream, m_eKind)) m_units.push_back(std::move(unit));
+  switch (parser->GetVideoCodec()) {
+    case FILE_VIDEO_CODEC_H264:
+      m_eKind = VideoKind::kH264;
+      break;
+    case FILE_VIDEO_CODEC_HEVC:
+      m_eKind = VideoKind::kHevc;
+      break;
+    default:
+      throw Failure(path + ": no H.264 or HEVC video stream", kExitFailure, true);
+  }
+  m_pParser = parser;
 }
 
 bool VideoInput::Next(Bytes& unit) {

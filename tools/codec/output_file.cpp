@@ -18,7 +18,7 @@ OutputFile::OutputFile(std::string path) : m_strPath(std::move(path)) {
                   .string();
   m_pFile = std::fopen(m_strTemp.c_str(), "wb");
   if (m_pFile == nullptr) {
-    throw Failure("cannot write " + m_strPath + ": " + std::strerror(errno));
+    throw Failure("cannot write " + m_strPath + ": " + std::strerror(errno), kExitFailure, true);
   }
 }
 
@@ -32,19 +32,19 @@ OutputFile::~OutputFile() {
 
 void OutputFile::Write(const uint8_t* data, size_t size) {
   if (size > 0 && std::fwrite(data, 1, size, m_pFile) != size) {
-    throw Failure("cannot write " + m_strPath + ": " + std::strerror(errno));
+    throw Failure("cannot write " + m_strPath + ": " + std::strerror(errno), kExitFailure, true);
   }
 }
 
 void OutputFile::Commit() {
   if (std::fclose(m_pFile) != 0) {
     m_pFile = nullptr;
-    throw Failure("cannot write " + m_strPath + ": " + std::strerror(errno));
+    throw Failure("cannot write " + m_strPath + ": " + std::strerror(errno), kExitFailure, true);
   }
   m_pFile = nullptr;
   std::error_code error;
   fs::rename(m_strTemp, m_strPath, error);
-  if (error) throw Failure("cannot write " + m_strPath + ": " + error.message());
+  if (error) throw Failure("cannot write " + m_strPath + ": " + error.message(), kExitFailure, true);
   m_bCommitted = true;
 }
 
@@ -53,7 +53,8 @@ void MakeFolder(const std::string& path) {
   fs::create_directories(path, error);
   if (error || !fs::is_directory(path)) {
     throw Failure("cannot make folder " + path + ": " +
-                  (error ? error.message() : "not a folder"));
+                  (error ? error.message() : "not a folder"),
+                  kExitFailure, true);
   }
 }
 

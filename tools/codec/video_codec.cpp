@@ -54,6 +54,21 @@ bool VideoDecoder::Decode(Bytes& unit, Picture& picture) {
   return true;
 }
 
+void CheckFilter(const std::string& filter, int width, int height) {
+  auto codec = ICodecInterface::Create(AV_CODEC_TYPE_BMPENC);
+  CodecParam param{};
+  VideoCodecParam& video = param.stVideo;
+  video.ePixelFormat = PIX_FMT_BGRA;
+  video.nSrcWidth = width;
+  video.nSrcHeight = height;
+  video.nFrameRate = 25;
+  std::strncpy(video.szFilterDesc, filter.c_str(), sizeof video.szFilterDesc - 1);
+  if (codec->Init(AV_CODEC_TYPE_BMPENC, param) != 0) {
+    throw Failure("the filter \"" + filter + "\" does not work on " + std::to_string(width) +
+                  "x" + std::to_string(height) + " pictures");
+  }
+}
+
 VideoEncoder::VideoEncoder(const EncodeSettings& settings)
     : m_pCodec(ICodecInterface::Create(settings.type)) {
   CodecParam param{};

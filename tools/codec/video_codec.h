@@ -55,6 +55,11 @@ struct EncodeSettings {
   int gopSize = 50;
 };
 
+// Fails with one line when the library cannot build the filter description for pictures of
+// this size. A decoder would hand its pictures out unfiltered instead; an encoder refuses at
+// once, so the cheapest one (BMP) is opened to ask.
+void CheckFilter(const std::string& filter, int width, int height);
+
 class VideoEncoder {
  public:
   explicit VideoEncoder(const EncodeSettings& settings);  // throws Failure
