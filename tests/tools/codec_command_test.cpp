@@ -285,6 +285,13 @@ TEST_F(CodecCommand, HelpOfEveryCommandShowsAnExample) {
   }
 }
 
+TEST_F(CodecCommand, HardwareFamilyThatDoesNotWorkHereFallsBackToSoftware) {
+  const Outcome run = Codec("thumbs " + In("movie.mp4") + " --hw d3d11va --every 25 -o " + In("hw"));
+  EXPECT_EQ(run.code, 0);
+  EXPECT_EQ(run.err, "codec: d3d11va decoding is not available here; decoding in software\n");
+  EXPECT_TRUE(fs::exists(In("hw") + "/thumb-00001.bmp"));
+}
+
 TEST_F(CodecCommand, VerboseShowsTheLibraryLinesQuietHidesTheReport) {
   const Outcome verbose = Codec("--verbose probe " + In("movie.mp4"));
   EXPECT_NE(verbose.err.find("library(20): [CODE]Src pix changed [0*0]->[320*240]\n"),

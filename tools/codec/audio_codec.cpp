@@ -1,7 +1,6 @@
 #include "audio_codec.h"
 
 #include <algorithm>
-#include <filesystem>
 
 #include "failure.h"
 
@@ -103,8 +102,7 @@ void AudioEncoder::Encode(const int16_t* samples, int count, const Sink& sink) {
 }
 
 std::optional<AudioFilePackType> PackTypeFor(const std::string& path, SoundCodec codec) {
-  std::string ending = std::filesystem::path(path).extension().string();
-  std::transform(ending.begin(), ending.end(), ending.begin(), ::tolower);
+  std::string ending = Ending(path);
   bool opus = codec == SoundCodec::kOpus;
   if (ending == ".ogg" || ending == ".opus") {
     if (opus) return AUDIO_FILE_PACK_OGG_OPUS;

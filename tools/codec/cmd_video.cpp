@@ -2,7 +2,6 @@
 // raw H.264 or HEVC elementary stream, all through the library.
 #include <algorithm>
 #include <cstdio>
-#include <filesystem>
 #include <optional>
 
 #include "commands.h"
@@ -22,8 +21,7 @@ constexpr int kGopSize = 50;
 constexpr int kMinBitRate = 200000;
 
 std::optional<CodecType> EncoderFor(const std::string& path) {
-  std::string ending = std::filesystem::path(path).extension().string();
-  std::transform(ending.begin(), ending.end(), ending.begin(), ::tolower);
+  std::string ending = Ending(path);
   if (ending == ".h264" || ending == ".264") return AV_CODEC_TYPE_H264ENC;
   if (ending == ".hevc" || ending == ".h265" || ending == ".265") return AV_CODEC_TYPE_HEVCENC;
   return std::nullopt;

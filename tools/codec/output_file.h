@@ -1,5 +1,6 @@
 // An output written under a temporary name beside its final one and renamed when complete, so
-// that a failed or interrupted run never leaves a half-written file under the final name.
+// that a failed or interrupted run never leaves a half-written file: the temporary file goes
+// when the object does, and on SIGINT, SIGTERM and SIGHUP.
 #pragma once
 
 #include <cstdint>
@@ -29,8 +30,12 @@ class OutputFile {
   std::string m_strPath;
   std::string m_strTemp;
   FILE* m_pFile = nullptr;
+  int m_nSlot = -1;  // among the files an interruption removes
   bool m_bCommitted = false;
 };
+
+// The name's ending in lower case, with its dot (".m4a"), which says what a file holds.
+std::string Ending(const std::string& path);
 
 // Makes the folder (and its parents) unless it exists.
 void MakeFolder(const std::string& path);
