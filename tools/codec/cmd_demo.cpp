@@ -201,7 +201,7 @@ void Demo::Thumbnails() {
     Global quiet = m_global;
     quiet.quiet = true;
     ThumbsResult result = MakeThumbnails(options, quiet);
-    row.holds = Format("%.0f BMP pictures", result.written) +
+    row.holds = Format("%.0f BMP files", result.written) +
                 Format(" %.0fx%.0f", result.width, result.height);
     row.speed = Format("%.0f pictures/s", result.pictures / result.seconds);
     row.quality = "-";
