@@ -81,7 +81,6 @@ void AddAudioCommand(CLI::App& app, Global& global) {
       "audio", "Decode IN's sound stream and encode it again into OUT; the container follows "
                "OUT's name: .ogg Ogg Opus, .m4a/.mp4 MP4 with AAC or Opus, .aac ADTS.");
   command->footer("Example: codec audio movie.mp4 speech.ogg --rate 16000 --channels 1");
-  command->fallthrough();
   command->add_option("IN", options.input, "the media file to read")->required();
   command->add_option("OUT", options.output, "the sound file to write")->required();
   command->add_option("--codec", options.codec, "aac or opus (default: by OUT's name)")

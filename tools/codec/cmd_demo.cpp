@@ -323,7 +323,6 @@ void AddDemoCommand(CLI::App& app, Global& global) {
               "thumbnail and re-encode them through the library into DIR, read every file "
               "back and print what each holds, how fast each step ran and its quality.");
   command->footer("Example: codec demo ./codec-demo");
-  command->fallthrough();
   command->add_option("DIR", folder, "folder for the files (made if missing)")
       ->capture_default_str();
   command->add_option("--seconds", seconds, "length of the source media")

@@ -155,7 +155,6 @@ void AddInfoCommand(CLI::App& app, Global&) {
       "info", "Library and FFmpeg versions, licence, the components the library needs, and "
               "which hardware decoders work here.");
   command->footer("Example: codec info --json");
-  command->fallthrough();
   command->add_flag("--json", json, "one JSON object for scripts");
   command->callback([] { Report(json); });
 }

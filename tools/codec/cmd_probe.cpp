@@ -128,7 +128,6 @@ void AddProbeCommand(CLI::App& app, Global&) {
       "probe", "The sound and video streams of a file as the library's parser reads them: "
                "codecs, packet counts and sizes, summed sound duration, first picture size.");
   command->footer("Example: codec probe movie.mp4 --json");
-  command->fallthrough();
   command->add_option("FILE", path, "the media file")->required();
   command->add_flag("--json", json, "one JSON object for scripts");
   command->callback([] { Print(Probe(path), json); });

@@ -102,7 +102,6 @@ void AddThumbsCommand(CLI::App& app, Global& global) {
                 "(thumb-00001.bmp, ... numbered by picture).");
   command->footer("Example: codec thumbs movie.mp4 -o thumbs --every 25 --size 320x180 "
                   "--keep-aspect");
-  command->fallthrough();
   command->add_option("FILE", options.input, "the media file")->required();
   command->add_option("-o,--output", options.folder, "folder for the BMP files (made if missing)")
       ->capture_default_str();

@@ -99,7 +99,6 @@ void AddVideoCommand(CLI::App& app, Global& global) {
       "video", "Decode IN's video, optionally filter and scale it, and encode it into a raw "
                "H.264 (.h264) or HEVC (.hevc) stream.");
   command->footer("Example: codec video movie.mp4 small.hevc --size 640x360 --filter hflip");
-  command->fallthrough();
   command->add_option("IN", options.input, "the media file to read")->required();
   command->add_option("OUT", options.output, "the .h264 or .hevc file to write")->required();
   AddSizeOption(*command, options.size, "picture size (default: IN's)");

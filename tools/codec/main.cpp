@@ -28,14 +28,19 @@ int main(int argc, char** argv) {
   app.footer("Example: codec demo ./codec-demo\nRun `codec COMMAND --help` for each command.");
   app.require_subcommand(1);
   Global global;
-  app.add_flag("-q,--quiet", global.quiet, "no progress display and no report lines");
-  app.add_flag("-v,--verbose", global.verbose, "show the library's log lines on standard error");
   AddInfoCommand(app, global);
   AddProbeCommand(app, global);
   AddThumbsCommand(app, global);
   AddAudioCommand(app, global);
   AddVideoCommand(app, global);
   AddDemoCommand(app, global);
+  // Before or after the command's name, and listed in every command's help.
+  auto addFlags = [&global](CLI::App& to) {
+    to.add_flag("-q,--quiet", global.quiet, "no progress display, notes or summaries");
+    to.add_flag("-v,--verbose", global.verbose, "show the library's log lines on standard error");
+  };
+  for (CLI::App* command : app.get_subcommands([](CLI::App*) { return true; })) addFlags(*command);
+  addFlags(app);
 
   std::shared_ptr<LibraryLog> log;
   // The library's logger goes in once the flags are known, before a command runs.
