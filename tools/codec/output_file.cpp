@@ -55,9 +55,9 @@ void Forget(int slot) {
 
 OutputFile::OutputFile(std::string path) : m_strPath(std::move(path)) {
   fs::path final(m_strPath);
-  m_strTemp = (final.parent_path() /
-               ("." + final.filename().string() + ".part" + std::to_string(getpid())))
-                  .string();
+  std::string name = final.filename().string();
+  name.insert(0, 1, '.').append(".part").append(std::to_string(getpid()));
+  m_strTemp = (final.parent_path() / name).string();
   m_nSlot = Remember(m_strTemp);
   m_pFile = std::fopen(m_strTemp.c_str(), "wb");
   if (m_pFile == nullptr) {

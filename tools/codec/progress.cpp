@@ -52,7 +52,8 @@ void Progress::Draw(bool final) {
   if (m_nTotal > 0) {
     if (m_bTerminal) {
       int filled = static_cast<int>(kBarWidth * std::min(1.0, double(m_nDone) / m_nTotal));
-      line += "[" + std::string(filled, '#') + std::string(kBarWidth - filled, '.') + "] ";
+      line += '[';
+      line.append(size_t(filled), '#').append(size_t(kBarWidth - filled), '.').append("] ");
     }
     line += std::to_string(m_nDone) + "/" + std::to_string(m_nTotal);
   } else {
