@@ -46,6 +46,8 @@ class CodecCommand : public ::testing::Test {
     WriteMediaFile(In("movie.mkv"), "matroska", {&hevc, &opus});
     WriteMediaFile(In("movie.ts"), "mpegts", {&h264, &aac});
     WriteMediaFile(In("tone.ogg"), "ogg", {&opus});
+    EncodedStream mp3 = EncodeTone("libmp3lame", 44100, 2, 10);
+    WriteMediaFile(In("tone.mp3"), "mp3", {&mp3});
     std::ofstream raw(In("raw.hevc"), std::ios::binary);  // parameter sets in the stream
     for (const Bytes& packet : EncodeTestVideo("libx265", 320, 240, 25).packets) {
       raw.write(reinterpret_cast<const char*>(packet.data()), std::streamsize(packet.size()));
@@ -188,6 +190,7 @@ TEST_F(CodecCommand, SubcommandsWorkOnFilesPlainFFmpegMade) {
     std::vector<std::string> says;  // on standard output
   };
   const Case cases[] = {
+      {"info --json", {"\"missing\": 0", "\"decoder libopus\": true", "\"d3d11va h264\": false"}},
       {"probe " + In("movie.mp4"),
        {"sound  AAC, 48000 Hz, 2 channels: 41 packets", "video  H.264: 25 packets",
         "first picture 320x240"}},
@@ -255,6 +258,9 @@ TEST_F(CodecCommand, BadInputGetsOneLineAndNoFile) {
        "codec: " + In("tone.ogg") + ": no H.264 or HEVC video stream"},
       {"audio " + In("raw.hevc") + " " + out + "/x.ogg", 1,
        "codec: " + In("raw.hevc") + ": not a media file with a sound stream"},
+      {"audio " + In("tone.mp3") + " " + out + "/x.ogg", 1,
+       "codec: the sound stream's codec (other) is not one this program decodes: AAC, Opus, "
+       "G.711\n"},
       {"audio " + In("movie.mp4") + " " + out + "/x.wav", 2, "codec: " + out + "/x.wav: the name"},
       {"audio " + In("movie.mp4") + " " + out + "/x.ogg --codec aac", 2, "codec: "},
       {"audio " + In("movie.mp4") + " " + out + "/x.m4a --codec opus --rate 44100", 2,

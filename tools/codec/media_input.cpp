@@ -174,8 +174,9 @@ void AudioInput::LearnFormat() {
       m_format.channels = 1;
       break;
     default:
-      throw Failure(std::string("sound in ") + AudioCodecName(m_format.codec) +
-                    " is not supported here (AAC, Opus and G.711 are)");
+      throw Failure(std::string("the sound stream's codec (") + AudioCodecName(m_format.codec) +
+                        ") is not one this program decodes: AAC, Opus, G.711",
+                    kExitFailure, true);
   }
   if (m_format.channels < 1) throw Failure("the sound stream's channel count is not known");
 }
