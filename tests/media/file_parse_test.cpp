@@ -12,30 +12,6 @@ namespace {
 using namespace codec_interface;
 using namespace codec_test;
 
-void WriteMediaFile(const std::string& path, const char* muxer,
-                    const std::vector<const EncodedStream*>& streams) {
-  AVFormatContext* raw = nullptr;
-  avformat_alloc_output_context2(&raw, nullptr, muxer, path.c_str());
-  OutputFormatCtxPtr ctx(raw);
-  for (const EncodedStream* stream : streams) {
-    AVStream* st = avformat_new_stream(ctx.get(), nullptr);
-    avcodec_parameters_copy(st->codecpar, stream->params.get());
-    st->time_base = stream->timeBase;
-  }
-  ASSERT_GE(avio_open(&ctx->pb, path.c_str(), AVIO_FLAG_WRITE), 0) << path;
-  ASSERT_GE(avformat_write_header(ctx.get(), nullptr), 0) << muxer;
-  // Stream after stream: the muxer's own interleaving puts them in time order.
-  for (size_t s = 0; s < streams.size(); ++s) {
-    for (const PacketPtr& sent : streams[s]->packets) {
-      PacketPtr packet(av_packet_clone(sent.get()));
-      av_packet_rescale_ts(packet.get(), streams[s]->timeBase, ctx->streams[s]->time_base);
-      packet->stream_index = static_cast<int>(s);
-      ASSERT_GE(av_interleaved_write_frame(ctx.get(), packet.get()), 0) << muxer;
-    }
-  }
-  ASSERT_GE(av_write_trailer(ctx.get()), 0) << muxer;
-}
-
 // Each file once: the codecs it maps to, and either its failure line or reads that alternate
 // between the streams, each giving the next packet of its stream in the order plain
 // libavformat reads the file and dropping the other stream's packets on the way.

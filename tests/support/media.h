@@ -75,6 +75,10 @@ FramePtr Scale(const AVFrame* picture, int width, int height, AVPixelFormat form
 std::vector<Bytes> WithAdtsHeaders(const std::vector<Bytes>& packets, int rate, int config);
 
 
+// Writes the streams through the named muxer. Fails the test on error.
+void WriteMediaFile(const std::string& path, const char* muxer,
+                    const std::vector<const EncodedStream*>& streams);
+
 // What plain libavformat reads back from a file.
 struct ReadBack {
   struct Packet {

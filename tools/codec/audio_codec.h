@@ -1,0 +1,96 @@
+// The library's sound decoders, encoders and file packer as this program uses them: sound as
+// interleaved 16-bit samples, packets straight into a file.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "codec_interface.h"
+#include "media_input.h"
+#include "output_file.h"
+
+namespace codec_tool {
+
+// Interleaved 16-bit sound.
+struct Pcm {
+  std::vector<int16_t> samples;
+  int sampleRate = 0;
+  int channels = 0;
+  double Seconds() const {
+    return channels > 0 && sampleRate > 0 ? double(samples.size()) / channels / sampleRate : 0;
+  }
+};
+
+// Decodes to the stream's own rate and channel count.
+class AudioDecoder {
+ public:
+  explicit AudioDecoder(const AudioFormat& format);  // throws Failure
+  ~AudioDecoder();
+  // Appends one packet's sound; `samples` is how many per channel it holds when known (0 if
+  // not), which keeps the padding of the decoded buffers out. A packet the decoder rejects is
+  // counted in Rejected() and skipped.
+  void Decode(Bytes& packet, int samples, Pcm& pcm);
+  int Rejected() const { return m_nRejected; }
+
+ private:
+  std::shared_ptr<codec_interface::ICodecInterface> m_pCodec;
+  codec_interface::CAudioDecodeOutParam m_out;
+  int m_nChannels;
+  int m_nRejected = 0;
+};
+
+// Reads and decodes a whole sound stream.
+Pcm DecodeAudioFile(const std::string& path);
+
+enum class SoundCodec { kAac, kOpus };
+
+struct AudioEncodeSettings {
+  SoundCodec codec = SoundCodec::kAac;
+  int srcRate = 48000;  // of the samples given
+  int srcChannels = 2;
+  int dstRate = 48000;  // encoded; the encoder resamples
+  int dstChannels = 2;
+  int bitRate = 128000;
+};
+
+class AudioEncoder {
+ public:
+  using Sink = std::function<void(const codec_interface::AudioEncOutData&)>;
+  explicit AudioEncoder(const AudioEncodeSettings& settings);  // throws Failure
+  ~AudioEncoder();
+  // Encodes `count` samples per channel; every packet that comes out goes to the sink.
+  void Encode(const int16_t* samples, int count, const Sink& sink);
+
+ private:
+  std::shared_ptr<codec_interface::ICodecInterface> m_pCodec;
+  codec_interface::CAudioEncodeOutParam m_out;
+  int m_nChannels;
+};
+
+// An encoded sound file: the container follows the name's ending (.ogg/.opus Ogg Opus,
+// .m4a/.mp4 MP4, .aac ADTS). Empty when the ending names none or does not fit the codec.
+std::optional<codec_interface::AudioFilePackType> PackTypeFor(const std::string& path,
+                                                            SoundCodec codec);
+
+class AudioFileWriter {
+ public:
+  AudioFileWriter(const std::string& path, codec_interface::AudioFilePackType type,
+                  const AudioEncodeSettings& settings);  // throws Failure
+  ~AudioFileWriter();
+  void Write(const codec_interface::AudioEncOutData& packet);
+  void Finish();  // writes the trailer and gives the file its name
+  long Packets() const { return m_nPackets; }
+
+ private:
+  OutputFile m_file;
+  codec_interface::AudioFilePackType m_eType;
+  std::shared_ptr<codec_interface::IPackAudio> m_pPacker;
+  bool m_bOpen = false;
+  long m_nPackets = 0;
+  Bytes m_frame;
+};
+
+}  // namespace codec_tool

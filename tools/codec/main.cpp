@@ -1,0 +1,62 @@
+// codec: the library's command-line program. Exit codes: 0 success, 1 failure, 2 usage.
+#include <cstdio>
+#include <memory>
+
+#include "commands.h"
+#include "failure.h"
+#include "library_log.h"
+
+using namespace codec_tool;
+
+namespace {
+
+constexpr size_t kExplainingLines = 4;
+
+void PrintFailure(const Failure& failure, const LibraryLog* log) {
+  std::fprintf(stderr, "codec: %s\n", failure.what());
+  if (log == nullptr || failure.Explained()) return;
+  for (const std::string& line : log->Explaining(kExplainingLines)) {
+    std::fprintf(stderr, "  library: %s\n", line.c_str());
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{"codec: decode, encode, probe and pack media through the codec library.",
+               "codec"};
+  app.footer("Example: codec demo ./codec-demo\nRun `codec COMMAND --help` for each command.");
+  app.require_subcommand(1);
+  Global global;
+  AddInfoCommand(app, global);
+  AddProbeCommand(app, global);
+  AddThumbsCommand(app, global);
+  AddAudioCommand(app, global);
+  AddVideoCommand(app, global);
+  AddDemoCommand(app, global);
+  // Before or after the command's name, and listed in every command's help.
+  auto addFlags = [&global](CLI::App& to) {
+    to.add_flag("-q,--quiet", global.quiet, "no progress display, notes or summaries");
+    to.add_flag("-v,--verbose", global.verbose, "show the library's log lines on standard error");
+  };
+  for (CLI::App* command : app.get_subcommands([](CLI::App*) { return true; })) addFlags(*command);
+  addFlags(app);
+
+  std::shared_ptr<LibraryLog> log;
+  // The library's logger goes in once the flags are known, before a command runs.
+  app.parse_complete_callback([&] { log = LibraryLog::Install(global.verbose); });
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForAllHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    app.exit(e);
+    return kExitUsage;
+  } catch (const Failure& failure) {
+    PrintFailure(failure, log.get());
+    return failure.ExitCode();
+  }
+  return kExitOk;
+}
