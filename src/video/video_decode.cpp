@@ -134,7 +134,13 @@ AVFrame* CFFMpegVideoCodec::TransferSurface(bool bUntouched) {
   }
   if (m_pSwFrame == nullptr) m_pSwFrame.reset(av_frame_alloc());
   // A picture the caller still owns keeps its pixels: transfer into fresh buffers instead.
-  if (m_pSwFrame != nullptr) DetachSharedBuffers(m_pSwFrame.get());
+  // Buffers of another size would take the surface's rows beyond their end.
+  if (m_pSwFrame != nullptr) {
+    DetachSharedBuffers(m_pSwFrame.get());
+    if (m_pSwFrame->width != m_pVideoFrame->width || m_pSwFrame->height != m_pVideoFrame->height) {
+      av_frame_unref(m_pSwFrame.get());
+    }
+  }
   if (m_pSwFrame == nullptr ||
       av_hwframe_transfer_data(m_pSwFrame.get(), m_pVideoFrame.get(), 0) != 0) {
     CODEC_LOG(kLogError, "[CODE]av_hwframe_transfer_data failed");
