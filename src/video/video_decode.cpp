@@ -3,6 +3,7 @@
 #include <string>
 
 #include "interface/log.h"
+#include "interface/no_throw.h"
 #include "interface/out_entries.h"
 #include "video/codec_table.h"
 #include "video/ffmpeg_video_codec.h"
@@ -21,6 +22,10 @@ bool SendLetThrough(int ret) {
 }  // namespace
 
 int CFFMpegVideoCodec::Decode(unsigned char* pData, int nSize, COutParam* pOutParam) {
+  return WithoutThrowing(-1, [&] { return DecodeLocked(pData, nSize, pOutParam); });
+}
+
+int CFFMpegVideoCodec::DecodeLocked(unsigned char* pData, int nSize, COutParam* pOutParam) {
   std::lock_guard<std::mutex> lock(m_mtxCodec);
   auto* pOut = dynamic_cast<CVideoDecodeOutParam*>(pOutParam);
   if (!m_bInit || nSize < 1 || !m_bDecoder || pData == nullptr || m_pCodecCtx == nullptr ||

@@ -3,6 +3,7 @@
 #include "video/ffmpeg_video_codec.h"
 
 #include "interface/log.h"
+#include "interface/no_throw.h"
 #include "interface/out_entries.h"
 
 namespace codec_interface {
@@ -143,6 +144,10 @@ int CFFMpegVideoCodec::FillAVFrame(uint8_t* pData, int nSize) {
 }
 
 int CFFMpegVideoCodec::Encode(unsigned char* pData, int nSize, COutParam* pOut) {
+  return WithoutThrowing(-1, [&] { return EncodeLocked(pData, nSize, pOut); });
+}
+
+int CFFMpegVideoCodec::EncodeLocked(unsigned char* pData, int nSize, COutParam* pOut) {
   std::lock_guard<std::mutex> lock(m_mtxCodec);
   auto* pEncOut = dynamic_cast<CVideoEncodeOutParam*>(pOut);
   if (!m_bInit || nSize < 1 || m_bDecoder || pData == nullptr || pEncOut == nullptr ||
