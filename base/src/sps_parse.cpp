@@ -165,11 +165,17 @@ bool CSpsParse::H264DecodeSeqParameterSet(const unsigned char* data, unsigned in
   sps.frame_mbs_only_flag = static_cast<int32_t>(br.Bit());
   if (!sps.frame_mbs_only_flag) br.Bit();  // mb_adaptive_frame_field_flag
   br.Bit();                                // direct_8x8_inference_flag
-  if (br.Bit()) {                          // frame_cropping_flag
-    sps.crop_left = static_cast<int32_t>(br.Ue());
-    sps.crop_right = static_cast<int32_t>(br.Ue());
-    sps.crop_top = static_cast<int32_t>(br.Ue());
-    sps.crop_bottom = static_cast<int32_t>(br.Ue());
+  // Crops are summed in 64 bits: each may be up to 2^32 - 2 in a hostile stream.
+  int64_t crop_x = 0;
+  int64_t crop_y = 0;
+  if (br.Bit()) {  // frame_cropping_flag
+    const uint32_t crops[4] = {br.Ue(), br.Ue(), br.Ue(), br.Ue()};
+    crop_x = int64_t{crops[0]} + crops[1];
+    crop_y = int64_t{crops[2]} + crops[3];
+    sps.crop_left = static_cast<int32_t>(crops[0]);
+    sps.crop_right = static_cast<int32_t>(crops[1]);
+    sps.crop_top = static_cast<int32_t>(crops[2]);
+    sps.crop_bottom = static_cast<int32_t>(crops[3]);
   }
   sps.vui_parameters_present_flag = static_cast<int32_t>(br.Bit());
   if (br.Failed() || width_mbs > 1024 || height_map_units > 1024) return false;
@@ -181,10 +187,8 @@ bool CSpsParse::H264DecodeSeqParameterSet(const unsigned char* data, unsigned in
     crop_unit_x = (sps.chroma_format_idc == 3) ? 1 : 2;
     crop_unit_y = ((sps.chroma_format_idc == 1) ? 2 : 1) * frame_factor;
   }
-  const long width = static_cast<long>(width_mbs) * 16 -
-                     static_cast<long>(crop_unit_x) * (sps.crop_left + sps.crop_right);
-  const long height = static_cast<long>(height_map_units) * 16 * frame_factor -
-                      static_cast<long>(crop_unit_y) * (sps.crop_top + sps.crop_bottom);
+  const int64_t width = int64_t{width_mbs} * 16 - crop_unit_x * crop_x;
+  const int64_t height = int64_t{height_map_units} * 16 * frame_factor - crop_unit_y * crop_y;
   if (width <= 0 || height <= 0) return false;
   sps.width = static_cast<int32_t>(width);
   sps.height = static_cast<int32_t>(height);

@@ -1,9 +1,11 @@
 // Decoding: one compressed packet in, its PCM frames out in the host's format, through frames
 // the codec keeps and reuses from call to call.
+#include <algorithm>
 #include <cstring>
 
 #include "audio/ffmpeg_audio_codec.h"
 #include "interface/log.h"
+#include "interface/no_throw.h"
 #include "interface/out_entries.h"
 
 namespace codec_interface {
@@ -109,10 +111,27 @@ void CFFMpegAudioCodec::FillInputPacket(uint8_t* pData, int nSize) {
   packet->size = nSize;
 }
 
+bool CFFMpegAudioCodec::NeedsConversion(const AVFrame& frame) const {
+  // Frames that differ from the declared source (a mono stream declared as stereo, another
+  // rate) are converted to the destination too: they are what the resampler must read.
+  return frame.format != m_eDstSampleFormat || m_nSrcChannels != m_nDstChannels ||
+         m_nSrcSampleRate != m_nDstSampleRate ||
+         (m_nSrcChannels > 0 && frame.ch_layout.nb_channels != m_nSrcChannels) ||
+         (m_nSrcSampleRate > 0 && frame.sample_rate != m_nSrcSampleRate);
+}
+
 int CFFMpegAudioCodec::Decode(unsigned char* pData, int nSize, COutParam* pOut) {
+  auto* out = dynamic_cast<CAudioDecodeOutParam*>(pOut);
+  // Bytes that are not there, or a count before the entry arrays, are refused outright.
+  if (out == nullptr || nSize < 0 || (pData == nullptr && nSize > 0) || out->m_nNum < 0) {
+    return -1;
+  }
+  return WithoutThrowing(-1, [&] { return DecodeLocked(pData, nSize, out); });
+}
+
+int CFFMpegAudioCodec::DecodeLocked(uint8_t* pData, int nSize, CAudioDecodeOutParam* out) {
   std::lock_guard<std::mutex> lock(m_mtxCodec);
-  if (!m_bDecoder || pOut == nullptr || m_pPacket == nullptr) return -1;
-  auto* out = static_cast<CAudioDecodeOutParam*>(pOut);
+  if (!m_bDecoder || m_pPacket == nullptr) return -1;
 
   FillInputPacket(pData, nSize);
   int r = avcodec_send_packet(m_pCodecCtx.get(), m_pPacket.get());
@@ -133,14 +152,8 @@ int CFFMpegAudioCodec::Decode(unsigned char* pData, int nSize, COutParam* pOut) 
       return -2;
     }
 
-    const bool convert = m_pAudioFrame->format != m_eDstSampleFormat ||
-                         m_nSrcChannels != m_nDstChannels || m_nSrcSampleRate != m_nDstSampleRate;
-    if (convert && m_pSwrCtx == nullptr &&
-        SwrResamplingInit(static_cast<AVSampleFormat>(m_pAudioFrame->format)) != 0) {
-      CODEC_LOG(kLogError, "[CODE]SwrResamplingInit failed");
-      return -1;
-    }
-    if (!convert) {
+    const AVFrame& decoded = *m_pAudioFrame;
+    if (!NeedsConversion(decoded)) {
       // A frame already in the host's shape is handed over as decoded, without a copy: the
       // decoder takes a fresh buffer for its next frame, so the samples handed out stay put.
       if (HandOverDecoded(slot) < 0) {
@@ -148,14 +161,18 @@ int CFFMpegAudioCodec::Decode(unsigned char* pData, int nSize, COutParam* pOut) 
         return -1;
       }
     } else {
-      if (m_pSwrFrame == nullptr) {
+      if (SwrResamplingInit(decoded) != 0) {
+        CODEC_LOG(kLogError, "[CODE]SwrResamplingInit failed");
+        return -1;
+      }
+      const int room = swr_get_out_samples(m_pSwrCtx.get(), decoded.nb_samples);
+      if (room < 0 || PrepareSwrFrame(std::max(room, 1)) != 0) {
         CODEC_LOG(kLogError, "[CODE]m_pSwrFrame is null");
         return -1;
       }
       const int converted =
           swr_convert(m_pSwrCtx.get(), m_pSwrFrame->extended_data, m_nSwrOutSamples,
-                      const_cast<const uint8_t**>(m_pAudioFrame->extended_data),
-                      m_pAudioFrame->nb_samples);
+                      const_cast<const uint8_t**>(decoded.extended_data), decoded.nb_samples);
       if (converted < 0) {
         CODEC_LOG(kLogError, "[CODE]swr_convert failed");
         return -1;

@@ -6,14 +6,21 @@
 
 #include "audio/ffmpeg_audio_codec.h"
 #include "interface/log.h"
+#include "interface/no_throw.h"
 #include "interface/out_entries.h"
 
 namespace codec_interface {
 
 int CFFMpegAudioCodec::Encode(unsigned char* pData, int nSize, COutParam* pOut) {
+  auto* out = dynamic_cast<CAudioEncodeOutParam*>(pOut);
+  // A count before the entry arrays is refused outright.
+  if (out == nullptr || out->m_nNum < 0) return -1;
+  return WithoutThrowing(-1, [&] { return EncodeLocked(pData, nSize, out); });
+}
+
+int CFFMpegAudioCodec::EncodeLocked(uint8_t* pData, int nSize, CAudioEncodeOutParam* out) {
   std::lock_guard<std::mutex> lock(m_mtxCodec);
-  if (m_bDecoder || !m_bInit || pOut == nullptr) return -1;
-  auto* out = static_cast<CAudioEncodeOutParam*>(pOut);
+  if (m_bDecoder || !m_bInit) return -1;
 
   const int sampleBytes = av_get_bytes_per_sample(m_eSrcSampleFormat) * m_nSrcChannels;
   int nbSamples = (sampleBytes > 0 && nSize > 0) ? nSize / sampleBytes : 0;

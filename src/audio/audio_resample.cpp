@@ -6,44 +6,75 @@
 namespace codec_interface {
 
 int CFFMpegAudioCodec::SwrResamplingInit(AVSampleFormat eInputFormat) {
-  // The work frame's size decides the output capacity; read it before anything changes.
-  const int nbSamples = m_pAudioFrame->nb_samples;
+  AVChannelLayout input{};
+  av_channel_layout_default(&input, m_nSrcChannels);
+  return BuildResampler(input, m_nSrcSampleRate, eInputFormat);
+}
+
+int CFFMpegAudioCodec::SwrResamplingInit(const AVFrame& frame) {
+  const auto format = static_cast<AVSampleFormat>(frame.format);
+  const bool unspecified = frame.ch_layout.order == AV_CHANNEL_ORDER_UNSPEC;
+  if (m_pSwrCtx != nullptr && format == m_eSwrInFormat && frame.sample_rate == m_nSwrInRate &&
+      frame.ch_layout.nb_channels == m_stSrcChLayout.nb_channels &&
+      (unspecified || av_channel_layout_compare(&frame.ch_layout, &m_stSrcChLayout) == 0)) {
+    return 0;
+  }
+  AVChannelLayout input{};
+  if (unspecified) {
+    av_channel_layout_default(&input, frame.ch_layout.nb_channels);
+  } else if (av_channel_layout_copy(&input, &frame.ch_layout) < 0) {
+    return -1;
+  }
+  return BuildResampler(input, frame.sample_rate, format);
+}
+
+// Takes over stInput. On failure no resampler is left, so the next frame tries again.
+int CFFMpegAudioCodec::BuildResampler(AVChannelLayout stInput, int nInputRate,
+                                      AVSampleFormat eInputFormat) {
+  av_channel_layout_uninit(&m_stSrcChLayout);
+  m_stSrcChLayout = stInput;
+  m_nSwrInRate = nInputRate;
+  m_eSwrInFormat = eInputFormat;
+  av_channel_layout_uninit(&m_stDstChLayout);
+  av_channel_layout_default(&m_stDstChLayout, m_nDstChannels);
 
   m_pSwrCtx.reset(swr_alloc());
   if (m_pSwrCtx == nullptr) {
     CODEC_LOG(kLogDebug, "[CODE]Could not allocate resampler context");
     return -1;
   }
-  av_channel_layout_uninit(&m_stSrcChLayout);
-  av_channel_layout_uninit(&m_stDstChLayout);
-  av_channel_layout_default(&m_stSrcChLayout, m_nSrcChannels);
-  av_channel_layout_default(&m_stDstChLayout, m_nDstChannels);
-
-  // Rate and layout come from the configuration; only the input format follows the frames.
   SwrContext* swr = m_pSwrCtx.get();
   av_opt_set_chlayout(swr, "in_chlayout", &m_stSrcChLayout, 0);
-  av_opt_set_int(swr, "in_sample_rate", m_nSrcSampleRate, 0);
+  av_opt_set_int(swr, "in_sample_rate", nInputRate, 0);
   av_opt_set_sample_fmt(swr, "in_sample_fmt", eInputFormat, 0);
   av_opt_set_chlayout(swr, "out_chlayout", &m_stDstChLayout, 0);
   av_opt_set_int(swr, "out_sample_rate", m_nDstSampleRate, 0);
   av_opt_set_sample_fmt(swr, "out_sample_fmt", m_eDstSampleFormat, 0);
   if (swr_init(swr) < 0) {
     CODEC_LOG(kLogDebug, "[CODE]Failed to initialize the resampling context");
+    m_pSwrCtx.reset();
     return -1;
   }
+  return 0;
+}
 
+int CFFMpegAudioCodec::PrepareSwrFrame(int nSamples) {
+  if (m_pSwrFrame != nullptr && m_nSwrOutSamples >= nSamples) return 0;
+  // Room for every sample this frame can yield, what the resampler holds back included, so
+  // nothing piles up inside it.
   m_pSwrFrame.reset();
-  m_nSwrOutSamples = static_cast<int>(
-      av_rescale_rnd(nbSamples, m_nDstSampleRate, m_nSrcSampleRate, AV_ROUND_UP));
+  m_nSwrOutSamples = 0;
   FramePtr frame(av_frame_alloc());
-  if (frame == nullptr) return 0;
-  frame->nb_samples = m_nSwrOutSamples;
+  if (frame == nullptr) return -1;
+  frame->nb_samples = nSamples;
   frame->format = m_eDstSampleFormat;
-  av_channel_layout_copy(&frame->ch_layout, &m_stDstChLayout);
   frame->sample_rate = m_nDstSampleRate;
-  // A frame without buffers is not kept: Decode then reports the missing frame instead of
-  // converting into nothing.
-  if (av_frame_get_buffer(frame.get(), 0) == 0) m_pSwrFrame = std::move(frame);
+  if (av_channel_layout_copy(&frame->ch_layout, &m_stDstChLayout) < 0 ||
+      av_frame_get_buffer(frame.get(), 0) < 0) {
+    return -1;
+  }
+  m_pSwrFrame = std::move(frame);
+  m_nSwrOutSamples = nSamples;
   return 0;
 }
 

@@ -78,6 +78,8 @@ CFFMpegAudioCodec::CFFMpegAudioCodec()
       m_nSrcChannels(0),
       m_nDstChannels(0),
       m_stSrcChLayout{},
+      m_nSwrInRate(0),
+      m_eSwrInFormat(AV_SAMPLE_FMT_NONE),
       m_stDstChLayout{},
       m_eSrcSampleFormat(AV_SAMPLE_FMT_NONE),
       m_eDstSampleFormat(AV_SAMPLE_FMT_NONE),
@@ -263,6 +265,8 @@ void CFFMpegAudioCodec::Uninit() {
   m_nFramePoolSize = 0;
   m_pSwrFrame.reset();
   m_pSwrCtx.reset();
+  av_channel_layout_uninit(&m_stSrcChLayout);
+  av_channel_layout_uninit(&m_stDstChLayout);
   m_pBsfCtx.reset();
   m_pEncodeFifo.reset();
   m_pRateFifo.reset();

@@ -55,6 +55,10 @@ class CFFMpegAudioCodec : public ICodecInterface {
   int InitBsfc();
   int InitBsfcParams();
   int SwrResamplingInit(AVSampleFormat eInputFormat);
+  // The decoder's resampler, for the layout, rate and format the frame really has (a stream
+  // may differ from what the host declared, or change midway); kept while frames match it.
+  int SwrResamplingInit(const AVFrame& frame);
+  int BuildResampler(AVChannelLayout stInput, int nInputRate, AVSampleFormat eInputFormat);
 
   // Encoding steps.
   // swresample handles at most this many channels, so no conversion needs more planes.
@@ -69,6 +73,10 @@ class CFFMpegAudioCodec : public ICodecInterface {
 
   // Decoding steps.
   void FillInputPacket(uint8_t* pData, int nSize);
+  bool NeedsConversion(const AVFrame& frame) const;
+  int PrepareSwrFrame(int nSamples);
+  int DecodeLocked(uint8_t* pData, int nSize, CAudioDecodeOutParam* pOut);
+  int EncodeLocked(uint8_t* pData, int nSize, CAudioEncodeOutParam* pOut);
   int HandOverDecoded(int nIndex);
   int GetFrameBuffer(AVFrame* pFrame);
 
@@ -93,7 +101,10 @@ class CFFMpegAudioCodec : public ICodecInterface {
   int m_nDstSampleRate;
   int m_nSrcChannels;
   int m_nDstChannels;
+  // The resampler's input: layout, rate and format it was built for.
   AVChannelLayout m_stSrcChLayout;
+  int m_nSwrInRate;
+  AVSampleFormat m_eSwrInFormat;
   AVChannelLayout m_stDstChLayout;
   AVSampleFormat m_eSrcSampleFormat;
   AVSampleFormat m_eDstSampleFormat;

@@ -1,5 +1,9 @@
 #include "media/file_parse.h"
 
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+
 #include "interface/log.h"
 
 namespace codec_interface {
@@ -106,8 +110,13 @@ int CFileParse::ReadAudioPacket(unsigned char** ppData, int* pSize, int* pDurati
   *ppData = m_pPacket->data;
   *pSize = m_pPacket->size;
   const AVRational tb = m_pFormatCtx->streams[m_nAudioStreamIndex]->time_base;
-  *pDurationMs = static_cast<int>(static_cast<double>(tb.num) / static_cast<double>(tb.den) *
-                                  static_cast<double>(m_pPacket->duration) * 1000.0);
+  const double ms = static_cast<double>(tb.num) / static_cast<double>(tb.den) *
+                    static_cast<double>(m_pPacket->duration) * 1000.0;
+  // A garbage time base or duration must not make the conversion undefined: beyond an int it
+  // saturates, and a quotient that is no number (a zero denominator) counts as no duration.
+  *pDurationMs = std::isnan(ms) ? 0
+                                : static_cast<int>(std::clamp(ms, double{INT32_MIN},
+                                                              double{INT32_MAX}));
   return 0;
 }
 

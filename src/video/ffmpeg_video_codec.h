@@ -79,6 +79,8 @@ class CFFMpegVideoCodec : public ICodecInterface {
   // Sends the packet and receives at most one picture into m_pVideoFrame: 1 with a picture, 0
   // without, or Decode's failure result after its line.
   int DecodePacket(CVideoDecodeOutParam* pOut);
+  int DecodeLocked(unsigned char* pData, int nSize, COutParam* pOutParam);
+  int EncodeLocked(unsigned char* pData, int nSize, COutParam* pOut);
   // Follows the size of the picture just decoded: 0 to hand it out, 1 to decode the packet again
   // with a re-created decoder, -1 after the failure line.
   int FollowPictureSize();

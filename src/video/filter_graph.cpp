@@ -60,6 +60,7 @@ int FilterGraph::Build(const std::string& strSourceArgs, const char* pFilterDesc
     Reset();
     return -1;
   }
+  m_strSourceArgs = strSourceArgs;
   return 0;
 }
 
@@ -103,6 +104,7 @@ void FilterGraph::Reset() {
   m_pFilterGraph.reset();
   m_pBufferSrcCtx = nullptr;
   m_pBufferSinkCtx = nullptr;
+  m_strSourceArgs.clear();
 }
 
 }  // namespace codec_interface

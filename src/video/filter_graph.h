@@ -19,6 +19,9 @@ class FilterGraph {
   int Build(const std::string& strSourceArgs, const char* pFilterDesc);
   void Reset();
   bool Built() const { return m_pFilterGraph != nullptr; }
+  // The source description the graph was built from: pictures of another size or format need
+  // a new graph.
+  const std::string& BuiltFor() const { return m_strSourceArgs; }
 
   // Pushes a picture in and pulls the filtered one into pOut; false after the failing side's
   // line. The source takes over the picture's references: after a successful push pIn is empty.
@@ -31,6 +34,7 @@ class FilterGraph {
   int Link(AVFilterInOut* pInputs, AVFilterInOut* pOutputs);
 
   FilterGraphPtr m_pFilterGraph;
+  std::string m_strSourceArgs;
   AVFilterContext* m_pBufferSrcCtx = nullptr;   // owned by m_pFilterGraph
   AVFilterContext* m_pBufferSinkCtx = nullptr;  // owned by m_pFilterGraph
 };

@@ -42,8 +42,6 @@ int CopyPictureToBuffer(const AVFrame& picture, AVPixelFormat eLayout, uint8_t* 
 }
 
 void PutOwnedPicture(CVideoDecodeOutParam& dst, FramePtr picture) {
-  // The base Clear frees what dst owns without touching m_bDecodeError.
-  dst.COutParam::Clear();
   const auto format = static_cast<AVPixelFormat>(picture->format);
   PutOwnedFirstEntry(dst, std::move(picture));
   dst.m_ePixelFormat = AvToPixelFormat(format);

@@ -14,8 +14,9 @@ bool IsDownloadableSurface(AVPixelFormat eFormat);
 int CopyPictureToBuffer(const AVFrame& picture, AVPixelFormat eLayout, uint8_t* pDst,
                         int nDstSize);
 
-// Makes the downloaded picture the single entry of dst, which owns it from then on. Entries
-// dst still owned are freed first; m_bDecodeError is left alone.
+// Makes the downloaded picture entry 0 of dst and its only one, which dst owns from then on.
+// What dst held before is not released: the host may still read it and clears dst itself;
+// m_bDecodeError is left alone.
 void PutOwnedPicture(CVideoDecodeOutParam& dst, FramePtr picture);
 
 }  // namespace codec_interface

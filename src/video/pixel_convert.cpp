@@ -39,6 +39,9 @@ void CFFMpegVideoCodec::FillOutPixelFormat(AVPixelFormat eFormat, CVideoDecodeOu
 
 int CFFMpegVideoCodec::ScaleTempFrame(AVPixelFormat eDstFmt) {
   AVFrame* picture = m_pTempFrame.get();
+  // A source of another size or format (MJPEG switching its subsampling, a hardware decoder
+  // falling back to software) needs a scaler built for its layout.
+  if (!m_scaler.Takes(*picture) || m_scaler.Geometry().eDstFormat != eDstFmt) m_scaler.Reset();
   if (!m_scaler.Ready()) {
     const PictureSize size = FitOutputSize(picture->width, picture->height, m_nDstWidth,
                                            m_nDstHeight, m_bKeepAspect);

@@ -24,6 +24,11 @@ class Scaler {
   void Reset() { m_pCtx.reset(); }
   bool Ready() const { return m_pCtx != nullptr; }
   const ScalerGeometry& Geometry() const { return m_stGeometry; }
+  // Whether the converter reads pictures of this size and format.
+  bool Takes(const AVFrame& src) const {
+    return Ready() && src.width == m_stGeometry.nSrcWidth &&
+           src.height == m_stGeometry.nSrcHeight && src.format == m_stGeometry.eSrcFormat;
+  }
   SwsContext* Context() const { return m_pCtx.get(); }
 
   // Scales a picture into Frame(), whose buffers are reused while nobody else references them.

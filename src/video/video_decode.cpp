@@ -3,6 +3,7 @@
 #include <string>
 
 #include "interface/log.h"
+#include "interface/no_throw.h"
 #include "interface/out_entries.h"
 #include "video/codec_table.h"
 #include "video/ffmpeg_video_codec.h"
@@ -21,6 +22,10 @@ bool SendLetThrough(int ret) {
 }  // namespace
 
 int CFFMpegVideoCodec::Decode(unsigned char* pData, int nSize, COutParam* pOutParam) {
+  return WithoutThrowing(-1, [&] { return DecodeLocked(pData, nSize, pOutParam); });
+}
+
+int CFFMpegVideoCodec::DecodeLocked(unsigned char* pData, int nSize, COutParam* pOutParam) {
   std::lock_guard<std::mutex> lock(m_mtxCodec);
   auto* pOut = dynamic_cast<CVideoDecodeOutParam*>(pOutParam);
   if (!m_bInit || nSize < 1 || !m_bDecoder || pData == nullptr || m_pCodecCtx == nullptr ||
@@ -134,7 +139,13 @@ AVFrame* CFFMpegVideoCodec::TransferSurface(bool bUntouched) {
   }
   if (m_pSwFrame == nullptr) m_pSwFrame.reset(av_frame_alloc());
   // A picture the caller still owns keeps its pixels: transfer into fresh buffers instead.
-  if (m_pSwFrame != nullptr) DetachSharedBuffers(m_pSwFrame.get());
+  // Buffers of another size would take the surface's rows beyond their end.
+  if (m_pSwFrame != nullptr) {
+    DetachSharedBuffers(m_pSwFrame.get());
+    if (m_pSwFrame->width != m_pVideoFrame->width || m_pSwFrame->height != m_pVideoFrame->height) {
+      av_frame_unref(m_pSwFrame.get());
+    }
+  }
   if (m_pSwFrame == nullptr ||
       av_hwframe_transfer_data(m_pSwFrame.get(), m_pVideoFrame.get(), 0) != 0) {
     CODEC_LOG(kLogError, "[CODE]av_hwframe_transfer_data failed");

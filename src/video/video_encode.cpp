@@ -3,6 +3,7 @@
 #include "video/ffmpeg_video_codec.h"
 
 #include "interface/log.h"
+#include "interface/no_throw.h"
 #include "interface/out_entries.h"
 
 namespace codec_interface {
@@ -143,6 +144,10 @@ int CFFMpegVideoCodec::FillAVFrame(uint8_t* pData, int nSize) {
 }
 
 int CFFMpegVideoCodec::Encode(unsigned char* pData, int nSize, COutParam* pOut) {
+  return WithoutThrowing(-1, [&] { return EncodeLocked(pData, nSize, pOut); });
+}
+
+int CFFMpegVideoCodec::EncodeLocked(unsigned char* pData, int nSize, COutParam* pOut) {
   std::lock_guard<std::mutex> lock(m_mtxCodec);
   auto* pEncOut = dynamic_cast<CVideoEncodeOutParam*>(pOut);
   if (!m_bInit || nSize < 1 || m_bDecoder || pData == nullptr || pEncOut == nullptr ||
@@ -176,19 +181,17 @@ int CFFMpegVideoCodec::Encode(unsigned char* pData, int nSize, COutParam* pOut) 
 int CFFMpegVideoCodec::FilterEncodeInput() {
   const FramePtr pFiltered = FilterEncodeFrame(m_pTempFrame.get());
   if (pFiltered == nullptr) return -1;
-  const auto eFiltered = static_cast<AVPixelFormat>(pFiltered->format);
+  const AVFrame& filtered = *pFiltered;
+  const auto eFiltered = static_cast<AVPixelFormat>(filtered.format);
   const AVCodecContext* ctx = m_pCodecCtx.get();
-  // The scaler follows the format the filter delivers; one is built when that format is not
-  // the encoder's.
-  if (m_scaler.Ready() ? eFiltered != m_scaler.Geometry().eSrcFormat : eFiltered != ctx->pix_fmt) {
-    ScalerGeometry geometry = m_scaler.Ready()
-                                  ? m_scaler.Geometry()
-                                  : ScalerGeometry{ctx->width, ctx->height, eFiltered,
-                                                   ctx->width, ctx->height, ctx->pix_fmt};
-    geometry.eSrcFormat = eFiltered;
+  // The scaler follows the size and format the filter really delivers, whatever the record
+  // declared; one is built when those are not the encoder's.
+  const bool bEncoderShape = filtered.width == ctx->width && filtered.height == ctx->height &&
+                             eFiltered == ctx->pix_fmt;
+  if (m_scaler.Ready() ? !m_scaler.Takes(filtered) : !bEncoderShape) {
     m_scaler.Reset();
-    if (SwsCtxInit(geometry.nSrcWidth, geometry.nSrcHeight, eFiltered, geometry.nDstWidth,
-                   geometry.nDstHeight, geometry.eDstFormat) != 0) {
+    if (SwsCtxInit(filtered.width, filtered.height, eFiltered, ctx->width, ctx->height,
+                   ctx->pix_fmt) != 0) {
       CODEC_LOG(kLogError, "[CODE]SwsCtxInit failed");
       return -1;
     }

@@ -24,9 +24,15 @@ int CFFMpegVideoCodec::InitFilter(AVCodecContext* pCtx, int nWidth, int nHeight,
 }
 
 AVFrame* CFFMpegVideoCodec::FilterDecodeFrame(AVFrame* pFrame) {
+  const auto format = static_cast<AVPixelFormat>(pFrame->format);
+  if (m_filterGraph.Built() &&
+      m_filterGraph.BuiltFor() !=
+          FilterGraph::SourceArgs(m_pCodecCtx.get(), pFrame->width, pFrame->height, format)) {
+    m_filterGraph.Reset();
+  }
   if (!m_strFilterDesc.empty() && !m_filterGraph.Built()) {
-    if (InitFilter(m_pCodecCtx.get(), pFrame->width, pFrame->height,
-                   static_cast<AVPixelFormat>(pFrame->format), m_strFilterDesc.c_str()) != 0) {
+    if (InitFilter(m_pCodecCtx.get(), pFrame->width, pFrame->height, format,
+                   m_strFilterDesc.c_str()) != 0) {
       CODEC_LOG(kLogError, "[CODE]InitFilter failed");
       return nullptr;
     }

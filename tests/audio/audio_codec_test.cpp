@@ -265,3 +265,37 @@ TEST(AudioRoundTrip, BothWaysAgainstFfmpeg) {
 }
 
 }  // namespace
+
+namespace {
+
+// Frames that are not what the host declared, or a short first packet, still come out in the
+// destination's shape at the destination's rate: the resampler follows the frames and has room
+// for all of each. Mono AAC declared stereo, 48 kHz AAC declared 44.1 kHz, and a one-byte
+// G.711 packet first.
+TEST(AudioDecode, FramesUnlikeTheDeclaration_ConvertedWhole) {
+  const std::tuple<CodecType, std::vector<Bytes>, CodecParam, int> cases[] = {
+      {AV_CODEC_TYPE_AACDEC, FfmpegPackets("aac", 44100, 1, 44100), AudioParam(44100, 44100, 2, 2, N, S16), 1024},
+      {AV_CODEC_TYPE_AACDEC, FfmpegPackets("aac", 48000, 2, 48000), AudioParam(44100, 44100, 2, 1, N, FLT), 1024},
+      {AV_CODEC_TYPE_G711ADEC, std::vector<Bytes>{Bytes(1, 0x55)} + FfmpegPackets("pcm_alaw", 8000, 1, 8000),
+       AudioParam(8000, 16000, 1, 1, N, S16), 16},
+  };
+  for (const auto& [type, packets, param, slack] : cases) {
+    SCOPED_TRACE(type);
+    auto codec = OpenCodec(type, param);
+    const AudioCodecParam& a = param.stAudio;
+    CAudioDecodeOutParam out;
+    int produced = 0;
+    for (Bytes packet : packets) {
+      EXPECT_GE(codec->Decode(packet.data(), static_cast<int>(packet.size()), &out), 0);
+      for (const AVFrame* f : std::span(out.m_pFrame, out.m_nNum)) {
+        EXPECT_EQ(std::tuple(f->format, f->sample_rate, f->ch_layout.nb_channels),
+                  std::tuple(int(a.eDstSampleFormat), a.nDstSampleRate, a.nDstChannels));
+        produced += f->nb_samples;
+      }
+      out.Clear();
+    }
+    EXPECT_NEAR(produced, a.nDstSampleRate, 3 * slack);
+  }
+}
+
+}  // namespace

@@ -44,6 +44,15 @@ TEST(SpsParse, EmulationPreventionBytesAreRemoved) {
   EXPECT_EQ(std::tuple(parsed.level_idc, parsed.width, parsed.height), std::tuple(0, 1920, 1080));
 }
 
+// A 16x16 SPS whose left and right crops are each 2^31 - 1: together they overflow 32 bits,
+// and no picture is left.
+TEST(SpsParse, CropsLargerThanThePictureAreRefused) {
+  const Bytes sps = {0, 0, 0, 1, 0x67, 0x42, 0x00, 0x1E, 0xDD, 0xF0, 0, 0, 3, 0, 0x10, 0, 0, 3, 0,
+                     0, 3, 0, 0, 3, 0, 0x20, 0, 0, 3, 0, 0x34};
+  h264_sps_data parsed;
+  EXPECT_FALSE(Parse(sps.data(), sps.size(), parsed)) << parsed.width;
+}
+
 TEST(SpsParse, TruncatedOrMissingSpsIsRefusedWithoutReadingPastTheEnd) {
   const Bytes packet = codec_test::EncodeVideo("libx264", 1920, 1080, 1).data.at(0);
   for (size_t n = 0; n < 40; ++n) {

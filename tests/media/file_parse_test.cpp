@@ -4,8 +4,15 @@
 #include <iterator>
 #include <random>
 
+#include "media/file_parse.h"
 #include "support/log_capture.h"
 #include "support/media.h"
+
+namespace codec_interface {
+struct FileParseTestPeer {
+  static AVStream* AudioStream(CFileParse& p) { return p.m_pFormatCtx->streams[p.m_nAudioStreamIndex]; }
+};
+}  // namespace codec_interface
 
 namespace {
 
@@ -86,6 +93,23 @@ TEST(FileParse, Open_MapsCodecsReadsEachStreamOrLogsTheFailure) {
     EXPECT_EQ(parse->GetAudioCodec(), FILE_AUDIO_CODEC_NONE);
     EXPECT_EQ(parse->Open(file.path.c_str()), 0);
   }  // each parser is destroyed open: ASan reports what it leaves behind
+}
+
+// A stream whose time base makes a packet last longer than an int counts milliseconds:
+// reported as the largest count, never wrapped.
+TEST(FileParse, HugeDurationIsCappedNotWrapped) {
+  const EncodedStream aac = EncodeTone("aac", 44100, 2, 4 * 1024);
+  const ScratchFile file("long.mp4");
+  WriteMediaFile(file.path, "mp4", {&aac});
+  for (const int sign : {1, -1}) {
+    CFileParse parse;
+    ASSERT_EQ(parse.Open(file.path.c_str()), 0);
+    FileParseTestPeer::AudioStream(parse)->time_base = AVRational{sign * 1000000, 1};
+    unsigned char* data = nullptr;
+    int size = 0, ms = 0;
+    ASSERT_EQ(parse.ReadAudioPacket(&data, &size, &ms), 0);
+    EXPECT_EQ(ms, sign > 0 ? INT32_MAX : INT32_MIN);
+  }
 }
 
 }  // namespace

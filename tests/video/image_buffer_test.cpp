@@ -4,6 +4,7 @@
 
 #include "support/log_capture.h"
 #include "support/media.h"
+#include "video/image_buffer.h"
 
 namespace {
 
@@ -69,6 +70,19 @@ TEST(ImagePictureFunctions, RefusalsLeaveBufferAndDestinationAlone) {
     EXPECT_EQ(capture->OwnLines(),
               (download ? std::vector{failed, failed, cacheMode} : std::vector{cacheMode}));
   }
+}
+
+// A download becomes entry 0 without releasing what the destination held: the host may still
+// read that picture, and frees it itself.
+TEST(ImageHwCopyToMemory, DownloadLeavesEarlierEntriesToTheHost) {
+  CVideoDecodeOutParam dst(OUTPARAM_FLAG_NOT_USE_CACHE);
+  Hold(dst, MakePicture(16, 8, AV_PIX_FMT_GRAY8, 0));
+  AVFrame* earlier = dst.m_pFrame[0];
+  const Bytes pixels = PackPicture(earlier);
+  PutOwnedPicture(dst, MakePicture(32, 16, AV_PIX_FMT_NV12, 1));
+  EXPECT_EQ(std::tuple(dst.m_nNum, dst.m_nWidth, dst.m_ePixelFormat), std::tuple(1, 32, PIX_FMT_NV12));
+  EXPECT_EQ(PackPicture(earlier), pixels);
+  av_frame_free(&earlier);
 }
 
 }  // namespace

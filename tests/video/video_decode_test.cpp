@@ -113,6 +113,34 @@ TEST(VideoDecode, SizeSwitchMidStream_NewDecoderTakesTheSamePacketAgain) {
   }
 }
 
+// A source that changes its format (MJPEG 4:2:2, then 4:2:0) or its size mid-stream gets a
+// scaler and a filter graph built for it, never one made for the pictures before.
+TEST(VideoDecode, SourceFormatOrSizeChange_RebuildsScalerAndFilter) {
+  const EncodedStream j422 = EncodeVideo("mjpeg", 64, 48, 1, {{"pixel_format", "yuvj422p"}});
+  const std::vector<Bytes> formats = {j422.data[0], Stream("mjpeg", 64, 48).data[0]};
+  const std::vector<Bytes> sizes = {Stream("mjpeg", 96, 64).data[0], Stream("mjpeg", 64, 48).data[0]};
+  const std::tuple<std::vector<Bytes>, CodecParam, int, int, AVPixelFormat> cases[] = {
+      {formats, VideoParam(PIX_FMT_RGB24, 0, 0, 32, 24), 32, 24, AV_PIX_FMT_RGB24},
+      {sizes, VideoParam(PIX_FMT_NONE, 0, 0, 0, 0, false, "crop=iw/2:ih/2:0:0"), 0, 0, AV_PIX_FMT_YUVJ420P},
+  };
+  for (const auto& [packets, param, width, height, av] : cases) {
+    auto codec = OpenCodec(AV_CODEC_TYPE_MJPEGDEC, param);
+    const auto plain = DecodeWith("mjpeg", packets);
+    for (size_t i = 0; i < packets.size(); ++i) {
+      CVideoDecodeOutParam out;
+      ASSERT_EQ(Decode(*codec, packets[i], out), 1) << i;
+      FramePtr expected(av_frame_clone(plain.at(i).get()));
+      if (width == 0) {
+        expected->crop_right = size_t(expected->width / 2), expected->crop_bottom = size_t(expected->height / 2);
+        ASSERT_GE(av_frame_apply_cropping(expected.get(), 0), 0);
+      }
+      const PixelFormat format = width ? PIX_FMT_RGB24 : PIX_FMT_YUVJ420P;
+      ExpectPicture(out, expected.get(), width ? width : expected->width, height ? height : expected->height,
+                    format, av);
+    }
+  }
+}
+
 TEST(VideoDecode, PacketsWithoutAGoodPicture_LeaveTheDecoderUsable) {
   const EncodedStream& h264 = Stream("libx264", 1280, 720);
   Bytes garbage(600);
