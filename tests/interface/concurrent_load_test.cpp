@@ -77,39 +77,25 @@ struct Trace {
   bool operator==(const Trace&) const = default;
 };
 
-// Running video decoders, for the thread that changes their output size behind their back.
-class DecoderBoard {
- public:
-  struct Entry {
-    std::weak_ptr<ICodecInterface> decoder;
-    std::atomic<int> resizes{0};
-  };
-  std::shared_ptr<Entry> Publish(const std::shared_ptr<ICodecInterface>& decoder) {
-    auto entry = std::make_shared<Entry>();
-    entry->decoder = decoder;
-    const std::lock_guard<std::mutex> lock(mutex_);
-    entries_.push_back(entry);
-    return entry;
-  }
-  // Asks every live decoder for the size; their workers may be dropping them meanwhile, so the
-  // last reference, and the destruction, may be this thread's.
-  void Resize(const VideoEasyParam& param) {
-    std::vector<std::shared_ptr<Entry>> entries;
-    {
-      const std::lock_guard<std::mutex> lock(mutex_);
-      entries = entries_;
-    }
-    for (const auto& entry : entries) {
-      if (const auto decoder = entry->decoder.lock()) {
-        decoder->SetEasyParam(param);
-        ++entry->resizes;
-      }
-    }
-  }
+// Running video decoders, for the side thread that changes their output size behind their
+// back; their workers may drop them meanwhile, so the last reference may be that thread's.
+struct DecoderBoard {
+  using Resizes = std::shared_ptr<std::atomic<int>>;
+  std::mutex mutex;
+  std::vector<std::pair<std::weak_ptr<ICodecInterface>, Resizes>> decoders;
 
- private:
-  std::mutex mutex_;
-  std::vector<std::shared_ptr<Entry>> entries_;
+  Resizes Publish(const std::shared_ptr<ICodecInterface>& decoder) {
+    const std::lock_guard<std::mutex> lock(mutex);
+    return decoders.emplace_back(decoder, std::make_shared<std::atomic<int>>(0)).second;
+  }
+  void Resize(const VideoEasyParam& param) {
+    std::unique_lock<std::mutex> lock(mutex);
+    const auto copy = decoders;
+    lock.unlock();
+    for (const auto& [weak, resizes] : copy) {
+      if (const auto decoder = weak.lock()) decoder->SetEasyParam(param), ++*resizes;
+    }
+  }
 };
 
 // Counts the audio codecs' Init lines: many of these replace each other while codecs log.
@@ -162,8 +148,8 @@ CodecParam AudioParam(const AudioKind& kind, bool decoder) {
 std::vector<Trace> Work(const Media& media, DecoderBoard* board) {
   std::vector<Trace> traces;
   for (int round = 0; round < kRounds; ++round) {
-    std::shared_ptr<DecoderBoard::Entry> entry;
-    const auto smaller = [&entry](size_t i) { return entry && i >= kPictures / 2; };
+    DecoderBoard::Resizes resized;
+    const auto smaller = [&resized](size_t i) { return resized && i >= kPictures / 2; };
     traces.push_back(Drive<CVideoDecodeOutParam>(
         AV_CODEC_TYPE_H264DEC, codec_test::VideoParam(PIX_FMT_BGRA), media.h264, false,
         [&smaller](Trace&, const CVideoDecodeOutParam& out, int k, size_t i) {
@@ -176,8 +162,8 @@ std::vector<Trace> Work(const Media& media, DecoderBoard* board) {
               << out.m_ePixelFormat;
         },
         [&](const std::shared_ptr<ICodecInterface>& codec, size_t i) {
-          if (i == 0 && board != nullptr) entry = board->Publish(codec);
-          while (smaller(i) && entry->resizes.load() == 0) std::this_thread::yield();
+          if (i == 0 && board != nullptr) resized = board->Publish(codec);
+          while (smaller(i) && resized->load() == 0) std::this_thread::yield();
         }));
     traces.push_back(Drive<CVideoEncodeOutParam>(
         AV_CODEC_TYPE_H264ENC, codec_test::VideoParam(PIX_FMT_YUV420P, kWidth, kHeight), media.pictures,
@@ -220,15 +206,10 @@ TEST(LoadConcurrent, CodecsOnEveryCpuWhileProbingResizingAndReplacingTheLogger) 
   std::vector<int> onePerCall(kPictures + 1, 1);
   onePerCall[0] = 0;
   for (size_t i = 0; i < alone.size(); ++i) {
-    SCOPED_TRACE(i);
     const Trace& trace = alone[i];
-    ASSERT_GE(*std::min_element(trace.results.begin(), trace.results.end()), 0);
-    if (i % 4 < 2) {
-      ASSERT_EQ(trace.results, onePerCall);
-    }
-    if (i % 4 > 0) {
-      ASSERT_NE(trace.digest, Trace{}.digest);  // handed out bytes
-    }
+    ASSERT_GE(*std::min_element(trace.results.begin(), trace.results.end()), 0) << i;
+    if (i % 4 < 2) ASSERT_EQ(trace.results, onePerCall) << i;
+    if (i % 4 > 0) ASSERT_NE(trace.digest, Trace{}.digest) << i;  // handed out bytes
   }
 
   const int workers = std::max(2, base::GetCpuCount());
