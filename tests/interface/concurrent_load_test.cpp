@@ -208,8 +208,8 @@ TEST(LoadConcurrent, CodecsOnEveryCpuWhileProbingResizingAndReplacingTheLogger) 
   for (size_t i = 0; i < alone.size(); ++i) {
     const Trace& trace = alone[i];
     ASSERT_GE(*std::min_element(trace.results.begin(), trace.results.end()), 0) << i;
-    if (i % 4 < 2) ASSERT_EQ(trace.results, onePerCall) << i;
-    if (i % 4 > 0) ASSERT_NE(trace.digest, Trace{}.digest) << i;  // handed out bytes
+    if (i % 4 < 2) { ASSERT_EQ(trace.results, onePerCall) << i; }
+    if (i % 4 > 0) { ASSERT_NE(trace.digest, Trace{}.digest) << i; }  // handed out bytes
   }
 
   const int workers = std::max(2, base::GetCpuCount());
