@@ -1,10 +1,12 @@
-// Throughput of the video encoder and of decoding through a filter, each against a plain FFmpeg
-// loop doing the same work in the same run: compare OurX with PlainX.
+// Throughput of the video encoder and of decoding through a filter, each "<area>/<case>/ours"
+// against "<area>/<case>/plain", a plain FFmpeg loop doing the same work. The allocation
+// counters show where a picture is copied: a 720p picture is 1.4 MB in YUV420P, 3.7 MB in BGRA.
 #include <benchmark/benchmark.h>
 
 #include <cstring>
 #include <vector>
 
+#include "alloc_count.h"
 #include "bench_media.h"
 #include "codec_interface.h"
 
@@ -40,6 +42,7 @@ template <class Call>
 void RunThroughCodec(benchmark::State& state, std::vector<Bytes>& inputs, COutParam& out,
                      const char* failure, Call&& call) {
   size_t i = 0;
+  const AllocationScope scope;
   for (auto _ : state) {
     if (!call(inputs[i++ % inputs.size()])) {
       state.SkipWithError(failure);
@@ -47,6 +50,7 @@ void RunThroughCodec(benchmark::State& state, std::vector<Bytes>& inputs, COutPa
     }
     out.Clear();
   }
+  ReportAllocations(state, scope, state.iterations());
   state.SetItemsProcessed(state.iterations());
 }
 
@@ -102,6 +106,7 @@ void PlainEncode(benchmark::State& state, AVCodecID id, AVPixelFormat source,
   PacketPtr packet(av_packet_alloc());
   int64_t pts = 0;
   size_t i = 0;
+  const AllocationScope scope;
   for (auto _ : state) {
     const Bytes& picture = pictures[i++ % pictures.size()];
     input->format = source;
@@ -125,6 +130,7 @@ void PlainEncode(benchmark::State& state, AVCodecID id, AVPixelFormat source,
       av_packet_unref(packet.get());
     }
   }
+  ReportAllocations(state, scope, state.iterations());
   state.SetItemsProcessed(state.iterations());
 }
 
@@ -167,6 +173,7 @@ void PlainDecodeHflip(benchmark::State& state) {
   FramePtr filtered(av_frame_alloc());
   PacketPtr packet(av_packet_alloc());
   size_t i = 0;
+  const AllocationScope scope;
   for (auto _ : state) {
     const Bytes& bytes = packets[i++ % packets.size()];
     packet->data = const_cast<uint8_t*>(bytes.data());
@@ -206,27 +213,28 @@ void PlainDecodeHflip(benchmark::State& state) {
     benchmark::DoNotOptimize(filtered->data[0]);
     av_frame_unref(filtered.get());
   }
+  ReportAllocations(state, scope, state.iterations());
   state.SetItemsProcessed(state.iterations());
 }
 
-// Process CPU time: libx264 works on threads of its own, and the machine is shared.
-#define CODEC_BENCH(...) \
-  BENCHMARK_CAPTURE(__VA_ARGS__)->MeasureProcessCPUTime()->Unit(benchmark::kMillisecond)
+// Wall time: libx264 works on threads of its own, the same number on both sides.
+#define CODEC_PAIR(area, name, ours, plain)                                               \
+  BENCHMARK_CAPTURE ours->Name(area "/" #name "/ours")->UseRealTime()->Unit(benchmark::kMillisecond); \
+  BENCHMARK_CAPTURE plain->Name(area "/" #name "/plain")->UseRealTime()->Unit(benchmark::kMillisecond)
 
-CODEC_BENCH(PlainEncode, H264_Yuv420p, AV_CODEC_ID_H264, AV_PIX_FMT_YUV420P, AV_PIX_FMT_YUV420P)
-    ->MinTime(4.0);
-CODEC_BENCH(OurEncode, H264_Yuv420p, AV_CODEC_TYPE_H264ENC, PIX_FMT_YUV420P, AV_PIX_FMT_YUV420P)
-    ->MinTime(4.0);
-CODEC_BENCH(PlainEncode, H264_Bgra, AV_CODEC_ID_H264, AV_PIX_FMT_BGRA, AV_PIX_FMT_YUV420P)
-    ->MinTime(4.0);
-CODEC_BENCH(OurEncode, H264_Bgra, AV_CODEC_TYPE_H264ENC, PIX_FMT_BGRA, AV_PIX_FMT_BGRA)
-    ->MinTime(4.0);
-CODEC_BENCH(PlainEncode, Bmp_Bgra, AV_CODEC_ID_BMP, AV_PIX_FMT_BGRA, AV_PIX_FMT_BGRA)
-    ->MinTime(2.0);
-CODEC_BENCH(OurEncode, Bmp_Bgra, AV_CODEC_TYPE_BMPENC, PIX_FMT_BGRA, AV_PIX_FMT_BGRA)
-    ->MinTime(2.0);
-BENCHMARK(PlainDecodeHflip)->MeasureProcessCPUTime()->Unit(benchmark::kMillisecond)->MinTime(2.0);
-BENCHMARK(OurDecodeHflip)->MeasureProcessCPUTime()->Unit(benchmark::kMillisecond)->MinTime(2.0);
+CODEC_PAIR("video_encode", h264_720p_yuv420p,
+           (OurEncode, h264_yuv420p, AV_CODEC_TYPE_H264ENC, PIX_FMT_YUV420P, AV_PIX_FMT_YUV420P),
+           (PlainEncode, h264_yuv420p, AV_CODEC_ID_H264, AV_PIX_FMT_YUV420P, AV_PIX_FMT_YUV420P));
+CODEC_PAIR("video_encode", h264_720p_from_bgra,
+           (OurEncode, h264_bgra, AV_CODEC_TYPE_H264ENC, PIX_FMT_BGRA, AV_PIX_FMT_BGRA),
+           (PlainEncode, h264_bgra, AV_CODEC_ID_H264, AV_PIX_FMT_BGRA, AV_PIX_FMT_YUV420P));
+CODEC_PAIR("video_encode", bmp_720p_bgra,
+           (OurEncode, bmp_bgra, AV_CODEC_TYPE_BMPENC, PIX_FMT_BGRA, AV_PIX_FMT_BGRA),
+           (PlainEncode, bmp_bgra, AV_CODEC_ID_BMP, AV_PIX_FMT_BGRA, AV_PIX_FMT_BGRA));
+BENCHMARK(OurDecodeHflip)->Name("video_decode/h264_720p_hflip/ours")->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(PlainDecodeHflip)->Name("video_decode/h264_720p_hflip/plain")->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
