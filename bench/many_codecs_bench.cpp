@@ -2,7 +2,7 @@
 // loops on N threads, N = 1, 2 and the CPU count. Each thread owns its codec, so the only thing
 // the threads share is what the library shares between instances (the process logger, the
 // FFmpeg log bridge, the probe cache, any lock of its own). If nothing serialises them, the
-// ratio stays where it is at N = 1 and the time per call stays flat up to the core count.
+// ratio stays where it is at N = 1 and the total throughput grows with N up to the core count.
 // Pairs "many/<case>_x<N>/ours" and "many/<case>_x<N>/plain"; the time per iteration is the wall
 // time over the calls of all threads, so it falls as N grows while the cores keep up.
 #include <benchmark/benchmark.h>
