@@ -1,11 +1,25 @@
 #include "bench_media.h"
 
+#include <malloc.h>
+
 #include <algorithm>
 #include <cmath>
 
 namespace codec_bench {
 
 namespace {
+
+// glibc moves its mmap threshold up to the size of the last large block freed, so whether a
+// picture-sized buffer comes from the heap or from a fresh mmap, with a page fault per 4 KiB, on
+// every call depends on the order of earlier frees in the process. The same loop then runs up
+// to 15 times slower in one process than in the next (a 720p BMP encode: 0.4 ms or 6 ms), and
+// one side of a pair can land in the slow regime while the other does not. A fixed threshold and
+// no trimming give every program, and both sides of every pair, the same heap.
+[[maybe_unused]] const bool kSteadyHeap = [] {
+  mallopt(M_MMAP_THRESHOLD, 32 * 1024 * 1024);  // glibc's ceiling for it on 64-bit
+  mallopt(M_TRIM_THRESHOLD, 1024 * 1024 * 1024);
+  return true;
+}();
 
 // Converts between sample formats at one rate: nothing is held back.
 bool ConvertSamples(const uint8_t* const* in, AVSampleFormat from, uint8_t* const* out,

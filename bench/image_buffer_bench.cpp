@@ -1,10 +1,12 @@
 // ImageCopyToBuffer against FFmpeg's av_image_copy_to_buffer on the same 1080p picture, and a
 // cached CheckHardwareDecode answer against the work it saves (opening a decoder and decoding
-// the probe picture with plain libavcodec). Compare the pairs of one run.
+// the probe picture with plain libavcodec). The copies pair as "image/<case>/ours" and
+// "image/<case>/plain"; the probe's two cases do different work on purpose and pair with nothing.
 #include <benchmark/benchmark.h>
 
 #include <vector>
 
+#include "alloc_count.h"
 #include "bench_media.h"
 #include "codec_interface.h"
 
@@ -22,10 +24,12 @@ void CopyWithLibrary(benchmark::State& state, AVPixelFormat format) {
   out.m_nNum = 1;
   const int size = av_image_get_buffer_size(format, kWidth, kHeight, 1);
   std::vector<uint8_t> buffer(static_cast<size_t>(size));
+  const AllocationScope scope;
   for (auto _ : state) {
     benchmark::DoNotOptimize(ICodecInterface::ImageCopyToBuffer(buffer.data(), size, out, 0));
     benchmark::ClobberMemory();
   }
+  ReportAllocations(state, scope, state.iterations());
   state.SetBytesProcessed(state.iterations() * size);
 }
 
@@ -33,19 +37,23 @@ void CopyWithFfmpeg(benchmark::State& state, AVPixelFormat format) {
   const FramePtr picture = MakePicture(kWidth, kHeight, format, 0);
   const int size = av_image_get_buffer_size(format, kWidth, kHeight, 1);
   std::vector<uint8_t> buffer(static_cast<size_t>(size));
+  const AllocationScope scope;
   for (auto _ : state) {
     benchmark::DoNotOptimize(av_image_copy_to_buffer(buffer.data(), size, picture->data,
                                                      picture->linesize, format, kWidth,
                                                      kHeight, 1));
     benchmark::ClobberMemory();
   }
+  ReportAllocations(state, scope, state.iterations());
   state.SetBytesProcessed(state.iterations() * size);
 }
 
-BENCHMARK_CAPTURE(CopyWithLibrary, yuv420p_1080p, AV_PIX_FMT_YUV420P);
-BENCHMARK_CAPTURE(CopyWithFfmpeg, yuv420p_1080p, AV_PIX_FMT_YUV420P);
-BENCHMARK_CAPTURE(CopyWithLibrary, bgra_1080p, AV_PIX_FMT_BGRA);
-BENCHMARK_CAPTURE(CopyWithFfmpeg, bgra_1080p, AV_PIX_FMT_BGRA);
+BENCHMARK_CAPTURE(CopyWithLibrary, yuv420p, AV_PIX_FMT_YUV420P)
+    ->Name("image/copy_yuv420p_1080p/ours");
+BENCHMARK_CAPTURE(CopyWithFfmpeg, yuv420p, AV_PIX_FMT_YUV420P)
+    ->Name("image/copy_yuv420p_1080p/plain");
+BENCHMARK_CAPTURE(CopyWithLibrary, bgra, AV_PIX_FMT_BGRA)->Name("image/copy_bgra_1080p/ours");
+BENCHMARK_CAPTURE(CopyWithFfmpeg, bgra, AV_PIX_FMT_BGRA)->Name("image/copy_bgra_1080p/plain");
 
 void CachedProbeAnswer(benchmark::State& state) {
   ICodecInterface::CheckHardwareDecode(AV_CODEC_TYPE_H264DEC_D3D11VA, 0);  // fills the cache
@@ -75,8 +83,9 @@ void DecodeProbePictureWithFfmpeg(benchmark::State& state) {
   }
 }
 
-BENCHMARK(CachedProbeAnswer);
-BENCHMARK(DecodeProbePictureWithFfmpeg)->Unit(benchmark::kMicrosecond);
+BENCHMARK(CachedProbeAnswer)->Name("probe/cached_answer");
+BENCHMARK(DecodeProbePictureWithFfmpeg)->Name("probe/decode_probe_picture")
+    ->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 

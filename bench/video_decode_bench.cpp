@@ -1,13 +1,10 @@
 // Decoding through the video codec's Decode against a plain libavcodec loop doing the same work
 // (same packets, same default thread settings, one picture received per packet), and decoding
 // with scaling to 640x360 BGRA against the plain loop followed by sws_scale_frame (Lanczos).
-// The program prints each library/plain throughput ratio after the runs.
+// Pairs "video_decode/<case>/ours" and "video_decode/<case>/plain"; bench/ratios compares them.
 #include <benchmark/benchmark.h>
 
-#include <cstdio>
-#include <map>
-#include <string>
-
+#include "alloc_count.h"
 #include "bench_media.h"
 #include "codec_interface.h"
 
@@ -55,6 +52,7 @@ void DecodeWithLibrary(benchmark::State& state, const Stream& stream, bool scale
   }
   codec_interface::CVideoDecodeOutParam out;
   int64_t pictures = 0;
+  const codec_bench::AllocationScope scope;
   for (auto _ : state) {
     for (const auto& packet : video) {
       auto* data = const_cast<unsigned char*>(packet.data());
@@ -63,6 +61,7 @@ void DecodeWithLibrary(benchmark::State& state, const Stream& stream, bool scale
       out.Clear();
     }
   }
+  codec_bench::ReportAllocations(state, scope, pictures);
   state.SetItemsProcessed(pictures);
 }
 
@@ -79,6 +78,7 @@ void DecodeWithFfmpeg(benchmark::State& state, const Stream& stream, bool scale)
   FramePtr scaled(av_frame_alloc());
   SwsPtr sws;
   int64_t pictures = 0;
+  const codec_bench::AllocationScope scope;
   for (auto _ : state) {
     for (const auto& bytes : video) {
       packet->data = const_cast<uint8_t*>(bytes.data());
@@ -99,57 +99,21 @@ void DecodeWithFfmpeg(benchmark::State& state, const Stream& stream, bool scale)
       ++pictures;
     }
   }
+  codec_bench::ReportAllocations(state, scope, pictures);
   state.SetItemsProcessed(pictures);
 }
 
-BENCHMARK_CAPTURE(DecodeWithLibrary, h264_1080p, kH264, false)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(DecodeWithFfmpeg, h264_1080p, kH264, false)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(DecodeWithLibrary, hevc_1080p, kHevc, false)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(DecodeWithFfmpeg, hevc_1080p, kHevc, false)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(DecodeWithLibrary, h264_1080p_to_640x360_bgra, kH264, true)
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(DecodeWithFfmpeg, h264_1080p_to_640x360_bgra, kH264, true)
-    ->Unit(benchmark::kMillisecond);
+#define CODEC_PAIR(name, stream, scale)                                               \
+  BENCHMARK_CAPTURE(DecodeWithLibrary, name, stream, scale)                           \
+      ->Name("video_decode/" #name "/ours")                                           \
+      ->Unit(benchmark::kMillisecond);                                                \
+  BENCHMARK_CAPTURE(DecodeWithFfmpeg, name, stream, scale)                            \
+      ->Name("video_decode/" #name "/plain")                                          \
+      ->Unit(benchmark::kMillisecond)
 
-// Console output plus, at the end, the library's throughput as a share of the plain loop's,
-// by CPU time (decoding is single-threaded, so other load on the machine does not skew it) and
-// by wall time. With repetitions the medians are compared.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& run : runs) {
-      if (run.error_occurred) continue;
-      const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
-      if (run.run_type != Run::RT_Iteration && !median) continue;
-      std::string name = run.run_name.str();
-      const auto slash = name.find('/');
-      if (slash == std::string::npos) continue;
-      Times& times = (name.substr(0, slash) == "DecodeWithLibrary" ? library_ : plain_)[name.substr(slash + 1)];
-      if (times.median && !median) continue;  // a median, once seen, stands
-      times = Times{run.GetAdjustedCPUTime(), run.GetAdjustedRealTime(), median};
-    }
-  }
-  void Finalize() override {
-    ConsoleReporter::Finalize();
-    for (const auto& [what, lib] : library_) {
-      const auto plain = plain_.find(what);
-      if (plain == plain_.end() || lib.cpu <= 0 || lib.real <= 0) continue;
-      std::printf("ratio %-28s library/plain throughput: cpu %.3f, wall %.3f\n", what.c_str(),
-                  plain->second.cpu / lib.cpu, plain->second.real / lib.real);
-    }
-  }
-
- private:
-  struct Times {
-    double cpu = 0;
-    double real = 0;
-    bool median = false;
-  };
-  std::map<std::string, Times> library_;
-  std::map<std::string, Times> plain_;
-};
-
+CODEC_PAIR(h264_1080p, kH264, false);
+CODEC_PAIR(hevc_1080p, kHevc, false);
+CODEC_PAIR(h264_1080p_to_640x360_bgra, kH264, true);
 
 }  // namespace
 
@@ -158,8 +122,7 @@ int main(int argc, char** argv) {
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   const codec_bench::QuietLog quiet;  // keeps the codec's lines off the table
   av_log_set_level(AV_LOG_ERROR);  // the encoders that make the streams are chatty
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
+  benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
   return 0;
 }

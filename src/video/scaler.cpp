@@ -21,9 +21,21 @@ int Scaler::Init(const ScalerGeometry& g) {
 int Scaler::Scale(const AVFrame* pSrc) {
   if (m_pFrame == nullptr) m_pFrame.reset(av_frame_alloc());
   if (m_pFrame == nullptr) return AVERROR(ENOMEM);
+  AVFrame* pDst = m_pFrame.get();
   // A picture the caller still owns, or the encoder still holds, keeps its pixels.
-  DetachSharedBuffers(m_pFrame.get());
-  return sws_scale_frame(m_pCtx.get(), m_pFrame.get(), pSrc);
+  DetachSharedBuffers(pDst);
+  if (pDst->buf[0] == nullptr) {
+    pDst->width = m_stGeometry.nDstWidth;
+    pDst->height = m_stGeometry.nDstHeight;
+    pDst->format = m_stGeometry.eDstFormat;
+    const int nAllocated = av_frame_get_buffer(pDst, 0);
+    if (nAllocated < 0) return nAllocated;
+  }
+  // The source planes are read where they are. sws_scale_frame would first take a reference to
+  // the source, and for a picture bound in a host's buffer (not reference-counted) that is a
+  // copy of the whole picture on every call.
+  const int nRows = ScaleInto(*pSrc, *pDst);
+  return nRows < 0 ? nRows : 0;
 }
 
 int Scaler::ScaleInto(const AVFrame& src, AVFrame& dst) const {

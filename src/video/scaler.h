@@ -31,8 +31,8 @@ class Scaler {
   }
   SwsContext* Context() const { return m_pCtx.get(); }
 
-  // Scales a picture into Frame(), whose buffers are reused while nobody else references them.
-  // Returns sws_scale_frame's result.
+  // Scales a picture into Frame(), whose buffers are reused while nobody else references them;
+  // the source is read in place, never copied first. 0, or a negative FFmpeg error.
   int Scale(const AVFrame* pSrc);
   AVFrame* Frame() const { return m_pFrame.get(); }
 
