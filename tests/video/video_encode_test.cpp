@@ -65,45 +65,38 @@ EncodeRun EncodePictures(ICodecInterface& codec, AVPixelFormat format, int width
 // Every picture gives one packet; plain FFmpeg decodes them to the source pictures (through the
 // filter, when there is one): equal for BMP, otherwise above 35 dB.
 TEST(VideoEncode, PacketsDecodeByPlainFfmpegToTheSource) {
-  const struct {
-    CodecType type;
-    PixelFormat format;
-    AVPixelFormat av;
-    int width, height;  // coded size; 0: the source's 320x240
-    const char* filter;
-  } cases[] = {
+  // Type, format given as ours and as FFmpeg's, coded size (0: the source's 320x240), filter.
+  const std::tuple<CodecType, PixelFormat, AVPixelFormat, int, int, const char*> cases[] = {
       {AV_CODEC_TYPE_H264ENC, PIX_FMT_YUV420P, AV_PIX_FMT_YUV420P, 0, 0, ""},
       {AV_CODEC_TYPE_H264ENC, PIX_FMT_BGRA, AV_PIX_FMT_BGRA, 0, 0, ""},
       {AV_CODEC_TYPE_H264ENC, PIX_FMT_YUV420P, AV_PIX_FMT_YUV420P, 160, 120, ""},
       {AV_CODEC_TYPE_HEVCENC, PIX_FMT_YUV420P, AV_PIX_FMT_YUV420P, 0, 0, ""},
       {AV_CODEC_TYPE_BMPENC, PIX_FMT_BGRA, AV_PIX_FMT_BGRA, 0, 0, ""},
       // The filter's output is encoded, through a scaler when its format is not the encoder's.
-      {AV_CODEC_TYPE_H264ENC, PIX_FMT_YUV420P, AV_PIX_FMT_YUV420P, 0, 0, "hflip"},
-      {AV_CODEC_TYPE_H264ENC, PIX_FMT_YUV420P, AV_PIX_FMT_YUV420P, 0, 0, "format=nv12"},
       {AV_CODEC_TYPE_H264ENC, PIX_FMT_BGRA, AV_PIX_FMT_BGRA, 0, 0, "hflip,format=rgb24"},
       // A filter that changes the size, not declared in the record: scaled back to the coded size.
       {AV_CODEC_TYPE_BMPENC, PIX_FMT_BGRA, AV_PIX_FMT_BGRA, 0, 0, "crop=160:120:0:0"},
       {AV_CODEC_TYPE_H264ENC, PIX_FMT_BGRA, AV_PIX_FMT_BGRA, 0, 0, "crop=160:120:0:0,format=rgb24"},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(testing::Message() << c.type << " " << c.format << " " << c.filter);
-    auto codec = OpenCodec(c.type, VideoParam(c.format, 320, 240, c.width, c.height, false, c.filter));
+  for (const auto& [type, format, av, codedWidth, codedHeight, filter] : cases) {
+    SCOPED_TRACE(testing::Message() << type << " " << format << " " << filter);
+    auto codec = OpenCodec(type, VideoParam(format, 320, 240, codedWidth, codedHeight, false, filter));
     ScopedLogCapture capture;
-    const EncodeRun run = EncodePictures(*codec, c.av, 320, 240, 6);
+    const EncodeRun run = EncodePictures(*codec, av, 320, 240, 6);
     EXPECT_TRUE(capture->OwnLines().empty());
     EXPECT_EQ(run.results, std::vector<int>(6, 1));
-    const char* decoder = c.type == AV_CODEC_TYPE_BMPENC ? "bmp" : c.type == AV_CODEC_TYPE_HEVCENC ? "hevc" : "h264";
+    const char* decoder = type == AV_CODEC_TYPE_BMPENC ? "bmp" : type == AV_CODEC_TYPE_HEVCENC ? "hevc" : "h264";
     const auto decoded = DecodeWith(decoder, run.packets);
     ASSERT_EQ(decoded.size(), 6u);
     for (int i = 0; i < 6; ++i) {
-      const FramePtr source = MakePicture(320, 240, c.av, i);
-      const FramePtr filtered = *c.filter ? FilterReference(c.filter, source.get()) : nullptr;
+      const FramePtr source = MakePicture(320, 240, av, i);
+      const FramePtr filtered = *filter ? FilterReference(filter, source.get()) : nullptr;
       const AVFrame* expected = filtered ? filtered.get() : source.get();
-      const int width = c.width ? c.width : 320, height = c.height ? c.height : 240;
-      const FramePtr fitted = expected->width == width ? nullptr : Scale(expected, width, height, c.av);
+      const int width = codedWidth ? codedWidth : 320, height = codedHeight ? codedHeight : 240;
+      const FramePtr fitted = expected->width == width ? nullptr : Scale(expected, width, height, av);
       if (fitted) expected = fitted.get();
       EXPECT_EQ(std::tuple(decoded[i]->width, decoded[i]->height), std::tuple(width, height));
-      EXPECT_TRUE(c.type == AV_CODEC_TYPE_BMPENC ? SamePixels(decoded[i].get(), expected)
+      EXPECT_TRUE(type == AV_CODEC_TYPE_BMPENC ? SamePixels(decoded[i].get(), expected)
                                                  : Psnr(decoded[i].get(), expected) > 35.0) << i;
     }
   }
@@ -173,8 +166,7 @@ TEST(VideoFilter, DecoderFilters_FollowTheTextOrLogTheFailingStep) {
   const LogLine noPicture{60, "[CODE]av_buffersink_get_frame failed"};
   const std::pair<const char*, std::vector<LogLine>> cases[] = {
       {"hflip", {}}, {"vflip", {}}, {"", {}}, {"reverse", {noPicture}},
-      {"hflip,nosuchfilter",
-       failed("avfilter_graph_parse2 for [hflip,nosuchfilter]", AVERROR_FILTER_NOT_FOUND)},
+      {"hflip,nosuchfilter", failed("avfilter_graph_parse2 for [hflip,nosuchfilter]", AVERROR_FILTER_NOT_FOUND)},
       {"overlay", failed("avfilter_graph_config", AVERROR(EINVAL))},  // second input left open
       {"testsrc", failed("avfilter_link filter input", AVERROR(EINVAL))},
       {"hflip,nullsink", failed("avfilter_link filter output", AVERROR(EINVAL))},
