@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "base/log.h"
+#include "interface/av_ptr.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -29,40 +30,17 @@ namespace codec_bench {
 
 using Bytes = std::vector<uint8_t>;
 
-template <auto Fn>
-struct FreeWith {
-  template <class T>
-  void operator()(T* p) const noexcept {
-    if constexpr (std::is_invocable_v<decltype(Fn), T**>) {
-      Fn(&p);
-    } else {
-      Fn(p);
-    }
-  }
-};
-
-using FramePtr = std::unique_ptr<AVFrame, FreeWith<av_frame_free>>;
-using PacketPtr = std::unique_ptr<AVPacket, FreeWith<av_packet_free>>;
-using CodecCtxPtr = std::unique_ptr<AVCodecContext, FreeWith<avcodec_free_context>>;
-using SwsPtr = std::unique_ptr<SwsContext, FreeWith<sws_freeContext>>;
-using SwrPtr = std::unique_ptr<SwrContext, FreeWith<swr_free>>;
-using FilterGraphPtr = std::unique_ptr<AVFilterGraph, FreeWith<avfilter_graph_free>>;
-using AudioFifoPtr = std::unique_ptr<AVAudioFifo, FreeWith<av_audio_fifo_free>>;
-using BsfCtxPtr = std::unique_ptr<AVBSFContext, FreeWith<av_bsf_free>>;
-
-// Options for avcodec_open2, freed with their owner.
-class Options {
- public:
-  Options() = default;
-  Options(const Options&) = delete;
-  Options& operator=(const Options&) = delete;
-  ~Options() { av_dict_free(&dict_); }
-  void Set(const char* key, const char* value) { av_dict_set(&dict_, key, value, 0); }
-  AVDictionary** Slot() { return &dict_; }
-
- private:
-  AVDictionary* dict_ = nullptr;
-};
+// The plain loops own their FFmpeg objects with the same header-only owners the library uses
+// (they wrap FFmpeg's own free functions; nothing of the library's is reached through them).
+using codec_interface::AudioFifoPtr;
+using codec_interface::BsfCtxPtr;
+using codec_interface::CodecCtxPtr;
+using codec_interface::FilterGraphPtr;
+using codec_interface::FramePtr;
+using codec_interface::PacketPtr;
+using codec_interface::SwrPtr;
+using codec_interface::SwsPtr;
+using Options = codec_interface::AvOptions;
 
 // A picture of four coloured quadrants with a bright bar whose place follows index.
 FramePtr MakePicture(int width, int height, AVPixelFormat format, int index);
