@@ -18,7 +18,7 @@ namespace codec_interface {
 //
 // Init on an open packer first finishes the open file as Close does. Destroying an open packer
 // releases the muxer and closes the file without writing its trailer: call Close to finish it.
-class CPackAudio : public IPackAudio {
+class CPackAudio final : public IPackAudio {
  public:
   explicit CPackAudio(AudioFilePackType eType);
   ~CPackAudio();

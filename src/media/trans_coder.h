@@ -23,7 +23,7 @@ namespace codec_interface {
 // at the start while the resampler's filter fills, possibly none for a tiny block.
 //
 // A failed Init leaves the object without a converter until the next successful Init.
-class CTransCoder : public ITransCoder {
+class CTransCoder final : public ITransCoder {
  public:
   CTransCoder();
   virtual ~CTransCoder();

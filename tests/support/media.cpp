@@ -216,6 +216,7 @@ void WriteMediaFile(const std::string& path, const char* muxer, const std::vecto
   AVFormatContext* raw = nullptr;
   avformat_alloc_output_context2(&raw, nullptr, muxer, path.c_str());
   OutputFormatCtxPtr ctx(raw);
+  ctx->flags |= AVFMT_FLAG_BITEXACT;  // no random stream serials or ids: the same bytes every run
   for (const EncodedStream* stream : streams) {
     AVStream* st = avformat_new_stream(ctx.get(), nullptr);
     avcodec_parameters_copy(st->codecpar, stream->params.get());
