@@ -8,6 +8,9 @@ namespace base {
 namespace {
 
 constexpr int kNalTypeSps = 7;
+// The largest values H.264 allows; anything above marks a broken SPS.
+constexpr uint32_t kMaxBitDepthMinus8 = 6;
+constexpr uint32_t kMaxLog2FrameNumMinus4 = 12;
 
 // Reads bits of an RBSP; every read past the end sets a sticky failure and yields 0.
 class BitReader {
@@ -105,7 +108,8 @@ void SkipScalingList(BitReader& br, int size) {
   int last = 8;
   int next = 8;
   for (int j = 0; j < size && !br.Failed(); ++j) {
-    if (next != 0) next = (last + br.Se() + 256) % 256;
+    // A hostile delta may be near +-2^31; only its value modulo 256 counts.
+    if (next != 0) next = static_cast<int>(((last + int64_t{br.Se()}) % 256 + 256) % 256);
     last = (next == 0) ? last : next;
   }
 }
@@ -131,8 +135,11 @@ bool CSpsParse::H264DecodeSeqParameterSet(const unsigned char* data, unsigned in
     sps.chroma_format_idc = static_cast<int32_t>(br.Ue());
     if (sps.chroma_format_idc > 3) return false;
     if (sps.chroma_format_idc == 3) separate_colour_plane = br.Bit();
-    sps.bit_depth_luma = static_cast<int32_t>(br.Ue()) + 8;
-    sps.bit_depth_chroma = static_cast<int32_t>(br.Ue()) + 8;
+    const uint32_t luma_minus8 = br.Ue();
+    const uint32_t chroma_minus8 = br.Ue();
+    if (luma_minus8 > kMaxBitDepthMinus8 || chroma_minus8 > kMaxBitDepthMinus8) return false;
+    sps.bit_depth_luma = static_cast<int32_t>(luma_minus8) + 8;
+    sps.bit_depth_chroma = static_cast<int32_t>(chroma_minus8) + 8;
     br.Bit();  // qpprime_y_zero_transform_bypass_flag
     if (br.Bit()) {  // seq_scaling_matrix_present_flag
       const int lists = (sps.chroma_format_idc != 3) ? 8 : 12;
@@ -144,7 +151,9 @@ bool CSpsParse::H264DecodeSeqParameterSet(const unsigned char* data, unsigned in
     sps.bit_depth_luma = 8;
     sps.bit_depth_chroma = 8;
   }
-  sps.log2_max_frame_num = static_cast<int32_t>(br.Ue()) + 4;
+  const uint32_t log2_max_frame_num_minus4 = br.Ue();
+  if (log2_max_frame_num_minus4 > kMaxLog2FrameNumMinus4) return false;
+  sps.log2_max_frame_num = static_cast<int32_t>(log2_max_frame_num_minus4) + 4;
   sps.pic_order_cnt_type = static_cast<int32_t>(br.Ue());
   if (sps.pic_order_cnt_type == 0) {
     br.Ue();  // log2_max_pic_order_cnt_lsb_minus4
