@@ -7,7 +7,7 @@ using namespace codec_interface;
 
 namespace {
 
-constexpr int kRates[] = {8000, 16000, 22050, 44100, 48000, 96000, 11025, 1};
+constexpr int kRates[] = {8000, 16000, 22050, 44100, 48000, 96000, 11025, 32000};
 
 }  // namespace
 

@@ -46,11 +46,6 @@ class FuzzInput {
     m_pNext += count;
     return chunk;
   }
-  std::vector<uint8_t> Rest() {
-    std::vector<uint8_t> rest(m_pNext, m_pEnd);
-    m_pNext = m_pEnd;
-    return rest;
-  }
 
  private:
   size_t Left() const { return static_cast<size_t>(m_pEnd - m_pNext); }

@@ -16,24 +16,15 @@ namespace fs = std::filesystem;
 int main(int argc, char** argv) {
   std::vector<fs::path> inputs;
   for (int i = 1; i < argc; ++i) {
-    if (!fs::exists(argv[i])) continue;
-    if (!fs::is_directory(argv[i])) {
-      inputs.emplace_back(argv[i]);
-      continue;
-    }
+    if (fs::is_regular_file(argv[i])) inputs.emplace_back(argv[i]);
+    if (!fs::is_directory(argv[i])) continue;
     for (const auto& entry : fs::directory_iterator(argv[i])) {
-      if (entry.is_regular_file() && entry.path().filename().string()[0] != '.') {
-        inputs.push_back(entry.path());
-      }
+      if (entry.is_regular_file()) inputs.push_back(entry.path());
     }
   }
   std::sort(inputs.begin(), inputs.end());
   for (const fs::path& path : inputs) {
     std::ifstream file(path, std::ios::binary);
-    if (!file) {
-      std::fprintf(stderr, "cannot read %s\n", path.c_str());
-      return 1;
-    }
     const std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(file), {}};
     LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
   }

@@ -10,12 +10,14 @@ namespace {
 constexpr AVPixelFormat kPictures[] = {AV_PIX_FMT_GRAY8,   AV_PIX_FMT_BGRA, AV_PIX_FMT_RGB24,
                                        AV_PIX_FMT_RGBA,    AV_PIX_FMT_YUV420P, AV_PIX_FMT_NV12,
                                        AV_PIX_FMT_YUVJ420P, AV_PIX_FMT_YUYV422};
-constexpr int kRates[] = {8000, 16000, 44100, 48000, 96000, 7};
+constexpr int kRates[] = {8000, 16000, 44100, 48000, 96000, 11025};
+// Field values at the edges: negative, zero, past FFmpeg's limits, overflowing when multiplied.
+constexpr int32_t kEdges[] = {-1, 0, 1, 4096, 16385, 65536, INT32_MAX, INT32_MIN};
 
-// A record field: mostly small, sometimes anything at all.
+// A record field: mostly small, sometimes at an edge.
 int32_t Field(codec_fuzz::FuzzInput& in) {
   const uint8_t kind = in.Byte();
-  return kind < 0xf0 ? kind % 80 : in.Int();
+  return kind < 0xf0 ? kind % 80 : in.Pick(kEdges);
 }
 
 AVFrame* SourceFrame(codec_fuzz::FuzzInput& in, const TransCoderParam& param, bool pictures) {
