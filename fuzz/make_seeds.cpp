@@ -104,8 +104,8 @@ int main(int argc, char** argv) {
             Le(100, 4) + Bytes{0, 1});
   // Kind, six fields, then per call: shape choice, destination class, entry
   // (see trans_coder_fuzzer.cpp).
-  Write("trans_coder", "nv12-to-bgra", Bytes{0, 6, 64, 48, 2, 32, 24, 1, 1, 0, 1, 1, 0});
+  Write("trans_coder", "nv12-to-bgra", Bytes{0, 5, 64, 48, 1, 32, 24, 1, 1, 0, 1, 1, 0});
   Write("trans_coder", "s16-48k-stereo-to-flt-16k-mono",
-        Bytes{1, 2, 3, 2, 4, 1, 1, 1} + Le(960, 2) + Bytes{0, 0, 1} + Le(961, 2) + Bytes{0, 0});
+        Bytes{1, 1, 3, 2, 3, 1, 1, 1} + Le(960, 2) + Bytes{0, 0, 1} + Le(961, 2) + Bytes{0, 0});
   return 0;
 }

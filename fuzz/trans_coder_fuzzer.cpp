@@ -60,10 +60,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const int kind = in.Byte() % 3;
   const bool pictures = kind == 0;
   TransCoderParam param{};
-  param.eSrcPixelFormat = static_cast<PixelFormat>(Field(in) - 1);
+  param.eSrcPixelFormat = static_cast<PixelFormat>(Field(in));
   param.nSrcWidth = pictures ? Field(in) : in.Pick(kRates);
   param.nSrcHeight = Field(in);
-  param.eDstPixelFormat = static_cast<PixelFormat>(Field(in) - 1);
+  param.eDstPixelFormat = static_cast<PixelFormat>(Field(in));
   param.nDstWidth = pictures ? Field(in) : in.Pick(kRates);
   param.nDstHeight = Field(in);
   const auto coder = ITransCoder::Create();
