@@ -74,6 +74,15 @@ inline void ReadAll(const uint8_t* data, int size) {
   if (size > 0) s_copy.assign(data, data + size);
 }
 
+// Copies picture k out as a host does, sized by the record's own layout and size.
+inline void CopyPicture(codec_interface::CVideoDecodeOutParam& out, int k) {
+  codec_interface::PixelFormat layout = codec_interface::PIX_FMT_NONE;
+  const int size = codec_interface::ICodecInterface::ImageGetBufferSize(
+      out.m_ePixelFormat, layout, out.m_nWidth, out.m_nHeight);
+  std::vector<uint8_t> buffer(size > 0 ? size : 0);
+  codec_interface::ICodecInterface::ImageCopyToBuffer(buffer.data(), size, out, k);
+}
+
 // Installs QuietLog, and FFmpeg's bridge to it (the first video Init installs that), once.
 inline void QuietLogs() {
   static const bool installed = [] {

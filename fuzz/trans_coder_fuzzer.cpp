@@ -42,13 +42,7 @@ AVFrame* SourceFrame(codec_fuzz::FuzzInput& in, const TransCoderParam& param, bo
 }
 
 void ReadResult(CVideoDecodeOutParam& pictures, const CAudioDecodeOutParam& sound) {
-  if (pictures.m_nNum == 1) {
-    PixelFormat layout = PIX_FMT_NONE;
-    const int size = ICodecInterface::ImageGetBufferSize(pictures.m_ePixelFormat, layout,
-                                                         pictures.m_nWidth, pictures.m_nHeight);
-    std::vector<uint8_t> buffer(size > 0 ? size : 0);
-    ICodecInterface::ImageCopyToBuffer(buffer.data(), size, pictures, 0);
-  }
+  if (pictures.m_nNum == 1) codec_fuzz::CopyPicture(pictures, 0);
   if (sound.m_nNum == 1) codec_fuzz::ReadAll(sound.m_outData[0].pData, sound.m_outData[0].nSize);
 }
 

@@ -32,11 +32,7 @@ void ReadPictures(CVideoDecodeOutParam& out) {
         frame->data[0] != out.m_outData[k].pData[0]) {
       std::abort();
     }
-    PixelFormat layout = PIX_FMT_NONE;
-    const int size = ICodecInterface::ImageGetBufferSize(out.m_ePixelFormat, layout,
-                                                         out.m_nWidth, out.m_nHeight);
-    std::vector<uint8_t> buffer(size > 0 ? size : 0);
-    ICodecInterface::ImageCopyToBuffer(buffer.data(), size, out, k);
+    codec_fuzz::CopyPicture(out, k);
   }
 }
 
