@@ -51,8 +51,9 @@ TEST(PackAudio, CodecHeadersAreByteExact) {
 TEST(PackAudio, Init_FailuresLogTheirLinesAndLeaveNothingOpen) {
   const std::string noDirectory = "/nonexistent-codec-dir/out.ogg";
   const std::tuple<int, std::string, int, int, std::vector<LogLine>> cases[] = {
-      // The file name's extension must not pick a muxer for an unknown kind.
-      {5, noDirectory, 48000, 2, {{60, "[CODE]avformat_alloc_output_context2 failed"}}},
+      // The file name's extension must not pick a muxer for an unknown kind, nor may a negative
+      // one index anything.
+      {-1, noDirectory, 48000, 2, {{60, "[CODE]avformat_alloc_output_context2 failed"}}},
       {AUDIO_FILE_PACK_OGG_OPUS, noDirectory, 48000, 2, {{60, "[CODE]open file[" + noDirectory + "] failed"}}},
       {AUDIO_FILE_PACK_MP4_AAC, noDirectory, 48000, 3,
        {{60, "[CODE]unsupport Channels: 3"}, {60, "[CODE]FillStreamParams failed"}}},

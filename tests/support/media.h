@@ -92,6 +92,9 @@ struct ReadBack {
 };
 ReadBack ReadMediaFile(const std::string& path);
 
+// Hands a frame to an owning out-param as its next entry, the way a decoder does.
+inline void Hold(codec_interface::COutParam& out, FramePtr frame) { out.m_pFrame[out.m_nNum++] = frame.release(); }
+
 // A file in the temporary directory, unique to the process, removed when the object goes.
 struct ScratchFile {
   explicit ScratchFile(const std::string& name);
