@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
 #include <thread>
 
 #include "support/log_capture.h"
@@ -37,7 +38,7 @@ std::vector<LogLine> ProbeLines(int type, int adapter) {
 TEST(HwDecode, EveryHardwareTypeFailsItsDevice) {
   ScopedLogCapture capture;
   for (int family : {4, -1, 100}) ICodecInterface::Prepare(HardwareDecoderType(family), 90);
-  for (int type : {0, 1, 2, 3, 10, 11, 14, 15, 21, -1, 99}) {
+  for (int type : {0, 1, 2, 3, 10, 11, 14, 15, 21, -1, 99, INT_MAX}) {
     EXPECT_EQ(ICodecInterface::CreateVideoHwDeviceCtx(CodecType(type), 1, 0, nullptr), nullptr);
     EXPECT_FALSE(ICodecInterface::CheckHardwareDecode(CodecType(type), 90)) << type;
   }
