@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -13,9 +14,6 @@ namespace codec_test {
 namespace {
 
 namespace fs = std::filesystem;
-using codec_interface::CodecCtxPtr;
-using codec_interface::FramePtr;
-using codec_interface::PacketPtr;
 
 struct Outcome {
   int code;
@@ -65,47 +63,8 @@ class CodecCommand : public ::testing::Test {
 };
 fs::path CodecCommand::dir_;
 
-// What plain FFmpeg finds in a written file: its first stream and how many pictures or
-// samples per channel decode from it.
-struct Content {
-  AVMediaType kind = AVMEDIA_TYPE_UNKNOWN;
-  AVCodecID codec = AV_CODEC_ID_NONE;
-  int width = 0, height = 0, sampleRate = 0, channels = 0;  // decoded sizes; the stream's sound
-  size_t packets = 0;
-  int64_t decoded = 0;  // pictures, or samples per channel
-  int padding = 0;      // samples the container says to drop at the start
-};
-
-// The file's first stream, decoded to the end by plain libavcodec with the demuxer's own packets
-// (so an Opus pre-skip is applied as a player applies it).
-Content ReadContent(const std::string& path) {
-  Content content;
-  AVFormatContext* raw = nullptr;
-  if (avformat_open_input(&raw, path.c_str(), nullptr, nullptr) != 0) return content;
-  const codec_interface::InputFormatCtxPtr file(raw);
-  if (avformat_find_stream_info(file.get(), nullptr) < 0 || file->nb_streams == 0) return content;
-  const AVCodecParameters* params = file->streams[0]->codecpar;
-  content.kind = params->codec_type, content.codec = params->codec_id, content.padding = params->initial_padding;
-  content.sampleRate = params->sample_rate, content.channels = params->ch_layout.nb_channels;
-  const AVCodec* decoder = avcodec_find_decoder(params->codec_id);
-  CodecCtxPtr ctx(avcodec_alloc_context3(decoder));
-  avcodec_parameters_to_context(ctx.get(), params);
-  EXPECT_EQ(avcodec_open2(ctx.get(), decoder, nullptr), 0) << path;
-  PacketPtr packet(av_packet_alloc());
-  FramePtr frame(av_frame_alloc());
-  for (bool more = true; more;) {
-    more = av_read_frame(file.get(), packet.get()) >= 0;
-    if (more && packet->stream_index != 0) continue;
-    content.packets += more ? 1 : 0;
-    EXPECT_GE(avcodec_send_packet(ctx.get(), more ? packet.get() : nullptr), 0) << path;
-    av_packet_unref(packet.get());
-    while (avcodec_receive_frame(ctx.get(), frame.get()) == 0) {
-      content.decoded += content.kind == AVMEDIA_TYPE_VIDEO ? 1 : frame->nb_samples;
-      content.width = frame->width, content.height = frame->height;
-    }
-  }
-  return content;
-}
+// The packets of the file's first stream.
+int64_t FirstStreamPackets(const ReadBack& file) { return std::ranges::count(file.packets, 0, &ReadBack::Packet::stream); }
 
 TEST_F(CodecCommand, DemoWritesFilesThatPlainFFmpegReadsAsItsTableSays) {
   const std::string demo = In("demo");
@@ -125,8 +84,10 @@ TEST_F(CodecCommand, DemoWritesFilesThatPlainFFmpegReadsAsItsTableSays) {
   };
   for (const auto& [file, kind, codec, width, height, channels] : expected) {
     SCOPED_TRACE(file);
-    const Content got = ReadContent(demo + "/" + file);
-    EXPECT_EQ(std::tuple(got.kind, got.codec), std::tuple(kind, codec));
+    const ReadBack got = ReadMediaFile(demo + "/" + file);
+    ASSERT_FALSE(got.streams.empty());
+    const AVCodecParameters* stream = got.streams[0].get();
+    EXPECT_EQ(std::tuple(stream->codec_type, stream->codec_id), std::tuple(kind, codec));
     const std::string name = fs::path(file).filename().string();
     const size_t at = run.out.find("\n" + name + " ");
     const bool listed = at != std::string::npos;
@@ -135,12 +96,12 @@ TEST_F(CodecCommand, DemoWritesFilesThatPlainFFmpegReadsAsItsTableSays) {
     if (kind == AVMEDIA_TYPE_VIDEO) {
       // Every picture the table counts decodes, at the size it names.
       const int64_t pictures = name.ends_with(".bmp") ? 1 : 25;
-      EXPECT_EQ(std::tuple(got.width, got.height, got.decoded, int64_t(got.packets)),
+      EXPECT_EQ(std::tuple(got.width, got.height, got.decoded, FirstStreamPackets(got)),
                 std::tuple(width, height, pictures, pictures));
       EXPECT_TRUE(!listed || line.find(", 25 pictures") != std::string::npos) << line;
       continue;
     }
-    EXPECT_EQ(std::tuple(got.sampleRate, got.channels), std::tuple(48000, channels));
+    EXPECT_EQ(std::tuple(stream->sample_rate, stream->ch_layout.nb_channels), std::tuple(48000, channels));
     // The table's packet count is the file's, and its duration the decoded sound's within
     // one codec frame (counting what the container's pre-skip drops).
     unsigned long packets = 0;
@@ -148,9 +109,9 @@ TEST_F(CodecCommand, DemoWritesFilesThatPlainFFmpegReadsAsItsTableSays) {
     const size_t numbers = line.rfind(", ", line.find(" packets, "));
     ASSERT_NE(numbers, std::string::npos) << line;
     ASSERT_EQ(std::sscanf(line.c_str() + numbers, ", %lu packets, %lf s", &packets, &tableSeconds), 2) << line;
-    EXPECT_EQ(packets, got.packets);
+    EXPECT_EQ(int64_t(packets), FirstStreamPackets(got));
     const double frame = codec == AV_CODEC_ID_AAC ? 1024.0 / 48000 : 960.0 / 48000;
-    const double seconds = double(got.decoded + got.padding) / 48000;
+    const double seconds = double(got.decoded + stream->initial_padding) / 48000;
     EXPECT_NEAR(tableSeconds, seconds, frame + 0.005);
     EXPECT_GT(seconds, 1.0 - 3 * frame);  // at most the encoder's tail is lost
   }
@@ -205,8 +166,10 @@ TEST_F(CodecCommand, SubcommandsWorkOnFilesPlainFFmpegMade) {
       {"e.h264", AV_CODEC_ID_H264, 0, 0, 320, 240},
   };
   for (const auto& [file, codec, rate, channels, width, height] : written) {
-    const Content got = ReadContent(out + "/" + file);
-    EXPECT_EQ(std::tuple(got.codec, got.sampleRate, got.channels, got.width, got.height),
+    const ReadBack got = ReadMediaFile(out + "/" + file);
+    ASSERT_FALSE(got.streams.empty()) << file;
+    const AVCodecParameters* stream = got.streams[0].get();
+    EXPECT_EQ(std::tuple(stream->codec_id, stream->sample_rate, stream->ch_layout.nb_channels, got.width, got.height),
               std::tuple(codec, rate, channels, width, height)) << file;
     EXPECT_GT(got.decoded, 0) << file;
   }
