@@ -9,21 +9,11 @@ namespace {
 using namespace codec_interface;
 using namespace codec_test;
 
-LogLine InitLine(const std::string& path) { return {0, "[CODE]初始化Ogg复用器: " + path}; }
-
 Bytes Hex(std::string text) {
   std::erase(text, ' ');
   Bytes bytes;
   for (size_t i = 0; i < text.size(); i += 2) bytes.push_back(std::stoi(text.substr(i, 2), 0, 16));
   return bytes;
-}
-
-// Packs every packet from one buffer that is scribbled over after each write, as a host may.
-void PackAll(IPackAudio& pack, const std::vector<Bytes>& packets) {
-  for (Bytes buffer : packets) {
-    ASSERT_EQ(pack.WritePacket(buffer.data(), static_cast<int>(buffer.size())), 0);
-    std::fill(buffer.begin(), buffer.end(), 0xEE);
-  }
 }
 
 TEST(PackAudio, CodecHeadersAreByteExact) {
@@ -65,7 +55,7 @@ TEST(PackAudio, Init_FailuresLogTheirLinesAndLeaveNothingOpen) {
     auto pack = IPackAudio::Create(AudioFilePackType(type));
     ScopedLogCapture capture;
     EXPECT_EQ(pack->Init(path.c_str(), rate, channels, 1024), -1);
-    EXPECT_EQ(capture->OwnLines(), std::vector{InitLine(path)} + lines);
+    EXPECT_EQ(capture->OwnLines(), (std::vector<LogLine>{{0, "[CODE]初始化Ogg复用器: " + path}} + lines));
     uint8_t byte = 0;
     EXPECT_EQ(pack->WritePacket(&byte, 1), -1);
   }
@@ -94,7 +84,10 @@ TEST(PackAudio, RoundTrip_EveryKindReadsBack) {
     const ScratchFile file(name);
     auto pack = IPackAudio::Create(type);
     ASSERT_EQ(pack->Init(file.path.c_str(), rate, 2, tone.frameSize), 0);
-    PackAll(*pack, packets);
+    for (Bytes buffer : packets) {  // scribbled over after each write, as a host may
+      ASSERT_EQ(pack->WritePacket(buffer.data(), static_cast<int>(buffer.size())), 0);
+      std::fill(buffer.begin(), buffer.end(), 0xEE);
+    }
     pack->Close();
     const ReadBack plain = ReadMediaFile(file.path);
     ASSERT_EQ(plain.streams.size(), 1u);

@@ -255,7 +255,9 @@ ReadBack ReadMediaFile(const std::string& path) {
   FramePtr frame(av_frame_alloc());
   for (bool more = true; more;) {  // the pass after the last packet drains the decoder
     more = av_read_frame(ctx.get(), packet.get()) >= 0;
-    if (more) out.packets.push_back({packet->stream_index, Bytes(packet->data, packet->data + packet->size), packet->pts});
+    if (more) {
+      out.packets.push_back({packet->stream_index, Bytes(packet->data, packet->data + packet->size), packet->pts});
+    }
     if (!more || packet->stream_index == 0) {
       EXPECT_GE(avcodec_send_packet(decoder.get(), more ? packet.get() : nullptr), 0) << path;
     }

@@ -64,7 +64,9 @@ class CodecCommand : public ::testing::Test {
 fs::path CodecCommand::dir_;
 
 // The packets of the file's first stream.
-int64_t FirstStreamPackets(const ReadBack& file) { return std::ranges::count(file.packets, 0, &ReadBack::Packet::stream); }
+int64_t FirstStreamPackets(const ReadBack& file) {
+  return std::ranges::count(file.packets, 0, &ReadBack::Packet::stream);
+}
 
 TEST_F(CodecCommand, DemoWritesFilesThatPlainFFmpegReadsAsItsTableSays) {
   const std::string demo = In("demo");
