@@ -15,6 +15,7 @@
 #include "base/log.h"
 #include "base/system.h"
 #include "codec_interface.h"
+#include "support/log_capture.h"
 #include "support/media.h"
 
 namespace codec_interface {
@@ -98,19 +99,16 @@ struct DecoderBoard {
   }
 };
 
-// Counts the audio codecs' Init lines: many of these replace each other while codecs log.
-class CountingLogger : public base::IBaseLogInterface {
- public:
-  explicit CountingLogger(std::atomic<int>* inits) : inits_(inits) {}
-  void PrintLog(const int& level, const int&, const char* format, ...) override
-      BASE_PRINTF_LIKE(4, 5) {
-    if (level == base::LOG_LEVEL_INFO && std::strcmp(format, kAudioInit) == 0) ++*inits_;
+// The audio codecs' Init lines in all the loggers: many of these replace each other while
+// codecs log.
+using Loggers = std::vector<std::shared_ptr<codec_test::CaptureLogger>>;
+int Inits(const Loggers& loggers) {
+  size_t count = 0;
+  for (const auto& logger : loggers) {
+    count += static_cast<size_t>(std::ranges::count(logger->OwnLines(), codec_test::LogLine{20, kAudioInit}));
   }
-  void VPrintLog(const int&, const int&, const char*, va_list) override BASE_PRINTF_LIKE(4, 0) {}
-
- private:
-  std::atomic<int>* inits_;
-};
+  return static_cast<int>(count);
+}
 
 // Opens a codec, gives it every input in turn (to Encode or to Decode), lets `each` look at every
 // entry handed out and traces the results. `before` runs before each input.
@@ -191,17 +189,17 @@ std::vector<Trace> Work(const Media& media, DecoderBoard* board) {
 TEST(LoadConcurrent, CodecsOnEveryCpuWhileProbingResizingAndReplacingTheLogger) {
   const Media media = MakeMedia();
   ASSERT_EQ(media.h264.size(), static_cast<size_t>(kPictures));
-  std::atomic<int> inits{0};
-  // The test's loggers count into a local: the process logger comes back on every way out.
+  // The test's loggers are its own: the process logger comes back on every way out.
   struct Restore {
     std::shared_ptr<base::IBaseLogInterface> logger;
     ~Restore() { base::IBaseLogInterface::GetLogInstance(logger); }
   } restore{base::IBaseLogInterface::GetLogInstance(nullptr)};
 
   // Alone first: what each codec gives without company.
-  base::IBaseLogInterface::GetLogInstance(std::make_shared<CountingLogger>(&inits));
+  Loggers loggers = {std::make_shared<codec_test::CaptureLogger>()};
+  base::IBaseLogInterface::GetLogInstance(loggers[0]);
   const std::vector<Trace> alone = Work(media, nullptr);
-  ASSERT_EQ(inits.load(), 2 * kRounds);
+  ASSERT_EQ(Inits(loggers), 2 * kRounds);
   // Init gives 0, and every packet in one picture out, every picture one packet.
   std::vector<int> onePerCall(kPictures + 1, 1);
   onePerCall[0] = 0;
@@ -213,7 +211,6 @@ TEST(LoadConcurrent, CodecsOnEveryCpuWhileProbingResizingAndReplacingTheLogger) 
   }
 
   const int workers = std::max(2, base::GetCpuCount());
-  inits = 0;
   std::atomic<bool> done{false};
   DecoderBoard board;
   std::thread side([&] {
@@ -221,7 +218,8 @@ TEST(LoadConcurrent, CodecsOnEveryCpuWhileProbingResizingAndReplacingTheLogger) 
                                          {kWidth / 4, kHeight / 4, ""}};
     unsigned int i = 0;
     do {
-      base::IBaseLogInterface::GetLogInstance(std::make_shared<CountingLogger>(&inits));
+      base::IBaseLogInterface::GetLogInstance(
+          loggers.emplace_back(std::make_shared<codec_test::CaptureLogger>()));
       // A new adapter each time, so each is a real probe and not an answer from the cache.
       ICodecInterface::Prepare(static_cast<HardwareDecoderType>(i % 4), 300 + i);
       EXPECT_FALSE(ICodecInterface::CheckHardwareDecode(AV_CODEC_TYPE_HEVCDEC_D3D12VA, 300 + i));
@@ -238,7 +236,7 @@ TEST(LoadConcurrent, CodecsOnEveryCpuWhileProbingResizingAndReplacingTheLogger) 
   done = true;
   side.join();
 
-  EXPECT_EQ(inits.load(), 2 * kRounds * workers);
+  EXPECT_EQ(Inits(loggers), 2 * kRounds * (workers + 1));  // the lines alone are still counted
   for (const std::vector<Trace>& traces : together) EXPECT_TRUE(traces == alone);
 }
 

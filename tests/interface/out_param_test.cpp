@@ -1,18 +1,12 @@
 #include <gtest/gtest.h>
 
-#include "codec_interface.h"
-#include "interface/av_ptr.h"
+#include "support/media.h"
 
 namespace {
 
 using namespace codec_interface;
 
-AVFrame* NewFrame() {
-  AVFrame* frame = av_frame_alloc();
-  frame->format = AV_PIX_FMT_GRAY8, frame->width = 16, frame->height = 2;
-  EXPECT_EQ(av_frame_get_buffer(frame, 0), 0);
-  return frame;
-}
+AVFrame* NewFrame() { return codec_test::MakePicture(16, 2, AV_PIX_FMT_GRAY8, 0).release(); }
 
 AVPacket* NewPacket() {
   AVPacket* packet = av_packet_alloc();

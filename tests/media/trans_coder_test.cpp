@@ -10,9 +10,6 @@ using namespace codec_test;
 
 constexpr int kOwning = OUTPARAM_FLAG_NOT_USE_CACHE;
 
-// Hands a frame to an out-param the way a decoder in owning mode would.
-void Hold(COutParam& out, FramePtr frame) { out.m_pFrame[out.m_nNum++] = frame.release(); }
-
 // Pictures at odd sizes that grow and shrink against plain libswscale with the same settings,
 // and blocks of sound against plain libswresample: each result is a frame of its own (packed
 // rows; room for the whole scaled block) that does not depend on the source any more.

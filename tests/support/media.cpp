@@ -241,16 +241,31 @@ ReadBack ReadMediaFile(const std::string& path) {
   AVFormatContext* raw = nullptr;
   EXPECT_EQ(avformat_open_input(&raw, path.c_str(), nullptr, nullptr), 0) << path;
   InputFormatCtxPtr ctx(raw);
-  if (ctx == nullptr || avformat_find_stream_info(ctx.get(), nullptr) < 0) return out;
+  if (ctx == nullptr || avformat_find_stream_info(ctx.get(), nullptr) < 0 || ctx->nb_streams == 0) return out;
   out.format = ctx->iformat->name;
   for (unsigned i = 0; i < ctx->nb_streams; ++i) {
     out.streams.emplace_back(avcodec_parameters_alloc());
     avcodec_parameters_copy(out.streams.back().get(), ctx->streams[i]->codecpar);
   }
+  const AVCodec* codec = avcodec_find_decoder(out.streams[0]->codec_id);
+  CodecCtxPtr decoder(avcodec_alloc_context3(codec));
+  avcodec_parameters_to_context(decoder.get(), out.streams[0].get());
+  EXPECT_EQ(avcodec_open2(decoder.get(), codec, nullptr), 0) << path;
   PacketPtr packet(av_packet_alloc());
-  while (av_read_frame(ctx.get(), packet.get()) >= 0) {
-    out.packets.push_back({packet->stream_index, Bytes(packet->data, packet->data + packet->size), packet->pts});
+  FramePtr frame(av_frame_alloc());
+  for (bool more = true; more;) {  // the pass after the last packet drains the decoder
+    more = av_read_frame(ctx.get(), packet.get()) >= 0;
+    if (more) {
+      out.packets.push_back({packet->stream_index, Bytes(packet->data, packet->data + packet->size), packet->pts});
+    }
+    if (!more || packet->stream_index == 0) {
+      EXPECT_GE(avcodec_send_packet(decoder.get(), more ? packet.get() : nullptr), 0) << path;
+    }
     av_packet_unref(packet.get());
+    while (avcodec_receive_frame(decoder.get(), frame.get()) == 0) {
+      out.decoded += decoder->codec_type == AVMEDIA_TYPE_VIDEO ? 1 : frame->nb_samples;
+      out.width = frame->width, out.height = frame->height;
+    }
   }
   return out;
 }

@@ -79,7 +79,8 @@ std::vector<Bytes> WithAdtsHeaders(const std::vector<Bytes>& packets, int rate, 
 void WriteMediaFile(const std::string& path, const char* muxer,
                     const std::vector<const EncodedStream*>& streams);
 
-// What plain libavformat reads back from a file.
+// What plain libavformat reads back from a file, and what plain libavcodec decodes of its first
+// stream from the demuxer's own packets (so that an Opus pre-skip is applied as a player does).
 struct ReadBack {
   struct Packet {
     int stream;
@@ -89,8 +90,13 @@ struct ReadBack {
   std::string format;  // the demuxer's name
   std::vector<ParamsPtr> streams;
   std::vector<Packet> packets;
+  int64_t decoded = 0;        // the first stream's pictures, or samples per channel
+  int width = 0, height = 0;  // of its pictures
 };
 ReadBack ReadMediaFile(const std::string& path);
+
+// Hands a frame to an owning out-param as its next entry, the way a decoder does.
+inline void Hold(codec_interface::COutParam& out, FramePtr frame) { out.m_pFrame[out.m_nNum++] = frame.release(); }
 
 // A file in the temporary directory, unique to the process, removed when the object goes.
 struct ScratchFile {

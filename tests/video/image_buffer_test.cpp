@@ -11,10 +11,6 @@ namespace {
 using namespace codec_interface;
 using namespace codec_test;
 
-void Hold(CVideoDecodeOutParam& out, FramePtr picture) {
-  out.m_pFrame[out.m_nNum++] = picture.release();
-}
-
 TEST(ImageCopyToBuffer, EachEntryEqualsFfmpegsPackedCopyOfItsSize) {
   // In the order of the public formats from PIX_FMT_BGRA on.
   const AVPixelFormat formats[] = {AV_PIX_FMT_BGRA, AV_PIX_FMT_RGB24, AV_PIX_FMT_RGBA,

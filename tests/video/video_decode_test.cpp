@@ -145,21 +145,17 @@ TEST(VideoDecode, PacketsWithoutAGoodPicture_LeaveTheDecoderUsable) {
   const Bytes idr = {0, 0, 1, 0x65};  // the parameter sets alone: cut before the IDR slice
   const Bytes sets(h264.data[0].begin(),
                    std::search(h264.data[0].begin(), h264.data[0].end(), idr.begin(), idr.end()) - 1);
-  const std::tuple<CodecType, const EncodedStream&, Bytes, int> cases[] = {
-      {AV_CODEC_TYPE_H264DEC, h264, sets, 0},
-      {AV_CODEC_TYPE_H264DEC, h264, garbage, 0},
-      {AV_CODEC_TYPE_HEVCDEC, Stream("libx265", 640, 360), garbage, 0},
-      {AV_CODEC_TYPE_MJPEGDEC, Stream("mjpeg", 321, 241), garbage, 0},
-      {AV_CODEC_TYPE_H264DEC, h264, damaged, 1},  // handed out, marked
-  };
-  for (const auto& [type, video, input, result] : cases) {
-    auto codec = OpenCodec(type, VideoParam(PIX_FMT_NONE));
+  // The input and the result. FFmpeg's HEVC and MJPEG decoders refuse the garbage as invalid
+  // data just as its H.264 one does, so one decoder shows the way through.
+  const std::pair<Bytes, int> cases[] = {{sets, 0}, {garbage, 0}, {damaged, 1}};  // 1: handed out, marked
+  for (const auto& [input, result] : cases) {
+    auto codec = OpenCodec(AV_CODEC_TYPE_H264DEC, VideoParam(PIX_FMT_NONE));
     ScopedLogCapture capture;
     CVideoDecodeOutParam out;
-    EXPECT_EQ(Decode(*codec, input, out), result) << type << " " << input.size();
+    EXPECT_EQ(Decode(*codec, input, out), result) << input.size();
     EXPECT_EQ(std::tuple(out.m_nNum, out.m_bDecodeError), std::tuple(result, result == 1));
     EXPECT_TRUE(result == 1 || capture->OwnLines().empty());
-    EXPECT_EQ(std::tuple(Decode(*codec, video.data[0], out), out.m_bDecodeError), std::tuple(1, false));
+    EXPECT_EQ(std::tuple(Decode(*codec, h264.data[0], out), out.m_bDecodeError), std::tuple(1, false));
   }
 }
 
