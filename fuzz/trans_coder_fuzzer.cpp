@@ -14,7 +14,7 @@ constexpr int kRates[] = {8000, 16000, 44100, 48000, 96000, 11025};
 // Field values at the edges: negative, zero, tiny, and sizes FFmpeg must refuse or that overflow
 // when multiplied. (A valid 16385-wide picture only costs libswscale seconds, the host's choice.)
 constexpr int kMostCalls = 8;
-constexpr int32_t kEdges[] = {-1, 0, 1, 2, 1 << 20, 1 << 30, INT32_MAX, INT32_MIN};
+constexpr int32_t kEdges[] = {-1, 0, 1, 2, 1 << 28, 1 << 30, INT32_MAX, INT32_MIN};
 
 // A record field: mostly small, sometimes at an edge.
 int32_t Field(codec_fuzz::FuzzInput& in) {
