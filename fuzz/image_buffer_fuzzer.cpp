@@ -1,7 +1,6 @@
 // ImageGetBufferSize and ImageCopyToBuffer as a careless host calls them: a picture of one size
 // and layout, measured with another, copied into a buffer of any size from any entry index.
 #include "fuzz_input.h"
-#include <cstdio>
 
 using namespace codec_interface;
 
@@ -15,6 +14,7 @@ constexpr int kMostBytes = 1 << 22;
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  codec_fuzz::QuietLogs();  // FFmpeg's lines about refused sizes too
   codec_fuzz::FuzzInput in(data, size);
   CVideoDecodeOutParam picture(OUTPARAM_FLAG_NOT_USE_CACHE);
   const AVPixelFormat format = in.Pick(kPictures);
