@@ -45,11 +45,11 @@
 /// shared libraries' SONAMEs (libcodec.so.N and libcodec_base.so.N for major version N).
 #define CODEC_VERSION_MAJOR 1
 /// Minor version: changes with every compatible addition to the interface.
-#define CODEC_VERSION_MINOR 0
+#define CODEC_VERSION_MINOR 1
 /// Patch version: changes that leave the interface as it is.
 #define CODEC_VERSION_PATCH 0
 /// The three version numbers as text, "major.minor.patch".
-#define CODEC_VERSION_STRING "1.0.0"
+#define CODEC_VERSION_STRING "1.1.0"
 
 /// @def CODEC_API
 /// Marks what the shared library exports: default visibility with GCC and Clang, dllexport while
@@ -643,6 +643,44 @@ class CODEC_API ICodecInterface {
   ///         anything else on @p dst.
   static int ImageHwCopyToMemory(CVideoDecodeOutParam& dst, CVideoDecodeOutParam& src,
                                  int nIndex);
+
+  // ----- Since 1.1: static additions; the table of virtual operations is unchanged. -----
+
+  /// Drains @p codec at the end of a stream: hands out what the decoder or encoder still holds
+  /// (pictures kept back for reordering, packets the encoder delays, the audio encoder's last
+  /// partial frame, padded with silence to a whole frame). Call it until it returns 0; the object
+  /// is then ready for a new stream with the same settings (no Uninit or Reset needed).
+  ///
+  /// @p pOut is of the kind Decode or Encode of @p codec takes and is filled as they fill it: a
+  /// video object starts it again at entry 0 and puts at most one result in it a call, an audio
+  /// object appends after the entries already held, up to OUTPARAM_MAX_COUNT. A Decode or Encode
+  /// before the drain has returned 0 drops what it had not yet handed out. The library's video
+  /// encoders are set up without delay (no B-frames, zero latency) and usually hold nothing:
+  /// their drain then returns 0 at once.
+  /// @return The number of results @p pOut now holds; 0 when nothing is left (the drain is over);
+  ///         -1 when @p codec is not open or @p pOut is null or of the wrong kind, or, after a log
+  ///         line, when FFmpeg's draining calls fail (the codec is flushed and ready again).
+  ///         Takes the object's lock, as Decode and Encode do.
+  static int Drain(ICodecInterface& codec, COutParam* pOut);
+
+  /// Gives a video encoder a frame rate that is not a whole number (60000/1001 for 59.94), used
+  /// by every later Init and Reset of @p codec instead of VideoCodecParam::nFrameRate; the
+  /// stream's own timing information carries it. 0/0 goes back to nFrameRate.
+  /// @return 0; -1 for an object that is not a video object, a negative or zero part (other
+  ///         than 0/0), after a log line. Call it before Init; takes the object's lock.
+  static int SetEncoderFrameRate(ICodecInterface& codec, int nNum, int nDen);
+
+  /// As @p codec's Decode, with the presentation time of the packet in microseconds (a
+  /// MediaPacket's nPtsUs, or MEDIA_NO_TIMESTAMP). A video decoder hands each picture out with
+  /// the time of the packet it came from, read with GetPictureTime; an audio decoder ignores it.
+  /// @return As Decode.
+  static int DecodeTimed(ICodecInterface& codec, unsigned char* pData, int nSize,
+                         int64_t nTimeUs, COutParam* pOut);
+
+  /// @return The presentation time in microseconds of picture @p nIndex of @p out, as given to
+  ///         DecodeTimed (FFmpeg's best estimate where packets came without one);
+  ///         MEDIA_NO_TIMESTAMP for an index outside the entries or a picture without a time.
+  static int64_t GetPictureTime(const CVideoDecodeOutParam& out, int nIndex);
 };
 
 /// Reads the compressed packets of a media file (any container FFmpeg opens), ready for
@@ -775,6 +813,166 @@ class CODEC_API ITransCoder {
 #endif
 
 // ---------------------------------------------------------------------------------------------
+// Since 1.1: reading media files with every stream's facts and timestamps.
+
+/// A timestamp that is not known (FFmpeg's AV_NOPTS_VALUE).
+constexpr int64_t MEDIA_NO_TIMESTAMP = INT64_MIN;
+
+/// What a stream of a media file carries.
+enum MediaStreamKind : int32_t {
+  MEDIA_STREAM_OTHER = 0,     ///< Anything else (data, attachments).
+  MEDIA_STREAM_VIDEO = 1,     ///< Pictures (cover art too: see MEDIA_DISPOSITION_ATTACHED_PIC).
+  MEDIA_STREAM_AUDIO = 2,     ///< Sound.
+  MEDIA_STREAM_SUBTITLE = 3,  ///< Subtitles.
+};
+
+/// Bits of MediaStreamInfo::nDisposition.
+constexpr int32_t MEDIA_DISPOSITION_DEFAULT = 1;       ///< The stream to play by default.
+constexpr int32_t MEDIA_DISPOSITION_ATTACHED_PIC = 2;  ///< Cover art: one picture, not a video.
+
+/// Bits of MediaPacket::nFlags.
+constexpr int32_t MEDIA_PACKET_KEY = 1;      ///< A key frame: decoding may start here.
+constexpr int32_t MEDIA_PACKET_CORRUPT = 2;  ///< The container marked the packet as damaged.
+
+/// The form in which IMediaReader::ReadPacket hands packets out.
+enum MediaPacketForm : int32_t {
+  /// What the library's decoders take: H.264 and HEVC as Annex B with the parameter sets in
+  /// band at every key frame, AAC with an ADTS header that carries the stream's real
+  /// configuration (any channel count it allows), every other codec as stored.
+  MEDIA_PACKET_FORM_DECODER = 0,
+  /// Exactly as stored in the file, for copying into another file together with the stream's
+  /// extradata (MediaStreamInfo::pExtradata).
+  MEDIA_PACKET_FORM_STORED = 1,
+};
+
+/// The facts of an open media file, from IMediaReader::GetFileInfo.
+struct MediaFileInfo {
+  int64_t nStartTimeUs;   ///< First timestamp of the file in microseconds, or MEDIA_NO_TIMESTAMP.
+  int64_t nDurationUs;    ///< Duration in microseconds, or MEDIA_NO_TIMESTAMP when not known.
+  int64_t nBitRate;       ///< Bits per second over the whole file; 0 when not known.
+  int32_t nStreamCount;   ///< Streams 0 to nStreamCount - 1.
+  int32_t nReserved;      ///< 0.
+  char szFormatName[64];  ///< FFmpeg's name of the demuxer ("mov,mp4,m4a,3gp,3g2,mj2"), NUL-ended.
+};
+
+/// What a host needs to decode and present one stream, from IMediaReader::GetStreamInfo. Text
+/// fields are NUL-terminated (cut to fit); numbers the stream does not have are 0. Colour fields
+/// hold the ITU-T H.273 code points FFmpeg uses (matrix 1 BT.709, 5 and 6 BT.601, 9 BT.2020;
+/// 2 unspecified); the range is 0 unspecified, 1 limited (video) range, 2 full range.
+struct MediaStreamInfo {
+  int32_t nIndex;               ///< The stream's index, as MediaPacket::nStreamIndex gives it.
+  MediaStreamKind eKind;        ///< What it carries.
+  int32_t nDisposition;         ///< MEDIA_DISPOSITION_* bits.
+  /// The library's software decoder for it (AV_CODEC_TYPE_H264DEC, ..._HEVCDEC, ..._MJPEGDEC,
+  /// ..._AACDEC, ..._OPUSDEC, ..._SPEEXDEC, ..._G711ADEC, ..._G711UDEC), or -1 when the library
+  /// has none: szCodecName then names the codec for the message.
+  CodecType eDecoderType;
+  char szCodecName[32];         ///< FFmpeg's name of the codec ("h264", "aac", "pcm_mulaw").
+  int64_t nStartTimeUs;         ///< First timestamp in microseconds, or MEDIA_NO_TIMESTAMP.
+  int64_t nDurationUs;          ///< Duration in microseconds, or MEDIA_NO_TIMESTAMP.
+  int64_t nBitRate;             ///< Bits per second; 0 when not known.
+  int32_t nTimeBaseNum;         ///< Unit of MediaPacket::nPts, nDts and nDuration: a fraction of
+  int32_t nTimeBaseDen;         ///< a second, nTimeBaseNum / nTimeBaseDen.
+  char szLanguage[8];           ///< ISO 639-2 language ("eng"), empty when not tagged.
+  int32_t nWidth;               ///< Video: coded picture width.
+  int32_t nHeight;              ///< Video: coded picture height.
+  int32_t nSarNum;              ///< Video: sample (pixel) aspect ratio, 0/1 when not known.
+  int32_t nSarDen;              ///< Video: see nSarNum.
+  int32_t nFrameRateNum;        ///< Video: frame rate nFrameRateNum / nFrameRateDen per second
+  int32_t nFrameRateDen;        ///< (60000/1001 for 59.94); 0/1 when not known.
+  /// Video: clockwise rotation in degrees (0, 90, 180 or 270) that turns the decoded picture
+  /// upright, from the file's display matrix.
+  int32_t nRotation;
+  int32_t nBitDepth;            ///< Video: bits per sample of the luma (8, 10, 12).
+  char szPixelFormat[32];       ///< Video: FFmpeg's name of the decoded layout ("yuv420p10le").
+  int32_t nColorMatrix;         ///< Video: matrix coefficients (H.273).
+  int32_t nColorRange;          ///< Video: 0 unspecified, 1 limited, 2 full.
+  int32_t nColorPrimaries;      ///< Video: colour primaries (H.273).
+  int32_t nColorTransfer;       ///< Video: transfer characteristics (H.273).
+  int32_t nSampleRate;          ///< Audio: samples per second.
+  int32_t nChannels;            ///< Audio: channel count.
+  char szSampleFormat[16];      ///< Audio: FFmpeg's name of the decoded sample format ("fltp").
+  int32_t nFrameSamples;        ///< Audio: samples per channel in each packet when fixed, else 0.
+  int32_t nInitialPadding;      ///< Audio: samples of encoder delay at the start to drop.
+  int32_t nExtradataSize;       ///< Bytes at pExtradata.
+  int32_t nReserved;            ///< 0.
+  /// The codec's stored set-up (avcC, hvcC, AudioSpecificConfig, OpusHead), owned by the reader
+  /// and valid until Close or destruction; null when the stream has none.
+  const unsigned char* pExtradata;
+};
+
+/// One packet from IMediaReader::ReadPacket. The bytes belong to the reader and stay valid until
+/// the next ReadPacket, Seek, Close or destruction.
+struct MediaPacket {
+  int64_t nPtsUs;        ///< Presentation time in microseconds, or MEDIA_NO_TIMESTAMP.
+  int64_t nDtsUs;        ///< Decoding time in microseconds, or MEDIA_NO_TIMESTAMP.
+  int64_t nDurationUs;   ///< Duration in microseconds; 0 when not known.
+  int64_t nPts;          ///< nPtsUs in the stream's time base, as stored (for copying).
+  int64_t nDts;          ///< nDtsUs in the stream's time base, as stored.
+  int64_t nDuration;     ///< nDurationUs in the stream's time base.
+  int32_t nStreamIndex;  ///< The stream it belongs to.
+  int32_t nSize;         ///< Bytes at pData.
+  int32_t nFlags;        ///< MEDIA_PACKET_* bits.
+  int32_t nReserved;     ///< 0.
+  const unsigned char* pData;  ///< The packet's bytes.
+};
+
+/// Reads a media file (any container FFmpeg's demuxers open: video only, audio only, several
+/// tracks; the path is UTF-8): lists every stream with its facts, hands out every packet in file
+/// order with its stream and timestamps, and seeks. Closed after Create; no locks: one thread
+/// at a time.
+class CODEC_API IMediaReader {
+ public:
+  /// Touches nothing but the interface's own table pointer.
+  IMediaReader();
+  /// Touches nothing but the interface's own table pointer.
+  IMediaReader(const IMediaReader& other);
+  /// Returns this object unchanged.
+  IMediaReader& operator=(const IMediaReader& other);
+
+  /// Opens the file and reads its stream information.
+  /// @return 0 on success; -1 for a null path or an object already open (the open file stays),
+  ///         or, after one log line naming the cause (missing, a folder, unreadable, empty, not a
+  ///         media file, no index), when it cannot be opened. A failed Open leaves it closed.
+  virtual int Open(const char* pPath) = 0;
+  /// Closes the open file; does nothing on a closed object. Open may follow.
+  virtual void Close() = 0;
+  /// Fills @p pInfo with the file's facts. @return 0; -1 when nothing is open or @p pInfo is null.
+  virtual int GetFileInfo(MediaFileInfo* pInfo) = 0;
+  /// Fills @p pInfo with the facts of stream @p nIndex.
+  /// @return 0; -1 when nothing is open, @p pInfo is null or the index is outside the streams.
+  virtual int GetStreamInfo(int nIndex, MediaStreamInfo* pInfo) = 0;
+  /// The stream of @p eKind a player would pick: the library decodes it, the default one first,
+  /// cover art never taken for video.
+  /// @return Its index; -1 when nothing is open or the file has none the library decodes.
+  virtual int FindBestStream(MediaStreamKind eKind) = 0;
+  /// Sets whether packets of stream @p nIndex are handed out (all are after Open); the
+  /// container skips disabled streams' data where it can.
+  /// @return 0; -1 when nothing is open or the index is outside the streams.
+  virtual int SetStreamEnabled(int nIndex, bool bEnabled) = 0;
+  /// Chooses the form of the packets that later reads hand out (MEDIA_PACKET_FORM_DECODER after
+  /// Create). @return 0; -1 for a value not listed.
+  virtual int SetPacketForm(MediaPacketForm eForm) = 0;
+  /// Reads the next packet of an enabled stream, in file order.
+  /// @return 1 with a packet in @p pPacket; 0 at the end of the file; -1 when nothing is open,
+  ///         @p pPacket is null, or, after a log line naming the cause, the file cannot be read
+  ///         on (cut short, read error).
+  virtual int ReadPacket(MediaPacket* pPacket) = 0;
+  /// Moves reading to the key frame at or before @p nTimeUs (microseconds from the file's
+  /// start time) of the best video stream, or of the first enabled stream when there is none;
+  /// every stream continues from there.
+  /// @return 0; -1 when nothing is open, or, after a log line, for a time past the end of the
+  ///         file or a seek the container refuses (reading then goes on where it was).
+  virtual int Seek(int64_t nTimeUs) = 0;
+  /// Closes an open file as Close does.
+  virtual ~IMediaReader();
+
+  /// Builds a closed reader. @return The object; only running out of memory escapes, as
+  /// std::bad_alloc. Any thread.
+  static std::shared_ptr<IMediaReader> Create();
+};
+
+// ---------------------------------------------------------------------------------------------
 // What compiled hosts depend on, checked at compile time.
 
 static_assert(sizeof(CodecType) == 4 && sizeof(PixelFormat) == 4 && sizeof(SampleFormat) == 4 &&
@@ -832,6 +1030,27 @@ static_assert(offsetof(AudioEncOutData, nHeaderSize) == 8 &&
                   offsetof(AudioEncOutData, pData) == (sizeof(void*) == 8 ? 16 : 12) &&
                   sizeof(AudioEncOutData) == (sizeof(void*) == 8 ? 32 : 20),
               "AudioEncOutData layout is fixed");
+
+static_assert(sizeof(MediaStreamKind) == 4 && sizeof(MediaPacketForm) == 4 &&
+                  MEDIA_STREAM_SUBTITLE == 3 && MEDIA_PACKET_FORM_STORED == 1,
+              "media enumerations are fixed");
+static_assert(offsetof(MediaFileInfo, nStreamCount) == 24 &&
+                  offsetof(MediaFileInfo, szFormatName) == 32 && sizeof(MediaFileInfo) == 96,
+              "MediaFileInfo layout is fixed");
+static_assert(offsetof(MediaStreamInfo, szCodecName) == 16 &&
+                  offsetof(MediaStreamInfo, nStartTimeUs) == 48 &&
+                  offsetof(MediaStreamInfo, szLanguage) == 80 &&
+                  offsetof(MediaStreamInfo, nWidth) == 88 &&
+                  offsetof(MediaStreamInfo, szPixelFormat) == 120 &&
+                  offsetof(MediaStreamInfo, nColorMatrix) == 152 &&
+                  offsetof(MediaStreamInfo, nSampleRate) == 168 &&
+                  offsetof(MediaStreamInfo, szSampleFormat) == 176 &&
+                  offsetof(MediaStreamInfo, nExtradataSize) == 200 &&
+                  offsetof(MediaStreamInfo, pExtradata) == 208,
+              "MediaStreamInfo layout is fixed");
+static_assert(offsetof(MediaPacket, nStreamIndex) == 48 && offsetof(MediaPacket, nFlags) == 56 &&
+                  offsetof(MediaPacket, pData) == 64,
+              "MediaPacket layout is fixed");
 
 }  // namespace codec_interface
 
