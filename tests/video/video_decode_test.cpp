@@ -62,6 +62,10 @@ TEST(VideoDecode, PicturesEqualFfmpegsOwnDecodeScaledAsSwsScaleDoesAndOutliveThe
        720, AV_PIX_FMT_YUYV422},
       {AV_CODEC_TYPE_H264DEC, "libx264", 1080, 1920, VideoParam(PIX_FMT_RGBA, 0, 0, 640, 640, true), 360,
        640, AV_PIX_FMT_RGBA},
+      // A fitted side that rounds to nothing keeps one pixel, or one chroma sample.
+      {AV_CODEC_TYPE_H264DEC, "libx264", 1280, 720, VideoParam(PIX_FMT_RGB24, 0, 0, 1, 5, true), 1, 1, AV_PIX_FMT_RGB24},
+      {AV_CODEC_TYPE_H264DEC, "libx264", 1080, 1920, VideoParam(PIX_FMT_YUV420P, 0, 0, 5, 1, true), 2, 1,
+       AV_PIX_FMT_YUV420P},
   };
   for (const auto& [type, encoder, srcW, srcH, param, width, height, av] : cases) {
     const EncodedStream& video = Stream(encoder, srcW, srcH);
@@ -106,6 +110,33 @@ TEST(VideoDecode, SizeSwitchMidStream_NewDecoderTakesTheSamePacketAgain) {
     ExpectPicture(out, plain[0].get(), 1920, 1080, PIX_FMT_YUV420P, AV_PIX_FMT_YUV420P);
     ASSERT_EQ(Decode(*codec, large.data[1], out), 1);
     ExpectPicture(out, plain[1].get(), 1920, 1080, PIX_FMT_YUV420P, AV_PIX_FMT_YUV420P);
+  }
+}
+
+// A size change at a key frame behind reordered pictures shows several packets after it: the
+// re-created decoder starts from that key frame, so the pictures are plain FFmpeg's, each once
+// and in order, all 30 of the old size included; only the last few, which need a drain, are not
+// out yet.
+TEST(VideoDecode, SizeChangeBehindReorderedPictures_LosesAndRepeatsNone) {
+  for (const auto& [type, encoder] : {std::pair{AV_CODEC_TYPE_H264DEC, "libx264"}, {AV_CODEC_TYPE_HEVCDEC, "libx265"}}) {
+    SCOPED_TRACE(encoder);
+    const Options bFrames = {{"bf", "2"}};
+    const std::vector<Bytes> packets =
+        EncodeVideo(encoder, 320, 240, 30, bFrames).data + EncodeVideo(encoder, 640, 480, 30, bFrames).data;
+    const auto plain = DecodeWith(type == AV_CODEC_TYPE_H264DEC ? "h264" : "hevc", packets);
+    auto codec = OpenCodec(type, VideoParam(PIX_FMT_NONE));
+    std::vector<CVideoDecodeOutParam> kept(packets.size(), CVideoDecodeOutParam(OUTPARAM_FLAG_NOT_USE_CACHE));
+    size_t handed = 0;
+    ScopedLogCapture capture;
+    for (size_t i = 0; i < packets.size(); ++i) {
+      const auto block = std::make_unique<uint8_t[]>(packets[i].size());
+      std::copy(packets[i].begin(), packets[i].end(), block.get());
+      ASSERT_GE(codec->Decode(block.get(), static_cast<int>(packets[i].size()), &kept[i]), 0) << i;
+      if (kept[i].m_nNum == 1) EXPECT_TRUE(SamePixels(kept[i].m_pFrame[0], plain.at(handed++).get())) << i;
+    }
+    EXPECT_EQ(capture->OwnLines(), (std::vector<LogLine>{Learned(320, 240),
+                                                         {20, "[CODE]Src pix changed[320*240]->[640*480] DecodeChangeSize"}}));
+    EXPECT_GE(handed + 3, plain.size());
   }
 }
 

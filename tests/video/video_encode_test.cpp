@@ -41,7 +41,8 @@ FramePtr FilterReference(const char* description, const AVFrame* picture) {
   return out;
 }
 
-// What Encode gave for each picture, passed as a packed buffer: results, packets, timestamps.
+// What Encode gave for each picture, passed as a packed buffer in a heap block of its exact
+// size (AddressSanitizer sees any read past it): results, packets, timestamps.
 struct EncodeRun {
   std::vector<int> results;
   std::vector<Bytes> packets;
@@ -51,8 +52,10 @@ EncodeRun EncodePictures(ICodecInterface& codec, AVPixelFormat format, int width
   EncodeRun run;
   CVideoEncodeOutParam out;
   for (int i = 0; i < n; ++i) {
-    Bytes bytes = PackPicture(MakePicture(width, height, format, i).get());
-    run.results.push_back(codec.Encode(bytes.data(), static_cast<int>(bytes.size()), &out));
+    const Bytes bytes = PackPicture(MakePicture(width, height, format, i).get());
+    const auto block = std::make_unique<uint8_t[]>(bytes.size());
+    std::copy(bytes.begin(), bytes.end(), block.get());
+    run.results.push_back(codec.Encode(block.get(), static_cast<int>(bytes.size()), &out));
     for (int k = 0; k < out.m_nNum; ++k) {
       run.packets.emplace_back(out.m_outData[k].pData, out.m_outData[k].pData + out.m_outData[k].nSize);
       run.pts.push_back(out.m_pPacket[k]->pts);
@@ -60,6 +63,26 @@ EncodeRun EncodePictures(ICodecInterface& codec, AVPixelFormat format, int width
     out.Clear();
   }
   return run;
+}
+
+// Each encoded picture decodes, with plain FFmpeg, to `source` through `filter` and fitted
+// to width x height: equal for BMP, above 35 dB otherwise.
+void ExpectEncoded(CodecType type, const EncodeRun& run, AVPixelFormat av, int srcWidth, int srcHeight,
+                   const char* filter, int width, int height) {
+  const char* decoder = type == AV_CODEC_TYPE_BMPENC ? "bmp" : type == AV_CODEC_TYPE_HEVCENC ? "hevc" : "h264";
+  const auto decoded = DecodeWith(decoder, run.packets);
+  ASSERT_EQ(decoded.size(), run.results.size());
+  for (size_t i = 0; i < decoded.size(); ++i) {
+    const FramePtr source = MakePicture(srcWidth, srcHeight, av, int(i));
+    const FramePtr filtered = *filter ? FilterReference(filter, source.get()) : nullptr;
+    const AVFrame* expected = filtered ? filtered.get() : source.get();
+    const FramePtr fitted = expected->width == width && expected->height == height ? nullptr
+                                                                                    : Scale(expected, width, height, av);
+    if (fitted) expected = fitted.get();
+    EXPECT_EQ(std::tuple(decoded[i]->width, decoded[i]->height), std::tuple(width, height));
+    EXPECT_TRUE(type == AV_CODEC_TYPE_BMPENC ? SamePixels(decoded[i].get(), expected)
+                                             : Psnr(decoded[i].get(), expected) > 35.0) << i;
+  }
 }
 
 // Every picture gives one packet; plain FFmpeg decodes them to the source pictures (through the
@@ -84,20 +107,37 @@ TEST(VideoEncode, PacketsDecodeByPlainFfmpegToTheSource) {
     const EncodeRun run = EncodePictures(*codec, av, 320, 240, 6);
     EXPECT_TRUE(capture->OwnLines().empty());
     EXPECT_EQ(run.results, std::vector<int>(6, 1));
-    const char* decoder = type == AV_CODEC_TYPE_BMPENC ? "bmp" : type == AV_CODEC_TYPE_HEVCENC ? "hevc" : "h264";
-    const auto decoded = DecodeWith(decoder, run.packets);
-    ASSERT_EQ(decoded.size(), 6u);
-    for (int i = 0; i < 6; ++i) {
-      const FramePtr source = MakePicture(320, 240, av, i);
-      const FramePtr filtered = *filter ? FilterReference(filter, source.get()) : nullptr;
-      const AVFrame* expected = filtered ? filtered.get() : source.get();
-      const int width = codedWidth ? codedWidth : 320, height = codedHeight ? codedHeight : 240;
-      const FramePtr fitted = expected->width == width ? nullptr : Scale(expected, width, height, av);
-      if (fitted) expected = fitted.get();
-      EXPECT_EQ(std::tuple(decoded[i]->width, decoded[i]->height), std::tuple(width, height));
-      EXPECT_TRUE(type == AV_CODEC_TYPE_BMPENC ? SamePixels(decoded[i].get(), expected)
-                                                 : Psnr(decoded[i].get(), expected) > 35.0) << i;
-    }
+    ExpectEncoded(type, run, av, 320, 240, filter, codedWidth ? codedWidth : 320, codedHeight ? codedHeight : 240);
+  }
+}
+
+// Every picture is read with its own geometry: a declared filter output size without a filter
+// is not used, and a Reset to another source size keeps no graph made for the old one.
+TEST(VideoEncode, PicturesAreReadWithTheirOwnGeometry) {
+  // Type, source size, coded size, filter output size, filter, the source size after a Reset.
+  const std::tuple<CodecType, int, int, int, int, int, int, const char*, int, int> cases[] = {
+      {AV_CODEC_TYPE_BMPENC, 16, 16, 32, 32, 64, 64, "", 0, 0},
+      {AV_CODEC_TYPE_H264ENC, 256, 16, 256, 256, 256, 256, "", 0, 0},
+      {AV_CODEC_TYPE_BMPENC, 64, 64, 0, 0, 0, 0, "hflip", 16, 16},
+      {AV_CODEC_TYPE_BMPENC, 16, 16, 0, 0, 0, 0, "hflip", 64, 48},
+  };
+  for (const auto& [type, srcW, srcH, dstW, dstH, filterW, filterH, filter, resetW, resetH] : cases) {
+    SCOPED_TRACE(testing::Message() << type << " " << srcW << " " << filter);
+    const AVPixelFormat av = type == AV_CODEC_TYPE_BMPENC ? AV_PIX_FMT_BGRA : AV_PIX_FMT_YUV420P;
+    const PixelFormat format = type == AV_CODEC_TYPE_BMPENC ? PIX_FMT_BGRA : PIX_FMT_YUV420P;
+    CodecParam param = VideoParam(format, srcW, srcH, dstW, dstH, false, filter);
+    param.stVideo.nFilterOutWidth = filterW, param.stVideo.nFilterOutHeight = filterH;
+    auto codec = OpenCodec(type, param);
+    ScopedLogCapture capture;
+    const EncodeRun run = EncodePictures(*codec, av, srcW, srcH, 2);
+    EXPECT_EQ(run.results, std::vector<int>(2, 1));
+    ExpectEncoded(type, run, av, srcW, srcH, filter, dstW ? dstW : srcW, dstH ? dstH : srcH);
+    if (resetW == 0) continue;
+    ASSERT_EQ(codec->Reset(VideoParam(format, resetW, resetH, 0, 0, false, filter)), 0);
+    const EncodeRun reset = EncodePictures(*codec, av, resetW, resetH, 2);
+    EXPECT_EQ(reset.results, std::vector<int>(2, 1));
+    ExpectEncoded(type, reset, av, resetW, resetH, filter, resetW, resetH);
+    EXPECT_TRUE(capture->OwnLines().empty());
   }
 }
 
@@ -179,6 +219,26 @@ TEST(VideoFilter, DecoderFilters_FollowTheTextOrLogTheFailingStep) {
   ScopedLogCapture capture;
   EXPECT_EQ(EncodePictures(*encoder, AV_PIX_FMT_YUV420P, 96, 64, 2).results, (std::vector<int>{-1, -1}));
   EXPECT_EQ(capture->OwnLines(), std::vector<LogLine>(2, noPicture));
+}
+
+// A filter that changes the layout after the scaler (format=gray, format=rgb24) still hands out
+// the layout asked for, with every plane of it: the filtered picture converted back.
+TEST(VideoFilter, DecoderFilterChangingTheLayout_HandsOutTheLayoutAskedFor) {
+  const EncodedStream video = EncodeVideo("libx264", 96, 64, 2);
+  const auto plain = DecodeWith("h264", video.data);
+  for (const char* text : {"format=gray", "format=rgb24", "format=yuv420p"}) {
+    auto codec = OpenCodec(AV_CODEC_TYPE_H264DEC, VideoParam(PIX_FMT_YUV420P, 0, 0, 48, 32, false, text));
+    for (size_t i = 0; i < plain.size(); ++i) {
+      SCOPED_TRACE(testing::Message() << text << " " << i);
+      CVideoDecodeOutParam out;
+      ASSERT_EQ(codec->Decode(const_cast<uint8_t*>(video.data[i].data()), static_cast<int>(video.data[i].size()), &out), 1);
+      ASSERT_EQ(out.m_ePixelFormat, PIX_FMT_YUV420P);
+      ASSERT_TRUE(out.m_outData[0].pData[1] != nullptr && out.m_outData[0].pData[2] != nullptr);
+      const FramePtr scaled = Scale(plain[i].get(), 48, 32, AV_PIX_FMT_YUV420P);
+      const FramePtr filtered = FilterReference(text, scaled.get());
+      EXPECT_TRUE(SamePixels(out.m_pFrame[0], Scale(filtered.get(), 48, 32, AV_PIX_FMT_YUV420P).get()));
+    }
+  }
 }
 
 }  // namespace
