@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "interface/pixel_formats.h"
 #include "support/log_capture.h"
 #include "support/media.h"
 
@@ -65,11 +66,12 @@ EncodeRun EncodePictures(ICodecInterface& codec, AVPixelFormat format, int width
   return run;
 }
 
-// Each encoded picture decodes, with plain FFmpeg, to `source` through `filter` and fitted
-// to width x height: equal for BMP, above 35 dB otherwise.
+// Each picture gave one packet, which plain FFmpeg decodes to the source picture through
+// `filter`, fitted to width x height: equal for BMP, above 35 dB otherwise.
 void ExpectEncoded(CodecType type, const EncodeRun& run, AVPixelFormat av, int srcWidth, int srcHeight,
                    const char* filter, int width, int height) {
   const char* decoder = type == AV_CODEC_TYPE_BMPENC ? "bmp" : type == AV_CODEC_TYPE_HEVCENC ? "hevc" : "h264";
+  EXPECT_EQ(run.results, std::vector<int>(run.results.size(), 1));
   const auto decoded = DecodeWith(decoder, run.packets);
   ASSERT_EQ(decoded.size(), run.results.size());
   for (size_t i = 0; i < decoded.size(); ++i) {
@@ -86,57 +88,40 @@ void ExpectEncoded(CodecType type, const EncodeRun& run, AVPixelFormat av, int s
 }
 
 // Every picture gives one packet; plain FFmpeg decodes them to the source pictures (through the
-// filter, when there is one): equal for BMP, otherwise above 35 dB.
+// filter, when there is one): equal for BMP, otherwise above 35 dB. Every picture is read with
+// its own geometry, whatever the record declared before.
 TEST(VideoEncode, PacketsDecodeByPlainFfmpegToTheSource) {
-  // Type, format given as ours and as FFmpeg's, coded size (0: the source's 320x240), filter.
-  const std::tuple<CodecType, PixelFormat, AVPixelFormat, int, int, const char*> cases[] = {
-      {AV_CODEC_TYPE_H264ENC, PIX_FMT_YUV420P, AV_PIX_FMT_YUV420P, 0, 0, ""},
-      {AV_CODEC_TYPE_H264ENC, PIX_FMT_BGRA, AV_PIX_FMT_BGRA, 0, 0, ""},
-      {AV_CODEC_TYPE_H264ENC, PIX_FMT_YUV420P, AV_PIX_FMT_YUV420P, 160, 120, ""},
-      {AV_CODEC_TYPE_HEVCENC, PIX_FMT_YUV420P, AV_PIX_FMT_YUV420P, 0, 0, ""},
-      {AV_CODEC_TYPE_BMPENC, PIX_FMT_BGRA, AV_PIX_FMT_BGRA, 0, 0, ""},
+  // Type, source format and size, coded size (0: the source's), declared filter output size,
+  // filter, source size after a Reset (0: none).
+  const std::tuple<CodecType, AVPixelFormat, int, int, int, int, int, const char*, int, int> cases[] = {
+      {AV_CODEC_TYPE_H264ENC, AV_PIX_FMT_YUV420P, 320, 240, 0, 0, 0, "", 0, 0},
+      {AV_CODEC_TYPE_H264ENC, AV_PIX_FMT_BGRA, 320, 240, 0, 0, 0, "", 0, 0},
+      {AV_CODEC_TYPE_H264ENC, AV_PIX_FMT_YUV420P, 320, 240, 160, 120, 0, "", 0, 0},
+      {AV_CODEC_TYPE_HEVCENC, AV_PIX_FMT_YUV420P, 320, 240, 0, 0, 0, "", 0, 0},
+      {AV_CODEC_TYPE_BMPENC, AV_PIX_FMT_BGRA, 320, 240, 0, 0, 0, "", 0, 0},
       // The filter's output is encoded, through a scaler when its format is not the encoder's.
-      {AV_CODEC_TYPE_H264ENC, PIX_FMT_BGRA, AV_PIX_FMT_BGRA, 0, 0, "hflip,format=rgb24"},
+      {AV_CODEC_TYPE_H264ENC, AV_PIX_FMT_BGRA, 320, 240, 0, 0, 0, "hflip,format=rgb24", 0, 0},
       // A filter that changes the size, not declared in the record: scaled back to the coded size.
-      {AV_CODEC_TYPE_BMPENC, PIX_FMT_BGRA, AV_PIX_FMT_BGRA, 0, 0, "crop=160:120:0:0"},
+      {AV_CODEC_TYPE_BMPENC, AV_PIX_FMT_BGRA, 320, 240, 0, 0, 0, "crop=160:120:0:0", 0, 0},
+      // A declared filter output size without a filter is not used.
+      {AV_CODEC_TYPE_BMPENC, AV_PIX_FMT_BGRA, 16, 16, 32, 32, 64, "", 0, 0},
+      {AV_CODEC_TYPE_H264ENC, AV_PIX_FMT_YUV420P, 256, 16, 256, 256, 256, "", 0, 0},
+      // A Reset to another source size keeps no graph made for the old one.
+      {AV_CODEC_TYPE_BMPENC, AV_PIX_FMT_BGRA, 64, 64, 0, 0, 0, "hflip", 16, 16},
+      {AV_CODEC_TYPE_BMPENC, AV_PIX_FMT_BGRA, 16, 16, 0, 0, 0, "hflip", 64, 48},
   };
-  for (const auto& [type, format, av, codedWidth, codedHeight, filter] : cases) {
-    SCOPED_TRACE(testing::Message() << type << " " << format << " " << filter);
-    auto codec = OpenCodec(type, VideoParam(format, 320, 240, codedWidth, codedHeight, false, filter));
-    ScopedLogCapture capture;
-    const EncodeRun run = EncodePictures(*codec, av, 320, 240, 6);
-    EXPECT_TRUE(capture->OwnLines().empty());
-    EXPECT_EQ(run.results, std::vector<int>(6, 1));
-    ExpectEncoded(type, run, av, 320, 240, filter, codedWidth ? codedWidth : 320, codedHeight ? codedHeight : 240);
-  }
-}
-
-// Every picture is read with its own geometry: a declared filter output size without a filter
-// is not used, and a Reset to another source size keeps no graph made for the old one.
-TEST(VideoEncode, PicturesAreReadWithTheirOwnGeometry) {
-  // Type, source size, coded size, filter output size, filter, the source size after a Reset.
-  const std::tuple<CodecType, int, int, int, int, int, int, const char*, int, int> cases[] = {
-      {AV_CODEC_TYPE_BMPENC, 16, 16, 32, 32, 64, 64, "", 0, 0},
-      {AV_CODEC_TYPE_H264ENC, 256, 16, 256, 256, 256, 256, "", 0, 0},
-      {AV_CODEC_TYPE_BMPENC, 64, 64, 0, 0, 0, 0, "hflip", 16, 16},
-      {AV_CODEC_TYPE_BMPENC, 16, 16, 0, 0, 0, 0, "hflip", 64, 48},
-  };
-  for (const auto& [type, srcW, srcH, dstW, dstH, filterW, filterH, filter, resetW, resetH] : cases) {
-    SCOPED_TRACE(testing::Message() << type << " " << srcW << " " << filter);
-    const AVPixelFormat av = type == AV_CODEC_TYPE_BMPENC ? AV_PIX_FMT_BGRA : AV_PIX_FMT_YUV420P;
-    const PixelFormat format = type == AV_CODEC_TYPE_BMPENC ? PIX_FMT_BGRA : PIX_FMT_YUV420P;
-    CodecParam param = VideoParam(format, srcW, srcH, dstW, dstH, false, filter);
-    param.stVideo.nFilterOutWidth = filterW, param.stVideo.nFilterOutHeight = filterH;
+  for (const auto& [type, av, srcW, srcH, codedW, codedH, filterOut, filter, resetW, resetH] : cases) {
+    SCOPED_TRACE(testing::Message() << type << " " << av << " " << srcW << " " << filter);
+    CodecParam param = VideoParam(AvToPixelFormat(av), srcW, srcH, codedW, codedH, false, filter);
+    param.stVideo.nFilterOutWidth = param.stVideo.nFilterOutHeight = filterOut;
     auto codec = OpenCodec(type, param);
     ScopedLogCapture capture;
-    const EncodeRun run = EncodePictures(*codec, av, srcW, srcH, 2);
-    EXPECT_EQ(run.results, std::vector<int>(2, 1));
-    ExpectEncoded(type, run, av, srcW, srcH, filter, dstW ? dstW : srcW, dstH ? dstH : srcH);
-    if (resetW == 0) continue;
-    ASSERT_EQ(codec->Reset(VideoParam(format, resetW, resetH, 0, 0, false, filter)), 0);
-    const EncodeRun reset = EncodePictures(*codec, av, resetW, resetH, 2);
-    EXPECT_EQ(reset.results, std::vector<int>(2, 1));
-    ExpectEncoded(type, reset, av, resetW, resetH, filter, resetW, resetH);
+    ExpectEncoded(type, EncodePictures(*codec, av, srcW, srcH, 6), av, srcW, srcH, filter, codedW ? codedW : srcW,
+                  codedH ? codedH : srcH);
+    if (resetW != 0) {
+      ASSERT_EQ(codec->Reset(VideoParam(AvToPixelFormat(av), resetW, resetH, 0, 0, false, filter)), 0);
+      ExpectEncoded(type, EncodePictures(*codec, av, resetW, resetH, 6), av, resetW, resetH, filter, resetW, resetH);
+    }
     EXPECT_TRUE(capture->OwnLines().empty());
   }
 }
@@ -232,10 +217,9 @@ TEST(VideoFilter, DecoderFilterChangingTheLayout_HandsOutTheLayoutAskedFor) {
       SCOPED_TRACE(testing::Message() << text << " " << i);
       CVideoDecodeOutParam out;
       ASSERT_EQ(codec->Decode(const_cast<uint8_t*>(video.data[i].data()), static_cast<int>(video.data[i].size()), &out), 1);
-      ASSERT_EQ(out.m_ePixelFormat, PIX_FMT_YUV420P);
-      ASSERT_TRUE(out.m_outData[0].pData[1] != nullptr && out.m_outData[0].pData[2] != nullptr);
-      const FramePtr scaled = Scale(plain[i].get(), 48, 32, AV_PIX_FMT_YUV420P);
-      const FramePtr filtered = FilterReference(text, scaled.get());
+      ASSERT_EQ(std::tuple(out.m_ePixelFormat, out.m_outData[0].pData[1] && out.m_outData[0].pData[2]),
+                std::tuple(PIX_FMT_YUV420P, true));
+      const FramePtr filtered = FilterReference(text, Scale(plain[i].get(), 48, 32, AV_PIX_FMT_YUV420P).get());
       EXPECT_TRUE(SamePixels(out.m_pFrame[0], Scale(filtered.get(), 48, 32, AV_PIX_FMT_YUV420P).get()));
     }
   }
