@@ -111,7 +111,9 @@ TEST(VideoDecode, SizeChangeBehindReorderedPictures_LosesAndRepeatsNone) {
       const int result = codec->Decode(block.get(), static_cast<int>(packets[i].size()), &kept[i]);
       EXPECT_EQ(kept[i].m_nNum, std::max(result, 0)) << i;
       refused += result == -1;
-      if (result == 1) EXPECT_TRUE(SamePixels(kept[i].m_pFrame[0], plain.at(handed++).get())) << i;
+      if (result == 1) {
+        EXPECT_TRUE(SamePixels(kept[i].m_pFrame[0], plain.at(handed++).get())) << i;
+      }
     }
     const std::vector<LogLine> lines = fixed ? std::vector<LogLine>(refused, {60, "[CODE]Src pix changed [320*240]->[640*480]"})
         : std::vector<LogLine>{Learned(320, 240), {20, "[CODE]Src pix changed[320*240]->[640*480] DecodeChangeSize"}};
