@@ -43,7 +43,8 @@ FramePtr FilterReference(const char* description, const AVFrame* picture) {
 }
 
 // What Encode gave for each picture, passed as a packed buffer in a heap block of its exact
-// size (AddressSanitizer sees any read past it): results, packets, timestamps.
+// size (a vector made at its size; AddressSanitizer sees any read past it): results, packets,
+// timestamps.
 struct EncodeRun {
   std::vector<int> results;
   std::vector<Bytes> packets;
@@ -53,10 +54,8 @@ EncodeRun EncodePictures(ICodecInterface& codec, AVPixelFormat format, int width
   EncodeRun run;
   CVideoEncodeOutParam out;
   for (int i = 0; i < n; ++i) {
-    const Bytes bytes = PackPicture(MakePicture(width, height, format, i).get());
-    const auto block = std::make_unique<uint8_t[]>(bytes.size());
-    std::copy(bytes.begin(), bytes.end(), block.get());
-    run.results.push_back(codec.Encode(block.get(), static_cast<int>(bytes.size()), &out));
+    Bytes bytes = PackPicture(MakePicture(width, height, format, i).get());
+    run.results.push_back(codec.Encode(bytes.data(), static_cast<int>(bytes.size()), &out));
     for (int k = 0; k < out.m_nNum; ++k) {
       run.packets.emplace_back(out.m_outData[k].pData, out.m_outData[k].pData + out.m_outData[k].nSize);
       run.pts.push_back(out.m_pPacket[k]->pts);
@@ -70,9 +69,9 @@ EncodeRun EncodePictures(ICodecInterface& codec, AVPixelFormat format, int width
 // `filter`, fitted to width x height: equal for BMP, above 35 dB otherwise.
 void ExpectEncoded(CodecType type, const EncodeRun& run, AVPixelFormat av, int srcWidth, int srcHeight,
                    const char* filter, int width, int height) {
-  const char* decoder = type == AV_CODEC_TYPE_BMPENC ? "bmp" : type == AV_CODEC_TYPE_HEVCENC ? "hevc" : "h264";
   EXPECT_EQ(run.results, std::vector<int>(run.results.size(), 1));
-  const auto decoded = DecodeWith(decoder, run.packets);
+  const auto decoded = DecodeWith(type == AV_CODEC_TYPE_BMPENC ? "bmp" : type == AV_CODEC_TYPE_HEVCENC ? "hevc" : "h264",
+                                  run.packets);
   ASSERT_EQ(decoded.size(), run.results.size());
   for (size_t i = 0; i < decoded.size(); ++i) {
     const FramePtr source = MakePicture(srcWidth, srcHeight, av, int(i));
