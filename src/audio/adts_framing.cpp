@@ -2,6 +2,7 @@
 // AAC LC) that the host writes before the payload.
 #include <cstring>
 
+#include "audio/aac_channels.h"
 #include "audio/ffmpeg_audio_codec.h"
 #include "interface/log.h"
 
@@ -37,8 +38,7 @@ int CFFMpegAudioCodec::WriteADTSHeader(CFFMpegAudioCodec* pCodec, uint8_t* pOut,
     CODEC_LOG(kLogError, "[CODE]WriteADTSHeader failed");
     return 0;
   }
-  const int channels = ctx->ch_layout.nb_channels;
-  const unsigned config = (channels >= 1 && channels <= 6) ? static_cast<unsigned>(channels) : 0;
+  const auto config = static_cast<unsigned>(AacChannelConfiguration(ctx->ch_layout.nb_channels));
   // The frame length field has 13 bits; larger frames keep only the low bits.
   const unsigned length = static_cast<unsigned>(pPacket->size + kAdtsHeaderSize) & 0x1FFF;
   const auto s = static_cast<unsigned>(index);

@@ -3,6 +3,8 @@
 #include <array>
 #include <cstring>
 
+#include "audio/aac_channels.h"
+
 namespace codec_interface {
 
 namespace {
@@ -29,6 +31,41 @@ void PutOpusFields(uint8_t* p, int nSampleRate, int nChannels) {
   PutLe16(p + 16, 0);
 }
 
+// Above two channels Opus needs channel mapping family 1: the stream count, how many of the
+// streams are coupled (stereo) and which decoded channel each output channel takes, in Vorbis
+// channel order. These are libopus's surround layouts, the ones FFmpeg's libopus encoder (the
+// library's Opus encoder) sets up for these counts.
+struct OpusFamily1 {
+  uint8_t nStreams;
+  uint8_t nCoupled;
+  uint8_t byMapping[8];
+};
+constexpr OpusFamily1 kOpusFamily1[8] = {
+    {1, 0, {0}},                       {1, 1, {0, 1}},
+    {2, 1, {0, 2, 1}},                 {2, 2, {0, 1, 2, 3}},
+    {3, 2, {0, 4, 1, 2, 3}},           {4, 2, {0, 4, 1, 2, 3, 5}},
+    {4, 3, {0, 4, 1, 2, 3, 5, 6}},     {5, 3, {0, 6, 1, 2, 3, 4, 5, 7}},
+};
+
+bool NeedsOpusFamily1(int nChannels) { return nChannels > 2 && nChannels <= 8; }
+
+// The identification header's tail from the family byte on (offset 18).
+void PutOpusMapping(std::vector<uint8_t>& head, int nChannels) {
+  if (!NeedsOpusFamily1(nChannels)) {
+    head[18] = 0;
+    return;
+  }
+  const OpusFamily1& family = kOpusFamily1[nChannels - 1];
+  head[18] = 1;
+  head[19] = family.nStreams;
+  head[20] = family.nCoupled;
+  std::memcpy(head.data() + 21, family.byMapping, static_cast<size_t>(nChannels));
+}
+
+size_t OpusHeadSize(int nChannels) {
+  return NeedsOpusFamily1(nChannels) ? 21 + static_cast<size_t>(nChannels) : kOpusHeadSize;
+}
+
 int AacFrequencyIndex(int nSampleRate) {
   static constexpr std::array<int, 13> kRates = {96000, 88200, 64000, 48000, 44100, 32000, 24000,
                                                  22050, 16000, 12000, 11025, 8000,  7350};
@@ -41,33 +78,29 @@ int AacFrequencyIndex(int nSampleRate) {
 }  // namespace
 
 std::vector<uint8_t> MakeOpusHead(int nSampleRate, int nChannels) {
-  std::vector<uint8_t> head(kOpusHeadSize, 0);
+  std::vector<uint8_t> head(OpusHeadSize(nChannels), 0);
   std::memcpy(head.data(), "OpusHead", 8);
   head[8] = 1;
   PutOpusFields(head.data(), nSampleRate, nChannels);
-  head[18] = 0;
+  PutOpusMapping(head, nChannels);
   return head;
 }
 
 std::vector<uint8_t> MakeOpusDops(int nSampleRate, int nChannels) {
-  const bool bFamily1 = nChannels > 2;
-  std::vector<uint8_t> dops(bFamily1 ? 21 + static_cast<size_t>(nChannels) : kOpusHeadSize, 0);
+  std::vector<uint8_t> dops(OpusHeadSize(nChannels), 0);
   const uint8_t kBoxHeader[8] = {0x00, 0x00, 0x00, 0x1D, 'd', 'O', 'p', 's'};
   std::memcpy(dops.data(), kBoxHeader, sizeof kBoxHeader);
   dops[8] = 0;
   PutOpusFields(dops.data(), nSampleRate, nChannels);
-  if (bFamily1) {
-    dops[18] = 1;
-    dops[19] = static_cast<uint8_t>(nChannels);
-    dops[20] = 0;  // the mapping bytes after it stay 0
-  }
+  PutOpusMapping(dops, nChannels);
   return dops;
 }
 
 std::vector<uint8_t> MakeAacSpecificConfig(int nSampleRate, int nChannels) {
   const int nIndex = AacFrequencyIndex(nSampleRate);
   return {static_cast<uint8_t>(0x10 | (nIndex >> 1)),
-          static_cast<uint8_t>(((nIndex & 1) << 7) | ((nChannels & 15) << 3)), 0};
+          static_cast<uint8_t>(((nIndex & 1) << 7) | (AacChannelConfiguration(nChannels) << 3)),
+          0};
 }
 
 }  // namespace codec_interface

@@ -210,8 +210,10 @@ void CFFMpegVideoCodec::Uninit() {
   m_pImageBuf.reset();
   m_nImageBufSize = 0;
   m_scaler = Scaler();
+  m_layoutScaler = Scaler();
   m_pPacket.reset();
   m_filterGraph.Reset();
+  m_restart.Clear();
   m_pFilterFrame.reset();
   m_pSwFrame.reset();
   m_pTempFrame.reset();
@@ -232,6 +234,7 @@ int CFFMpegVideoCodec::Reset(CodecParam param) {
   m_nDstHeight = video.nDstHeight;
   m_bKeepAspect = video.bKeepAspectRatio;
   m_scaler.Reset();
+  m_restart.Clear();
   m_pHwDeviceRef.reset();
   if (m_pCodecCtx == nullptr) {
     CODEC_LOG(kLogError, "[CODE]AVCodecContext is null");

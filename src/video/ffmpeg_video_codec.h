@@ -8,6 +8,7 @@
 
 #include "codec_interface.h"
 #include "interface/av_ptr.h"
+#include "video/decoder_restart.h"
 #include "video/filter_graph.h"
 #include "video/scaler.h"
 
@@ -76,9 +77,10 @@ class CFFMpegVideoCodec : public ICodecInterface {
 
   // Decoding and output.
   int OutPutFrame(CVideoDecodeOutParam* pOut);
-  // Sends the packet and receives at most one picture into m_pVideoFrame: 1 with a picture, 0
-  // without, or Decode's failure result after its line.
-  int DecodePacket(CVideoDecodeOutParam* pOut);
+  // Sends the packet (bReplay: the kept ones since the key packet) and receives at most one
+  // picture into m_pVideoFrame: 1 with a picture, 0 without, or Decode's failure result after
+  // its line.
+  int DecodePacket(CVideoDecodeOutParam* pOut, bool bReplay);
   int DecodeLocked(unsigned char* pData, int nSize, COutParam* pOutParam);
   int EncodeLocked(unsigned char* pData, int nSize, COutParam* pOut);
   // Follows the size of the picture just decoded: 0 to hand it out, 1 to decode the packet again
@@ -95,6 +97,8 @@ class CFFMpegVideoCodec : public ICodecInterface {
                  int nDstHeight, AVPixelFormat eDstFmt);
   void FillOutPixelFormat(AVPixelFormat eFormat, CVideoDecodeOutParam& out);
   int ScaleTempFrame(AVPixelFormat eDstFmt);  // the decoder's scaling of m_pTempFrame
+  // Converts a filtered m_pTempFrame back to the layout asked for; -1 after the failure line.
+  int KeepAskedLayout(AVPixelFormat eAsked);
 
   // Encoding.
   int InitEncode(AVCodecContext* pCtx, const VideoCodecParam& param);
@@ -102,9 +106,10 @@ class CFFMpegVideoCodec : public ICodecInterface {
   // planes point into.
   int PrepareEncodeScaler(const AVCodecContext* pCtx, int nSrcWidth, int nSrcHeight);
   int FillAVFrame(uint8_t* pData, int nSize);
-  // The raw picture in m_pTempFrame through the filter graph, the scaler following the format
-  // the graph delivers.
+  // The raw picture in m_pTempFrame through the filter graph.
   int FilterEncodeInput();
+  // A scaler for the picture's real geometry when it is not the encoder's; -1 after the line.
+  int FitEncodeScaler(const AVFrame& picture);
   // m_pTempFrame scaled, or copied, into m_pVideoFrame for the encoder.
   int ScaleEncodeInput();
   // At most one packet from the encoder into the out-param.
@@ -113,6 +118,9 @@ class CFFMpegVideoCodec : public ICodecInterface {
   // Filter graph.
   int InitFilter(AVCodecContext* pCtx, int nWidth, int nHeight, AVPixelFormat eFormat,
                  const char* pFilterDesc);
+  // A graph built for this picture's size and format, rebuilt when it was built for others;
+  // false when there is none (after the "[CODE]InitFilter failed" line when building failed).
+  bool FitFilterGraph(const AVFrame& picture);
   AVFrame* FilterDecodeFrame(AVFrame* pFrame);
   FramePtr FilterEncodeFrame(AVFrame* pFrame);
 
@@ -135,7 +143,9 @@ class CFFMpegVideoCodec : public ICodecInterface {
   const AVCodec* m_pCodec;
   CodecCtxPtr m_pCodecCtx;
   Scaler m_scaler;  // with the frame it writes and, for the encoder, the source it was built for
+  Scaler m_layoutScaler;  // decoder: a filter's output back to the layout asked for
   FilterGraph m_filterGraph;
+  DecoderRestart m_restart;  // a decoder re-created for a new size starts from its key frame
   FramePtr m_pVideoFrame;
   FramePtr m_pFilterFrame;
   FramePtr m_pSwFrame;

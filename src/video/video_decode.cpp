@@ -37,7 +37,9 @@ int CFFMpegVideoCodec::DecodeLocked(unsigned char* pData, int nSize, COutParam* 
   // The packet borrows the caller's bytes; FFmpeg copies them when it needs to keep them.
   m_pPacket->data = pData;
   m_pPacket->size = nSize;
+  if (m_pCodec != nullptr) m_restart.Keep(m_pCodec->id, *m_pPacket);
 
+  bool bReplay = false;
   for (;;) {
     if (m_eCodecType == AV_CODEC_TYPE_H264DEC_MEDIACODEC && m_pCodecCtx->extradata == nullptr &&
         InitMediaCodec(pData, nSize, m_pCodecCtx.get()) == 0) {
@@ -48,14 +50,19 @@ int CFFMpegVideoCodec::DecodeLocked(unsigned char* pData, int nSize, COutParam* 
         return -1;
       }
     }
-    const int decoded = DecodePacket(pOut);
+    const int decoded = DecodePacket(pOut, bReplay);
     if (decoded <= 0) return decoded < 0 ? decoded : pOut->m_nNum;
     const int followed = FollowPictureSize();
     if (followed < 0) return -1;
     if (followed == 0) break;
     pOut->Clear();
-    // The new context decodes the same packet afresh.
+    // The new context starts from the key packet that began the new size when the packets
+    // since are kept (with reordered pictures the new size shows several packets after it),
+    // else it decodes the same packet afresh. One replay per call: a stream that changes size
+    // again within it goes on the plain way.
+    bReplay = !bReplay && m_restart.CanReplay() && avcodec_is_open(m_pCodecCtx.get());
   }
+  if (m_pVideoFrame->flags & AV_FRAME_FLAG_KEY) m_restart.KeyPictureOut();
 
   if (OutPutFrame(pOut) < 0) {
     CODEC_LOG(kLogError, "[CODE]OutPutFrame failed!");
@@ -64,20 +71,22 @@ int CFFMpegVideoCodec::DecodeLocked(unsigned char* pData, int nSize, COutParam* 
   return pOut->m_nNum;
 }
 
-int CFFMpegVideoCodec::DecodePacket(CVideoDecodeOutParam* pOut) {
+int CFFMpegVideoCodec::DecodePacket(CVideoDecodeOutParam* pOut, bool bReplay) {
   AVCodecContext* ctx = m_pCodecCtx.get();
-  int ret = avcodec_send_packet(ctx, m_pPacket.get());
+  int ret = bReplay ? m_restart.Replay(ctx) : avcodec_send_packet(ctx, m_pPacket.get());
   if (!SendLetThrough(ret)) {
     CODEC_LOG(kLogError, "[CODE]video avcodec_send_packet failed:%d", ret);
     // A context that never opened has nothing to flush.
     if (avcodec_is_open(ctx)) avcodec_flush_buffers(ctx);
+    m_restart.Clear();
     return -2;
   }
-  ret = avcodec_receive_frame(ctx, m_pVideoFrame.get());
+  ret = m_restart.Receive(ctx, m_pVideoFrame.get());
   if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF) return 0;
   if (ret < 0) {
     CODEC_LOG(kLogError, "[CODE]video avcodec_receive_frame failed:%d", ret);
     avcodec_flush_buffers(ctx);
+    m_restart.Clear();
     return -2;
   }
   if (m_pVideoFrame->decode_error_flags != 0) pOut->m_bDecodeError = true;
@@ -178,6 +187,7 @@ int CFFMpegVideoCodec::OutPutFrame(CVideoDecodeOutParam* pOut) {
   }
   // A filter that kept the picture back leaves nothing to hand out for this call.
   if (picture->buf[0] == nullptr) return pOut != nullptr ? pOut->m_nNum : 0;
+  if (bScale && KeepAskedLayout(outFormat) != 0) return -1;
   if (!bScale) {
     m_nRealDstWidth = picture->width;
     m_nRealDstHeight = picture->height;

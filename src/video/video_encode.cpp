@@ -88,7 +88,10 @@ int CFFMpegVideoCodec::InitEncode(AVCodecContext* pCtx, const VideoCodecParam& p
     m_encodeOptions.Set("tune", "zerolatency");
   }
 
-  const bool bFilterSize = param.nFilterOutWidth != 0 && param.nFilterOutHeight != 0;
+  // The filter's declared output size means nothing without a filter: the scaler then reads
+  // the caller's pictures, at their own size.
+  const bool bFilterSize = param.szFilterDesc[0] != '\0' && param.nFilterOutWidth != 0 &&
+                           param.nFilterOutHeight != 0;
   const int nScaleSrcWidth = bFilterSize ? param.nFilterOutWidth : param.nSrcWidth;
   const int nScaleSrcHeight = bFilterSize ? param.nFilterOutHeight : param.nSrcHeight;
   if ((nScaleSrcWidth != pCtx->width || nScaleSrcHeight != pCtx->height ||
@@ -161,7 +164,7 @@ int CFFMpegVideoCodec::EncodeLocked(unsigned char* pData, int nSize, COutParam* 
     CODEC_LOG(kLogError, "[CODE]FillAVFrame failed");
     return -1;
   }
-  if (m_filterGraph.Built() && FilterEncodeInput() != 0) return -1;
+  if (!m_strFilterDesc.empty() && FilterEncodeInput() != 0) return -1;
   if (ScaleEncodeInput() != 0) return -1;
 
   m_pVideoFrame->pts = m_nFrameIndex.fetch_add(1);
@@ -181,25 +184,29 @@ int CFFMpegVideoCodec::EncodeLocked(unsigned char* pData, int nSize, COutParam* 
 int CFFMpegVideoCodec::FilterEncodeInput() {
   const FramePtr pFiltered = FilterEncodeFrame(m_pTempFrame.get());
   if (pFiltered == nullptr) return -1;
-  const AVFrame& filtered = *pFiltered;
-  const auto eFiltered = static_cast<AVPixelFormat>(filtered.format);
-  const AVCodecContext* ctx = m_pCodecCtx.get();
-  // The scaler follows the size and format the filter really delivers, whatever the record
-  // declared; one is built when those are not the encoder's.
-  const bool bEncoderShape = filtered.width == ctx->width && filtered.height == ctx->height &&
-                             eFiltered == ctx->pix_fmt;
-  if (m_scaler.Ready() ? !m_scaler.Takes(filtered) : !bEncoderShape) {
-    m_scaler.Reset();
-    if (SwsCtxInit(filtered.width, filtered.height, eFiltered, ctx->width, ctx->height,
-                   ctx->pix_fmt) != 0) {
-      CODEC_LOG(kLogError, "[CODE]SwsCtxInit failed");
-      return -1;
-    }
-  }
   return av_frame_replace(m_pTempFrame.get(), pFiltered.get()) < 0 ? -1 : 0;
 }
 
+int CFFMpegVideoCodec::FitEncodeScaler(const AVFrame& picture) {
+  const AVCodecContext* ctx = m_pCodecCtx.get();
+  const auto eFormat = static_cast<AVPixelFormat>(picture.format);
+  // The scaler follows the size and format the picture really has (a filter's output, or the
+  // caller's after a Reset), whatever the record declared; one is built when those are not the
+  // encoder's. Nothing is ever read with a geometry it was not made for.
+  const bool bEncoderShape =
+      picture.width == ctx->width && picture.height == ctx->height && eFormat == ctx->pix_fmt;
+  if (m_scaler.Ready() ? m_scaler.Takes(picture) : bEncoderShape) return 0;
+  m_scaler.Reset();
+  if (SwsCtxInit(picture.width, picture.height, eFormat, ctx->width, ctx->height, ctx->pix_fmt) !=
+      0) {
+    CODEC_LOG(kLogError, "[CODE]SwsCtxInit failed");
+    return -1;
+  }
+  return 0;
+}
+
 int CFFMpegVideoCodec::ScaleEncodeInput() {
+  if (FitEncodeScaler(*m_pTempFrame) != 0) return -1;
   if (!m_scaler.Ready()) {
     // Copies a picture that still points into the caller's buffer.
     const int nCopied = av_frame_replace(m_pVideoFrame.get(), m_pTempFrame.get());

@@ -23,29 +23,32 @@ int CFFMpegVideoCodec::InitFilter(AVCodecContext* pCtx, int nWidth, int nHeight,
   return 0;
 }
 
-AVFrame* CFFMpegVideoCodec::FilterDecodeFrame(AVFrame* pFrame) {
-  const auto format = static_cast<AVPixelFormat>(pFrame->format);
+bool CFFMpegVideoCodec::FitFilterGraph(const AVFrame& picture) {
+  const auto format = static_cast<AVPixelFormat>(picture.format);
   if (m_filterGraph.Built() &&
       m_filterGraph.BuiltFor() !=
-          FilterGraph::SourceArgs(m_pCodecCtx.get(), pFrame->width, pFrame->height, format)) {
+          FilterGraph::SourceArgs(m_pCodecCtx.get(), picture.width, picture.height, format)) {
     m_filterGraph.Reset();
   }
-  if (!m_strFilterDesc.empty() && !m_filterGraph.Built()) {
-    if (InitFilter(m_pCodecCtx.get(), pFrame->width, pFrame->height, format,
-                   m_strFilterDesc.c_str()) != 0) {
-      CODEC_LOG(kLogError, "[CODE]InitFilter failed");
-      return nullptr;
-    }
+  if (!m_strFilterDesc.empty() && !m_filterGraph.Built() &&
+      InitFilter(m_pCodecCtx.get(), picture.width, picture.height, format,
+                 m_strFilterDesc.c_str()) != 0) {
+    CODEC_LOG(kLogError, "[CODE]InitFilter failed");
+    return false;
   }
-  if (!m_filterGraph.Built() || m_pFilterFrame == nullptr) return nullptr;
+  return m_filterGraph.Built();
+}
 
+AVFrame* CFFMpegVideoCodec::FilterDecodeFrame(AVFrame* pFrame) {
+  if (!FitFilterGraph(*pFrame) || m_pFilterFrame == nullptr) return nullptr;
   // After a successful push pFrame is empty: a failed pull leaves the caller nothing to hand
   // out for this picture.
   return m_filterGraph.Filter(pFrame, m_pFilterFrame.get()) ? m_pFilterFrame.get() : nullptr;
 }
 
 FramePtr CFFMpegVideoCodec::FilterEncodeFrame(AVFrame* pFrame) {
-  if (!m_filterGraph.Built()) return nullptr;
+  // A Reset to another source size or layout leaves a graph made for the old pictures.
+  if (!FitFilterGraph(*pFrame)) return nullptr;
   FramePtr pFiltered(av_frame_alloc());
   if (pFiltered == nullptr || !m_filterGraph.Filter(pFrame, pFiltered.get())) return nullptr;
   return pFiltered;

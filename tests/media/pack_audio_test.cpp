@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <span>
+
 #include "media/pack_extradata.h"
 #include "support/log_capture.h"
 #include "support/media.h"
@@ -19,20 +21,28 @@ Bytes Hex(std::string text) {
 TEST(PackAudio, CodecHeadersAreByteExact) {
   const std::tuple<std::vector<uint8_t> (*)(int, int), int, int, const char*> cases[] = {
       // "OpusHead", version 1, channels, pre-skip 3840 (1280 at 16000 Hz), input rate, gain 0,
-      // mapping family 0, also for 5.1. (Stereo at 48000 Hz, and the AudioSpecificConfig for
-      // 44100 Hz stereo, are the round trip's.)
+      // mapping family 0; for 5.1 family 1 with 4 streams, 2 of them coupled, and the Vorbis
+      // order mapping. (Stereo at 48000 Hz, and the AudioSpecificConfig for 44100 Hz stereo,
+      // are the round trip's.)
       {MakeOpusHead, 16000, 1, "4F70757348656164 01 01 0005 803E0000 0000 00"},
-      {MakeOpusHead, 48000, 6, "4F70757348656164 01 06 000F 80BB0000 0000 00"},
-      // "dOps" with its length always 0x1D; above two channels family 1, one uncoupled stream
-      // per channel and an all-zero mapping.
+      {MakeOpusHead, 48000, 6, "4F70757348656164 01 06 000F 80BB0000 0000 01 04 02 000401020305"},
+      // "dOps" with its length always 0x1D and the same family, streams and mapping.
       {MakeOpusDops, 48000, 2, "0000001D 644F7073 00 02 000F 80BB0000 0000 00"},
-      {MakeOpusDops, 48000, 6, "0000001D 644F7073 00 06 000F 80BB0000 0000 01 06 00 000000000000"},
-      {MakeOpusDops, 48000, 8, "0000001D 644F7073 00 08 000F 80BB0000 0000 01 08 00 0000000000000000"},
-      // AudioSpecificConfig: AAC-LC, rate index, channels; a rate outside the table is 48000.
+      {MakeOpusDops, 48000, 6, "0000001D 644F7073 00 06 000F 80BB0000 0000 01 04 02 000401020305"},
+      {MakeOpusDops, 48000, 8, "0000001D 644F7073 00 08 000F 80BB0000 0000 01 05 03 0006010203040507"},
+      // AudioSpecificConfig: AAC-LC, rate index, channel configuration (7 for eight channels);
+      // a rate outside the table is 48000.
       {MakeAacSpecificConfig, 50000, 1, "118800"},
-      {MakeAacSpecificConfig, 7350, 8, "164000"},
+      {MakeAacSpecificConfig, 7350, 8, "163800"},
   };
   for (const auto& [make, rate, channels, bytes] : cases) EXPECT_EQ(make(rate, channels), Hex(bytes)) << bytes;
+  // The family-1 tail is what FFmpeg's libopus encoder writes for the same channel count.
+  for (const int channels : {6, 8}) {
+    const EncodedStream libopus = EncodeTone("libopus", 48000, channels, 960);
+    const Bytes ours = MakeOpusHead(48000, channels);
+    const AVCodecParameters& par = *libopus.params;
+    EXPECT_EQ(Bytes(par.extradata + 18, par.extradata + par.extradata_size), Bytes(ours.begin() + 18, ours.end()));
+  }
 }
 
 // Refusals before the file is opened use a path that cannot be opened, so a wrongly opened
@@ -99,6 +109,41 @@ TEST(PackAudio, RoundTrip_EveryKindReadsBack) {
     for (size_t i = 0; i < packets.size(); ++i) {
       EXPECT_EQ(std::tuple(plain.packets[i].data, plain.packets[i].pts),
                 std::tuple(packets[i], firstPts + step * int64_t(i))) << i;
+    }
+  }
+}
+
+// What the library's own encoders make for 1, 2, 6 and 8 channels, packed into every kind that
+// takes it (ADTS as header and payload), opens in plain libavformat with the channel count and
+// decodes packet for packet in FFmpeg's decoder.
+TEST(PackAudio, EncodersOutputPackedForEveryChannelCount_DecodesInPlainFfmpeg) {
+  for (const auto kind : {AUDIO_FILE_PACK_OGG_OPUS, AUDIO_FILE_PACK_MP4_OPUS, AUDIO_FILE_PACK_MP4_AAC, AUDIO_FILE_PACK_AAC}) {
+    const bool opus = kind <= AUDIO_FILE_PACK_MP4_OPUS;
+    const int rate = opus ? 48000 : 44100, frame = opus ? 960 : 1024;
+    for (const int channels : {1, 2, 6, 8}) {
+      SCOPED_TRACE(testing::Message() << kind << " " << channels);
+      auto codec = OpenCodec(opus ? AV_CODEC_TYPE_OPUSENC : AV_CODEC_TYPE_AACENC,
+                             AudioParam(rate, rate, channels, channels, SAMPLE_FMT_S16, SAMPLE_FMT_NONE, 256000));
+      Bytes pcm = MakeSinePcm(AV_SAMPLE_FMT_S16, rate, channels, frame * 20);
+      const ScratchFile file("channels");
+      auto pack = IPackAudio::Create(kind);
+      ASSERT_EQ(pack->Init(file.path.c_str(), rate, channels, frame), 0);
+      size_t written = 0;
+      for (size_t offset = 0, chunk = size_t(frame) * channels * 2; offset < pcm.size(); offset += chunk) {
+        CAudioEncodeOutParam out;
+        ASSERT_GE(codec->Encode(pcm.data() + offset, int(chunk), &out), 0);
+        for (const AudioEncOutData& d : std::span(out.m_outData, out.m_nNum)) {
+          Bytes packet = (kind == AUDIO_FILE_PACK_AAC ? Bytes(d.byHeader, d.byHeader + d.nHeaderSize) : Bytes()) +
+                         Bytes(d.pData, d.pData + d.nSize);
+          ASSERT_EQ(pack->WritePacket(packet.data(), static_cast<int>(packet.size())), 0);
+          ++written;
+        }
+      }
+      pack->Close();
+      const ReadBack plain = ReadMediaFile(file.path);
+      ASSERT_EQ(plain.streams.size(), 1u);
+      EXPECT_EQ(std::tuple(plain.streams[0]->ch_layout.nb_channels, plain.packets.size()), std::tuple(channels, written));
+      EXPECT_GT(plain.decoded, int64_t(written - 8) * frame);
     }
   }
 }

@@ -262,10 +262,12 @@ ReadBack ReadMediaFile(const std::string& path) {
       EXPECT_GE(avcodec_send_packet(decoder.get(), more ? packet.get() : nullptr), 0) << path;
     }
     av_packet_unref(packet.get());
-    while (avcodec_receive_frame(decoder.get(), frame.get()) == 0) {
+    int received = 0;
+    while ((received = avcodec_receive_frame(decoder.get(), frame.get())) == 0) {
       out.decoded += decoder->codec_type == AVMEDIA_TYPE_VIDEO ? 1 : frame->nb_samples;
       out.width = frame->width, out.height = frame->height;
     }
+    EXPECT_TRUE(received == AVERROR(EAGAIN) || received == AVERROR_EOF) << path << ": " << ErrorText(received);
   }
   return out;
 }

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "interface/pixel_formats.h"
 #include "support/log_capture.h"
 #include "support/media.h"
 
@@ -41,7 +42,9 @@ FramePtr FilterReference(const char* description, const AVFrame* picture) {
   return out;
 }
 
-// What Encode gave for each picture, passed as a packed buffer: results, packets, timestamps.
+// What Encode gave for each picture, passed as a packed buffer in a heap block of its exact
+// size (a vector made at its size; AddressSanitizer sees any read past it): results, packets,
+// timestamps.
 struct EncodeRun {
   std::vector<int> results;
   std::vector<Bytes> packets;
@@ -62,42 +65,63 @@ EncodeRun EncodePictures(ICodecInterface& codec, AVPixelFormat format, int width
   return run;
 }
 
+// Each picture gave one packet, which plain FFmpeg decodes to the source picture through
+// `filter`, fitted to width x height: equal for BMP, above 35 dB otherwise.
+void ExpectEncoded(CodecType type, const EncodeRun& run, AVPixelFormat av, int srcWidth, int srcHeight,
+                   const char* filter, int width, int height) {
+  EXPECT_EQ(run.results, std::vector<int>(run.results.size(), 1));
+  const auto decoded = DecodeWith(type == AV_CODEC_TYPE_BMPENC ? "bmp" : type == AV_CODEC_TYPE_HEVCENC ? "hevc" : "h264",
+                                  run.packets);
+  ASSERT_EQ(decoded.size(), run.results.size());
+  for (size_t i = 0; i < decoded.size(); ++i) {
+    const FramePtr source = MakePicture(srcWidth, srcHeight, av, int(i));
+    const FramePtr filtered = *filter ? FilterReference(filter, source.get()) : nullptr;
+    const AVFrame* expected = filtered ? filtered.get() : source.get();
+    const FramePtr fitted = expected->width == width && expected->height == height ? nullptr
+                                                                                    : Scale(expected, width, height, av);
+    if (fitted) expected = fitted.get();
+    EXPECT_EQ(std::tuple(decoded[i]->width, decoded[i]->height), std::tuple(width, height));
+    EXPECT_TRUE(type == AV_CODEC_TYPE_BMPENC ? SamePixels(decoded[i].get(), expected)
+                                             : Psnr(decoded[i].get(), expected) > 35.0) << i;
+  }
+}
+
 // Every picture gives one packet; plain FFmpeg decodes them to the source pictures (through the
-// filter, when there is one): equal for BMP, otherwise above 35 dB.
+// filter, when there is one): equal for BMP, otherwise above 35 dB. Every picture is read with
+// its own geometry, whatever the record declared before.
 TEST(VideoEncode, PacketsDecodeByPlainFfmpegToTheSource) {
-  // Type, format given as ours and as FFmpeg's, coded size (0: the source's 320x240), filter.
-  const std::tuple<CodecType, PixelFormat, AVPixelFormat, int, int, const char*> cases[] = {
-      {AV_CODEC_TYPE_H264ENC, PIX_FMT_YUV420P, AV_PIX_FMT_YUV420P, 0, 0, ""},
-      {AV_CODEC_TYPE_H264ENC, PIX_FMT_BGRA, AV_PIX_FMT_BGRA, 0, 0, ""},
-      {AV_CODEC_TYPE_H264ENC, PIX_FMT_YUV420P, AV_PIX_FMT_YUV420P, 160, 120, ""},
-      {AV_CODEC_TYPE_HEVCENC, PIX_FMT_YUV420P, AV_PIX_FMT_YUV420P, 0, 0, ""},
-      {AV_CODEC_TYPE_BMPENC, PIX_FMT_BGRA, AV_PIX_FMT_BGRA, 0, 0, ""},
+  // Type, source format and size, coded size (0: the source's), declared filter output size,
+  // filter, source size after a Reset (0: none).
+  const std::tuple<CodecType, AVPixelFormat, int, int, int, int, int, const char*, int, int> cases[] = {
+      {AV_CODEC_TYPE_H264ENC, AV_PIX_FMT_YUV420P, 320, 240, 0, 0, 0, "", 0, 0},
+      {AV_CODEC_TYPE_H264ENC, AV_PIX_FMT_BGRA, 320, 240, 0, 0, 0, "", 0, 0},
+      {AV_CODEC_TYPE_H264ENC, AV_PIX_FMT_YUV420P, 320, 240, 160, 120, 0, "", 0, 0},
+      {AV_CODEC_TYPE_HEVCENC, AV_PIX_FMT_YUV420P, 320, 240, 0, 0, 0, "", 0, 0},
+      {AV_CODEC_TYPE_BMPENC, AV_PIX_FMT_BGRA, 320, 240, 0, 0, 0, "", 0, 0},
       // The filter's output is encoded, through a scaler when its format is not the encoder's.
-      {AV_CODEC_TYPE_H264ENC, PIX_FMT_BGRA, AV_PIX_FMT_BGRA, 0, 0, "hflip,format=rgb24"},
+      {AV_CODEC_TYPE_H264ENC, AV_PIX_FMT_BGRA, 320, 240, 0, 0, 0, "hflip,format=rgb24", 0, 0},
       // A filter that changes the size, not declared in the record: scaled back to the coded size.
-      {AV_CODEC_TYPE_BMPENC, PIX_FMT_BGRA, AV_PIX_FMT_BGRA, 0, 0, "crop=160:120:0:0"},
+      {AV_CODEC_TYPE_BMPENC, AV_PIX_FMT_BGRA, 320, 240, 0, 0, 0, "crop=160:120:0:0", 0, 0},
+      // A declared filter output size without a filter is not used.
+      {AV_CODEC_TYPE_BMPENC, AV_PIX_FMT_BGRA, 16, 16, 32, 32, 64, "", 0, 0},
+      {AV_CODEC_TYPE_H264ENC, AV_PIX_FMT_YUV420P, 256, 16, 256, 256, 256, "", 0, 0},
+      // A Reset to another source size keeps no graph made for the old one.
+      {AV_CODEC_TYPE_BMPENC, AV_PIX_FMT_BGRA, 64, 64, 0, 0, 0, "hflip", 16, 16},
+      {AV_CODEC_TYPE_BMPENC, AV_PIX_FMT_BGRA, 16, 16, 0, 0, 0, "hflip", 64, 48},
   };
-  for (const auto& [type, format, av, codedWidth, codedHeight, filter] : cases) {
-    SCOPED_TRACE(testing::Message() << type << " " << format << " " << filter);
-    auto codec = OpenCodec(type, VideoParam(format, 320, 240, codedWidth, codedHeight, false, filter));
+  for (const auto& [type, av, srcW, srcH, codedW, codedH, filterOut, filter, resetW, resetH] : cases) {
+    SCOPED_TRACE(testing::Message() << type << " " << av << " " << srcW << " " << filter);
+    CodecParam param = VideoParam(AvToPixelFormat(av), srcW, srcH, codedW, codedH, false, filter);
+    param.stVideo.nFilterOutWidth = param.stVideo.nFilterOutHeight = filterOut;
+    auto codec = OpenCodec(type, param);
     ScopedLogCapture capture;
-    const EncodeRun run = EncodePictures(*codec, av, 320, 240, 6);
-    EXPECT_TRUE(capture->OwnLines().empty());
-    EXPECT_EQ(run.results, std::vector<int>(6, 1));
-    const char* decoder = type == AV_CODEC_TYPE_BMPENC ? "bmp" : type == AV_CODEC_TYPE_HEVCENC ? "hevc" : "h264";
-    const auto decoded = DecodeWith(decoder, run.packets);
-    ASSERT_EQ(decoded.size(), 6u);
-    for (int i = 0; i < 6; ++i) {
-      const FramePtr source = MakePicture(320, 240, av, i);
-      const FramePtr filtered = *filter ? FilterReference(filter, source.get()) : nullptr;
-      const AVFrame* expected = filtered ? filtered.get() : source.get();
-      const int width = codedWidth ? codedWidth : 320, height = codedHeight ? codedHeight : 240;
-      const FramePtr fitted = expected->width == width ? nullptr : Scale(expected, width, height, av);
-      if (fitted) expected = fitted.get();
-      EXPECT_EQ(std::tuple(decoded[i]->width, decoded[i]->height), std::tuple(width, height));
-      EXPECT_TRUE(type == AV_CODEC_TYPE_BMPENC ? SamePixels(decoded[i].get(), expected)
-                                                 : Psnr(decoded[i].get(), expected) > 35.0) << i;
+    ExpectEncoded(type, EncodePictures(*codec, av, srcW, srcH, 6), av, srcW, srcH, filter, codedW ? codedW : srcW,
+                  codedH ? codedH : srcH);
+    if (resetW != 0) {
+      ASSERT_EQ(codec->Reset(VideoParam(AvToPixelFormat(av), resetW, resetH, 0, 0, false, filter)), 0);
+      ExpectEncoded(type, EncodePictures(*codec, av, resetW, resetH, 6), av, resetW, resetH, filter, resetW, resetH);
     }
+    EXPECT_TRUE(capture->OwnLines().empty());
   }
 }
 
@@ -179,6 +203,25 @@ TEST(VideoFilter, DecoderFilters_FollowTheTextOrLogTheFailingStep) {
   ScopedLogCapture capture;
   EXPECT_EQ(EncodePictures(*encoder, AV_PIX_FMT_YUV420P, 96, 64, 2).results, (std::vector<int>{-1, -1}));
   EXPECT_EQ(capture->OwnLines(), std::vector<LogLine>(2, noPicture));
+}
+
+// A filter that changes the layout after the scaler (format=gray, format=rgb24) still hands out
+// the layout asked for, with every plane of it: the filtered picture converted back.
+TEST(VideoFilter, DecoderFilterChangingTheLayout_HandsOutTheLayoutAskedFor) {
+  const EncodedStream video = EncodeVideo("libx264", 96, 64, 2);
+  const auto plain = DecodeWith("h264", video.data);
+  for (const char* text : {"format=gray", "format=rgb24", "format=yuv420p"}) {
+    auto codec = OpenCodec(AV_CODEC_TYPE_H264DEC, VideoParam(PIX_FMT_YUV420P, 0, 0, 48, 32, false, text));
+    for (size_t i = 0; i < plain.size(); ++i) {
+      SCOPED_TRACE(testing::Message() << text << " " << i);
+      CVideoDecodeOutParam out;
+      ASSERT_EQ(codec->Decode(const_cast<uint8_t*>(video.data[i].data()), static_cast<int>(video.data[i].size()), &out), 1);
+      ASSERT_EQ(std::tuple(out.m_ePixelFormat, out.m_outData[0].pData[1] && out.m_outData[0].pData[2]),
+                std::tuple(PIX_FMT_YUV420P, true));
+      const FramePtr filtered = FilterReference(text, Scale(plain[i].get(), 48, 32, AV_PIX_FMT_YUV420P).get());
+      EXPECT_TRUE(SamePixels(out.m_pFrame[0], Scale(filtered.get(), 48, 32, AV_PIX_FMT_YUV420P).get()));
+    }
+  }
 }
 
 }  // namespace

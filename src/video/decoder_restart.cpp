@@ -1,0 +1,100 @@
+#include "video/decoder_restart.h"
+
+namespace codec_interface {
+
+namespace {
+
+// Whether an Annex B access unit is a point a decoder can start from: an IDR picture (H.264) or
+// an intra random access point (HEVC). Only the NAL headers up to the first slice are read.
+bool IsKeyPacket(AVCodecID eCodec, const uint8_t* pData, int nSize) {
+  for (int i = 0; i + 3 < nSize; ++i) {
+    if (pData[i] != 0 || pData[i + 1] != 0 || pData[i + 2] != 1) continue;
+    const uint8_t header = pData[i + 3];
+    if (eCodec == AV_CODEC_ID_H264) {
+      const int type = header & 0x1F;
+      if (type == 5) return true;
+      if (type >= 1 && type <= 4) return false;  // the first slice is no IDR slice
+    } else {
+      const int type = (header >> 1) & 0x3F;
+      if (type >= 16 && type <= 23) return true;
+      if (type < 16) return false;
+    }
+    i += 2;
+  }
+  return false;
+}
+
+bool LetThrough(int ret) { return ret >= 0 || ret == AVERROR(EAGAIN) || ret == AVERROR_EOF; }
+
+}  // namespace
+
+void DecoderRestart::Keep(AVCodecID eCodec, const AVPacket& packet) {
+  if (eCodec != AV_CODEC_ID_H264 && eCodec != AV_CODEC_ID_HEVC) return;
+  if (IsKeyPacket(eCodec, packet.data, packet.size)) {
+    m_vecPackets.clear();
+    m_bOverflow = false;
+  } else if (m_vecPackets.empty() || m_bOverflow) {
+    return;  // no key packet to start from
+  }
+  if (m_vecPackets.size() == kMaxPackets) {
+    // The key picture never came out: nothing bounded is left to replay.
+    m_vecPackets.clear();
+    m_bOverflow = true;
+    return;
+  }
+  PacketPtr pCopy(av_packet_alloc());
+  if (pCopy == nullptr || av_packet_ref(pCopy.get(), &packet) < 0) {
+    m_vecPackets.clear();  // a replay without this packet would lose its picture
+    m_bOverflow = true;
+    return;
+  }
+  m_vecPackets.push_back(std::move(pCopy));
+}
+
+int DecoderRestart::Replay(AVCodecContext* pCtx) {
+  m_waiting.clear();  // the old decoder's, which the replay makes again
+  int ret = 0;
+  for (const PacketPtr& pPacket : m_vecPackets) {
+    ret = avcodec_send_packet(pCtx, pPacket.get());
+    if (ret == AVERROR(EAGAIN)) {
+      // The decoder holds a finished picture and a packet: take the picture, then send again.
+      ret = ReceiveReady(pCtx);
+      if (ret >= 0) ret = avcodec_send_packet(pCtx, pPacket.get());
+    }
+    if (ret < 0 && ret != AVERROR_INVALIDDATA) return ret;
+    const int received = ReceiveReady(pCtx);
+    if (received < 0) return received;
+  }
+  return ret;
+}
+
+int DecoderRestart::ReceiveReady(AVCodecContext* pCtx) {
+  for (;;) {
+    FramePtr pFrame(av_frame_alloc());
+    if (pFrame == nullptr) return AVERROR(ENOMEM);
+    const int ret = avcodec_receive_frame(pCtx, pFrame.get());
+    if (ret < 0) return LetThrough(ret) ? 0 : ret;
+    m_waiting.push_back(std::move(pFrame));
+  }
+}
+
+int DecoderRestart::Receive(AVCodecContext* pCtx, AVFrame* pFrame) {
+  if (m_waiting.empty()) return avcodec_receive_frame(pCtx, pFrame);
+  FramePtr pBehind(av_frame_alloc());
+  if (pBehind == nullptr) return AVERROR(ENOMEM);
+  const int ret = avcodec_receive_frame(pCtx, pBehind.get());
+  if (!LetThrough(ret)) return ret;
+  if (ret >= 0) m_waiting.push_back(std::move(pBehind));
+  av_frame_unref(pFrame);
+  av_frame_move_ref(pFrame, m_waiting.front().get());
+  m_waiting.pop_front();
+  return 0;
+}
+
+void DecoderRestart::Clear() {
+  m_vecPackets.clear();
+  m_bOverflow = false;
+  m_waiting.clear();
+}
+
+}  // namespace codec_interface
