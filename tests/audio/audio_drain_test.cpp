@@ -29,7 +29,9 @@ TEST(AudioDrain, EncodedStreamLastsAsLongAsItsInput_DrainedObjectsGoOn) {
         for (int k = 0; k < out.m_nNum; ++k) {
           const AudioEncOutData& d = out.m_outData[k];
           const uint8_t* h = d.byHeader;
-          if (d.nHeaderSize > 0) EXPECT_EQ(((h[3] & 3) << 11) | (h[4] << 3) | (h[5] >> 5), 7 + d.nSize);
+          if (d.nHeaderSize > 0) {
+            EXPECT_EQ(((h[3] & 3) << 11) | (h[4] << 3) | (h[5] >> 5), 7 + d.nSize);
+          }
           packets.push_back(Bytes(h, h + d.nHeaderSize) + Bytes(d.pData, d.pData + d.nSize));
         }
         out.Clear();
@@ -48,7 +50,7 @@ TEST(AudioDrain, EncodedStreamLastsAsLongAsItsInput_DrainedObjectsGoOn) {
       EXPECT_GE(decoded, samples) << encoder;
       EXPECT_LT(decoded, samples + frame) << encoder;
     }
-    auto ours = OpenCodec(decoderType, AudioParam(rate, rate, channels, channels, SAMPLE_FMT_NONE, SAMPLE_FMT_FLTP));
+    auto ours = OpenCodec(decoderType, AudioParam(rate, rate, channels, channels, SAMPLE_FMT_NONE, SAMPLE_FMT_FLT));
     CAudioDecodeOutParam out;
     size_t frames = 0;
     for (Bytes packet : plain.data) {

@@ -57,7 +57,9 @@ TEST(VideoDrain, DecoderHandsOutEveryPictureWithPlainFfmpegsTimes_ThenTakesANewS
       EXPECT_LT(times.size(), plain.size()) << "the stream keeps pictures back for reordering";
       while (ICodecInterface::Drain(*codec, &out) == 1) {
         times.push_back(ICodecInterface::GetPictureTime(out, 0));
-        if (param.stVideo.ePixelFormat == PIX_FMT_NONE) EXPECT_TRUE(SamePixels(out.m_pFrame[0], plain[times.size() - 1].get()));
+        if (param.stVideo.ePixelFormat == PIX_FMT_NONE) {
+          EXPECT_TRUE(SamePixels(out.m_pFrame[0], plain[times.size() - 1].get()));
+        }
       }
       ASSERT_EQ(times.size(), plain.size()) << encoder << " pass " << pass;
       for (size_t i = 0; i < times.size(); ++i) EXPECT_EQ(times[i], plain[i]->pts) << encoder << " picture " << i;
@@ -84,7 +86,9 @@ TEST(VideoDrain, EncoderHoldsNothing_EncodesAfterTheDrain_RationalRateInTheStrea
       Bytes picture = PackPicture(MakePicture(64, 48, AV_PIX_FMT_YUV420P, i).get());
       ASSERT_EQ(codec->Encode(picture.data(), static_cast<int>(picture.size()), &out), 1) << decoder << i;
       packets.emplace_back(out.m_outData[0].pData, out.m_outData[0].pData + out.m_outData[0].nSize);
-      if (i == 2) EXPECT_EQ(ICodecInterface::Drain(*codec, &out), 0);
+      if (i == 2) {
+        EXPECT_EQ(ICodecInterface::Drain(*codec, &out), 0);
+      }
     }
     EXPECT_EQ(DecodeWith(decoder, packets).size(), 6u);
     // The stream's own timing, as plain FFmpeg's decoder reads it; the record's 25 without a rate.
