@@ -91,8 +91,8 @@ int CFFMpegAudioCodec::EncodePaddedTail(CAudioEncodeOutParam* pOut) {
     return -1;
   }
   AVFrame* frame = m_pAudioFrame.get();
-  const int nRead =
-      av_audio_fifo_read(m_pEncodeFifo.get(), reinterpret_cast<void**>(frame->extended_data), nHeld);
+  auto** ppPlanes = reinterpret_cast<void**>(frame->extended_data);
+  const int nRead = av_audio_fifo_read(m_pEncodeFifo.get(), ppPlanes, nHeld);
   if (nRead != nHeld) {
     CODEC_LOG(kLogError, "[CODE]av_audio_fifo_read failed[%d] frame_size[%d]", nRead, nFrameSize);
     return -1;
