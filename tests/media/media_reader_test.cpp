@@ -2,7 +2,7 @@
 
 #include <filesystem>
 #include <fstream>
-#include <iterator>
+#include <map>
 
 #include "support/log_capture.h"
 #include "support/media.h"
@@ -16,10 +16,7 @@ namespace {
 using namespace codec_interface;
 using namespace codec_test;
 
-struct Read {
-  MediaPacket packet;
-  Bytes data;
-};
+struct Read { MediaPacket packet; Bytes data; };  // a packet and a copy of its bytes
 
 // Every packet the reader hands out in the form, from where it stands.
 std::vector<Read> ReadAll(IMediaReader& reader, MediaPacketForm form) {
@@ -27,15 +24,6 @@ std::vector<Read> ReadAll(IMediaReader& reader, MediaPacketForm form) {
   std::vector<Read> out;
   for (MediaPacket p{}; reader.ReadPacket(&p) == 1;) out.push_back({p, Bytes(p.pData, p.pData + p.nSize)});
   return out;
-}
-
-void WriteBytes(const std::string& path, const Bytes& bytes) {
-  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::ssize(bytes));
-}
-
-Bytes FileBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), {});
 }
 
 // Each file against plain libavformat: the file's and every stream's facts, every packet as
@@ -57,9 +45,11 @@ TEST(MediaReader, FactsAndPacketsMatchLibavformatInEveryContainer) {
   const std::tuple<const char*, const char*, std::vector<const EncodedStream*>> cases[] = {
       {"clip ñandú.mp4", "mp4", {&h264, &aac}}, {"av.mkv", "matroska", {&h264, &opus}},
       {"hevc10.mp4", "mp4", {&hevc}},           {"av.ts", "mpegts", {&annexB, &aac}},
-      {"av.mov", "mov", {&h264, &aac}},
-      {"a.ogg", "ogg", {&opus}},                {"u.wav", "wav", {&mulaw}},
-      {"v.h264", "h264", {&annexB}}};
+      {"av.mov", "mov", {&h264, &aac}},         {"a.ogg", "ogg", {&opus}},
+      {"u.wav", "wav", {&mulaw}},               {"v.h264", "h264", {&annexB}}};
+  const std::map<AVCodecID, CodecType> kDecoders = {
+      {AV_CODEC_ID_H264, AV_CODEC_TYPE_H264DEC}, {AV_CODEC_ID_HEVC, AV_CODEC_TYPE_HEVCDEC}, {AV_CODEC_ID_AAC, AV_CODEC_TYPE_AACDEC},
+      {AV_CODEC_ID_OPUS, AV_CODEC_TYPE_OPUSDEC}, {AV_CODEC_ID_PCM_MULAW, AV_CODEC_TYPE_G711UDEC}};
   for (const auto& [name, muxer, streams] : cases) {
     SCOPED_TRACE(name);
     const ScratchFile file(name);
@@ -80,16 +70,11 @@ TEST(MediaReader, FactsAndPacketsMatchLibavformatInEveryContainer) {
       const AVCodecParameters* par = st->codecpar;
       MediaStreamInfo s{};
       ASSERT_EQ(reader->GetStreamInfo(int(i), &s), 0);
-      EXPECT_EQ(std::tuple(s.nIndex, std::string(s.szCodecName), s.nTimeBaseNum, s.nTimeBaseDen, s.nWidth, s.nHeight,
-                           s.nSampleRate, s.nChannels, Bytes(s.pExtradata, s.pExtradata + s.nExtradataSize)),
-                std::tuple(int(i), std::string(avcodec_get_name(par->codec_id)), st->time_base.num, st->time_base.den,
-                           par->width, par->height, par->sample_rate, par->ch_layout.nb_channels,
-                           Bytes(par->extradata, par->extradata + par->extradata_size)));
-      EXPECT_EQ(s.eDecoderType, par->codec_id == AV_CODEC_ID_H264   ? AV_CODEC_TYPE_H264DEC
-                                : par->codec_id == AV_CODEC_ID_HEVC ? AV_CODEC_TYPE_HEVCDEC
-                                : par->codec_id == AV_CODEC_ID_AAC  ? AV_CODEC_TYPE_AACDEC
-                                : par->codec_id == AV_CODEC_ID_OPUS ? AV_CODEC_TYPE_OPUSDEC
-                                                                    : AV_CODEC_TYPE_G711UDEC);
+      EXPECT_EQ(std::tuple(s.nIndex, std::string(s.szCodecName), s.eDecoderType, s.nTimeBaseNum, s.nTimeBaseDen, s.nWidth,
+                           s.nHeight, s.nSampleRate, s.nChannels, Bytes(s.pExtradata, s.pExtradata + s.nExtradataSize)),
+                std::tuple(int(i), std::string(avcodec_get_name(par->codec_id)), kDecoders.at(par->codec_id),
+                           st->time_base.num, st->time_base.den, par->width, par->height, par->sample_rate,
+                           par->ch_layout.nb_channels, Bytes(par->extradata, par->extradata + par->extradata_size)));
       if (par->codec_id == AV_CODEC_ID_HEVC) {  // the facts the file was tagged with
         EXPECT_EQ(std::tuple(s.nFrameRateNum, s.nFrameRateDen, s.nRotation, s.nBitDepth, std::string(s.szPixelFormat),
                              std::string(s.szLanguage), s.nColorMatrix, s.nColorRange, s.nColorPrimaries, s.nColorTransfer),
@@ -188,24 +173,18 @@ TEST(MediaReader, BadInputsGiveOneLineNamingTheCause) {
   const EncodedStream mp2 = EncodeTone("mp2", 44100, 1, 4 * 1152);
   const ScratchFile whole("whole.mp4"), half("half.mp4"), cut("cut.mp4"), empty("empty.mp4"), art("art.mp4"),
       other("other.mkv"), folder("folder");
-  WriteMediaFile(whole.path, "mp4", {&h264, &aac}, {{"movflags", "+faststart"}});
+  WriteMediaFile(whole.path, "mp4", {&h264, &aac});
   WriteMediaFile(art.path, "mp4", {&aac, &cover});
   WriteMediaFile(other.path, "matroska", {&mpeg4, &mp2});
-  const Bytes bytes = FileBytes(whole.path);
-  WriteBytes(cut.path, Bytes(bytes.begin(), bytes.end() - 300));  // the index is in front
-  WriteMediaFile(half.path, "mp4", {&h264, &aac});
-  const Bytes unindexed = FileBytes(half.path);  // the index is written last
-  WriteBytes(half.path, Bytes(unindexed.begin(), unindexed.begin() + std::ssize(unindexed) / 2));
-  WriteBytes(empty.path, {});
+  WriteMediaFile(cut.path, "mp4", {&h264, &aac}, {{"movflags", "+faststart"}});  // the index in front
+  std::filesystem::resize_file(cut.path, std::filesystem::file_size(cut.path) - 300);
+  WriteMediaFile(half.path, "mp4", {&h264, &aac});  // the index is written last
+  std::filesystem::resize_file(half.path, std::filesystem::file_size(half.path) / 2);
+  std::ofstream(empty.path).flush();
   std::filesystem::create_directory(folder.path);
-  struct Case {
-    std::string path;
-    std::function<int(IMediaReader&)> call;
-    int level;
-    std::string line;
-  };
   const std::nullptr_t open = nullptr;  // Open fails
-  const Case cases[] = {
+  // The path, the call that fails after Open, the line's level and text after "[CODE]MediaReader".
+  const std::tuple<std::string, std::function<int(IMediaReader&)>, int, std::string> cases[] = {
       {whole.path + ".missing", open, 60, " Open[%s] failed: No such file or directory"},
       {folder.path, open, 60, " Open[%s] failed: it is a folder"},
       {empty.path, open, 60, " Open[%s] failed: the file is empty"},
@@ -219,16 +198,16 @@ TEST(MediaReader, BadInputsGiveOneLineNamingTheCause) {
       {other.path, [](IMediaReader& r) { return r.FindBestStream(MEDIA_STREAM_AUDIO); }, 40,
        "[%s] has no audio stream the library decodes (stream 1 is mp2)"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.line);
+  for (const auto& [path, call, level, line] : cases) {
+    SCOPED_TRACE(line);
     auto reader = IMediaReader::Create();
     ScopedLogCapture capture;
-    ASSERT_EQ(reader->Open(c.path.c_str()), c.call ? 0 : -1);
-    EXPECT_EQ(c.call ? c.call(*reader) : -1, -1);
+    ASSERT_EQ(reader->Open(path.c_str()), call ? 0 : -1);
+    EXPECT_EQ(call ? call(*reader) : -1, -1);
     char text[1024];
-    std::snprintf(text, sizeof text, ("[CODE]MediaReader" + c.line).c_str(), c.path.c_str());
-    EXPECT_EQ(capture->OwnLines(), (std::vector<LogLine>{{c.level, text}}));
-    if (c.path == half.path) {  // FFmpeg's own line names what is missing
+    std::snprintf(text, sizeof text, ("[CODE]MediaReader" + line).c_str(), path.c_str());
+    EXPECT_EQ(capture->OwnLines(), (std::vector<LogLine>{{level, text}}));
+    if (path == half.path) {  // FFmpeg's own line names what is missing
       EXPECT_EQ(capture->ForwardedLines().at(0).second, "moov atom not found\n");
     }
   }
