@@ -145,7 +145,7 @@ TEST(MediaReader, MultichannelAacDecodesInTheLibrary) {
 }
 
 // After a seek reading starts at the key picture at or before the time, which the library's
-// H.264 decoder decodes at once; every stream follows from there.
+// H.264 decoder decodes at once; every stream follows from there, but a disabled one.
 TEST(MediaReader, SeekStartsAtAKeyFrameThatDecodes) {
   const EncodedStream h264 = EncodeVideo("libx264", 64, 48, 50, {{"flags", "+global_header"}});
   const EncodedStream aac = EncodeTone("aac", 44100, 1, 90 * 1024);
@@ -164,6 +164,8 @@ TEST(MediaReader, SeekStartsAtAKeyFrameThatDecodes) {
     CVideoDecodeOutParam out;
     EXPECT_EQ(decoder->Decode(const_cast<uint8_t*>(p.pData), p.nSize, &out), 1);
   }
+  ASSERT_EQ(reader->SetStreamEnabled(0, false), 0);  // only the sound from here on
+  for (const Read& r : ReadAll(*reader, MEDIA_PACKET_FORM_STORED)) EXPECT_EQ(r.packet.nStreamIndex, 1);
 }
 
 // Inputs that cannot be read: one line naming the cause, at its level, from the call that fails.
