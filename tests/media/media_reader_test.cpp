@@ -129,13 +129,16 @@ TEST(MediaReader, MultichannelAacDecodesInTheLibrary) {
   for (const int channels : {6, 7}) {
     SCOPED_TRACE(channels);
     const EncodedStream aac = EncodeTone("aac", 48000, channels, 10 * 1024);
-    const ScratchFile file("multi.mp4");
+    const ScratchFile file("multi.mp4"), adts("multi.aac");
     WriteMediaFile(file.path, "mp4", {&aac});
+    WriteMediaFile(adts.path, "adts", {&aac});  // FFmpeg's own framing: the element in the first frame
     auto reader = IMediaReader::Create();
     ASSERT_EQ(reader->Open(file.path.c_str()), 0);
     const auto decoder = OpenCodec(AV_CODEC_TYPE_AACDEC, AudioParam(48000, 48000, channels, channels, 3, 3));
+    const std::vector<Read> packets = ReadAll(*reader, MEDIA_PACKET_FORM_DECODER);
+    EXPECT_EQ(packets.at(0).data, ReadMediaFile(adts.path).packets.at(0).data);  // byte for byte
     int64_t samples = 0;
-    for (const Read& r : ReadAll(*reader, MEDIA_PACKET_FORM_DECODER)) {
+    for (const Read& r : packets) {
       CAudioDecodeOutParam out;
       ASSERT_GE(decoder->Decode(const_cast<uint8_t*>(r.data.data()), int(r.data.size()), &out), 0);
       for (int k = 0; k < out.m_nNum; ++k) samples += out.m_outData[k].nSize / (4 * channels);
@@ -158,8 +161,7 @@ TEST(MediaReader, SeekStartsAtAKeyFrameThatDecodes) {
     SCOPED_TRACE(time);
     ASSERT_EQ(reader->Seek(time), 0);
     MediaPacket p{};
-    do ASSERT_EQ(reader->ReadPacket(&p), 1);
-    while (p.nStreamIndex != 0);
+    do ASSERT_EQ(reader->ReadPacket(&p), 1); while (p.nStreamIndex != 0);  // the first picture
     EXPECT_EQ(std::tuple(p.nPtsUs, p.nFlags), std::tuple(time / 400'000 * 400'000, MEDIA_PACKET_KEY));
     CVideoDecodeOutParam out;
     EXPECT_EQ(decoder->Decode(const_cast<uint8_t*>(p.pData), p.nSize, &out), 1);
