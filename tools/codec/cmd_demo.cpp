@@ -1,8 +1,8 @@
 // codec demo [DIR]: the library doing its job on media it makes itself. Encodes a moving test
 // picture to H.264 and HEVC and a tone sweep to AAC and Opus, packs the sound into every
 // container the library writes, then runs the other subcommands on the results, reads every
-// file back and prints a table of what each holds, how fast each step ran and how close the
-// decoded result is to the source.
+// file back through the media reader (one of them also by seeking) and prints a table of what
+// each holds, how fast each step ran and how close the decoded result is to the source.
 #include <cstdio>
 #include <filesystem>
 #include <functional>
@@ -11,7 +11,7 @@
 #include "audio_codec.h"
 #include "commands.h"
 #include "failure.h"
-#include "media_input.h"
+#include "media_source.h"
 #include "output_file.h"
 #include "progress.h"
 #include "quality.h"
@@ -77,6 +77,7 @@ class Demo {
   void Thumbnails();
   void ReencodeSound();
   void ReencodeVideoSmaller();
+  void SeekInSound();
   void PrintTable() const;
 
   std::string m_strFolder;
@@ -110,13 +111,17 @@ void Demo::Judge(Row& row, const char* measure, double value, double floor) {
 std::string Demo::Holds(const std::string& name) {
   ProbeResult probe = Probe(Path(name));
   char text[128];
-  if (!probe.video.codec.empty()) {
-    std::snprintf(text, sizeof text, "%s %dx%d, %ld pictures", probe.video.codec.c_str(),
-                  probe.width, probe.height, probe.video.packets);
+  int index = probe.video >= 0 ? probe.video : probe.audio;
+  if (index < 0) throw Failure(name + ": no stream the library decodes");
+  const ProbeResult::Stream& stream = probe.streams[size_t(index)];
+  const MediaStreamInfo& info = stream.info;
+  if (info.eKind == MEDIA_STREAM_VIDEO) {
+    std::snprintf(text, sizeof text, "%s %dx%d, %ld pictures", stream.codec.c_str(), info.nWidth,
+                  info.nHeight, stream.packets);
   } else {
-    std::snprintf(text, sizeof text, "%s %d Hz %s, %ld packets, %.2f s", probe.audio.codec.c_str(),
-                  probe.sampleRate, probe.channels == 1 ? "mono" : "stereo", probe.audio.packets,
-                  probe.durationMs / 1000.0);
+    std::snprintf(text, sizeof text, "%s %d Hz %s, %ld packets, %.2f s", stream.codec.c_str(),
+                  info.nSampleRate, info.nChannels == 1 ? "mono" : "stereo", stream.packets,
+                  double(stream.durationUs) / 1e6);
   }
   return text;
 }
@@ -139,13 +144,11 @@ void Demo::EncodeVideo(CodecType type, const std::string& name) {
                          double(m_nSeconds) / seconds);
     }
     row.holds = Holds(name);
-    VideoInput input(Path(name));
-    VideoDecoder decoder(DecodeSettings{PIX_FMT_YUV420P, 0, 0, false, "", SoftwareDecoder(input.Kind())});
+    MediaSource source(Path(name));
+    PictureStream pictures(source, DecodeSettings{});
     PsnrMeter psnr;
-    Bytes unit;
-    Picture picture;
-    while (input.Next(unit) && psnr.Pictures() < long(m_pictures.size())) {
-      if (decoder.Decode(unit, picture)) psnr.Add(m_pictures[psnr.Pictures()].data, picture.data);
+    for (Picture picture; psnr.Pictures() < long(m_pictures.size()) && pictures.Next(picture);) {
+      psnr.Add(m_pictures[psnr.Pictures()].data, picture.data);
     }
     if (psnr.Pictures() != long(m_pictures.size())) {
       throw Failure(Format("%.0f of %.0f pictures decoded back", psnr.Pictures(), m_pictures.size()));
@@ -243,17 +246,14 @@ void Demo::ReencodeVideoSmaller() {
     param.nDstWidth = kWidth;
     param.nDstHeight = kHeight;
     if (scaler->Init(0, param) != 0) throw Failure("the raw transcoder did not start");
-    VideoInput input(options.output);
-    VideoDecoder decoder(DecodeSettings{PIX_FMT_YUV420P, 0, 0, false, "", AV_CODEC_TYPE_H264DEC});
+    MediaSource source(options.output);
+    PictureStream pictures(source, DecodeSettings{});
     CVideoDecodeOutParam scaled(OUTPARAM_FLAG_NOT_USE_CACHE);
     PsnrMeter psnr;
-    Bytes unit;
-    Picture picture;
     Bytes big(m_pictures.front().data.size());
-    while (input.Next(unit) && psnr.Pictures() < long(m_pictures.size())) {
-      if (!decoder.Decode(unit, picture)) continue;
+    for (Picture picture; psnr.Pictures() < long(m_pictures.size()) && pictures.Next(picture);) {
       scaled.Clear();
-      if (scaler->Transcode(&decoder.Latest(), 0, &scaled) != 0 ||
+      if (scaler->Transcode(&pictures.Decoder().Latest(), 0, &scaled) != 0 ||
           ICodecInterface::ImageCopyToBuffer(big.data(), int(big.size()), scaled, 0) !=
               int(big.size())) {
         throw Failure("a picture could not be scaled back up");
@@ -262,6 +262,28 @@ void Demo::ReencodeVideoSmaller() {
     }
     scaled.Clear();
     Judge(row, "PSNR", psnr.Decibels(), kMinScaledPsnr);
+  });
+}
+
+// The reader's seek: from the middle of the MP4 file, the sound continues within one packet of
+// the time asked for.
+void Demo::SeekInSound() {
+  Step("sound.m4a", "read back, seek to the middle", [&](Row& row) {
+    MediaSource source(Path("sound.m4a"));
+    const MediaStreamInfo& stream = source.Choose(MEDIA_STREAM_AUDIO);
+    row.holds = source.File().szFormatName;
+    const int64_t middle = m_nSeconds * 500000LL;
+    MediaPacket packet{};
+    if (!source.Seek(middle) || !source.Next(packet) || packet.nPtsUs == MEDIA_NO_TIMESTAMP) {
+      throw Failure("no packet after a seek to the middle");
+    }
+    const int64_t start = stream.nStartTimeUs == MEDIA_NO_TIMESTAMP ? 0 : stream.nStartTimeUs;
+    const double missed = double(middle - (packet.nPtsUs - start)) / 1e6;
+    const double packetSeconds = 1024.0 / stream.nSampleRate;
+    row.speed = "-";
+    row.quality = Format("landed %.3f s early%s", missed,
+                         missed < 0 || missed > packetSeconds ? " WRONG" : "");
+    if (missed < 0 || missed > packetSeconds) m_bFailed = true;
   });
 }
 
@@ -305,6 +327,7 @@ int Demo::Run() {
   Thumbnails();
   ReencodeSound();
   ReencodeVideoSmaller();
+  SeekInSound();
   if (!m_global.quiet) PrintTable();
   if (m_bFailed) {
     throw Failure("a step failed or its quality is below what its settings give", kExitFailure,

@@ -44,6 +44,25 @@ JsonWriter& JsonWriter::Close() {
   return *this;
 }
 
+JsonWriter& JsonWriter::OpenArray(const char* key) {
+  Key(key).m_strText += "[";
+  m_bFirst = true;
+  return *this;
+}
+
+JsonWriter& JsonWriter::CloseArray() {
+  m_strText += "]";
+  m_bFirst = false;
+  return *this;
+}
+
+JsonWriter& JsonWriter::Field(const char* key, double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.6g", value);
+  Key(key).m_strText += text;
+  return *this;
+}
+
 JsonWriter& JsonWriter::Field(const char* key, const std::string& value) {
   Key(key).m_strText += Quote(value);
   return *this;

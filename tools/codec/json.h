@@ -9,12 +9,15 @@ class JsonWriter {
  public:
   JsonWriter& Open(const char* key = nullptr);  // an object, inside an object under `key`
   JsonWriter& Close();
+  JsonWriter& OpenArray(const char* key);  // elements are opened with Open()
+  JsonWriter& CloseArray();
   JsonWriter& Field(const char* key, const std::string& value);
   JsonWriter& Field(const char* key, const char* value) { return Field(key, std::string(value)); }
   JsonWriter& Field(const char* key, long long value);
   JsonWriter& Field(const char* key, long value) { return Field(key, (long long)value); }
   JsonWriter& Field(const char* key, int value) { return Field(key, (long long)value); }
   JsonWriter& Field(const char* key, bool value);
+  JsonWriter& Field(const char* key, double value);
   JsonWriter& Null(const char* key);
   const std::string& Text() const { return m_strText; }
 
