@@ -131,7 +131,7 @@ int CFFMpegAudioCodec::Decode(unsigned char* pData, int nSize, COutParam* pOut) 
 
 int CFFMpegAudioCodec::DecodeLocked(uint8_t* pData, int nSize, CAudioDecodeOutParam* out) {
   std::lock_guard<std::mutex> lock(m_mtxCodec);
-  if (!m_bDecoder || m_pPacket == nullptr) return -1;
+  if (!m_bDecoder || m_pPacket == nullptr || LeaveDrain() != 0) return -1;
 
   FillInputPacket(pData, nSize);
   int r = avcodec_send_packet(m_pCodecCtx.get(), m_pPacket.get());
@@ -144,52 +144,60 @@ int CFFMpegAudioCodec::DecodeLocked(uint8_t* pData, int nSize, CAudioDecodeOutPa
 
   // Slots are numbered by the frames handed over in this call.
   for (int slot = 0;;) {
-    r = avcodec_receive_frame(m_pCodecCtx.get(), m_pAudioFrame.get());
-    if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return out->m_nNum;
-    if (r < 0) {
-      CODEC_LOG(kLogError, "[CODE]audio avcodec_receive_frame failed:%d", r);
-      avcodec_flush_buffers(m_pCodecCtx.get());
-      return -2;
-    }
-
-    const AVFrame& decoded = *m_pAudioFrame;
-    if (!NeedsConversion(decoded)) {
-      // A frame already in the host's shape is handed over as decoded, without a copy: the
-      // decoder takes a fresh buffer for its next frame, so the samples handed out stay put.
-      if (HandOverDecoded(slot) < 0) {
-        CODEC_LOG(kLogError, "[CODE]CopyFrameWithReuse failed");
-        return -1;
-      }
-    } else {
-      if (SwrResamplingInit(decoded) != 0) {
-        CODEC_LOG(kLogError, "[CODE]SwrResamplingInit failed");
-        return -1;
-      }
-      const int room = swr_get_out_samples(m_pSwrCtx.get(), decoded.nb_samples);
-      if (room < 0 || PrepareSwrFrame(std::max(room, 1)) != 0) {
-        CODEC_LOG(kLogError, "[CODE]m_pSwrFrame is null");
-        return -1;
-      }
-      const int converted =
-          swr_convert(m_pSwrCtx.get(), m_pSwrFrame->extended_data, m_nSwrOutSamples,
-                      const_cast<const uint8_t**>(decoded.extended_data), decoded.nb_samples);
-      if (converted < 0) {
-        CODEC_LOG(kLogError, "[CODE]swr_convert failed");
-        return -1;
-      }
-      // The resampler may hold everything back at first; nothing to hand over then.
-      if (converted == 0) continue;
-      m_pSwrFrame->nb_samples = converted;
-      if (CopyFrameWithReuse(slot, m_vecFrameCache, m_pSwrFrame.get()) < 0) {
-        CODEC_LOG(kLogError, "[CODE]CopyFrameWithReuse failed");
-        return -1;
-      }
-    }
-
-    if (out->m_nNum >= OUTPARAM_MAX_COUNT) return OUTPARAM_MAX_COUNT;
-    if (AppendEntry(*out, m_vecFrameCache[static_cast<size_t>(slot)].get()) < 0) return -1;
-    ++slot;
+    const int got = ReceiveFrame(out, slot);
+    if (got == 0) return out->m_nNum;
+    if (got == kOutFull) return OUTPARAM_MAX_COUNT;
+    if (got < 0) return got;
+    if (got == 1) ++slot;
   }
+}
+
+int CFFMpegAudioCodec::ReceiveFrame(CAudioDecodeOutParam* out, int slot) {
+  int r = avcodec_receive_frame(m_pCodecCtx.get(), m_pAudioFrame.get());
+  if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return 0;
+  if (r < 0) {
+    CODEC_LOG(kLogError, "[CODE]audio avcodec_receive_frame failed:%d", r);
+    avcodec_flush_buffers(m_pCodecCtx.get());
+    return -2;
+  }
+
+  const AVFrame& decoded = *m_pAudioFrame;
+  if (!NeedsConversion(decoded)) {
+    // A frame already in the host's shape is handed over as decoded, without a copy: the
+    // decoder takes a fresh buffer for its next frame, so the samples handed out stay put.
+    if (HandOverDecoded(slot) < 0) {
+      CODEC_LOG(kLogError, "[CODE]CopyFrameWithReuse failed");
+      return -1;
+    }
+  } else {
+    if (SwrResamplingInit(decoded) != 0) {
+      CODEC_LOG(kLogError, "[CODE]SwrResamplingInit failed");
+      return -1;
+    }
+    const int room = swr_get_out_samples(m_pSwrCtx.get(), decoded.nb_samples);
+    if (room < 0 || PrepareSwrFrame(std::max(room, 1)) != 0) {
+      CODEC_LOG(kLogError, "[CODE]m_pSwrFrame is null");
+      return -1;
+    }
+    const int converted =
+        swr_convert(m_pSwrCtx.get(), m_pSwrFrame->extended_data, m_nSwrOutSamples,
+                    const_cast<const uint8_t**>(decoded.extended_data), decoded.nb_samples);
+    if (converted < 0) {
+      CODEC_LOG(kLogError, "[CODE]swr_convert failed");
+      return -1;
+    }
+    // The resampler may hold everything back at first; nothing to hand over then.
+    if (converted == 0) return kHeldBack;
+    m_pSwrFrame->nb_samples = converted;
+    if (CopyFrameWithReuse(slot, m_vecFrameCache, m_pSwrFrame.get()) < 0) {
+      CODEC_LOG(kLogError, "[CODE]CopyFrameWithReuse failed");
+      return -1;
+    }
+  }
+
+  if (out->m_nNum >= OUTPARAM_MAX_COUNT) return kOutFull;
+  if (AppendEntry(*out, m_vecFrameCache[static_cast<size_t>(slot)].get()) < 0) return -1;
+  return 1;
 }
 
 }  // namespace codec_interface

@@ -20,7 +20,7 @@ int CFFMpegAudioCodec::Encode(unsigned char* pData, int nSize, COutParam* pOut) 
 
 int CFFMpegAudioCodec::EncodeLocked(uint8_t* pData, int nSize, CAudioEncodeOutParam* out) {
   std::lock_guard<std::mutex> lock(m_mtxCodec);
-  if (m_bDecoder || !m_bInit) return -1;
+  if (m_bDecoder || !m_bInit || LeaveDrain() != 0) return -1;
 
   const int sampleBytes = av_get_bytes_per_sample(m_eSrcSampleFormat) * m_nSrcChannels;
   int nbSamples = (sampleBytes > 0 && nSize > 0) ? nSize / sampleBytes : 0;
@@ -94,42 +94,50 @@ int CFFMpegAudioCodec::EncodeDirect(uint8_t* const* ppPlanes, int nConverted,
 
 int CFFMpegAudioCodec::EncodeFrame(AVFrame* pFrame, CAudioEncodeOutParam* pOut) {
   if (pOut == nullptr) return -1;
-  int r = avcodec_send_frame(m_pCodecCtx.get(), pFrame);
+  const int r = avcodec_send_frame(m_pCodecCtx.get(), pFrame);
   if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return 0;
   if (r < 0) {
     CODEC_LOG(kLogError, "[CODE]audio avcodec_send_frame failed:%d", r);
     return -1;
   }
   for (;;) {
-    // The slot is the entry the packet becomes. Slots numbered per frame would let the next
-    // frame of the same call overwrite a packet already handed over; a full out-param drains
-    // into the one slot past the last entry.
-    const auto slot = static_cast<size_t>(std::min(pOut->m_nNum, OUTPARAM_MAX_COUNT));
-    while (slot >= m_vecPacketCache.size()) {
-      m_vecPacketCache.emplace_back(av_packet_alloc());
-      if (m_vecPacketCache.back() == nullptr) {
-        m_vecPacketCache.pop_back();
-        return -1;
-      }
-    }
-    AVPacket* packet = m_vecPacketCache[slot].get();
-    r = avcodec_receive_packet(m_pCodecCtx.get(), packet);
-    if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return pOut->m_nNum;
-    if (r < 0) {
-      CODEC_LOG(kLogError, "[CODE]audio avcodec_receive_packet failed:%d", r);
+    const int got = ReceivePacket(pOut);
+    if (got == 0) return pOut->m_nNum;
+    // A full out-param takes nothing more; later packets wait inside the encoder.
+    if (got == kOutFull) return OUTPARAM_MAX_COUNT;
+    if (got < 0) return -1;
+  }
+}
+
+int CFFMpegAudioCodec::ReceivePacket(CAudioEncodeOutParam* pOut) {
+  // The slot is the entry the packet becomes. Slots numbered per frame would let the next
+  // frame of the same call overwrite a packet already handed over; a full out-param drains
+  // into the one slot past the last entry.
+  const auto slot = static_cast<size_t>(std::min(pOut->m_nNum, OUTPARAM_MAX_COUNT));
+  while (slot >= m_vecPacketCache.size()) {
+    m_vecPacketCache.emplace_back(av_packet_alloc());
+    if (m_vecPacketCache.back() == nullptr) {
+      m_vecPacketCache.pop_back();
       return -1;
     }
-    if (m_pBsfCtx != nullptr && AvpktBsf(packet) != 0) return -1;
-    // A full out-param takes nothing more; later packets wait inside the encoder.
-    if (pOut->m_nNum >= OUTPARAM_MAX_COUNT) return OUTPARAM_MAX_COUNT;
-
-    const int k = AppendEntry(*pOut, packet);
-    if (k < 0) return -1;
-    AudioEncOutData& record = pOut->m_outData[k];
-    if (m_pfnWriteHeader != nullptr) {
-      record.nHeaderSize = m_pfnWriteHeader(this, record.byHeader, 8, pOut->m_pPacket[k]);
-    }
   }
+  AVPacket* packet = m_vecPacketCache[slot].get();
+  const int r = avcodec_receive_packet(m_pCodecCtx.get(), packet);
+  if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return 0;
+  if (r < 0) {
+    CODEC_LOG(kLogError, "[CODE]audio avcodec_receive_packet failed:%d", r);
+    return -1;
+  }
+  if (m_pBsfCtx != nullptr && AvpktBsf(packet) != 0) return -1;
+  if (pOut->m_nNum >= OUTPARAM_MAX_COUNT) return kOutFull;
+
+  const int k = AppendEntry(*pOut, packet);
+  if (k < 0) return -1;
+  AudioEncOutData& record = pOut->m_outData[k];
+  if (m_pfnWriteHeader != nullptr) {
+    record.nHeaderSize = m_pfnWriteHeader(this, record.byHeader, 8, pOut->m_pPacket[k]);
+  }
+  return 1;
 }
 
 }  // namespace codec_interface

@@ -144,6 +144,7 @@ int CFFMpegAudioCodec::Init(CodecType eCodecType, CodecParam param) {
   // Decode never sends through a missing packet: it checks m_pPacket itself.
   m_pPacket.reset(av_packet_alloc());
   m_eCodecType = eCodecType;
+  m_stParam = audio;
   m_bInit = true;
   CODEC_LOG(kLogInfo, "[CODE]audio codec init succ");
   return 0;
@@ -280,6 +281,7 @@ void CFFMpegAudioCodec::Uninit() {
   m_nDstChannels = 0;
   m_bDecoder = false;
   m_pfnWriteHeader = nullptr;
+  m_bDraining = false;
   m_bInit = false;
   CODEC_LOG(kLogInfo, "[CODE]audio codec uninit");
 }

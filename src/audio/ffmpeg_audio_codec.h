@@ -30,6 +30,9 @@ class CFFMpegAudioCodec : public ICodecInterface {
   void SetEasyParam(VideoEasyParam param) override;
   CodecType GetCodecType() override;
 
+  // Reached from ICodecInterface::Drain, under m_mtxCodec as Decode and Encode.
+  int Drain(COutParam* pOut);
+
   // The 7-byte ADTS header of an AAC packet, from the codec context's rate and channel count.
   static int WriteADTSHeader(CFFMpegAudioCodec* pCodec, uint8_t* pOut, int nOutSize,
                              const AVPacket* pPacket);
@@ -70,6 +73,12 @@ class CFFMpegAudioCodec : public ICodecInterface {
   int PrepareWorkFrame(int nbSamples);
   void CopyIntoWorkFrame(uint8_t* const* ppPlanes, int nSamples);
   int EncodeFrame(AVFrame* pFrame, CAudioEncodeOutParam* pOut);
+  // Results of taking one packet or frame out of the codec, besides 1 (handed out), 0 (none
+  // ready) and the failure values.
+  static constexpr int kOutFull = 2;   // the out-param was full: the result is dropped
+  static constexpr int kHeldBack = 3;  // the resampler kept every sample back for now
+  // One packet from the encoder as pOut's next entry, with its header.
+  int ReceivePacket(CAudioEncodeOutParam* pOut);
 
   // Decoding steps.
   void FillInputPacket(uint8_t* pData, int nSize);
@@ -78,6 +87,18 @@ class CFFMpegAudioCodec : public ICodecInterface {
   int DecodeLocked(uint8_t* pData, int nSize, CAudioDecodeOutParam* pOut);
   int EncodeLocked(uint8_t* pData, int nSize, CAudioEncodeOutParam* pOut);
   int HandOverDecoded(int nIndex);
+  // One frame from the decoder, in the host's format, into cache slot nSlot and pOut's next
+  // entry; Decode's failure values after their line.
+  int ReceiveFrame(CAudioDecodeOutParam* pOut, int nSlot);
+
+  // Draining.
+  int DrainEncoder(CAudioEncodeOutParam* pOut);
+  int DrainDecoder(CAudioDecodeOutParam* pOut);
+  // The encode FIFO's last partial frame, padded with silence to a whole one, into the encoder.
+  int EncodePaddedTail(CAudioEncodeOutParam* pOut);
+  // Ends a drain, finished or not: the decoder is flushed, the encoder opened anew with the
+  // stored settings and emptied FIFOs. 0, or -1 after the failing step's line.
+  int LeaveDrain();
   int GetFrameBuffer(AVFrame* pFrame);
 
   // AAC framing.
@@ -119,6 +140,9 @@ class CFFMpegAudioCodec : public ICodecInterface {
   // through the pool it comes back without a new allocation.
   BufferPoolPtr m_pFramePool;
   int m_nFramePoolSize;
+
+  AudioCodecParam m_stParam{};  // of the last Init, for opening the encoder anew after a drain
+  bool m_bDraining = false;     // the codec context has been told the stream ended
 };
 
 }  // namespace codec_interface

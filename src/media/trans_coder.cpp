@@ -129,6 +129,9 @@ int CTransCoder::TranscodeVideo(COutParam* pSrc, int nIndex, CVideoDecodeOutPara
   pOut->height = m_stParam.nDstHeight;
   if (av_frame_get_buffer(pOut.get(), 1) < 0) return -1;
 
+  // A picture that declares its colour matrix and range is converted with them.
+  if (m_scaler.FollowColour(*pIn) < 0) return -1;
+  m_scaler.TagConverted(*pOut);
   const int nRows = m_scaler.ScaleInto(*pIn, *pOut);
   if (nRows != m_stParam.nDstHeight) {
     CODEC_LOG(kLogError, "[CODE]sws_scale get height[%d] is diff with [%d]", nRows,

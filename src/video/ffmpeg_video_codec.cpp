@@ -199,6 +199,7 @@ void CFFMpegVideoCodec::KeepParams(CodecType eType, const VideoCodecParam& param
   m_nCommandQueueCount = param.nCommandQueueCount;
   m_nDeviceIndex = param.nAdapterIndex;
   m_strFilterDesc = strFilterDesc;
+  m_stParam = param;
   m_bInit = true;
 }
 
@@ -224,6 +225,7 @@ void CFFMpegVideoCodec::Uninit() {
 int CFFMpegVideoCodec::Reset(CodecParam param) {
   const VideoCodecParam& video = param.stVideo;
   std::lock_guard<std::mutex> lock(m_mtxCodec);
+  m_stParam = video;
   // Only memory formats (or none): a surface format chosen at Init survives.
   if (video.ePixelFormat == PIX_FMT_NONE || IsMemoryPixelFormat(video.ePixelFormat)) {
     PixelFormatToAv(video.ePixelFormat, &m_ePixFmt);
@@ -273,6 +275,7 @@ void CFFMpegVideoCodec::FFmpegLogCallback(void*, int nLevel, const char* pFormat
 }
 
 void CFFMpegVideoCodec::ReleaseCodecContext(bool bLogDeviceRef) {
+  m_bDraining = false;  // a new context starts a new stream
   if (m_pCodecCtx == nullptr) return;
   AVCodecContext* ctx = m_pCodecCtx.get();
   if (ctx->codec != nullptr && av_codec_is_decoder(ctx->codec) && ctx->extradata != nullptr) {

@@ -29,6 +29,11 @@ class CFFMpegVideoCodec : public ICodecInterface {
   void SetEasyParam(VideoEasyParam param) override;
   CodecType GetCodecType() override;
 
+  // Reached from ICodecInterface's static additions, under m_mtxCodec as Decode and Encode.
+  int Drain(COutParam* pOut);
+  int SetEncoderFrameRate(int nNum, int nDen);
+  int DecodeTimed(unsigned char* pData, int nSize, int64_t nTimeUs, COutParam* pOut);
+
   // Forwards FFmpeg's own log lines (warning and above) to the base logger; installed once per
   // process by the first video Init.
   static void FFmpegLogCallback(void* pAvcl, int nLevel, const char* pFormat, va_list args);
@@ -79,7 +84,8 @@ class CFFMpegVideoCodec : public ICodecInterface {
   // Sends the packet and receives at most one picture into m_pVideoFrame: 1 with a picture, 0
   // without, or Decode's failure result after its line.
   int DecodePacket(CVideoDecodeOutParam* pOut);
-  int DecodeLocked(unsigned char* pData, int nSize, COutParam* pOutParam);
+  int DecodeLocked(unsigned char* pData, int nSize, COutParam* pOutParam,
+                   int64_t nPts = AV_NOPTS_VALUE);
   int EncodeLocked(unsigned char* pData, int nSize, COutParam* pOut);
   // Follows the size of the picture just decoded: 0 to hand it out, 1 to decode the packet again
   // with a re-created decoder, -1 after the failure line.
@@ -109,6 +115,17 @@ class CFFMpegVideoCodec : public ICodecInterface {
   int ScaleEncodeInput();
   // At most one packet from the encoder into the out-param.
   int ReceivePacket(CVideoEncodeOutParam* pOut);
+
+  // Draining.
+  int DrainDecoder(CVideoDecodeOutParam* pOut);
+  int DrainEncoder(CVideoEncodeOutParam* pOut);
+  // Ends a drain, finished or not: the decoder is flushed, the encoder flushed or re-opened
+  // with the stored settings. 0, or -1 after the failing step's line.
+  int LeaveDrain();
+  int ReopenEncoder();
+  // The encoder's frame rate and time base: the rational rate when one was given, else
+  // nFrameRate.
+  void SetEncoderTiming(AVCodecContext* pCtx, int nFrameRate) const;
 
   // Filter graph.
   int InitFilter(AVCodecContext* pCtx, int nWidth, int nHeight, AVPixelFormat eFormat,
@@ -152,6 +169,10 @@ class CFFMpegVideoCodec : public ICodecInterface {
 
   std::mutex m_mtxCodec;
   bool m_bInit;
+
+  VideoCodecParam m_stParam{};        // of the last Init or Reset, for re-opening an encoder
+  AVRational m_stFrameRate{0, 0};     // from SetEncoderFrameRate; 0/0 when not given
+  bool m_bDraining = false;           // the codec context has been told the stream ended
 };
 
 }  // namespace codec_interface

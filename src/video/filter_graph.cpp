@@ -8,7 +8,11 @@ namespace codec_interface {
 
 std::string FilterGraph::SourceArgs(const AVCodecContext* pCtx, int nWidth, int nHeight,
                                     AVPixelFormat eFormat) {
-  const AVRational stTimeBase = pCtx != nullptr ? pCtx->time_base : AVRational{0, 1};
+  AVRational stTimeBase = pCtx != nullptr ? pCtx->time_base : AVRational{0, 1};
+  // A decoder given timed packets hands out pictures with times in the packets' unit.
+  if (pCtx != nullptr && pCtx->pkt_timebase.num > 0 && av_codec_is_decoder(pCtx->codec) != 0) {
+    stTimeBase = pCtx->pkt_timebase;
+  }
   const AVRational stAspect = pCtx != nullptr ? pCtx->sample_aspect_ratio : AVRational{0, 1};
   char szArgs[256];
   std::snprintf(szArgs, sizeof szArgs,

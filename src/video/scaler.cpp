@@ -14,6 +14,7 @@ int Scaler::Init(const ScalerGeometry& g) {
     return -1;
   }
   m_stGeometry = g;
+  m_stColour = ColourTags{};
   if (m_pFrame != nullptr) av_frame_unref(m_pFrame.get());
   return 0;
 }
@@ -31,6 +32,11 @@ int Scaler::Scale(const AVFrame* pSrc) {
     const int nAllocated = av_frame_get_buffer(pDst, 0);
     if (nAllocated < 0) return nAllocated;
   }
+  const int nColour = FollowColour(*pSrc);
+  if (nColour < 0) return nColour;
+  const int nProps = av_frame_copy_props(pDst, pSrc);
+  if (nProps < 0) return nProps;
+  TagConverted(*pDst);
   // The source planes are read where they are. sws_scale_frame would first take a reference to
   // the source, and for a picture bound in a host's buffer (not reference-counted) that is a
   // copy of the whole picture on every call.
@@ -40,6 +46,27 @@ int Scaler::Scale(const AVFrame* pSrc) {
 
 int Scaler::ScaleInto(const AVFrame& src, AVFrame& dst) const {
   return sws_scale(m_pCtx.get(), src.data, src.linesize, 0, src.height, dst.data, dst.linesize);
+}
+
+int Scaler::FollowColour(const AVFrame& src) {
+  const ColourTags tags = TagsOf(src);
+  if (tags == m_stColour) return 0;
+  const int nApplied = ApplyColourTags(m_pCtx.get(), tags, m_stGeometry.eSrcFormat,
+                                       m_stGeometry.eDstFormat);
+  if (nApplied < 0) {
+    CODEC_LOG(kLogError, "[CODE]sws_setColorspaceDetails failed:%d matrix[%d] range[%d]",
+              nApplied, static_cast<int>(tags.eMatrix), static_cast<int>(tags.eRange));
+    return nApplied;
+  }
+  m_stColour = tags;
+  return 0;
+}
+
+void Scaler::TagConverted(AVFrame& dst) const {
+  if (m_stColour == ColourTags{}) return;
+  const ColourTags out = ConvertedTags(m_stColour, m_stGeometry.eDstFormat);
+  dst.colorspace = out.eMatrix;
+  dst.color_range = out.eRange;
 }
 
 void DetachSharedBuffers(AVFrame* pFrame) {

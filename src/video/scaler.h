@@ -2,6 +2,7 @@
 #pragma once
 
 #include "interface/av_ptr.h"
+#include "video/colour.h"
 
 namespace codec_interface {
 
@@ -32,15 +33,24 @@ class Scaler {
   SwsContext* Context() const { return m_pCtx.get(); }
 
   // Scales a picture into Frame(), whose buffers are reused while nobody else references them;
-  // the source is read in place, never copied first. 0, or a negative FFmpeg error.
+  // the source is read in place, never copied first. The result carries the source's
+  // properties (times included), and its colour tags when the source declares any. 0, or a
+  // negative FFmpeg error.
   int Scale(const AVFrame* pSrc);
   AVFrame* Frame() const { return m_pFrame.get(); }
 
   // Scales a picture into the planes of a frame of the caller's; returns the rows written.
   int ScaleInto(const AVFrame& src, AVFrame& dst) const;
 
+  // Reads pictures with src's colour tags from now on (an untagged picture as libswscale
+  // does by default); costs a comparison while the tags stay. 0, or libswscale's failure.
+  int FollowColour(const AVFrame& src);
+  // Declares on a converted picture the colours it has, when its source declared any.
+  void TagConverted(AVFrame& dst) const;
+
  private:
   SwsPtr m_pCtx;
+  ColourTags m_stColour;  // the tags the converter reads pictures with
   FramePtr m_pFrame;
   ScalerGeometry m_stGeometry{};
 };

@@ -25,11 +25,12 @@ int CFFMpegVideoCodec::Decode(unsigned char* pData, int nSize, COutParam* pOutPa
   return WithoutThrowing(-1, [&] { return DecodeLocked(pData, nSize, pOutParam); });
 }
 
-int CFFMpegVideoCodec::DecodeLocked(unsigned char* pData, int nSize, COutParam* pOutParam) {
+int CFFMpegVideoCodec::DecodeLocked(unsigned char* pData, int nSize, COutParam* pOutParam,
+                                     int64_t nPts) {
   std::lock_guard<std::mutex> lock(m_mtxCodec);
   auto* pOut = dynamic_cast<CVideoDecodeOutParam*>(pOutParam);
   if (!m_bInit || nSize < 1 || !m_bDecoder || pData == nullptr || m_pCodecCtx == nullptr ||
-      pOut == nullptr || m_pPacket == nullptr) {
+      pOut == nullptr || m_pPacket == nullptr || LeaveDrain() != 0) {
     return -1;
   }
   pOut->m_nNum = 0;
@@ -37,6 +38,9 @@ int CFFMpegVideoCodec::DecodeLocked(unsigned char* pData, int nSize, COutParam* 
   // The packet borrows the caller's bytes; FFmpeg copies them when it needs to keep them.
   m_pPacket->data = pData;
   m_pPacket->size = nSize;
+  m_pPacket->pts = nPts;
+  // Timed packets: the decoder and the filter graph keep their times in microseconds.
+  if (nPts != AV_NOPTS_VALUE) m_pCodecCtx->pkt_timebase = AVRational{1, 1000000};
 
   for (;;) {
     if (m_eCodecType == AV_CODEC_TYPE_H264DEC_MEDIACODEC && m_pCodecCtx->extradata == nullptr &&

@@ -5,6 +5,7 @@
 #include "interface/log.h"
 #include "interface/no_throw.h"
 #include "interface/out_entries.h"
+#include "video/colour.h"
 
 namespace codec_interface {
 
@@ -67,12 +68,12 @@ int CFFMpegVideoCodec::InitEncode(AVCodecContext* pCtx, const VideoCodecParam& p
   pCtx->bit_rate = static_cast<int64_t>(param.nBitRate);
   pCtx->width = param.nDstWidth != 0 ? param.nDstWidth : param.nSrcWidth;
   pCtx->height = param.nDstHeight != 0 ? param.nDstHeight : param.nSrcHeight;
-  pCtx->time_base = AVRational{2, param.nFrameRate};
-  pCtx->framerate = AVRational{param.nFrameRate, 1};
+  SetEncoderTiming(pCtx, param.nFrameRate);
   pCtx->gop_size = param.nGopSize;
   pCtx->max_b_frames = 0;
   pCtx->refs = 6;
   pCtx->pix_fmt = ChooseEncoderFormat(pCtx, m_ePixFmt);
+  TagEncoderColour(pCtx, m_ePixFmt);
   if (m_pVideoFrame != nullptr) {
     DescribeFrame(m_pVideoFrame.get(), pCtx->pix_fmt, pCtx->width, pCtx->height);
   }
@@ -151,7 +152,7 @@ int CFFMpegVideoCodec::EncodeLocked(unsigned char* pData, int nSize, COutParam* 
   std::lock_guard<std::mutex> lock(m_mtxCodec);
   auto* pEncOut = dynamic_cast<CVideoEncodeOutParam*>(pOut);
   if (!m_bInit || nSize < 1 || m_bDecoder || pData == nullptr || pEncOut == nullptr ||
-      m_pCodecCtx == nullptr) {
+      m_pCodecCtx == nullptr || LeaveDrain() != 0) {
     return -1;
   }
   pEncOut->m_nNum = 0;

@@ -1,0 +1,112 @@
+// Draining video codecs, picture times and encoder frame rates, held to plain FFmpeg.
+#include <gtest/gtest.h>
+
+#include "support/log_capture.h"
+#include "support/media.h"
+
+namespace {
+
+using namespace codec_interface;
+using namespace codec_test;
+
+constexpr AVRational kUs{1, 1000000};
+
+// Plain FFmpeg's pictures of the stream, its packets timed in microseconds, drained at the end.
+std::vector<FramePtr> PlainTimed(const char* decoder, const EncodedStream& stream) {
+  const AVCodec* codec = avcodec_find_decoder_by_name(decoder);
+  CodecCtxPtr ctx(avcodec_alloc_context3(codec));
+  ctx->pkt_timebase = kUs;
+  EXPECT_GE(avcodec_open2(ctx.get(), codec, nullptr), 0);
+  std::vector<FramePtr> frames;
+  for (size_t i = 0; i <= stream.packets.size(); ++i) {
+    PacketPtr p(i < stream.packets.size() ? av_packet_clone(stream.packets[i].get()) : nullptr);
+    if (p != nullptr) p->pts = av_rescale_q(p->pts, stream.timeBase, kUs), p->dts = AV_NOPTS_VALUE;
+    EXPECT_GE(avcodec_send_packet(ctx.get(), p.get()), 0);
+    for (FramePtr f(av_frame_alloc()); avcodec_receive_frame(ctx.get(), f.get()) >= 0; f.reset(av_frame_alloc())) {
+      frames.push_back(std::move(f));
+    }
+  }
+  return frames;
+}
+
+// B-frame streams through DecodeTimed and Drain: as many pictures as plain FFmpeg with its own
+// drain, in presentation order with its times (through scaling and a filter too), the drained
+// ones with its pixels; without the drain pictures are missing. Then the object takes the
+// stream again from the start.
+TEST(VideoDrain, DecoderHandsOutEveryPictureWithPlainFfmpegsTimes_ThenTakesANewStream) {
+  const std::tuple<CodecType, const char*, Options, CodecParam> cases[] = {
+      {AV_CODEC_TYPE_H264DEC, "libx264", {{"bf", "2"}}, VideoParam(PIX_FMT_NONE)},
+      {AV_CODEC_TYPE_HEVCDEC, "libx265", {{"x265-params", "log-level=error:bframes=2:b-adapt=0"}},
+       VideoParam(PIX_FMT_NONE)},
+      {AV_CODEC_TYPE_H264DEC, "libx264", {{"bf", "2"}}, VideoParam(PIX_FMT_RGB24, 0, 0, 40, 30, false, "hflip")},
+  };
+  for (const auto& [type, encoder, options, param] : cases) {
+    const EncodedStream stream = EncodeVideo(encoder, 64, 48, 12, options);
+    const auto plain = PlainTimed(type == AV_CODEC_TYPE_H264DEC ? "h264" : "hevc", stream);
+    ASSERT_EQ(plain.size(), 12u) << encoder;
+    auto codec = OpenCodec(type, param);
+    CVideoDecodeOutParam out;
+    for (int pass = 0; pass < 2; ++pass) {
+      std::vector<int64_t> times;
+      for (const PacketPtr& p : stream.packets) {
+        const int64_t us = av_rescale_q(p->pts, stream.timeBase, kUs);
+        ASSERT_GE(ICodecInterface::DecodeTimed(*codec, p->data, p->size, us, &out), 0);
+        if (out.m_nNum == 1) times.push_back(ICodecInterface::GetPictureTime(out, 0));
+        EXPECT_EQ(ICodecInterface::GetPictureTime(out, out.m_nNum), MEDIA_NO_TIMESTAMP);
+      }
+      EXPECT_LT(times.size(), plain.size()) << "the stream keeps pictures back for reordering";
+      while (ICodecInterface::Drain(*codec, &out) == 1) {
+        times.push_back(ICodecInterface::GetPictureTime(out, 0));
+        if (param.stVideo.ePixelFormat == PIX_FMT_NONE) EXPECT_TRUE(SamePixels(out.m_pFrame[0], plain[times.size() - 1].get()));
+      }
+      ASSERT_EQ(times.size(), plain.size()) << encoder << " pass " << pass;
+      for (size_t i = 0; i < times.size(); ++i) EXPECT_EQ(times[i], plain[i]->pts) << encoder << " picture " << i;
+    }
+  }
+}
+
+// Encoders built without delay hold nothing: the drain says so at once and leaves an encoder
+// that takes pictures again; a rational frame rate reaches the stream's own timing information,
+// which plain FFmpeg reads back.
+TEST(VideoDrain, EncoderHoldsNothing_EncodesAfterTheDrain_RationalRateInTheStream) {
+  const std::tuple<CodecType, const char*, int, int> cases[] = {
+      {AV_CODEC_TYPE_H264ENC, "h264", 60000, 1001},
+      {AV_CODEC_TYPE_HEVCENC, "hevc", 30000, 1001},
+      {AV_CODEC_TYPE_H264ENC, "h264", 0, 0},
+  };
+  for (const auto& [type, decoder, num, den] : cases) {
+    auto codec = ICodecInterface::Create(type);
+    ASSERT_EQ(ICodecInterface::SetEncoderFrameRate(*codec, num, den), 0);
+    ASSERT_EQ(codec->Init(type, VideoParam(PIX_FMT_YUV420P, 64, 48)), 0);
+    CVideoEncodeOutParam out;
+    std::vector<Bytes> packets;
+    for (int i = 0; i < 6; ++i) {
+      Bytes picture = PackPicture(MakePicture(64, 48, AV_PIX_FMT_YUV420P, i).get());
+      ASSERT_EQ(codec->Encode(picture.data(), static_cast<int>(picture.size()), &out), 1) << decoder << i;
+      packets.emplace_back(out.m_outData[0].pData, out.m_outData[0].pData + out.m_outData[0].nSize);
+      if (i == 2) EXPECT_EQ(ICodecInterface::Drain(*codec, &out), 0);
+    }
+    EXPECT_EQ(DecodeWith(decoder, packets).size(), 6u);
+    // The stream's own timing, as plain FFmpeg's decoder reads it; the record's 25 without a rate.
+    CodecCtxPtr ctx(avcodec_alloc_context3(avcodec_find_decoder_by_name(decoder)));
+    ASSERT_GE(avcodec_open2(ctx.get(), ctx->codec, nullptr), 0);
+    PacketPtr p(av_packet_alloc());
+    av_new_packet(p.get(), static_cast<int>(packets[3].size()));
+    std::copy(packets[3].begin(), packets[3].end(), p->data);
+    FramePtr f(av_frame_alloc());
+    ASSERT_GE(avcodec_send_packet(ctx.get(), p.get()), 0);
+    avcodec_receive_frame(ctx.get(), f.get());
+    EXPECT_EQ(av_cmp_q(ctx->framerate, num > 0 ? AVRational{num, den} : AVRational{25, 1}), 0)
+        << decoder << " " << ctx->framerate.num << "/" << ctx->framerate.den;
+  }
+  ScopedLogCapture capture;
+  auto audio = ICodecInterface::Create(AV_CODEC_TYPE_AACENC);
+  EXPECT_EQ(ICodecInterface::SetEncoderFrameRate(*audio, 25, 1), -1);
+  auto video = ICodecInterface::Create(AV_CODEC_TYPE_H264ENC);
+  EXPECT_EQ(ICodecInterface::SetEncoderFrameRate(*video, 0, 1), -1);
+  EXPECT_EQ(ICodecInterface::Drain(*video, nullptr), -1);
+  EXPECT_EQ(capture->OwnLines(), (std::vector<LogLine>{{60, "[CODE]SetEncoderFrameRate needs a video codec object"},
+                                                      {60, "[CODE]SetEncoderFrameRate refuses 0/1"}}));
+}
+
+}  // namespace
