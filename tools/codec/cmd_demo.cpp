@@ -281,9 +281,9 @@ void Demo::SeekInSound() {
     const double missed = double(middle - (packet.nPtsUs - start)) / 1e6;
     const double packetSeconds = 1024.0 / stream.nSampleRate;
     row.speed = "-";
-    row.quality = Format("landed %.3f s early%s", missed,
-                         missed < 0 || missed > packetSeconds ? " WRONG" : "");
-    if (missed < 0 || missed > packetSeconds) m_bFailed = true;
+    const bool wrong = missed < 0 || missed > packetSeconds;
+    row.quality = Format("landed %.3f s early", missed) + (wrong ? " WRONG" : "");
+    if (wrong) m_bFailed = true;
   });
 }
 
