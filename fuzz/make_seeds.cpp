@@ -58,11 +58,11 @@ void AudioSeeds(const char* target, const std::vector<Bytes>& packets, int rateI
 }
 
 void FileSeed(const std::string& name, const char* muxer,
-              const std::vector<const EncodedStream*>& streams) {
+              const std::vector<const EncodedStream*>& streams, const char* target = "file_parse") {
   const ScratchFile file(name);
   WriteMediaFile(file.path, muxer, streams);
   std::ifstream in(file.path, std::ios::binary);
-  Write("file_parse", name, Bytes{std::istreambuf_iterator<char>(in), {}});
+  Write(target, name, Bytes{std::istreambuf_iterator<char>(in), {}});
 }
 
 }  // namespace
@@ -90,6 +90,14 @@ int main(int argc, char** argv) {
   FileSeed("h264-aac.ts", "mpegts", {&h264, &aac});
   FileSeed("opus.ogg", "ogg", {&opus});
   FileSeed("alaw.mkv", "matroska", {&alaw});
+  const EncodedStream h264Mp4 = EncodeVideo("libx264", 64, 48, 6, {{"flags", "+global_header"}});
+  const EncodedStream hevcMp4 = EncodeVideo("libx265", 64, 48, 3, {{"flags", "+global_header"}});
+  const EncodedStream surround = EncodeTone("aac", 16000, 7, 2048);  // a program config element
+  FileSeed("h264-aac.mp4", "mp4", {&h264Mp4, &aac}, "media_reader");
+  FileSeed("hevc-opus.mkv", "matroska", {&hevcMp4, &opus}, "media_reader");
+  FileSeed("h264-aac.ts", "mpegts", {&h264, &aac}, "media_reader");
+  FileSeed("aac-7ch.mp4", "mp4", {&surround}, "media_reader");
+  FileSeed("h264.h264", "h264", {&h264}, "media_reader");
 
   for (const auto& [name, width, height] :
        {std::tuple{"sps-64x48", 64, 48}, {"sps-100x58-cropped", 100, 58}}) {

@@ -2,14 +2,13 @@
 // AAC LC) that the host writes before the payload.
 #include <cstring>
 
+#include "audio/adts_header.h"
 #include "audio/ffmpeg_audio_codec.h"
 #include "interface/log.h"
 
 namespace codec_interface {
 
 namespace {
-
-constexpr int kAdtsHeaderSize = 7;
 
 // Sampling frequency index of ISO/IEC 14496-3; -1 for a rate it has no index for.
 int SamplingFrequencyIndex(int nSampleRate) {
@@ -22,6 +21,20 @@ int SamplingFrequencyIndex(int nSampleRate) {
 }
 
 }  // namespace
+
+void WriteAdtsHeader(uint8_t* pOut, const AdtsFields& fields, unsigned nFrameLength) {
+  const unsigned profile = (fields.nObjectType - 1) & 3;
+  const unsigned s = fields.nFreqIndex & 0xF;
+  const unsigned config = fields.nChannelConfig & 7;
+  const unsigned length = nFrameLength & 0x1FFF;
+  pOut[0] = 0xFF;
+  pOut[1] = 0xF1;  // MPEG-4, layer 0, no CRC
+  pOut[2] = static_cast<uint8_t>((profile << 6) | (s << 2) | (config >> 2));
+  pOut[3] = static_cast<uint8_t>(((config & 3) << 6) | (length >> 11));
+  pOut[4] = static_cast<uint8_t>((length >> 3) & 0xFF);
+  pOut[5] = static_cast<uint8_t>(((length & 7) << 5) | 0x1F);  // buffer fullness 0x7FF
+  pOut[6] = 0xFC;
+}
 
 int CFFMpegAudioCodec::WriteADTSHeader(CFFMpegAudioCodec* pCodec, uint8_t* pOut, int nOutSize,
                                        const AVPacket* pPacket) {
@@ -39,16 +52,9 @@ int CFFMpegAudioCodec::WriteADTSHeader(CFFMpegAudioCodec* pCodec, uint8_t* pOut,
   }
   const int channels = ctx->ch_layout.nb_channels;
   const unsigned config = (channels >= 1 && channels <= 6) ? static_cast<unsigned>(channels) : 0;
-  // The frame length field has 13 bits; larger frames keep only the low bits.
-  const unsigned length = static_cast<unsigned>(pPacket->size + kAdtsHeaderSize) & 0x1FFF;
-  const auto s = static_cast<unsigned>(index);
-  pOut[0] = 0xFF;
-  pOut[1] = 0xF1;  // MPEG-4, layer 0, no CRC
-  pOut[2] = static_cast<uint8_t>(0x40 | (s << 2) | (config >> 2));  // AAC LC
-  pOut[3] = static_cast<uint8_t>(((config & 3) << 6) | (length >> 11));
-  pOut[4] = static_cast<uint8_t>((length >> 3) & 0xFF);
-  pOut[5] = static_cast<uint8_t>(((length & 7) << 5) | 0x1F);  // buffer fullness 0x7FF
-  pOut[6] = 0xFC;
+  // AAC LC; the frame length field has 13 bits, larger frames keep only the low bits.
+  WriteAdtsHeader(pOut, {2, static_cast<unsigned>(index), config},
+                  static_cast<unsigned>(pPacket->size + kAdtsHeaderSize));
   return kAdtsHeaderSize;
 }
 

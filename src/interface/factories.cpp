@@ -3,6 +3,7 @@
 #include "audio/ffmpeg_audio_codec.h"
 #include "codec_interface.h"
 #include "media/file_parse.h"
+#include "media/media_reader.h"
 #include "media/pack_audio.h"
 #include "media/trans_coder.h"
 #include "video/ffmpeg_video_codec.h"
@@ -25,5 +26,7 @@ std::shared_ptr<IPackAudio> IPackAudio::Create(AudioFilePackType eType) {
 }
 
 std::shared_ptr<ITransCoder> ITransCoder::Create() { return std::make_shared<CTransCoder>(); }
+
+std::shared_ptr<IMediaReader> IMediaReader::Create() { return std::make_shared<CMediaReader>(); }
 
 }  // namespace codec_interface

@@ -25,4 +25,9 @@ ITransCoder::ITransCoder(ITransCoder&&) = default;
 ITransCoder& ITransCoder::operator=(const ITransCoder&) { return *this; }
 ITransCoder& ITransCoder::operator=(ITransCoder&&) { return *this; }
 
+IMediaReader::IMediaReader() = default;
+IMediaReader::IMediaReader(const IMediaReader&) = default;
+IMediaReader& IMediaReader::operator=(const IMediaReader&) { return *this; }
+IMediaReader::~IMediaReader() = default;
+
 }  // namespace codec_interface

@@ -72,8 +72,7 @@ int BaseLevelOf(int nFfmpegLevel) {
 int CFFMpegVideoCodec::Init(CodecType eCodecType, CodecParam param) {
   const VideoCodecParam& video = param.stVideo;
   std::unique_lock<std::mutex> lock(m_mtxCodec);
-  static std::once_flag s_logBridge;
-  std::call_once(s_logBridge, [] { av_log_set_callback(FFmpegLogCallback); });
+  InstallFFmpegLogBridge();
   if (m_bInit) return 0;
   if (TakeRequestedFormat(video, eCodecType) != 0 || !FindVideoCodec(eCodecType)) return -1;
 
@@ -272,6 +271,11 @@ void CFFMpegVideoCodec::FFmpegLogCallback(void*, int nLevel, const char* pFormat
   if (nLevel > AV_LOG_WARNING) return;
   base::IBaseLogInterface::GetLogInstance(nullptr)->VPrintLog(
       BaseLevelOf(nLevel), static_cast<int>(base::GetTid()), pFormat, args);
+}
+
+void CFFMpegVideoCodec::InstallFFmpegLogBridge() {
+  static std::once_flag s_logBridge;
+  std::call_once(s_logBridge, [] { av_log_set_callback(FFmpegLogCallback); });
 }
 
 void CFFMpegVideoCodec::ReleaseCodecContext(bool bLogDeviceRef) {

@@ -37,6 +37,8 @@ class CFFMpegVideoCodec : public ICodecInterface {
   // Forwards FFmpeg's own log lines (warning and above) to the base logger; installed once per
   // process by the first video Init.
   static void FFmpegLogCallback(void* pAvcl, int nLevel, const char* pFormat, va_list args);
+  // Installs FFmpegLogCallback, once per process (also for a media reader's Open).
+  static void InstallFFmpegLogBridge();
 
   // Creates a hardware device context into *ppDeviceRef; ppNative, when given, receives the
   // device's API-specific context. Returns FFmpeg's result (negative on failure).

@@ -212,7 +212,8 @@ std::vector<Bytes> WithAdtsHeaders(const std::vector<Bytes>& packets, int rate, 
   return out;
 }
 
-void WriteMediaFile(const std::string& path, const char* muxer, const std::vector<const EncodedStream*>& streams) {
+void WriteMediaFile(const std::string& path, const char* muxer, const std::vector<const EncodedStream*>& streams,
+                    const Options& options) {
   AVFormatContext* raw = nullptr;
   avformat_alloc_output_context2(&raw, nullptr, muxer, path.c_str());
   OutputFormatCtxPtr ctx(raw);
@@ -221,9 +222,13 @@ void WriteMediaFile(const std::string& path, const char* muxer, const std::vecto
     AVStream* st = avformat_new_stream(ctx.get(), nullptr);
     avcodec_parameters_copy(st->codecpar, stream->params.get());
     st->time_base = stream->timeBase;
+    st->disposition = stream->disposition;
+    for (const auto& [key, value] : stream->metadata) av_dict_set(&st->metadata, key.c_str(), value.c_str(), 0);
   }
   ASSERT_GE(avio_open(&ctx->pb, path.c_str(), AVIO_FLAG_WRITE), 0) << path;
-  ASSERT_GE(avformat_write_header(ctx.get(), nullptr), 0) << muxer;
+  AvOptions opts;
+  for (const auto& [key, value] : options) opts.Set(key.c_str(), value.c_str());
+  ASSERT_GE(avformat_write_header(ctx.get(), opts.Slot()), 0) << muxer;
   // Stream after stream: the muxer's own interleaving puts them in time order.
   for (size_t s = 0; s < streams.size(); ++s) {
     for (const PacketPtr& sent : streams[s]->packets) {

@@ -45,6 +45,8 @@ struct EncodedStream {
   std::vector<Bytes> data;  // the packets' bytes
   int initialPadding = 0;
   int frameSize = 0;  // samples per frame the encoder was fed
+  Options metadata;   // tags WriteMediaFile puts on the stream ("language")
+  int disposition = 0;
 };
 
 // Test pictures at 25 fps, a key picture every 10, no B-frames, the fastest preset; H.264 and
@@ -75,9 +77,9 @@ FramePtr Scale(const AVFrame* picture, int width, int height, AVPixelFormat form
 std::vector<Bytes> WithAdtsHeaders(const std::vector<Bytes>& packets, int rate, int config);
 
 
-// Writes the streams through the named muxer. Fails the test on error.
+// Writes the streams through the named muxer, with its options. Fails the test on error.
 void WriteMediaFile(const std::string& path, const char* muxer,
-                    const std::vector<const EncodedStream*>& streams);
+                    const std::vector<const EncodedStream*>& streams, const Options& options = {});
 
 // What plain libavformat reads back from a file, and what plain libavcodec decodes of its first
 // stream from the demuxer's own packets (so that an Opus pre-skip is applied as a player does).

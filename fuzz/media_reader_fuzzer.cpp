@@ -1,0 +1,53 @@
+// The media reader on the input written to a file: every stream's facts, every packet in decoder
+// form, a few seeks to times taken from the input's first bytes, then every packet as stored.
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "fuzz_input.h"
+
+using namespace codec_interface;
+
+namespace {
+
+void ReadToEnd(IMediaReader& reader, MediaPacketForm form) {
+  reader.SetPacketForm(form);
+  MediaPacket packet{};
+  // A failed read (a cut file, a packet no filter takes) may be followed by more packets.
+  for (int failures = 0, got = 0; failures < 8 && (got = reader.ReadPacket(&packet)) != 0;) {
+    if (got < 0) ++failures;
+    else codec_fuzz::ReadAll(packet.pData, packet.nSize);
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  codec_fuzz::QuietLogs();
+  static const std::string path = (std::filesystem::temp_directory_path() /
+                                   ("codec-fuzz-" + std::to_string(getpid()) + ".media"))
+                                      .string();
+  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(data), size);
+  const auto reader = IMediaReader::Create();
+  if (reader->Open(path.c_str()) == 0) {
+    MediaFileInfo file{};
+    reader->GetFileInfo(&file);
+    for (int i = 0; i < file.nStreamCount; ++i) {
+      MediaStreamInfo stream{};
+      reader->GetStreamInfo(i, &stream);
+      codec_fuzz::ReadAll(stream.pExtradata, stream.nExtradataSize);
+    }
+    reader->FindBestStream(MEDIA_STREAM_VIDEO);
+    reader->FindBestStream(MEDIA_STREAM_AUDIO);
+    ReadToEnd(*reader, MEDIA_PACKET_FORM_DECODER);
+    codec_fuzz::FuzzInput input(data, size);
+    for (int k = 0; k < 3; ++k) {
+      reader->Seek(static_cast<int64_t>(input.Int()) * 16);
+      ReadToEnd(*reader, k == 2 ? MEDIA_PACKET_FORM_STORED : MEDIA_PACKET_FORM_DECODER);
+    }
+  }
+  std::filesystem::remove(path);
+  return 0;
+}
