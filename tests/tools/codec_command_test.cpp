@@ -116,7 +116,7 @@ std::array<int, 3> Pixel(const AVFrame* p, int x, int y) {
   const uint8_t* at = p->data[0] + y * p->linesize[0] + 4 * x;
   return {at[0], at[1], at[2]};
 }
-int Brightness(const AVFrame* p, int x, int y) { return std::ranges::fold_left(Pixel(p, x, y), 0, std::plus<>()); }
+int Brightness(const AVFrame* p, int x, int y) { return Pixel(p, x, y)[0] + Pixel(p, x, y)[1] + Pixel(p, x, y)[2]; }
 int Apart(std::array<int, 3> a, std::array<int, 3> b) { return std::abs(a[0] - b[0]) + std::abs(a[1] - b[1]) + std::abs(a[2] - b[2]); }
 
 TEST_F(CodecCommand, DemoWritesFilesThatPlainFFmpegReadsAsItsTableSays) {

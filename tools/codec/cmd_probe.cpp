@@ -87,7 +87,9 @@ void PrintText(const ProbeResult& result) {
     std::printf("stream %d: %s %s (%s)%s%s", info.nIndex, KindLabel(info.eKind),
                 stream.codec.c_str(), info.szCodecName, facts.empty() ? "" : ", ", facts.c_str());
     if (stream.durationUs > 0) std::printf(", %.3f s", double(stream.durationUs) / kMicroseconds);
-    if (info.szLanguage[0] != '\0') std::printf(", %s", info.szLanguage);
+    if (info.szLanguage[0] != '\0' && std::string(info.szLanguage) != "und") {
+      std::printf(", %s", info.szLanguage);
+    }
     if ((info.nDisposition & MEDIA_DISPOSITION_ATTACHED_PIC) != 0) std::printf(", cover art");
     if (info.eDecoderType < 0) std::printf(", not decoded by the library");
     std::printf(": %ld packets, %lld bytes (largest %ld)\n", stream.packets, stream.bytes,

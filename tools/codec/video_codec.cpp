@@ -132,6 +132,7 @@ bool VideoEncoder::Encode(Picture& picture, Bytes& packet) {
 
 bool VideoEncoder::Drain(Bytes& packet) {
   m_out.Clear();
+  MuteForeignPrints mute;  // the drained encoder opens again, and x265 says so
   return TakePacket(ICodecInterface::Drain(*m_pCodec, &m_out), packet);
 }
 
