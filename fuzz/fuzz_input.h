@@ -7,7 +7,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
 #include <vector>
+
+#include <unistd.h>
 
 #include "base/log.h"
 #include "codec_interface.h"
@@ -51,6 +56,17 @@ class FuzzInput {
   size_t Left() const { return static_cast<size_t>(m_pEnd - m_pNext); }
   const uint8_t* m_pNext;
   const uint8_t* m_pEnd;
+};
+
+// The input written to a file of this process in the temporary folder, removed with the object.
+struct InputFile {
+  InputFile(const uint8_t* data, size_t size)
+      : path((std::filesystem::temp_directory_path() /
+              ("codec-fuzz-" + std::to_string(getpid()) + ".media")).string()) {
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(data), size);
+  }
+  ~InputFile() { std::filesystem::remove(path); }
+  const std::string path;
 };
 
 // Formats every line, so that a format that does not fit its arguments shows, and drops it.

@@ -1,11 +1,5 @@
 // The media reader on the input written to a file: every stream's facts, every packet in decoder
 // form, a few seeks to times taken from the input's first bytes, then every packet as stored.
-#include <unistd.h>
-
-#include <filesystem>
-#include <fstream>
-#include <string>
-
 #include "fuzz_input.h"
 
 using namespace codec_interface;
@@ -26,15 +20,12 @@ void ReadToEnd(IMediaReader& reader, MediaPacketForm form) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   codec_fuzz::QuietLogs();
-  static const std::string path = (std::filesystem::temp_directory_path() /
-                                   ("codec-fuzz-" + std::to_string(getpid()) + ".media"))
-                                      .string();
-  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(data), size);
+  const codec_fuzz::InputFile file(data, size);
   const auto reader = IMediaReader::Create();
-  if (reader->Open(path.c_str()) == 0) {
-    MediaFileInfo file{};
-    reader->GetFileInfo(&file);
-    for (int i = 0; i < file.nStreamCount; ++i) {
+  if (reader->Open(file.path.c_str()) == 0) {
+    MediaFileInfo info{};
+    reader->GetFileInfo(&info);
+    for (int i = 0; i < info.nStreamCount; ++i) {
       MediaStreamInfo stream{};
       reader->GetStreamInfo(i, &stream);
       codec_fuzz::ReadAll(stream.pExtradata, stream.nExtradataSize);
@@ -48,6 +39,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       ReadToEnd(*reader, k == 2 ? MEDIA_PACKET_FORM_STORED : MEDIA_PACKET_FORM_DECODER);
     }
   }
-  std::filesystem::remove(path);
   return 0;
 }

@@ -33,14 +33,20 @@ bool IsCoverArt(const AVStream* pStream) {
   return (pStream->disposition & AV_DISPOSITION_ATTACHED_PIC) != 0;
 }
 
-// What FFmpeg would not say clearly about a path before opening it: a folder, an empty file.
-const char* PathRefusal(const char* pPath) {
+std::filesystem::path PathOf(const char* pUtf8) {
+  return std::filesystem::path(std::u8string_view(reinterpret_cast<const char8_t*>(pUtf8)));
+}
+
+// What FFmpeg does not say clearly about why a path does not open: a folder, an empty file
+// (which its probe calls invalid data). Null when FFmpeg's own error text says it.
+const char* PathRefusal(const char* pPath, int nError) {
   namespace fs = std::filesystem;
   std::error_code error;
-  const fs::path path(std::u8string_view(reinterpret_cast<const char8_t*>(pPath)));
-  const fs::file_status status = fs::status(path, error);
+  const fs::file_status status = fs::status(PathOf(pPath), error);
   if (fs::is_directory(status)) return "it is a folder";
-  if (fs::is_regular_file(status) && fs::file_size(path, error) == 0 && !error) {
+  const bool probeFailed = nError == AVERROR_INVALIDDATA || nError == AVERROR_EOF;
+  if (probeFailed && fs::is_regular_file(status) && fs::file_size(PathOf(pPath), error) == 0 &&
+      !error) {
     return "the file is empty";
   }
   return nullptr;
@@ -53,15 +59,13 @@ CMediaReader::~CMediaReader() { CMediaReader::Close(); }
 int CMediaReader::Open(const char* pPath) {
   if (pPath == nullptr || IsOpen()) return -1;
   CFFMpegVideoCodec::InstallFFmpegLogBridge();
-  if (const char* refusal = PathRefusal(pPath)) {
-    CODEC_LOG(kLogError, "[CODE]MediaReader Open[%s] failed: %s", pPath, refusal);
-    return -1;
-  }
   // avformat_open_input frees the context itself when it fails.
   AVFormatContext* raw = nullptr;
   int err = avformat_open_input(&raw, pPath, nullptr, nullptr);
   if (err < 0) {
-    CODEC_LOG(kLogError, "[CODE]MediaReader Open[%s] failed: %s", pPath, AvErrorText(err).c_str());
+    const char* refusal = PathRefusal(pPath, err);
+    CODEC_LOG(kLogError, "[CODE]MediaReader Open[%s] failed: %s", pPath,
+              refusal != nullptr ? refusal : AvErrorText(err).c_str());
     return -1;
   }
   InputFormatCtxPtr ctx(raw);
