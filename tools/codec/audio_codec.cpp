@@ -17,6 +17,10 @@ namespace {
 constexpr int kOpusFrameMs = 20;
 constexpr int kOpusClockRate = 48000;
 constexpr int kAacFrameSamples = 1024;
+// The packer's Opus header tells players to skip 3840 samples (at 48000 Hz) at the start, but
+// libopus delays the sound by only 312: without this much silence in front, the first 73.5 ms
+// of the sound would be skipped.
+constexpr int kOpusLeadAt48k = 3840 - 312;
 
 }  // namespace
 
@@ -105,7 +109,9 @@ Pcm DecodeAudioFile(const std::string& path) {
 }
 
 AudioEncoder::AudioEncoder(const AudioEncodeSettings& settings)
-    : m_nChannels(settings.srcChannels) {
+    : m_nChannels(settings.srcChannels),
+      m_nLead(settings.codec == SoundCodec::kOpus ? settings.srcRate * kOpusLeadAt48k / kOpusClockRate
+                                                 : 0) {
   CodecType type = settings.codec == SoundCodec::kAac ? AV_CODEC_TYPE_AACENC
                                                       : AV_CODEC_TYPE_OPUSENC;
   m_pCodec = ICodecInterface::Create(type);
@@ -125,6 +131,11 @@ AudioEncoder::AudioEncoder(const AudioEncodeSettings& settings)
 AudioEncoder::~AudioEncoder() { m_out.Clear(); }
 
 void AudioEncoder::Encode(const int16_t* samples, int count, const Sink& sink) {
+  if (m_nLead > 0) {
+    std::vector<int16_t> silence(size_t(m_nLead) * size_t(m_nChannels));
+    m_nLead = 0;
+    Encode(silence.data(), int(silence.size()) / m_nChannels, sink);
+  }
   m_out.Clear();
   int bytes = count * m_nChannels * static_cast<int>(sizeof(int16_t));
   auto* data = reinterpret_cast<unsigned char*>(const_cast<int16_t*>(samples));

@@ -89,6 +89,7 @@ class AudioEncoder {
   std::shared_ptr<codec_interface::ICodecInterface> m_pCodec;
   codec_interface::CAudioEncodeOutParam m_out;
   int m_nChannels;
+  int m_nLead;  // samples per channel of silence still to put in front
 };
 
 // An encoded sound file: the container follows the name's ending (.ogg/.opus Ogg Opus,
