@@ -69,7 +69,7 @@ class CodecCommand : public ::testing::Test {
     for (const PacketPtr& packet : phone.packets) packet->duration = 1;
     av_display_rotation_set(reinterpret_cast<int32_t*>(
         av_packet_side_data_new(&phone.params->coded_side_data, &phone.params->nb_coded_side_data,
-                                AV_PKT_DATA_DISPLAYMATRIX, 9 * sizeof(int32_t), 0)->data), -90);
+                                AV_PKT_DATA_DISPLAYMATRIX, 9 * sizeof(int32_t), 0)->data), 90);
     WriteMediaFile(In("phone.mp4"), "mp4", {&phone});
     // The first Opus packet empty.
     opus.packets.front()->size = 0;
@@ -232,7 +232,8 @@ TEST_F(CodecCommand, SubcommandsWorkOnFilesPlainFFmpegMade) {
   }
   // File, codec, rate, channels, width, height, and for pictures their count; for sound the
   // input and its stream, whose length the output has within one codec frame (AAC: after the
-  // encoder's delay, which neither ADTS nor the packer's MP4 tells a player to skip).
+  // encoder's delay, which neither ADTS nor the packer's MP4 tells a player to skip), or the
+  // source's milliseconds (FFmpeg 7.1's Speex decoder doubles each packet of libspeex's).
   const std::tuple<const char*, AVCodecID, int, int, int, int, const char*, int> written[] = {
       {"t/thumb-00021.bmp", AV_CODEC_ID_BMP, 0, 0, 160, 120, nullptr, 1},
       {"quiet/thumb-00025.bmp", AV_CODEC_ID_BMP, 0, 0, 320, 240, nullptr, 1},
@@ -246,7 +247,7 @@ TEST_F(CodecCommand, SubcommandsWorkOnFilesPlainFFmpegMade) {
       {"c.aac", AV_CODEC_ID_AAC, 48000, 2, 0, 0, "movie.ts", 1},
       {"s.m4a", AV_CODEC_ID_AAC, 48000, 6, 0, 0, "surround.mp4", 0},
       {"m.ogg", AV_CODEC_ID_OPUS, 48000, 1, 0, 0, "mulaw.mov", 0},
-      {"x.aac", AV_CODEC_ID_AAC, 16000, 1, 0, 0, "speex.ogg", 0},
+      {"x.aac", AV_CODEC_ID_AAC, 16000, 1, 0, 0, nullptr, 1000},
       {"r.m4a", AV_CODEC_ID_AAC, 44100, 2, 0, 0, "rates.aac", 0},
       {"e.ogg", AV_CODEC_ID_OPUS, 48000, 1, 0, 0, "empty-first.mp4", 0},
       {"d.hevc", AV_CODEC_ID_HEVC, 0, 0, 160, 120, nullptr, 25},
@@ -259,13 +260,13 @@ TEST_F(CodecCommand, SubcommandsWorkOnFilesPlainFFmpegMade) {
     const AVCodecParameters* stream = got.streams[0].get();
     EXPECT_EQ(std::tuple(stream->codec_id, stream->sample_rate, stream->ch_layout.nb_channels, got.width, got.height),
               std::tuple(codec, rate, channels, width, height)) << file;
-    if (from == nullptr) {
+    if (rate == 0) {
       EXPECT_EQ(got.decoded, amount) << file;
       continue;
     }
     const double frame = (codec == AV_CODEC_ID_OPUS ? 960.0 : 1024.0) / rate;
-    const double delay = codec == AV_CODEC_ID_AAC ? frame : 0;
-    EXPECT_NEAR(got.seconds, ReadMediaFile(In(from), amount).seconds + delay, frame) << file;
+    const double input = from != nullptr ? ReadMediaFile(In(from), amount).seconds : amount / 1000.0;
+    EXPECT_NEAR(got.seconds, input + (codec == AV_CODEC_ID_AAC ? frame : 0), frame) << file;
   }
   EXPECT_EQ(av_q2d(ReadMediaFile(out + "/f.h264").streams[0]->framerate), 60000 / 1001.0);
   // The pictures shown at 0.2, 0.6 and 0.92 s are the 6th, 16th and 24th: the moving bar of

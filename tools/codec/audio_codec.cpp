@@ -20,7 +20,8 @@ constexpr int kAacFrameSamples = 1024;
 // The packer's Opus header tells players to skip 3840 samples (at 48000 Hz) at the start, but
 // libopus delays the sound by only 312: without this much silence in front, the first 73.5 ms
 // of the sound would be skipped.
-constexpr int kOpusLeadAt48k = 3840 - 312;
+constexpr int kOpusDelayAt48k = 312;
+constexpr int kOpusLeadAt48k = 3840 - kOpusDelayAt48k;
 
 }  // namespace
 
@@ -81,6 +82,7 @@ bool SoundStream::Next(Pcm& pcm) {
   while (!m_bEnded) {
     pcm.samples.clear();
     if (m_source.Next(packet)) {
+      SkipBeforeStart(packet);
       m_decoder.Decode(packet, pcm);
     } else {
       m_decoder.Drain(pcm);
@@ -93,6 +95,16 @@ bool SoundStream::Next(Pcm& pcm) {
     if (!pcm.samples.empty()) return true;
   }
   return false;
+}
+
+void SoundStream::SkipBeforeStart(const MediaPacket& packet) {
+  if (m_bStarted || packet.nPtsUs == MEDIA_NO_TIMESTAMP) return;
+  m_bStarted = true;
+  // MP4 and Ogg stamp the encoder's delay before the stream's start: as many samples to drop,
+  // unless the stream's declared delay already counts them.
+  if (m_stream.nStartTimeUs == MEDIA_NO_TIMESTAMP || packet.nPtsUs >= m_stream.nStartTimeUs) return;
+  int64_t early = (m_stream.nStartTimeUs - packet.nPtsUs) * m_stream.nSampleRate / 1000000;
+  m_nSkip = std::max(m_nSkip, size_t(early));
 }
 
 Pcm DecodeAudioFile(const std::string& path) {
@@ -110,8 +122,9 @@ Pcm DecodeAudioFile(const std::string& path) {
 
 AudioEncoder::AudioEncoder(const AudioEncodeSettings& settings)
     : m_nChannels(settings.srcChannels),
-      m_nLead(settings.codec == SoundCodec::kOpus ? settings.srcRate * kOpusLeadAt48k / kOpusClockRate
-                                                 : 0) {
+      m_nRate(settings.srcRate),
+      m_bOpus(settings.codec == SoundCodec::kOpus),
+      m_nLead(m_bOpus ? settings.srcRate * kOpusLeadAt48k / kOpusClockRate : 0) {
   CodecType type = settings.codec == SoundCodec::kAac ? AV_CODEC_TYPE_AACENC
                                                       : AV_CODEC_TYPE_OPUSENC;
   m_pCodec = ICodecInterface::Create(type);
@@ -143,6 +156,16 @@ void AudioEncoder::Encode(const int16_t* samples, int count, const Sink& sink) {
 }
 
 void AudioEncoder::Drain(const Sink& sink) {
+  if (m_bOpus) {
+    // The packer stamps each packet a whole frame, so the frame libopus adds when drained would
+    // lengthen the sound by up to two frames. Silence that pushes the last samples out through
+    // whole frames instead; what the encoder still holds is silence.
+    const int tail = m_nRate * (kOpusDelayAt48k + kOpusClockRate * kOpusFrameMs / 1000 - 1) /
+                     kOpusClockRate;
+    std::vector<int16_t> silence(size_t(tail) * size_t(m_nChannels));
+    Encode(silence.data(), tail, sink);
+    return;
+  }
   for (int result = 1; result > 0;) {
     m_out.Clear();
     result = ICodecInterface::Drain(*m_pCodec, &m_out);

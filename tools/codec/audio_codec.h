@@ -52,10 +52,13 @@ class SoundStream {
   bool Next(Pcm& pcm);
 
  private:
+  void SkipBeforeStart(const codec_interface::MediaPacket& packet);
+
   MediaSource& m_source;
   codec_interface::MediaStreamInfo m_stream;
   AudioDecoder m_decoder;
   size_t m_nSkip;  // samples per channel still to drop
+  bool m_bStarted = false;  // a packet with a time was seen
   bool m_bEnded = false;
 };
 
@@ -80,7 +83,7 @@ class AudioEncoder {
   ~AudioEncoder();
   // Encodes `count` samples per channel; every packet that comes out goes to the sink.
   void Encode(const int16_t* samples, int count, const Sink& sink);
-  // Encodes what the encoder still holds (the last frame padded with silence) into the sink.
+  // Encodes what the encoder still holds, the last frame padded with silence, into the sink.
   void Drain(const Sink& sink);
 
  private:
@@ -89,6 +92,8 @@ class AudioEncoder {
   std::shared_ptr<codec_interface::ICodecInterface> m_pCodec;
   codec_interface::CAudioEncodeOutParam m_out;
   int m_nChannels;
+  int m_nRate;
+  bool m_bOpus;
   int m_nLead;  // samples per channel of silence still to put in front
 };
 
