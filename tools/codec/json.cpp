@@ -31,35 +31,16 @@ JsonWriter& JsonWriter::Key(const char* key) {
   return *this;
 }
 
-JsonWriter& JsonWriter::Open(const char* key) {
+JsonWriter& JsonWriter::Begin(const char* key, char bracket) {
   if (!m_strText.empty()) Key(key);
-  m_strText += "{";
+  m_strText += bracket;
   m_bFirst = true;
   return *this;
 }
 
-JsonWriter& JsonWriter::Close() {
-  m_strText += "}";
+JsonWriter& JsonWriter::End(char bracket) {
+  m_strText += bracket;
   m_bFirst = false;
-  return *this;
-}
-
-JsonWriter& JsonWriter::OpenArray(const char* key) {
-  Key(key).m_strText += "[";
-  m_bFirst = true;
-  return *this;
-}
-
-JsonWriter& JsonWriter::CloseArray() {
-  m_strText += "]";
-  m_bFirst = false;
-  return *this;
-}
-
-JsonWriter& JsonWriter::Field(const char* key, double value) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.6g", value);
-  Key(key).m_strText += text;
   return *this;
 }
 
