@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <map>
 #include <optional>
+#include <span>
 #include <vector>
 
 #include "commands.h"
@@ -127,6 +128,12 @@ class ThumbnailWriter {
 
 constexpr int64_t kMicroseconds = 1000000;
 
+// One picture's time at the stream's rate, 25 a second where it does not say.
+int64_t PictureUs(const MediaStreamInfo& stream) {
+  if (stream.nFrameRateNum <= 0 || stream.nFrameRateDen <= 0) return kMicroseconds / 25;
+  return kMicroseconds * stream.nFrameRateDen / stream.nFrameRateNum;
+}
+
 std::string Seconds(int64_t timeUs) {
   char text[32];
   std::snprintf(text, sizeof text, "%.3f s", double(timeUs) / kMicroseconds);
@@ -165,18 +172,20 @@ std::vector<int64_t> ParseTimes(const std::string& list) {
   return times;
 }
 
-// The video stream's length when the container does not say: spanned by its packets' times.
-int64_t MeasureDurationUs(const std::string& path) {
+// The video stream's length when the container does not say: spanned by its packets' times, or
+// its pictures at the stream's rate (a raw stream has no times).
+int64_t MeasureDurationUs(const std::string& path, int64_t pictureUs) {
   MediaSource source(path);
   source.Choose(MEDIA_STREAM_VIDEO);
   int64_t first = INT64_MAX;
   int64_t last = 0;
-  for (MediaPacket packet{}; source.Next(packet);) {
+  int64_t packets = 0;
+  for (MediaPacket packet{}; source.Next(packet); ++packets) {
     if (packet.nPtsUs == MEDIA_NO_TIMESTAMP) continue;
     first = std::min(first, packet.nPtsUs);
     last = std::max(last, packet.nPtsUs + packet.nDurationUs);
   }
-  return first == INT64_MAX ? 0 : last - first;
+  return first == INT64_MAX ? packets * pictureUs : last - first;
 }
 
 // The pictures of the stream and where they stand.
@@ -184,11 +193,18 @@ struct Walk {
   PictureStream& pictures;
   ThumbnailWriter& writer;
   ThumbsResult& result;
-  int64_t startUs;  // the file's first time: the times asked for count from there
+  int64_t startUs;    // the file's first time: the times asked for count from there
+  int64_t pictureUs;  // one picture's time at the stream's rate
+  long fromStart = 0;  // pictures since the start; -1 after a seek elsewhere
 
   bool Next(Picture& picture) {
     if (!pictures.Next(picture)) return false;
     ++result.pictures;
+    // A raw stream's pictures come without times: counted from the start instead.
+    if (picture.timeUs == MEDIA_NO_TIMESTAMP && fromStart >= 0) {
+      picture.timeUs = startUs + fromStart * pictureUs;
+    }
+    if (fromStart >= 0) ++fromStart;
     return true;
   }
 };
@@ -201,8 +217,9 @@ void EveryNth(Walk& walk, int every) {
 
 // Decodes on from where the stream stands and writes, for each of the ascending times, the
 // picture shown then: the last one that starts at or before it (the first one, when reading
-// began later). Pictures without a time count as shown before the next time.
-void ShownAt(Walk& walk, const std::vector<int64_t>& times, long number) {
+// began later). Pictures without a time count as shown before the next time. False when no
+// picture came at all.
+bool ShownAt(Walk& walk, std::span<const int64_t> times, long number) {
   std::optional<Picture> shown;
   size_t next = 0;
   for (Picture picture; next < times.size() && walk.Next(picture);) {
@@ -213,28 +230,30 @@ void ShownAt(Walk& walk, const std::vector<int64_t>& times, long number) {
     }
     shown = std::move(picture);
   }
-  if (!shown && next < times.size()) throw Failure("no picture could be decoded");
+  if (!shown) return next == times.size();
   for (; next < times.size(); ++next) walk.writer.Write(*shown, number++);
+  return true;
 }
 
-// Each time by a seek to the key frame before it, and decoding on from there: the picture
-// shown then, or with `first`, the key frame's own. A file that does not seek is decoded from
-// its start once.
+// Each time by a seek to the key frame before it and decoding on from there: the picture shown
+// then, or with `first`, the key frame's own. From the first time the container does not seek
+// to, or a seek that finds no key frame after it, the rest are decoded from the start at once.
 void BySeeking(Walk& walk, const std::vector<int64_t>& times, bool first) {
   for (size_t i = 0; i < times.size(); ++i) {
-    if (!walk.pictures.Seek(times[i])) {
-      if (i > 0) throw Failure("the file refused a seek to " + Seconds(times[i]));
-      ShownAt(walk, times, 1);
-      return;
-    }
+    const long number = long(i) + 1;
+    walk.fromStart = -1;
     Picture picture;
-    if (!first) {
-      ShownAt(walk, {times[i]}, long(i) + 1);
-    } else if (walk.Next(picture)) {
-      walk.writer.Write(picture, long(i) + 1);
-    } else {
-      throw Failure("no picture could be decoded after a seek to " + Seconds(times[i]));
+    if (walk.pictures.Seek(times[i]) &&
+        (first ? walk.Next(picture) : ShownAt(walk, std::span(times).subspan(i, 1), number))) {
+      if (first) walk.writer.Write(picture, number);
+      continue;
     }
+    walk.pictures.Restart();
+    walk.fromStart = 0;
+    if (!ShownAt(walk, std::span(times).subspan(i), number)) {
+      throw Failure("no picture could be decoded");
+    }
+    return;
   }
 }
 
@@ -247,7 +266,7 @@ ThumbsResult MakeThumbnails(const ThumbsOptions& options, const Global& global) 
   int64_t durationUs = 0;
   if (options.count > 0 || !times.empty()) {
     durationUs = source.DurationUs();
-    if (durationUs <= 0) durationUs = MeasureDurationUs(options.input);
+    if (durationUs <= 0) durationUs = MeasureDurationUs(options.input, PictureUs(stream));
   }
   std::sort(times.begin(), times.end());
   if (!times.empty() && durationUs > 0 && times.back() > durationUs) {
@@ -267,7 +286,7 @@ ThumbsResult MakeThumbnails(const ThumbsOptions& options, const Global& global) 
   ThumbsResult result;
   ThumbnailWriter writer(options.folder, result);
   int64_t start = source.File().nStartTimeUs;
-  Walk walk{pictures, writer, result, start == MEDIA_NO_TIMESTAMP ? 0 : start};
+  Walk walk{pictures, writer, result, start == MEDIA_NO_TIMESTAMP ? 0 : start, PictureUs(stream)};
   Progress progress("thumbnails", 0, "pictures", global.quiet);
   if (times.empty()) {
     EveryNth(walk, options.every);

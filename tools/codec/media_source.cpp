@@ -1,6 +1,7 @@
 #include "media_source.h"
 
 #include <cerrno>
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -37,13 +38,25 @@ const char* DecodedCodecs(MediaStreamKind kind) {
 MediaSource::MediaSource(const std::string& path)
     : m_strPath(path), m_pReader(IMediaReader::Create()) {
   CheckReadable(path);
-  if (m_pReader->Open(path.c_str()) != 0) {
-    throw Failure(path + ": not a media file the library can open (damaged, cut short, or not "
-                         "media at all)");
-  }
+  Open();
   m_pReader->GetFileInfo(&m_file);
   m_streams.resize(size_t(std::max(0, m_file.nStreamCount)));
   for (int i = 0; i < m_file.nStreamCount; ++i) m_pReader->GetStreamInfo(i, &m_streams[size_t(i)]);
+}
+
+void MediaSource::Open() {
+  if (m_pReader->Open(m_strPath.c_str()) != 0) {
+    throw Failure(m_strPath + ": not a media file the library can open (damaged, cut short, or "
+                              "not media at all)");
+  }
+}
+
+void MediaSource::Rewind() {
+  m_pReader->Close();
+  Open();
+  for (const MediaStreamInfo& stream : m_streams) {
+    m_pReader->SetStreamEnabled(stream.nIndex, m_nChosen < 0 || stream.nIndex == m_nChosen);
+  }
 }
 
 const MediaStreamInfo& MediaSource::Choose(MediaStreamKind kind) {

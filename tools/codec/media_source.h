@@ -33,10 +33,16 @@ class MediaSource {
   // To the key frame at or before `timeUs` from the file's start; false when the container
   // refuses (reading then goes on where it was).
   bool Seek(int64_t timeUs);
+  // Back to the first packet, by opening the file again: a file that would not seek to where it
+  // was asked (a raw stream, or MPEG-TS without key frames after the time) seeks no better to
+  // its start.
+  void Rewind();
   // The file's length in microseconds: the container's, else the chosen stream's; 0 if unknown.
   int64_t DurationUs() const;
 
  private:
+  void Open();
+
   std::string m_strPath;
   std::shared_ptr<codec_interface::IMediaReader> m_pReader;
   codec_interface::MediaFileInfo m_file{};

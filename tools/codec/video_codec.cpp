@@ -78,11 +78,20 @@ bool PictureStream::Next(Picture& picture) {
 
 bool PictureStream::Seek(int64_t timeUs) {
   if (!m_source.Seek(timeUs)) return false;
+  NewDecoder();
+  return true;
+}
+
+void PictureStream::Restart() {
+  m_source.Rewind();
+  NewDecoder();
+}
+
+void PictureStream::NewDecoder() {
   // A new decoder is cheaper than draining pictures that are not wanted.
   m_decoder.reset();
   m_decoder.emplace(m_settings);
   m_bEnded = false;
-  return true;
 }
 
 void CheckFilter(const std::string& filter, int width, int height) {

@@ -59,9 +59,13 @@ class PictureStream {
   bool Next(Picture& picture);
   // Continues from the key frame at or before `timeUs`; false when the container refuses.
   bool Seek(int64_t timeUs);
+  // Continues from the first picture.
+  void Restart();
   VideoDecoder& Decoder() { return *m_decoder; }
 
  private:
+  void NewDecoder();
+
   MediaSource& m_source;
   codec_interface::MediaStreamInfo m_stream;
   DecodeSettings m_settings;
