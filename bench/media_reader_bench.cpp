@@ -139,6 +139,11 @@ void WriteAdts(uint8_t* out, const uint8_t* asc, int payload) {
   if (av_bsf_init(bsf.get()) < 0) return false;
   const uint8_t* asc = ctx->streams[1]->codecpar->extradata;
   while (av_read_frame(ctx.get(), packet.get()) >= 0) {
+    // The times in microseconds, as the reader's records carry them.
+    const AVRational tb = ctx->streams[packet->stream_index]->time_base;
+    benchmark::DoNotOptimize(av_rescale_q(packet->pts, tb, {1, 1000000}));
+    benchmark::DoNotOptimize(av_rescale_q(packet->dts, tb, {1, 1000000}));
+    benchmark::DoNotOptimize(av_rescale_q(packet->duration, tb, {1, 1000000}));
     if (packet->stream_index == 0) {
       av_packet_unref(filtered.get());
       if (av_bsf_send_packet(bsf.get(), packet.get()) < 0 ||

@@ -30,8 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       reader->GetStreamInfo(i, &stream);
       codec_fuzz::ReadAll(stream.pExtradata, stream.nExtradataSize);
     }
-    reader->FindBestStream(MEDIA_STREAM_VIDEO);
-    reader->FindBestStream(MEDIA_STREAM_AUDIO);
+    for (const MediaStreamKind kind : {MEDIA_STREAM_VIDEO, MEDIA_STREAM_AUDIO}) reader->FindBestStream(kind);
     ReadToEnd(*reader, MEDIA_PACKET_FORM_DECODER);
     codec_fuzz::FuzzInput input(data, size);
     for (int k = 0; k < 3; ++k) {

@@ -1,5 +1,6 @@
 #include "media/aac_adts_config.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace codec_interface {
@@ -108,7 +109,7 @@ bool FrameAacAsAdts(const AacAdtsConfig& config, const uint8_t* pFrame, int nSiz
   if (length > 0x1FFF) return false;
   pOut->resize(length);
   WriteAdtsHeader(pOut->data(), config.stFields, static_cast<unsigned>(length));
-  std::memcpy(pOut->data() + kAdtsHeaderSize, config.vecPce.data(), config.vecPce.size());
+  std::copy(config.vecPce.begin(), config.vecPce.end(), pOut->begin() + kAdtsHeaderSize);
   if (nSize > 0) std::memcpy(pOut->data() + kAdtsHeaderSize + config.vecPce.size(), pFrame, nSize);
   return true;
 }

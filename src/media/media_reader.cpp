@@ -27,7 +27,13 @@ const char* KindName(MediaStreamKind eKind) {
   }
 }
 
-MediaStreamKind KindOf(const AVStream* pStream) { return MediaKindOf(pStream->codecpar->codec_type); }
+MediaStreamKind KindOf(const AVStream* pStream) {
+  return MediaKindOf(pStream->codecpar->codec_type);
+}
+
+bool IsDefault(const AVStream* pStream) {
+  return (pStream->disposition & AV_DISPOSITION_DEFAULT) != 0;
+}
 
 bool IsCoverArt(const AVStream* pStream) {
   return (pStream->disposition & AV_DISPOSITION_ATTACHED_PIC) != 0;
@@ -127,8 +133,8 @@ int CMediaReader::BestStream(MediaStreamKind eKind) const {
   for (size_t i = 0; i < m_vecStreams.size(); ++i) {
     const AVStream* st = m_pFormatCtx->streams[i];
     if (KindOf(st) != eKind || IsCoverArt(st) || LibraryDecoderOf(st->codecpar) < 0) continue;
-    const bool isDefault = (st->disposition & AV_DISPOSITION_DEFAULT) != 0;
-    if (best < 0 || (isDefault && !(m_pFormatCtx->streams[best]->disposition & AV_DISPOSITION_DEFAULT))) {
+    // The first default stream, else the first.
+    if (best < 0 || (IsDefault(st) && !IsDefault(m_pFormatCtx->streams[best]))) {
       best = static_cast<int>(i);
     }
   }
@@ -143,8 +149,9 @@ int CMediaReader::FindBestStream(MediaStreamKind eKind) {
   for (size_t i = 0; i < m_vecStreams.size(); ++i) {
     const AVStream* st = m_pFormatCtx->streams[i];
     if (KindOf(st) != eKind) continue;
-    CODEC_LOG(kLogWarning, "[CODE]MediaReader[%s] has no %s stream the library decodes (stream %d is %s)",
-              path, KindName(eKind), static_cast<int>(i),
+    CODEC_LOG(kLogWarning,
+              "[CODE]MediaReader[%s] has no %s stream the library decodes (stream %d is %s)", path,
+              KindName(eKind), static_cast<int>(i),
               IsCoverArt(st) ? "cover art" : avcodec_get_name(st->codecpar->codec_id));
     return -1;
   }

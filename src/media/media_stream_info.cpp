@@ -118,7 +118,9 @@ void FillMediaStreamInfo(AVFormatContext* pCtx, AVStream* pStream,
   const AVCodecParameters* par = pStream->codecpar;
   pInfo->nIndex = pStream->index;
   pInfo->eKind = MediaKindOf(par->codec_type);
-  if (pStream->disposition & AV_DISPOSITION_DEFAULT) pInfo->nDisposition |= MEDIA_DISPOSITION_DEFAULT;
+  if (pStream->disposition & AV_DISPOSITION_DEFAULT) {
+    pInfo->nDisposition |= MEDIA_DISPOSITION_DEFAULT;
+  }
   if (pStream->disposition & AV_DISPOSITION_ATTACHED_PIC) {
     pInfo->nDisposition |= MEDIA_DISPOSITION_ATTACHED_PIC;
   }

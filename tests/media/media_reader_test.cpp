@@ -39,6 +39,8 @@ TEST(MediaReader, FactsAndPacketsMatchLibavformatInEveryContainer) {
   AVPacketSideData* side = av_packet_side_data_new(&hevc.params->coded_side_data, &hevc.params->nb_coded_side_data,
                                                    AV_PKT_DATA_DISPLAYMATRIX, 9 * sizeof(int32_t), 0);
   av_display_rotation_set(reinterpret_cast<int32_t*>(side->data), 90);  // shown turned clockwise
+  EncodedStream resized = EncodeVideo("libx264", 64, 48, 12);  // parameters change: 96x64 from picture 12
+  for (PacketPtr& p : EncodeVideo("libx264", 96, 64, 12).packets) p->pts += 12, p->dts += 12, resized.packets.push_back(std::move(p));
   const EncodedStream aac = EncodeTone("aac", 44100, 2, 20 * 1024);
   const EncodedStream opus = EncodeTone("libopus", 48000, 2, 9600);
   const EncodedStream mulaw = EncodeTone("pcm_mulaw", 8000, 1, 4000);
@@ -46,7 +48,8 @@ TEST(MediaReader, FactsAndPacketsMatchLibavformatInEveryContainer) {
       {"clip ñandú.mp4", "mp4", {&h264, &aac}}, {"av.mkv", "matroska", {&h264, &opus}},
       {"hevc10.mp4", "mp4", {&hevc}},           {"av.ts", "mpegts", {&annexB, &aac}},
       {"av.mov", "mov", {&h264, &aac}},         {"a.ogg", "ogg", {&opus}},
-      {"u.wav", "wav", {&mulaw}},               {"v.h264", "h264", {&annexB}}};
+      {"u.wav", "wav", {&mulaw}},               {"v.h264", "h264", {&annexB}},
+      {"resized.ts", "mpegts", {&resized, &aac}}};
   const std::map<AVCodecID, CodecType> kDecoders = {
       {AV_CODEC_ID_H264, AV_CODEC_TYPE_H264DEC}, {AV_CODEC_ID_HEVC, AV_CODEC_TYPE_HEVCDEC}, {AV_CODEC_ID_AAC, AV_CODEC_TYPE_AACDEC},
       {AV_CODEC_ID_OPUS, AV_CODEC_TYPE_OPUSDEC}, {AV_CODEC_ID_PCM_MULAW, AV_CODEC_TYPE_G711UDEC}};
@@ -126,13 +129,16 @@ TEST(MediaReader, MultichannelAacDecodesInTheLibrary) {
   for (const int channels : {6, 7}) {
     SCOPED_TRACE(channels);
     const EncodedStream aac = EncodeTone("aac", 48000, channels, 10 * 1024);
-    const ScratchFile file("multi.mp4");
+    const ScratchFile file("multi.mp4"), adts("multi.aac");
     WriteMediaFile(file.path, "mp4", {&aac});
+    WriteMediaFile(adts.path, "adts", {&aac});  // FFmpeg's own framing: the element in the first frame
     auto reader = IMediaReader::Create();
     ASSERT_EQ(reader->Open(file.path.c_str()), 0);
     const auto decoder = OpenCodec(AV_CODEC_TYPE_AACDEC, AudioParam(48000, 48000, channels, channels, 3, 3));
+    const std::vector<Read> packets = ReadAll(*reader, MEDIA_PACKET_FORM_DECODER);
+    EXPECT_EQ(packets.at(0).data, ReadMediaFile(adts.path).packets.at(0).data);  // byte for byte
     int64_t samples = 0;
-    for (const Read& r : ReadAll(*reader, MEDIA_PACKET_FORM_DECODER)) {
+    for (const Read& r : packets) {
       CAudioDecodeOutParam out;
       ASSERT_GE(decoder->Decode(const_cast<uint8_t*>(r.data.data()), int(r.data.size()), &out), 0);
       for (int k = 0; k < out.m_nNum; ++k) samples += out.m_outData[k].nSize / (4 * channels);
@@ -142,7 +148,7 @@ TEST(MediaReader, MultichannelAacDecodesInTheLibrary) {
 }
 
 // After a seek reading starts at the key picture at or before the time, which the library's
-// H.264 decoder decodes at once; every stream follows from there.
+// H.264 decoder decodes at once; every stream follows from there, but a disabled one.
 TEST(MediaReader, SeekStartsAtAKeyFrameThatDecodes) {
   const EncodedStream h264 = EncodeVideo("libx264", 64, 48, 50, {{"flags", "+global_header"}});
   const EncodedStream aac = EncodeTone("aac", 44100, 1, 90 * 1024);
@@ -155,12 +161,13 @@ TEST(MediaReader, SeekStartsAtAKeyFrameThatDecodes) {
     SCOPED_TRACE(time);
     ASSERT_EQ(reader->Seek(time), 0);
     MediaPacket p{};
-    do ASSERT_EQ(reader->ReadPacket(&p), 1);
-    while (p.nStreamIndex != 0);
+    do ASSERT_EQ(reader->ReadPacket(&p), 1); while (p.nStreamIndex != 0);  // the first picture
     EXPECT_EQ(std::tuple(p.nPtsUs, p.nFlags), std::tuple(time / 400'000 * 400'000, MEDIA_PACKET_KEY));
     CVideoDecodeOutParam out;
     EXPECT_EQ(decoder->Decode(const_cast<uint8_t*>(p.pData), p.nSize, &out), 1);
   }
+  ASSERT_EQ(reader->SetStreamEnabled(0, false), 0);  // only the sound from here on
+  for (const Read& r : ReadAll(*reader, MEDIA_PACKET_FORM_STORED)) EXPECT_EQ(r.packet.nStreamIndex, 1);
 }
 
 // Inputs that cannot be read: one line naming the cause, at its level, from the call that fails.
@@ -182,14 +189,13 @@ TEST(MediaReader, BadInputsGiveOneLineNamingTheCause) {
   std::filesystem::resize_file(half.path, std::filesystem::file_size(half.path) / 2);
   std::ofstream(empty.path).flush();
   std::filesystem::create_directory(folder.path);
-  const std::nullptr_t open = nullptr;  // Open fails
-  // The path, the call that fails after Open, the line's level and text after "[CODE]MediaReader".
+  // The path, the call that fails after Open (none: Open fails), the line's level and text after "[CODE]MediaReader".
   const std::tuple<std::string, std::function<int(IMediaReader&)>, int, std::string> cases[] = {
-      {whole.path + ".missing", open, 60, " Open[%s] failed: No such file or directory"},
-      {folder.path, open, 60, " Open[%s] failed: it is a folder"},
-      {empty.path, open, 60, " Open[%s] failed: the file is empty"},
-      {half.path, open, 60, " Open[%s] failed: Invalid data found when processing input"},
-      {"/proc/self/mem", open, 60, " Open[%s] failed: Input/output error"},
+      {whole.path + ".missing", {}, 60, " Open[%s] failed: No such file or directory"},
+      {folder.path, {}, 60, " Open[%s] failed: it is a folder"},
+      {empty.path, {}, 60, " Open[%s] failed: the file is empty"},
+      {half.path, {}, 60, " Open[%s] failed: Invalid data found when processing input"},
+      {"/proc/self/mem", {}, 60, " Open[%s] failed: Input/output error"},
       {cut.path, [](IMediaReader& r) { MediaPacket p{}; int got = 1; while ((got = r.ReadPacket(&p)) == 1) {} return got; }, 60,
        " ReadPacket[%s] failed: the file ends inside a packet of stream 1"},
       {whole.path, [](IMediaReader& r) { return r.Seek(1'000'000); }, 60, " Seek[%s] to 1000000 us: past the end (463991 us)"},
