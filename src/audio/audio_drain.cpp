@@ -83,18 +83,21 @@ int CFFMpegAudioCodec::EncodePaddedTail(CAudioEncodeOutParam* pOut) {
   const int nHeld = m_pEncodeFifo != nullptr ? av_audio_fifo_size(m_pEncodeFifo.get()) : 0;
   const int nFrameSize = m_pCodecCtx->frame_size;
   if (nHeld <= 0 || nFrameSize <= 0) return 0;
-  if (PrepareWorkFrame(nFrameSize) != 0) {
+  // An encoder that takes a short last frame pads it itself and knows the stream's true end
+  // (its delay flushed no further than needed); any other gets silence up to a whole frame.
+  const bool bShortLast = (m_pCodec->capabilities & AV_CODEC_CAP_SMALL_LAST_FRAME) != 0;
+  if (PrepareWorkFrame(bShortLast ? nHeld : nFrameSize) != 0) {
     CODEC_LOG(kLogError, "[CODE]audio drain could not prepare the last frame");
     return -1;
   }
   AVFrame* frame = m_pAudioFrame.get();
-  const int nRead =
-      av_audio_fifo_read(m_pEncodeFifo.get(), reinterpret_cast<void**>(frame->extended_data), nHeld);
+  auto** ppPlanes = reinterpret_cast<void**>(frame->extended_data);
+  const int nRead = av_audio_fifo_read(m_pEncodeFifo.get(), ppPlanes, nHeld);
   if (nRead != nHeld) {
     CODEC_LOG(kLogError, "[CODE]av_audio_fifo_read failed[%d] frame_size[%d]", nRead, nFrameSize);
     return -1;
   }
-  av_samples_set_silence(frame->extended_data, nHeld, nFrameSize - nHeld,
+  av_samples_set_silence(frame->extended_data, nHeld, frame->nb_samples - nHeld,
                          frame->ch_layout.nb_channels, static_cast<AVSampleFormat>(frame->format));
   return EncodeFrame(frame, pOut) < 0 ? -1 : 0;
 }

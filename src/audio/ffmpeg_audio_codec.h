@@ -94,7 +94,8 @@ class CFFMpegAudioCodec : public ICodecInterface {
   // Draining.
   int DrainEncoder(CAudioEncodeOutParam* pOut);
   int DrainDecoder(CAudioDecodeOutParam* pOut);
-  // The encode FIFO's last partial frame, padded with silence to a whole one, into the encoder.
+  // The encode FIFO's last partial frame into the encoder: as it is for an encoder that pads a
+  // short last frame itself, else padded with silence to a whole frame.
   int EncodePaddedTail(CAudioEncodeOutParam* pOut);
   // Ends a drain, finished or not: the decoder is flushed, the encoder opened anew with the
   // stored settings and emptied FIFOs. 0, or -1 after the failing step's line.

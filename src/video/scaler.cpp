@@ -4,6 +4,19 @@
 
 namespace codec_interface {
 
+namespace {
+
+// Only the times: av_frame_copy_props would also clone side data, allocations on every call.
+void CopyTimes(const AVFrame& src, AVFrame& dst) {
+  dst.pts = src.pts;
+  dst.pkt_dts = src.pkt_dts;
+  dst.best_effort_timestamp = src.best_effort_timestamp;
+  dst.duration = src.duration;
+  dst.time_base = src.time_base;
+}
+
+}  // namespace
+
 int Scaler::Init(const ScalerGeometry& g) {
   m_pCtx.reset(sws_getContext(g.nSrcWidth, g.nSrcHeight, g.eSrcFormat, g.nDstWidth, g.nDstHeight,
                               g.eDstFormat, SWS_LANCZOS, nullptr, nullptr, nullptr));
@@ -34,8 +47,7 @@ int Scaler::Scale(const AVFrame* pSrc) {
   }
   const int nColour = FollowColour(*pSrc);
   if (nColour < 0) return nColour;
-  const int nProps = av_frame_copy_props(pDst, pSrc);
-  if (nProps < 0) return nProps;
+  CopyTimes(*pSrc, *pDst);
   TagConverted(*pDst);
   // The source planes are read where they are. sws_scale_frame would first take a reference to
   // the source, and for a picture bound in a host's buffer (not reference-counted) that is a
@@ -63,8 +75,9 @@ int Scaler::FollowColour(const AVFrame& src) {
 }
 
 void Scaler::TagConverted(AVFrame& dst) const {
-  if (m_stColour == ColourTags{}) return;
-  const ColourTags out = ConvertedTags(m_stColour, m_stGeometry.eDstFormat);
+  const ColourTags out = m_stColour == ColourTags{}
+                             ? ColourTags{}
+                             : ConvertedTags(m_stColour, m_stGeometry.eDstFormat);
   dst.colorspace = out.eMatrix;
   dst.color_range = out.eRange;
 }

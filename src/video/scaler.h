@@ -33,9 +33,8 @@ class Scaler {
   SwsContext* Context() const { return m_pCtx.get(); }
 
   // Scales a picture into Frame(), whose buffers are reused while nobody else references them;
-  // the source is read in place, never copied first. The result carries the source's
-  // properties (times included), and its colour tags when the source declares any. 0, or a
-  // negative FFmpeg error.
+  // the source is read in place, never copied first. The result carries the source's times,
+  // and the colours it has when the source declares any. 0, or a negative FFmpeg error.
   int Scale(const AVFrame* pSrc);
   AVFrame* Frame() const { return m_pFrame.get(); }
 
@@ -45,7 +44,8 @@ class Scaler {
   // Reads pictures with src's colour tags from now on (an untagged picture as libswscale
   // does by default); costs a comparison while the tags stay. 0, or libswscale's failure.
   int FollowColour(const AVFrame& src);
-  // Declares on a converted picture the colours it has, when its source declared any.
+  // Declares on a converted picture the colours it has when its source declared any, else
+  // none.
   void TagConverted(AVFrame& dst) const;
 
  private:

@@ -83,16 +83,15 @@ int CFFMpegVideoCodec::DrainEncoder(CVideoEncodeOutParam* pOut) {
 int CFFMpegVideoCodec::LeaveDrain() {
   if (!m_bDraining) return 0;
   m_bDraining = false;
-  AVCodecContext* ctx = m_pCodecCtx.get();
-  if (m_bDecoder || (ctx->codec->capabilities & AV_CODEC_CAP_ENCODER_FLUSH) != 0) {
-    avcodec_flush_buffers(ctx);
-  } else if (ReopenEncoder() != 0) {
-    return -1;
+  if (m_bDecoder) {
+    avcodec_flush_buffers(m_pCodecCtx.get());
+    return 0;
   }
-  return 0;
+  return ReopenEncoder();
 }
 
-// An encoder told the end of its stream takes no picture again until it is opened anew.
+// An encoder told the end of its stream takes no picture again until it is opened anew; a
+// flush does not undo the end for every encoder (libx264's lookahead stays stopped).
 int CFFMpegVideoCodec::ReopenEncoder() {
   m_scaler.Reset();
   if (RecreateCodecContext(false, nullptr) != 0) {

@@ -188,13 +188,25 @@ bool SamePixels(const AVFrame* a, const AVFrame* b) {
          !PackPicture(a).empty() && PackPicture(a) == PackPicture(b);
 }
 
-FramePtr Scale(const AVFrame* picture, int width, int height, AVPixelFormat format, int flags) {
+FramePtr Scale(const AVFrame* picture, int width, int height, AVPixelFormat format, int flags, bool declared) {
   SwsPtr sws(sws_getContext(picture->width, picture->height,
                             static_cast<AVPixelFormat>(picture->format), width, height, format,
                             flags, nullptr, nullptr, nullptr));
+  const int* matrix = sws_getCoefficients(picture->colorspace);
+  const bool rgbOut = av_pix_fmt_desc_get(format)->flags & AV_PIX_FMT_FLAG_RGB;
+  if (declared) sws_setColorspaceDetails(sws.get(), matrix, picture->color_range == AVCOL_RANGE_JPEG, matrix, rgbOut, 0, 1 << 16, 1 << 16);
   FramePtr out(av_frame_alloc());
   EXPECT_GE(sws_scale_frame(sws.get(), out.get(), picture), 0);
   return out;
+}
+
+double Psnr(const AVFrame* a, const AVFrame* b) {
+  const auto format = static_cast<AVPixelFormat>(a->format);
+  const bool same = b->format == format && b->width == a->width && b->height == a->height;
+  const Bytes x = PackPicture(a), y = PackPicture(same ? b : Scale(b, a->width, a->height, format, SWS_BICUBIC).get());
+  double squared = 0;
+  for (size_t i = 0; i < x.size(); ++i) squared += (x[i] - y[i]) * (x[i] - y[i]);
+  return 10.0 * std::log10(255.0 * 255.0 * static_cast<double>(x.size()) / std::max(squared, 1.0));
 }
 
 std::vector<Bytes> WithAdtsHeaders(const std::vector<Bytes>& packets, int rate, int config) {

@@ -70,8 +70,12 @@ std::vector<double> DecodeSamples(const char* decoder, const std::vector<Bytes>&
 // The picture's planes one after another without row gaps, as a host's buffer holds them.
 Bytes PackPicture(const AVFrame* picture);
 bool SamePixels(const AVFrame* a, const AVFrame* b);
+// Converted as plain libswscale does, with the matrix and range the picture declares when
+// `declared` (else BT.601 and the layout's range, libswscale's default).
 FramePtr Scale(const AVFrame* picture, int width, int height, AVPixelFormat format,
-               int flags = SWS_LANCZOS);
+               int flags = SWS_LANCZOS, bool declared = false);
+// PSNR over all bytes; `b` is first scaled to `a`'s size and format (bicubic) if it differs.
+double Psnr(const AVFrame* a, const AVFrame* b);
 
 // Raw AAC-LC packets behind ADTS headers built here bit by bit.
 std::vector<Bytes> WithAdtsHeaders(const std::vector<Bytes>& packets, int rate, int config);

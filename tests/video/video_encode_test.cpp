@@ -13,15 +13,6 @@ namespace {
 using namespace codec_interface;
 using namespace codec_test;
 
-// PSNR over all bytes; `b` is first scaled to `a`'s size and format (bicubic).
-double Psnr(const AVFrame* a, const AVFrame* b) {
-  const auto format = static_cast<AVPixelFormat>(a->format);
-  const Bytes x = PackPicture(a), y = PackPicture(Scale(b, a->width, a->height, format, SWS_BICUBIC).get());
-  double squared = 0;
-  for (size_t i = 0; i < x.size(); ++i) squared += (x[i] - y[i]) * (x[i] - y[i]);
-  return 10.0 * std::log10(255.0 * 255.0 * static_cast<double>(x.size()) / std::max(squared, 1.0));
-}
-
 // One picture through a graph that plain libavfilter builds from `description`.
 FramePtr FilterReference(const char* description, const AVFrame* picture) {
   FilterGraphPtr graph(avfilter_graph_alloc());
