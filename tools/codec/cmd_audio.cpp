@@ -94,7 +94,8 @@ void AddAudioCommand(CLI::App& app, Global& global) {
       ->check(CLI::IsMember({"aac", "opus"}));
   command->add_option("--rate", options.rate, "sample rate in Hz (default: IN's; Opus 48000)")
       ->check(CLI::Range(8000, 96000));
-  command->add_option("--channels", options.channels, "1, 2, 6 or 8 (default: IN's, stereo for other counts)")
+  command->add_option("--channels", options.channels,
+                      "1, 2, 6 or 8 (default: IN's, stereo for other counts)")
       ->check(CLI::IsMember({1, 2, 6, 8}));
   command->add_option("--bitrate", options.bitRate, "bits per second")
       ->check(CLI::Range(6000, 1000000));

@@ -178,7 +178,8 @@ void Demo::EncodeSound(SoundCodec codec, const std::vector<std::string>& names, 
       for (auto& writer : writers) writer->Write(out);
     };
     for (size_t at = 0; at < frames; at += kSoundChunk) {
-      encoder.Encode(&m_sound.samples[at * 2], int(std::min<size_t>(kSoundChunk, frames - at)), write);
+      int count = int(std::min<size_t>(kSoundChunk, frames - at));
+      encoder.Encode(&m_sound.samples[at * 2], count, write);
       progress.Advance();
     }
     encoder.Drain(write);

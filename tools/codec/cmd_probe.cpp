@@ -79,7 +79,9 @@ void PrintText(const ProbeResult& result) {
   if (Known(result.file.nDurationUs)) {
     std::printf(", %.3f s", double(result.file.nDurationUs) / kMicroseconds);
   }
-  if (result.file.nBitRate > 0) std::printf(", %lld kbit/s", (long long)result.file.nBitRate / 1000);
+  if (result.file.nBitRate > 0) {
+    std::printf(", %lld kbit/s", (long long)result.file.nBitRate / 1000);
+  }
   std::printf("\n");
   for (const ProbeResult::Stream& stream : result.streams) {
     const MediaStreamInfo& info = stream.info;

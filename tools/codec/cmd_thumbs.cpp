@@ -316,7 +316,8 @@ void AddThumbsCommand(CLI::App& app, Global& global) {
       command->add_option("--count", options.count, "N pictures spread over the whole file")
           ->check(CLI::Range(1, 10000))
           ->excludes(every);
-  command->add_option("--at", options.at, "the pictures shown at these times (seconds or M:S; numbered in time order)")
+  command->add_option("--at", options.at,
+                      "the pictures shown at these times (seconds or M:S; numbered in time order)")
       ->type_name("T[,T...]")
       ->excludes(every)
       ->excludes(count)

@@ -62,7 +62,9 @@ bool VideoDecoder::TakePicture(int result, Picture& picture) {
 }
 
 PictureStream::PictureStream(MediaSource& source, DecodeSettings settings)
-    : m_source(source), m_stream(source.Choose(MEDIA_STREAM_VIDEO)), m_settings(std::move(settings)) {
+    : m_source(source),
+      m_stream(source.Choose(MEDIA_STREAM_VIDEO)),
+      m_settings(std::move(settings)) {
   if (!m_settings.type) m_settings.type = m_stream.eDecoderType;
   m_decoder.emplace(m_settings);
 }
