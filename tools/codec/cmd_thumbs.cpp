@@ -127,6 +127,7 @@ class ThumbnailWriter {
 };
 
 constexpr int64_t kMicroseconds = 1000000;
+constexpr double kLongestSeconds = 1e9;  // past any file, and still exact in microseconds
 
 // One picture's time at the stream's rate, 25 a second where it does not say.
 int64_t PictureUs(const MediaStreamInfo& stream) {
@@ -154,6 +155,7 @@ int64_t ParseTime(const std::string& text) {
       return -1;
     }
     seconds = seconds * 60 + value;
+    if (seconds > kLongestSeconds) return -1;
     if (end == std::string::npos) return int64_t(std::llround(seconds * kMicroseconds));
     at = end + 1;
   }
