@@ -253,7 +253,7 @@ void WriteMediaFile(const std::string& path, const char* muxer, const std::vecto
   ASSERT_GE(av_write_trailer(ctx.get()), 0) << muxer;
 }
 
-ReadBack ReadMediaFile(const std::string& path) {
+ReadBack ReadMediaFile(const std::string& path, int stream) {
   ReadBack out;
   AVFormatContext* raw = nullptr;
   EXPECT_EQ(avformat_open_input(&raw, path.c_str(), nullptr, nullptr), 0) << path;
@@ -264,9 +264,9 @@ ReadBack ReadMediaFile(const std::string& path) {
     out.streams.emplace_back(avcodec_parameters_alloc());
     avcodec_parameters_copy(out.streams.back().get(), ctx->streams[i]->codecpar);
   }
-  const AVCodec* codec = avcodec_find_decoder(out.streams[0]->codec_id);
+  const AVCodec* codec = avcodec_find_decoder(out.streams[stream]->codec_id);
   CodecCtxPtr decoder(avcodec_alloc_context3(codec));
-  avcodec_parameters_to_context(decoder.get(), out.streams[0].get());
+  avcodec_parameters_to_context(decoder.get(), out.streams[stream].get());
   EXPECT_EQ(avcodec_open2(decoder.get(), codec, nullptr), 0) << path;
   PacketPtr packet(av_packet_alloc());
   FramePtr frame(av_frame_alloc());
@@ -275,13 +275,14 @@ ReadBack ReadMediaFile(const std::string& path) {
     if (more) {
       out.packets.push_back({packet->stream_index, Bytes(packet->data, packet->data + packet->size), packet->pts});
     }
-    if (!more || packet->stream_index == 0) {
+    if (!more || packet->stream_index == stream) {
       EXPECT_GE(avcodec_send_packet(decoder.get(), more ? packet.get() : nullptr), 0) << path;
     }
     av_packet_unref(packet.get());
     int received = 0;
     while ((received = avcodec_receive_frame(decoder.get(), frame.get())) == 0) {
       out.decoded += decoder->codec_type == AVMEDIA_TYPE_VIDEO ? 1 : frame->nb_samples;
+      if (frame->sample_rate > 0) out.seconds += double(frame->nb_samples) / frame->sample_rate;
       out.width = frame->width, out.height = frame->height;
     }
     EXPECT_TRUE(received == AVERROR(EAGAIN) || received == AVERROR_EOF) << path << ": " << ErrorText(received);

@@ -85,8 +85,9 @@ std::vector<Bytes> WithAdtsHeaders(const std::vector<Bytes>& packets, int rate, 
 void WriteMediaFile(const std::string& path, const char* muxer,
                     const std::vector<const EncodedStream*>& streams, const Options& options = {});
 
-// What plain libavformat reads back from a file, and what plain libavcodec decodes of its first
-// stream from the demuxer's own packets (so that an Opus pre-skip is applied as a player does).
+// What plain libavformat reads back from a file, and what plain libavcodec decodes of one stream
+// (the first unless told) from the demuxer's own packets (so that an Opus pre-skip is applied as
+// a player does).
 struct ReadBack {
   struct Packet {
     int stream;
@@ -96,10 +97,11 @@ struct ReadBack {
   std::string format;  // the demuxer's name
   std::vector<ParamsPtr> streams;
   std::vector<Packet> packets;
-  int64_t decoded = 0;        // the first stream's pictures, or samples per channel
+  int64_t decoded = 0;        // the decoded stream's pictures, or samples per channel
+  double seconds = 0;         // of sound, whatever rates it changes between
   int width = 0, height = 0;  // of its pictures
 };
-ReadBack ReadMediaFile(const std::string& path);
+ReadBack ReadMediaFile(const std::string& path, int stream = 0);
 
 // Hands a frame to an owning out-param as its next entry, the way a decoder does.
 inline void Hold(codec_interface::COutParam& out, FramePtr frame) { out.m_pFrame[out.m_nNum++] = frame.release(); }

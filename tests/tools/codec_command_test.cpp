@@ -1,12 +1,17 @@
-// The codec program run as a user runs it, on files made here with plain FFmpeg, and its demo
-// read back with plain libavformat/libavcodec.
+// The codec program run as a user runs it, on files made here with plain FFmpeg's encoders and
+// muxers, and its results read back with plain libavformat/libavcodec.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <array>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+
+extern "C" {
+#include <libavutil/display.h>
+}
 
 #include "support/media.h"
 
@@ -20,26 +25,72 @@ struct Outcome {
   std::string out, err;
 };
 
+std::string Slurp(const fs::path& path) {
+  std::stringstream text;
+  text << std::ifstream(path, std::ios::binary).rdbuf();
+  return text.str();
+}
+
+void Append(const fs::path& path, const std::vector<Bytes>& packets) {
+  std::ofstream file(path, std::ios::binary | std::ios::app);
+  for (const Bytes& p : packets) file.write(reinterpret_cast<const char*>(p.data()), std::streamsize(p.size()));
+}
+
 class CodecCommand : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     dir_ = fs::path(::testing::TempDir()) / ("codec_command_" + std::to_string(getpid()));
-    fs::create_directories(dir_);
+    fs::create_directories(dir_ / "folder");
     // libx265 keeps a few blocks past its close; they are not the program's, nor is the note
     // of them its output.
     std::ofstream(dir_ / "lsan.supp") << "leak:libx265.so\n";
-    EncodedStream h264 = EncodeVideo("libx264", 320, 240, 25, {{"flags", "+global_header"}});
+    // B-frames in the MP4 and TS, so that every re-encode must drain the reordered pictures.
+    EncodedStream h264 = EncodeVideo("libx264", 320, 240, 25, {{"flags", "+global_header"}, {"bf", "2"}});
     EncodedStream hevc = EncodeVideo("libx265", 320, 240, 25, {{"flags", "+global_header"}});
     EncodedStream aac = EncodeTone("aac", 48000, 2, 40 * 1024);
     EncodedStream opus = EncodeTone("libopus", 48000, 1, 50 * 960, 960);
+    for (const PacketPtr& packet : h264.packets) packet->duration = 1;  // the last picture lasts too
     WriteMediaFile(In("movie.mp4"), "mp4", {&h264, &aac});
     WriteMediaFile(In("movie.mkv"), "matroska", {&hevc, &opus});
     WriteMediaFile(In("movie.ts"), "mpegts", {&h264, &aac});
     WriteMediaFile(In("tone.ogg"), "ogg", {&opus});
-    EncodedStream mp3 = EncodeTone("libmp3lame", 44100, 2, 10 * 1152);
-    WriteMediaFile(In("tone.mp3"), "mp3", {&mp3});
-    EncodedStream annexB = EncodeVideo("libx265", 320, 240, 25);  // parameter sets in the stream
-    WriteMediaFile(In("raw.hevc"), "hevc", {&annexB});
+    const auto write = [](const char* name, const char* muxer, const EncodedStream& stream) { WriteMediaFile(In(name), muxer, {&stream}); };
+    write("tone.mp3", "mp3", EncodeTone("libmp3lame", 44100, 2, 10 * 1152));
+    write("raw.hevc", "hevc", EncodeVideo("libx265", 320, 240, 25));  // parameter sets in the stream
+    write("surround.mp4", "mp4", EncodeTone("aac", 48000, 6, 20 * 1024));
+    write("mulaw.mov", "mov", EncodeTone("pcm_mulaw", 48000, 1, 3 * 48000, 960));
+    write("alaw.wav", "wav", EncodeTone("pcm_alaw", 8000, 1, 8000, 160));
+    write("speex.ogg", "ogg", EncodeTone("libspeex", 16000, 1, 16000));
+    write("mjpeg.avi", "avi", EncodeVideo("mjpeg", 320, 240, 10));
+    // A phone's clip: video only, 59.94 pictures a second, to be turned a quarter clockwise.
+    EncodedStream phone = EncodeVideo("libx264", 320, 240, 25, {{"flags", "+global_header"}});
+    phone.timeBase = {1001, 60000};
+    phone.params->framerate = {60000, 1001};
+    for (const PacketPtr& packet : phone.packets) packet->duration = 1;
+    av_display_rotation_set(reinterpret_cast<int32_t*>(
+        av_packet_side_data_new(&phone.params->coded_side_data, &phone.params->nb_coded_side_data,
+                                AV_PKT_DATA_DISPLAYMATRIX, 9 * sizeof(int32_t), 0)->data), 90);
+    WriteMediaFile(In("phone.mp4"), "mp4", {&phone});
+    // The first Opus packet made empty in the MP4's tables: its size 0, its chunk begun after it.
+    WriteMediaFile(In("empty-first.mp4"), "mp4", {&opus});
+    std::string file = Slurp(In("empty-first.mp4"));
+    const auto field = [&](const char* box, size_t offset, int64_t add) {
+      uint8_t* at = reinterpret_cast<uint8_t*>(file.data() + file.find(box) + offset);
+      const uint32_t value = uint32_t(int64_t(at[0] << 24 | at[1] << 16 | at[2] << 8 | at[3]) + add);
+      for (int i = 0; i < 4; ++i) at[i] = uint8_t(value >> (24 - 8 * i));
+    };
+    field("stco", 12, int64_t(opus.packets.front()->size));
+    field("stsz", 16, -int64_t(opus.packets.front()->size));
+    std::ofstream(In("empty-first.mp4"), std::ios::binary) << file;
+    // A raw stream whose pictures change size, and ADTS whose rate drops and rises.
+    Append(In("sizes.h264"), EncodeVideo("libx264", 320, 240, 10).data + EncodeVideo("libx264", 160, 120, 10).data);
+    for (int rate : {44100, 8000, 96000}) Append(In("rates.aac"), WithAdtsHeaders(EncodeTone("aac", rate, 2, rate).data, rate, 2));
+    Append(In("seven.aac"), WithAdtsHeaders(EncodeTone("aac", 48000, 8, 4096).data, 48000, 7));
+    // Broken files: no index (the MP4's comes last), cut in the middle of a packet, empty.
+    const std::string mp4 = Slurp(In("movie.mp4")), wav = Slurp(In("alaw.wav"));
+    std::ofstream(In("half.mp4"), std::ios::binary) << mp4.substr(0, mp4.size() / 2);
+    std::ofstream(In("cut.wav"), std::ios::binary) << wav.substr(0, wav.size() * 2 / 3 + 1);
+    std::ofstream(In("empty.mp4"));
     std::ofstream(In("notes.txt")) << "not media\n";
   }
   static void TearDownTestSuite() { fs::remove_all(dir_); }
@@ -51,12 +102,7 @@ class CodecCommand : public ::testing::Test {
                                 " " CODEC_PROGRAM " " + args + " >" + In("stdout") + " 2>" + In("stderr") +
                                 " </dev/null";
     const int status = std::system(command.c_str());
-    const auto slurp = [](const std::string& name) {
-      std::stringstream text;
-      text << std::ifstream(In(name), std::ios::binary).rdbuf();
-      return text.str();
-    };
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp("stdout"), slurp("stderr")};
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, Slurp(In("stdout")), Slurp(In("stderr"))};
   }
 
   static fs::path dir_;
@@ -68,10 +114,25 @@ int64_t FirstStreamPackets(const ReadBack& file) {
   return std::ranges::count(file.packets, 0, &ReadBack::Packet::stream);
 }
 
+// A BMP file as plain FFmpeg decodes it.
+FramePtr Thumbnail(const std::string& path) {
+  const std::string bytes = Slurp(path);
+  std::vector<FramePtr> frames = DecodeWith("bmp", {Bytes(bytes.begin(), bytes.end())});
+  return frames.empty() ? nullptr : std::move(frames[0]);
+}
+
+// B, G and R of a BGRA picture's pixel, and how far two pixels are apart (from black: how bright).
+std::array<int, 3> Pixel(const AVFrame* p, int x, int y) {
+  const uint8_t* at = p->data[0] + y * p->linesize[0] + 4 * x;
+  return {at[0], at[1], at[2]};
+}
+int Apart(std::array<int, 3> a, std::array<int, 3> b) { return std::abs(a[0] - b[0]) + std::abs(a[1] - b[1]) + std::abs(a[2] - b[2]); }
+
 TEST_F(CodecCommand, DemoWritesFilesThatPlainFFmpegReadsAsItsTableSays) {
   const std::string demo = In("demo");
   const Outcome run = Codec("demo " + demo + " --seconds 1");
   ASSERT_EQ(run.code, 0) << run.out << run.err;
+  EXPECT_NE(run.out.find("read back, seek to the middle"), std::string::npos) << run.out;
   // File, kind, codec, picture size or channels.
   const std::tuple<const char*, AVMediaType, AVCodecID, int, int, int> expected[] = {
       {"video.h264", AVMEDIA_TYPE_VIDEO, AV_CODEC_ID_H264, 1280, 720, 0},
@@ -122,32 +183,57 @@ TEST_F(CodecCommand, DemoWritesFilesThatPlainFFmpegReadsAsItsTableSays) {
 TEST_F(CodecCommand, SubcommandsWorkOnFilesPlainFFmpegMade) {
   const std::string out = In("out");
   fs::create_directories(out);
-  // Arguments, what standard output says (nothing at all when nothing is listed), and a line
-  // standard error holds (none: it stays empty).
-  const std::tuple<std::string, std::vector<std::string>, std::string> cases[] = {
-      {"info --json", {"\"missing\": 0", "\"decoder libopus\": true", "\"d3d11va h264\": false"}, ""},
-      {"probe " + In("movie.mp4"), {"sound  AAC, 48000 Hz, 2 channels: 41 packets", "video  H.264: 25 packets",
-        "first picture 320x240"}, ""},
-      {"--verbose probe " + In("movie.mp4"), {"video  H.264: 25 packets"},
-       "library(20): [CODE]Src pix changed [0*0]->[320*240]\n"},
-      {"probe --json " + In("movie.mkv"),
-       {"\"codec\": \"Opus\", \"packets\": 51", "\"sample_rate\": 48000, \"channels\": 1",
-        "\"duration_ms\": 1020", "\"codec\": \"HEVC\", \"packets\": 25", "\"width\": 320, \"height\": 240"}, ""},
-      {"probe " + In("raw.hevc"), {"sound  none", "HEVC: 25 packets", "320x240"}, ""},
+  // Arguments, what standard output says (nothing at all when nothing is listed), a line standard
+  // error holds (none: it stays empty), and what files it writes hold: codec, rate, channels,
+  // width, height, and for pictures their count; for sound the input and its stream, whose length
+  // the output has within one codec frame (AAC: after the encoder's delay, which neither ADTS nor
+  // the packer's MP4 tells a player to skip), or the source's milliseconds (FFmpeg 7.1's Speex
+  // decoder doubles each packet of libspeex's; plain FFmpeg stops at an empty packet, which the
+  // MP4 still counts as 20 ms).
+  using Holds = std::tuple<const char*, AVCodecID, int, int, int, int, const char*, int>;
+  const std::tuple<std::string, std::vector<std::string>, std::string, std::vector<Holds>> cases[] = {
+      {"info --json", {"\"missing\": 0", "\"decoder libopus\": true", "\"d3d11va h264\": false"}, "", {}},
+      {"probe " + In("movie.mp4"), {"stream 0: video H.264 (h264), 320x240, 25 fps, yuv420p, 1.000 s: 25 packets",
+        "stream 1: sound AAC (aac), 48000 Hz, 2 channels, fltp"}, "", {}},
+      {"probe " + In("movie.mkv"), {"video HEVC (hevc), 320x240, 25 fps", "sound Opus (opus), 48000 Hz, 1 channel"}, "", {}},
+      {"probe " + In("movie.ts"), {"video H.264 (h264), 320x240, 25 fps", "sound AAC (aac), 48000 Hz, 2 channels"}, "", {}},
+      {"probe --json " + In("tone.ogg"), {"\"format\": \"ogg\"", "\"codec\": \"Opus\", \"codec_name\": \"opus\", \"decoded\": true, \"packets\": 51"}, "", {}},
+      {"probe " + In("raw.hevc"), {"stream 0: video HEVC (hevc), 320x240"}, "", {}},
+      {"probe " + In("surround.mp4"), {"sound AAC (aac), 48000 Hz, 6 channels"}, "", {}},
+      {"probe " + In("seven.aac"), {"sound AAC (aac), 48000 Hz, 8 channels"}, "", {}},
+      {"probe " + In("mulaw.mov"), {"sound G.711 mu-law (pcm_mulaw), 48000 Hz, 1 channel, s16, 3.000 s"}, "", {}},
+      {"probe " + In("alaw.wav"), {"sound G.711 A-law (pcm_alaw), 8000 Hz, 1 channel"}, "", {}},
+      {"probe " + In("speex.ogg"), {"sound Speex (speex), 16000 Hz, 1 channel"}, "", {}},
+      {"probe " + In("mjpeg.avi"), {"video MJPEG (mjpeg), 320x240"}, "", {}},
+      {"probe " + In("tone.mp3"), {"sound mp3 (mp3), 44100 Hz, 2 channels", "not decoded by the library"}, "", {}},
+      {"probe " + In("empty-first.mp4"), {"sound Opus (opus), 48000 Hz, 1 channel"}, "", {}},
+      {"probe " + In("phone.mp4"), {"320x240, 59.940 fps (60000/1001), yuv420p, rotated 90"}, "", {}},
+      {"probe --json " + In("phone.mp4"), {"\"frame_rate\": \"60000/1001\", \"rotation\": 90", "\"audio\": null"}, "", {}},
       {"thumbs " + In("movie.mkv") + " -o " + out + "/t --every 10 --size 160x160 --keep-aspect",
-       {"3 thumbnail(s) of 160x120 from 25 picture(s)"}, ""},
-      {"thumbs -q " + In("movie.mp4") + " -o " + out + "/quiet", {}, ""},
+       {"3 thumbnail(s) of 160x120 from 25 picture(s)"}, "", {{"t/thumb-00021.bmp", AV_CODEC_ID_BMP, 0, 0, 160, 120, nullptr, 1}}},
+      {"thumbs -q " + In("movie.mp4") + " -o " + out + "/quiet", {}, "", {{"quiet/thumb-00025.bmp", AV_CODEC_ID_BMP, 0, 0, 320, 240, nullptr, 1}}},
       // A hardware family that does not work here falls back to software.
       {"thumbs " + In("movie.mp4") + " --hw d3d11va --every 25 -o " + out + "/hw", {"1 thumbnail(s)"},
-       "codec: d3d11va decoding is not available here; decoding in software\n"},
-      {"audio " + In("movie.mp4") + " " + out + "/a.ogg --channels 1", {"a.ogg: "}, ""},
-      {"audio " + In("tone.ogg") + " " + out + "/b.m4a --rate 44100 --channels 2", {"b.m4a: "}, ""},
-      {"audio " + In("movie.ts") + " " + out + "/c.aac --bitrate 96000", {"c.aac: "}, ""},
+       "codec: d3d11va decoding is not available here; decoding in software\n", {{"hw/thumb-00001.bmp", AV_CODEC_ID_BMP, 0, 0, 320, 240, nullptr, 1}}},
+      {"thumbs " + In("sizes.h264") + " --every 5 -o " + out + "/sizes", {"4 thumbnail(s) of 320x240 from 20"}, "", {{"sizes/thumb-00016.bmp", AV_CODEC_ID_BMP, 0, 0, 160, 120, nullptr, 1}}},
+      {"thumbs " + In("mjpeg.avi") + " --every 5 -o " + out + "/mjpeg", {"2 thumbnail(s) of 320x240"}, "", {}},
+      {"thumbs " + In("phone.mp4") + " --count 3 -o " + out + "/count", {"3 thumbnail(s) of 240x320"}, "", {{"count/thumb-00003.bmp", AV_CODEC_ID_BMP, 0, 0, 240, 320, nullptr, 1}}},
+      {"thumbs " + In("phone.mp4") + " --at 0.2 --size 120x160 -o " + out + "/upright", {"1 thumbnail(s) of 120x160"}, "", {}},
+      {"thumbs " + In("movie.mp4") + " --at 0.6,0.2,0:00.92 -o " + out + "/at", {"3 thumbnail(s) of 320x240"}, "", {}},
+      {"audio " + In("movie.mp4") + " " + out + "/a.ogg --channels 1", {"a.ogg: "}, "", {{"a.ogg", AV_CODEC_ID_OPUS, 48000, 1, 0, 0, "movie.mp4", 1}}},
+      {"audio " + In("tone.ogg") + " " + out + "/b.m4a --rate 44100 --channels 2", {"b.m4a: "}, "", {{"b.m4a", AV_CODEC_ID_AAC, 44100, 2, 0, 0, "tone.ogg", 0}}},
+      {"audio " + In("movie.ts") + " " + out + "/c.aac --bitrate 96000", {"c.aac: "}, "", {{"c.aac", AV_CODEC_ID_AAC, 48000, 2, 0, 0, "movie.ts", 1}}},
+      {"audio " + In("surround.mp4") + " " + out + "/s.m4a", {"s.m4a: "}, "", {{"s.m4a", AV_CODEC_ID_AAC, 48000, 6, 0, 0, "surround.mp4", 0}}},
+      {"audio " + In("mulaw.mov") + " " + out + "/m.ogg", {"m.ogg: "}, "", {{"m.ogg", AV_CODEC_ID_OPUS, 48000, 1, 0, 0, "mulaw.mov", 0}}},
+      {"audio " + In("speex.ogg") + " " + out + "/x.aac", {"x.aac: "}, "", {{"x.aac", AV_CODEC_ID_AAC, 16000, 1, 0, 0, nullptr, 1000}}},
+      {"audio " + In("rates.aac") + " " + out + "/r.m4a", {"r.m4a: "}, "", {{"r.m4a", AV_CODEC_ID_AAC, 44100, 2, 0, 0, "rates.aac", 0}}},
+      {"audio " + In("empty-first.mp4") + " " + out + "/e.ogg", {"e.ogg: "}, "", {{"e.ogg", AV_CODEC_ID_OPUS, 48000, 1, 0, 0, nullptr, 1000}}},
       {"video " + In("movie.mp4") + " " + out + "/d.hevc --size 160x120 --filter hflip",
-       {"d.hevc: 25 pictures of 160x120"}, ""},
-      {"video " + In("raw.hevc") + " " + out + "/e.h264", {"e.h264: 25 pictures of 320x240"}, ""},
+       {"d.hevc: 25 pictures of 160x120"}, "", {{"d.hevc", AV_CODEC_ID_HEVC, 0, 0, 160, 120, nullptr, 25}}},
+      {"video " + In("raw.hevc") + " " + out + "/e.h264", {"e.h264: 25 pictures of 320x240"}, "", {{"e.h264", AV_CODEC_ID_H264, 0, 0, 320, 240, nullptr, 25}}},
+      {"video " + In("phone.mp4") + " " + out + "/f.h264", {"f.h264: 25 pictures of 320x240"}, "", {{"f.h264", AV_CODEC_ID_H264, 0, 0, 320, 240, nullptr, 25}}},
   };
-  for (const auto& [args, says, err] : cases) {
+  for (const auto& [args, says, err, files] : cases) {
     const Outcome run = Codec(args);
     EXPECT_EQ(run.code, 0) << args << "\n" << run.err;
     EXPECT_EQ(run.out.empty(), says.empty()) << args << "\n" << run.out;
@@ -155,26 +241,35 @@ TEST_F(CodecCommand, SubcommandsWorkOnFilesPlainFFmpegMade) {
       EXPECT_NE(run.out.find(text), std::string::npos) << args << " lacks " << text << ":\n" << run.out;
     }
     EXPECT_TRUE(err.empty() ? run.err.empty() : run.err.find(err) != std::string::npos) << args << "\n" << run.err;
+    for (const auto& [file, codec, rate, channels, width, height, from, amount] : files) {
+      const ReadBack got = ReadMediaFile(out + "/" + file);
+      ASSERT_FALSE(got.streams.empty()) << file;
+      const AVCodecParameters* stream = got.streams[0].get();
+      EXPECT_EQ(std::tuple(stream->codec_id, stream->sample_rate, stream->ch_layout.nb_channels, got.width, got.height),
+                std::tuple(codec, rate, channels, width, height)) << file;
+      const double frame = (codec == AV_CODEC_ID_OPUS ? 960.0 : 1024.0) / std::max(rate, 1);
+      const double input = from != nullptr ? ReadMediaFile(In(from), amount).seconds : amount / 1000.0;
+      EXPECT_TRUE(rate == 0 ? got.decoded == amount : std::abs(got.seconds - input - (codec == AV_CODEC_ID_AAC ? frame : 0)) <= frame)
+          << file << ": " << got.decoded << " pictures or " << got.seconds << " s, input " << input << " s";
+    }
   }
-  // File, codec, rate, channels, width, height.
-  const std::tuple<const char*, AVCodecID, int, int, int, int> written[] = {
-      {"t/thumb-00021.bmp", AV_CODEC_ID_BMP, 0, 0, 160, 120},
-      {"quiet/thumb-00025.bmp", AV_CODEC_ID_BMP, 0, 0, 320, 240},
-      {"hw/thumb-00001.bmp", AV_CODEC_ID_BMP, 0, 0, 320, 240},
-      {"a.ogg", AV_CODEC_ID_OPUS, 48000, 1, 0, 0},
-      {"b.m4a", AV_CODEC_ID_AAC, 44100, 2, 0, 0},
-      {"c.aac", AV_CODEC_ID_AAC, 48000, 2, 0, 0},
-      {"d.hevc", AV_CODEC_ID_HEVC, 0, 0, 160, 120},
-      {"e.h264", AV_CODEC_ID_H264, 0, 0, 320, 240},
-  };
-  for (const auto& [file, codec, rate, channels, width, height] : written) {
-    const ReadBack got = ReadMediaFile(out + "/" + file);
-    ASSERT_FALSE(got.streams.empty()) << file;
-    const AVCodecParameters* stream = got.streams[0].get();
-    EXPECT_EQ(std::tuple(stream->codec_id, stream->sample_rate, stream->ch_layout.nb_channels, got.width, got.height),
-              std::tuple(codec, rate, channels, width, height)) << file;
-    EXPECT_GT(got.decoded, 0) << file;
+  EXPECT_EQ(av_q2d(ReadMediaFile(out + "/f.h264").streams[0]->framerate), 60000 / 1001.0);
+  // The pictures shown at 0.2, 0.6 and 0.92 s are the 6th, 16th and 24th: the moving bar of
+  // picture k begins at x = 8k.
+  for (const auto& [name, picture] : {std::pair{"thumb-00001.bmp", 5}, {"thumb-00002.bmp", 15}, {"thumb-00003.bmp", 23}}) {
+    const FramePtr thumb = Thumbnail(out + "/at/" + name);
+    ASSERT_NE(thumb, nullptr) << name;
+    int bar = 0;
+    for (int x = 0; x < thumb->width; ++x) bar = Apart(Pixel(thumb.get(), x, 60), {}) > Apart(Pixel(thumb.get(), bar, 60), {}) ? x : bar;
+    EXPECT_EQ(bar / 8, picture) << name;
   }
+  // Turned a quarter clockwise: the stored picture's blue lower left quadrant is now top left,
+  // its red upper left one top right.
+  const FramePtr upright = Thumbnail(out + "/upright/thumb-00001.bmp");
+  const FramePtr stored = Scale(MakePicture(320, 240, AV_PIX_FMT_YUV420P, 0).get(), 320, 240, AV_PIX_FMT_BGRA);
+  ASSERT_NE(upright, nullptr);
+  EXPECT_LT(Apart(Pixel(upright.get(), 10, 10), Pixel(stored.get(), 40, 200)), 60);
+  EXPECT_LT(Apart(Pixel(upright.get(), 110, 10), Pixel(stored.get(), 40, 40)), 60);
 }
 
 TEST_F(CodecCommand, BadInputGetsOneLineAndNoFile) {
@@ -182,13 +277,18 @@ TEST_F(CodecCommand, BadInputGetsOneLineAndNoFile) {
   fs::create_directories(out);
   // Arguments, exit code, and how the first line on standard error begins.
   const std::tuple<std::string, int, std::string> cases[] = {
-      {"probe " + In("missing.mp4"), 1, "codec: cannot read " + In("missing.mp4") + ": No such file or directory"},
-      {"probe " + In("notes.txt"), 1, "codec: " + In("notes.txt") + ": the library's file parser"},
-      {"thumbs " + In("tone.ogg") + " -o " + out, 1, "codec: " + In("tone.ogg") + ": no H.264 or HEVC video stream"},
-      {"audio " + In("raw.hevc") + " " + out + "/x.ogg", 1,
-       "codec: " + In("raw.hevc") + ": not a media file with a sound stream"},
+      {"probe " + In("missing.mp4"), 1, "codec: cannot read " + In("missing.mp4") + ": No such file or directory\n"},
+      {"thumbs " + In("folder") + " -o " + out, 1, "codec: cannot read " + In("folder") + ": a folder, not a file\n"},
+      {"audio " + In("empty.mp4") + " " + out + "/x.ogg", 1, "codec: cannot read " + In("empty.mp4") + ": the file is empty\n"},
+      {"probe " + In("notes.txt"), 1, "codec: " + In("notes.txt") + ": not a media file the library can open"},
+      {"video " + In("half.mp4") + " " + out + "/x.h264", 1, "codec: " + In("half.mp4") + ": not a media file"},
+      {"audio " + In("cut.wav") + " " + out + "/x.ogg", 1, "codec: " + In("cut.wav") + ": the file cannot be read to its end"},
+      {"thumbs " + In("tone.ogg") + " -o " + out, 1, "codec: " + In("tone.ogg") + ": no video stream\n"},
+      {"audio " + In("raw.hevc") + " " + out + "/x.ogg", 1, "codec: " + In("raw.hevc") + ": no sound stream\n"},
       {"audio " + In("tone.mp3") + " " + out + "/x.ogg", 1,
-       "codec: the sound stream's codec (other) is not one this program decodes: AAC, Opus, G.711\n"},
+       "codec: " + In("tone.mp3") + ": its sound stream is mp3, which the library does not decode"},
+      {"thumbs " + In("movie.mp4") + " --at 0.5,7 -o " + out, 1,
+       "codec: " + In("movie.mp4") + ": --at 7.000 s is past the end of the video (1.000 s)\n"},
       {"audio " + In("movie.mp4") + " " + out + "/x.wav", 2, "codec: " + out + "/x.wav: the name"},
       {"audio " + In("movie.mp4") + " " + out + "/x.ogg --codec aac", 2, "codec: "},
       {"audio " + In("movie.mp4") + " " + out + "/x.m4a --codec opus --rate 44100", 2, "codec: Opus takes"},
@@ -198,6 +298,8 @@ TEST_F(CodecCommand, BadInputGetsOneLineAndNoFile) {
       {"video " + In("movie.mp4") + " " + out + "/x.mp4", 2, "codec: "},
       {"thumbs " + In("movie.mp4") + " --size 0x0", 2, "--size: must be WIDTHxHEIGHT"},
       {"thumbs " + In("movie.mp4") + " --every -1", 2, "--every: Value -1 not in range"},
+      {"thumbs " + In("movie.mp4") + " --at 1,x", 2, "--at: must be times"},
+      {"thumbs " + In("movie.mp4") + " --count 3 --every 2", 2, "--every excludes --count"},
       {"thumbs " + In("movie.mp4") + " --hw nosuch", 2, "--hw: "},
       {"frobnicate", 2, "A subcommand is required"},
   };

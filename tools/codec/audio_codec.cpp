@@ -2,6 +2,10 @@
 
 #include <algorithm>
 
+extern "C" {
+#include <libavutil/frame.h>
+}
+
 #include "failure.h"
 
 namespace codec_tool {
@@ -9,71 +13,118 @@ using namespace codec_interface;
 
 namespace {
 
-CodecType DecoderFor(FileAudioCodec codec) {
-  switch (codec) {
-    case FILE_AUDIO_CODEC_AAC: return AV_CODEC_TYPE_AACDEC;
-    case FILE_AUDIO_CODEC_OPUS: return AV_CODEC_TYPE_OPUSDEC;
-    case FILE_AUDIO_CODEC_G711A: return AV_CODEC_TYPE_G711ADEC;
-    case FILE_AUDIO_CODEC_G711U: return AV_CODEC_TYPE_G711UDEC;
-    default: throw Failure(std::string("sound in ") + AudioCodecName(codec) + " is not supported");
-  }
-}
-
 // Opus packets last 20 ms; the Ogg and MP4 timestamps of Opus always count at 48000 Hz.
 constexpr int kOpusFrameMs = 20;
 constexpr int kOpusClockRate = 48000;
 constexpr int kAacFrameSamples = 1024;
+// The packer's Opus header tells players to skip 3840 samples (at 48000 Hz) at the start, but
+// libopus delays the sound by only 312: without this much silence in front, the first 73.5 ms
+// of the sound would be skipped.
+constexpr int kOpusDelayAt48k = 312;
+constexpr int kOpusLeadAt48k = 3840 - kOpusDelayAt48k;
 
 }  // namespace
 
-AudioDecoder::AudioDecoder(const AudioFormat& format)
-    : m_pCodec(ICodecInterface::Create(DecoderFor(format.codec))), m_nChannels(format.channels) {
+AudioDecoder::AudioDecoder(const MediaStreamInfo& stream)
+    : m_pCodec(ICodecInterface::Create(stream.eDecoderType)), m_nChannels(stream.nChannels) {
   CodecParam param{};
   AudioCodecParam& audio = param.stAudio;
-  audio.nSrcSampleRate = audio.nDstSampleRate = format.sampleRate;
-  audio.nSrcChannels = audio.nDstChannels = format.channels;
+  audio.nSrcSampleRate = audio.nDstSampleRate = stream.nSampleRate;
+  audio.nSrcChannels = audio.nDstChannels = stream.nChannels;
   audio.eSrcSampleFormat = SAMPLE_FMT_NONE;
   audio.eDstSampleFormat = SAMPLE_FMT_S16;
-  if (m_pCodec->Init(DecoderFor(format.codec), param) != 0) {
-    throw Failure("the sound decoder did not open");
+  if (stream.nSampleRate <= 0 || stream.nChannels <= 0 ||
+      m_pCodec->Init(stream.eDecoderType, param) != 0) {
+    throw Failure("the sound decoder did not open for " + CodecLabel(stream) + " at " +
+                  std::to_string(stream.nSampleRate) + " Hz with " +
+                  std::to_string(stream.nChannels) + " channel(s)");
   }
 }
 
 AudioDecoder::~AudioDecoder() { m_out.Clear(); }
 
-void AudioDecoder::Decode(Bytes& packet, int samples, Pcm& pcm) {
+void AudioDecoder::Decode(const MediaPacket& packet, Pcm& pcm) {
   m_out.Clear();
-  int result = m_pCodec->Decode(packet.data(), static_cast<int>(packet.size()), &m_out);
-  if (result < 0) {
-    ++m_nRejected;
-    return;
-  }
-  size_t wanted = samples > 0 ? size_t(samples) * m_nChannels : SIZE_MAX;
-  for (int i = 0; i < result && wanted > 0; ++i) {
-    const AudioDecOutData& data = m_out.m_outData[i];
-    size_t count = std::min<size_t>(data.nSize / sizeof(int16_t), wanted);
-    const int16_t* first = reinterpret_cast<const int16_t*>(data.pData);
-    pcm.samples.insert(pcm.samples.end(), first, first + count);
-    if (samples > 0) wanted -= count;
+  // An empty packet would end the stream; the decoder only reads the bytes.
+  if (packet.nSize <= 0) return;
+  int result = m_pCodec->Decode(const_cast<unsigned char*>(packet.pData), packet.nSize, &m_out);
+  if (result != -2) Append(result, pcm);
+}
+
+void AudioDecoder::Drain(Pcm& pcm) {
+  for (int result = 1; result > 0;) {
+    m_out.Clear();
+    result = ICodecInterface::Drain(*m_pCodec, &m_out);
+    Append(result, pcm);
   }
 }
 
+void AudioDecoder::Append(int result, Pcm& pcm) {
+  if (result < 0) throw Failure("the sound could not be decoded");
+  for (int i = 0; i < result; ++i) {
+    // The entry's size is its buffer's line, padding included; the frame knows its samples.
+    size_t count = size_t(m_out.m_pFrame[i]->nb_samples) * size_t(m_nChannels);
+    const int16_t* first = reinterpret_cast<const int16_t*>(m_out.m_outData[i].pData);
+    pcm.samples.insert(pcm.samples.end(), first, first + count);
+  }
+}
+
+SoundStream::SoundStream(MediaSource& source)
+    : m_source(source),
+      m_stream(source.Choose(MEDIA_STREAM_AUDIO)),
+      m_decoder(m_stream),
+      m_nSkip(size_t(std::max(0, m_stream.nInitialPadding))) {}
+
+bool SoundStream::Next(Pcm& pcm) {
+  pcm.sampleRate = m_stream.nSampleRate;
+  pcm.channels = m_stream.nChannels;
+  MediaPacket packet{};
+  while (!m_bEnded) {
+    pcm.samples.clear();
+    if (m_source.Next(packet)) {
+      SkipBeforeStart(packet);
+      m_decoder.Decode(packet, pcm);
+    } else {
+      m_decoder.Drain(pcm);
+      m_bEnded = true;
+    }
+    size_t frames = pcm.samples.size() / size_t(pcm.channels);
+    size_t skip = std::min(m_nSkip, frames);
+    m_nSkip -= skip;
+    pcm.samples.erase(pcm.samples.begin(), pcm.samples.begin() + ptrdiff_t(skip * pcm.channels));
+    if (!pcm.samples.empty()) return true;
+  }
+  return false;
+}
+
+void SoundStream::SkipBeforeStart(const MediaPacket& packet) {
+  if (m_bStarted || packet.nPtsUs == MEDIA_NO_TIMESTAMP) return;
+  m_bStarted = true;
+  // MP4 and Ogg stamp the encoder's delay before the stream's start: as many samples to drop,
+  // unless the stream's declared delay already counts them.
+  if (m_stream.nStartTimeUs == MEDIA_NO_TIMESTAMP || packet.nPtsUs >= m_stream.nStartTimeUs) return;
+  int64_t early = (m_stream.nStartTimeUs - packet.nPtsUs) * m_stream.nSampleRate / 1000000;
+  m_nSkip = std::max(m_nSkip, size_t(early));
+}
+
 Pcm DecodeAudioFile(const std::string& path) {
-  AudioInput input(path);
-  AudioDecoder decoder(input.Format());
+  MediaSource source(path);
+  SoundStream sound(source);
   Pcm pcm;
-  pcm.sampleRate = input.Format().sampleRate;
-  pcm.channels = input.Format().channels;
-  Bytes packet;
-  for (int durationMs = 0; input.Next(packet, durationMs);) {
-    decoder.Decode(packet, input.PacketSamples(packet), pcm);
+  for (Pcm piece; sound.Next(piece);) {
+    pcm.samples.insert(pcm.samples.end(), piece.samples.begin(), piece.samples.end());
+    pcm.sampleRate = piece.sampleRate;
+    pcm.channels = piece.channels;
   }
   if (pcm.samples.empty()) throw Failure(path + ": no sound could be decoded");
   return pcm;
 }
 
 AudioEncoder::AudioEncoder(const AudioEncodeSettings& settings)
-    : m_nChannels(settings.srcChannels) {
+    : m_nChannels(settings.srcChannels),
+      m_nRate(settings.srcRate),
+      m_bOpus(settings.codec == SoundCodec::kOpus),
+      m_nLead(m_bOpus ? settings.srcRate * kOpusLeadAt48k / kOpusClockRate : 0) {
   CodecType type = settings.codec == SoundCodec::kAac ? AV_CODEC_TYPE_AACENC
                                                       : AV_CODEC_TYPE_OPUSENC;
   m_pCodec = ICodecInterface::Create(type);
@@ -93,10 +144,36 @@ AudioEncoder::AudioEncoder(const AudioEncodeSettings& settings)
 AudioEncoder::~AudioEncoder() { m_out.Clear(); }
 
 void AudioEncoder::Encode(const int16_t* samples, int count, const Sink& sink) {
+  if (m_nLead > 0) {
+    std::vector<int16_t> silence(size_t(m_nLead) * size_t(m_nChannels));
+    m_nLead = 0;
+    Encode(silence.data(), int(silence.size()) / m_nChannels, sink);
+  }
   m_out.Clear();
   int bytes = count * m_nChannels * static_cast<int>(sizeof(int16_t));
   auto* data = reinterpret_cast<unsigned char*>(const_cast<int16_t*>(samples));
-  int result = m_pCodec->Encode(data, bytes, &m_out);
+  Hand(m_pCodec->Encode(data, bytes, &m_out), sink);
+}
+
+void AudioEncoder::Drain(const Sink& sink) {
+  if (m_bOpus) {
+    // The packer stamps each packet a whole frame, so the frame libopus adds when drained would
+    // lengthen the sound by up to two frames. Silence that pushes the last samples out through
+    // whole frames instead; what the encoder still holds is silence.
+    const int tail = m_nRate * (kOpusDelayAt48k + kOpusClockRate * kOpusFrameMs / 1000 - 1) /
+                     kOpusClockRate;
+    std::vector<int16_t> silence(size_t(tail) * size_t(m_nChannels));
+    Encode(silence.data(), tail, sink);
+    return;
+  }
+  for (int result = 1; result > 0;) {
+    m_out.Clear();
+    result = ICodecInterface::Drain(*m_pCodec, &m_out);
+    Hand(result, sink);
+  }
+}
+
+void AudioEncoder::Hand(int result, const Sink& sink) {
   if (result < 0) throw Failure("sound could not be encoded");
   for (int i = 0; i < result; ++i) sink(m_out.m_outData[i]);
 }

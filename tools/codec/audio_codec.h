@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "codec_interface.h"
-#include "media_input.h"
+#include "media_source.h"
 #include "output_file.h"
 
 namespace codec_tool {
@@ -27,19 +27,39 @@ struct Pcm {
 // Decodes to the stream's own rate and channel count.
 class AudioDecoder {
  public:
-  explicit AudioDecoder(const AudioFormat& format);  // throws Failure
+  explicit AudioDecoder(const codec_interface::MediaStreamInfo& stream);  // throws Failure
   ~AudioDecoder();
-  // Appends one packet's sound; `samples` is how many per channel it holds when known (0 if
-  // not), which keeps the padding of the decoded buffers out. A packet the decoder rejects is
-  // counted in Rejected() and skipped.
-  void Decode(Bytes& packet, int samples, Pcm& pcm);
-  int Rejected() const { return m_nRejected; }
+  // Appends one packet's sound. A packet the decoder rejects is skipped.
+  void Decode(const codec_interface::MediaPacket& packet, Pcm& pcm);
+  // Appends what the decoder still holds at the end of the stream.
+  void Drain(Pcm& pcm);
 
  private:
+  void Append(int result, Pcm& pcm);
+
   std::shared_ptr<codec_interface::ICodecInterface> m_pCodec;
   codec_interface::CAudioDecodeOutParam m_out;
   int m_nChannels;
-  int m_nRejected = 0;
+};
+
+// The sound of a file's audio stream at the stream's own rate and channel count, a piece at a
+// time, without the encoder delay the stream declares at its start.
+class SoundStream {
+ public:
+  explicit SoundStream(MediaSource& source);  // chooses the source's sound stream
+  const codec_interface::MediaStreamInfo& Stream() const { return m_stream; }
+  // The next piece, in place of what `pcm` held; false at the end.
+  bool Next(Pcm& pcm);
+
+ private:
+  void SkipBeforeStart(const codec_interface::MediaPacket& packet);
+
+  MediaSource& m_source;
+  codec_interface::MediaStreamInfo m_stream;
+  AudioDecoder m_decoder;
+  size_t m_nSkip;  // samples per channel still to drop
+  bool m_bStarted = false;  // a packet with a time was seen
+  bool m_bEnded = false;
 };
 
 // Reads and decodes a whole sound stream.
@@ -63,11 +83,18 @@ class AudioEncoder {
   ~AudioEncoder();
   // Encodes `count` samples per channel; every packet that comes out goes to the sink.
   void Encode(const int16_t* samples, int count, const Sink& sink);
+  // Encodes what the encoder still holds, the last frame padded with silence, into the sink.
+  void Drain(const Sink& sink);
 
  private:
+  void Hand(int result, const Sink& sink);
+
   std::shared_ptr<codec_interface::ICodecInterface> m_pCodec;
   codec_interface::CAudioEncodeOutParam m_out;
   int m_nChannels;
+  int m_nRate;
+  bool m_bOpus;
+  int m_nLead;  // samples per channel of silence still to put in front
 };
 
 // An encoded sound file: the container follows the name's ending (.ogg/.opus Ogg Opus,

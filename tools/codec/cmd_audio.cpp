@@ -1,11 +1,12 @@
 // codec audio IN OUT: decode IN's sound and encode it again into OUT, through the library's
 // decoders, encoders (which also change rate and channels) and file packer.
+#include <algorithm>
 #include <cstdio>
 
 #include "audio_codec.h"
 #include "commands.h"
 #include "failure.h"
-#include "media_input.h"
+#include "media_source.h"
 #include "progress.h"
 
 namespace codec_tool {
@@ -14,24 +15,34 @@ using namespace codec_interface;
 namespace {
 
 constexpr int kOpusRates[] = {8000, 12000, 16000, 24000, 48000};
+constexpr int kPackedChannels[] = {1, 2, 6, 8};  // what the file packer writes
 
 SoundCodec ChooseCodec(const AudioOptions& options) {
   if (!options.codec.empty()) return options.codec == "opus" ? SoundCodec::kOpus : SoundCodec::kAac;
   return PackTypeFor(options.output, SoundCodec::kAac) ? SoundCodec::kAac : SoundCodec::kOpus;
 }
 
-AudioEncodeSettings Settings(const AudioOptions& options, const AudioFormat& input) {
+bool Listed(const auto& list, int value) {
+  return std::find(std::begin(list), std::end(list), value) != std::end(list);
+}
+
+// IN's channel count when the packer writes it, else stereo.
+int OutputChannels(const AudioOptions& options, int input) {
+  if (options.channels > 0) return options.channels;
+  return Listed(kPackedChannels, input) ? input : 2;
+}
+
+AudioEncodeSettings Settings(const AudioOptions& options, const MediaStreamInfo& input) {
   AudioEncodeSettings settings;
   settings.codec = ChooseCodec(options);
   bool opus = settings.codec == SoundCodec::kOpus;
-  settings.srcRate = input.sampleRate;
-  settings.srcChannels = input.channels;
-  settings.dstRate = options.rate > 0 ? options.rate : (opus ? 48000 : input.sampleRate);
-  settings.dstChannels = options.channels > 0 ? options.channels : input.channels;
+  settings.srcRate = input.nSampleRate;
+  settings.srcChannels = input.nChannels;
+  settings.dstRate = options.rate > 0 ? options.rate : (opus ? 48000 : input.nSampleRate);
+  settings.dstChannels = OutputChannels(options, input.nChannels);
   settings.bitRate = options.bitRate > 0 ? options.bitRate
                                          : (opus ? 48000 : 64000) * settings.dstChannels;
-  if (opus && std::find(std::begin(kOpusRates), std::end(kOpusRates), settings.dstRate) ==
-                  std::end(kOpusRates)) {
+  if (opus && !Listed(kOpusRates, settings.dstRate)) {
     throw Failure("Opus takes 8000, 12000, 16000, 24000 or 48000 Hz, not " +
                       std::to_string(settings.dstRate),
                   kExitUsage);
@@ -49,25 +60,21 @@ AudioResult ReencodeAudio(const AudioOptions& options, const Global& global) {
                                    "(AAC or Opus) or .aac (AAC)",
                   kExitUsage);
   }
-  AudioInput input(options.input);
-  AudioEncodeSettings settings = Settings(options, input.Format());
-  AudioDecoder decoder(input.Format());
+  MediaSource source(options.input);
+  SoundStream sound(source);
+  AudioEncodeSettings settings = Settings(options, sound.Stream());
   AudioEncoder encoder(settings);
   AudioFileWriter writer(options.output, *type, settings);
-  Progress progress("sound", 0, "packets", global.quiet);
+  Progress progress("sound", 0, "pieces", global.quiet);
   AudioResult result;
-  Pcm pcm;
-  pcm.channels = input.Format().channels;
-  Bytes packet;
-  for (int durationMs = 0; input.Next(packet, durationMs);) {
-    pcm.samples.clear();
-    decoder.Decode(packet, input.PacketSamples(packet), pcm);
+  auto write = [&writer](const AudioEncOutData& out) { writer.Write(out); };
+  for (Pcm pcm; sound.Next(pcm);) {
     int count = static_cast<int>(pcm.samples.size()) / pcm.channels;
-    result.soundSeconds += double(count) / input.Format().sampleRate;
-    encoder.Encode(pcm.samples.data(), count,
-                   [&writer](const AudioEncOutData& out) { writer.Write(out); });
+    result.soundSeconds += double(count) / pcm.sampleRate;
+    encoder.Encode(pcm.samples.data(), count, write);
     progress.Advance();
   }
+  encoder.Drain(write);
   if (writer.Packets() == 0) throw Failure(options.input + ": no sound could be encoded");
   writer.Finish();
   result.packets = writer.Packets();
@@ -87,7 +94,8 @@ void AddAudioCommand(CLI::App& app, Global& global) {
       ->check(CLI::IsMember({"aac", "opus"}));
   command->add_option("--rate", options.rate, "sample rate in Hz (default: IN's; Opus 48000)")
       ->check(CLI::Range(8000, 96000));
-  command->add_option("--channels", options.channels, "1, 2, 6 or 8 (default: IN's)")
+  command->add_option("--channels", options.channels,
+                      "1, 2, 6 or 8 (default: IN's, stereo for other counts)")
       ->check(CLI::IsMember({1, 2, 6, 8}));
   command->add_option("--bitrate", options.bitRate, "bits per second")
       ->check(CLI::Range(6000, 1000000));

@@ -1,123 +1,157 @@
-// codec probe FILE: what the file parser reports of a file, and the first picture's size.
+// codec probe FILE: every stream of a file with the facts the library's media reader gives, and
+// its packets counted.
 #include <algorithm>
 #include <cstdio>
 
-#include "audio_codec.h"
 #include "commands.h"
 #include "failure.h"
 #include "json.h"
-#include "media_input.h"
-#include "video_codec.h"
+#include "media_source.h"
 
 namespace codec_tool {
 using namespace codec_interface;
 
 namespace {
 
-void Count(ProbeResult::Stream& stream, long size) {
-  ++stream.packets;
-  stream.bytes += size;
-  stream.largest = std::max(stream.largest, size);
-}
+constexpr double kMicroseconds = 1e6;
 
-void ProbeAudio(IFileParseInterface& parser, const std::string& path, ProbeResult& result) {
-  result.audio.codec = AudioCodecName(parser.GetAudioCodec());
-  unsigned char* data = nullptr;
-  int size = 0;
-  for (int durationMs = 0; parser.ReadAudioPacket(&data, &size, &durationMs) == 0;) {
-    Count(result.audio, size);
-    result.durationMs += durationMs;
-  }
-  try {
-    AudioInput input(path);
-    result.sampleRate = input.Format().sampleRate;
-    result.channels = input.Format().channels;
-  } catch (const Failure&) {
-    // A codec this program does not decode: its rate and channels stay unknown.
-  }
-}
+bool Known(int64_t time) { return time != MEDIA_NO_TIMESTAMP && time > 0; }
 
-void ProbeVideo(const std::string& path, ProbeResult& result) {
-  VideoInput input(path);
-  result.video.codec = VideoKindName(input.Kind());
-  DecodeSettings settings;
-  settings.type = SoftwareDecoder(input.Kind());
-  VideoDecoder decoder(settings);
-  Bytes unit;
-  Picture picture;
-  while (input.Next(unit)) {
-    Count(result.video, static_cast<long>(unit.size()));
-    if (result.width == 0 && decoder.Decode(unit, picture)) {
-      result.width = picture.width;
-      result.height = picture.height;
+// Packets of each stream counted, and the time they span where a stream does not say.
+void CountPackets(MediaSource& source, ProbeResult& result) {
+  std::vector<int64_t> first(result.streams.size(), INT64_MAX);
+  std::vector<int64_t> last(result.streams.size(), INT64_MIN);
+  for (MediaPacket packet{}; source.Next(packet);) {
+    if (packet.nStreamIndex < 0 || size_t(packet.nStreamIndex) >= result.streams.size()) continue;
+    size_t index = size_t(packet.nStreamIndex);
+    ProbeResult::Stream& stream = result.streams[index];
+    ++stream.packets;
+    stream.bytes += packet.nSize;
+    stream.largest = std::max(stream.largest, long(packet.nSize));
+    if (packet.nPtsUs != MEDIA_NO_TIMESTAMP) {
+      first[index] = std::min(first[index], packet.nPtsUs);
+      last[index] = std::max(last[index], packet.nPtsUs + packet.nDurationUs);
+    }
+  }
+  for (size_t i = 0; i < result.streams.size(); ++i) {
+    ProbeResult::Stream& stream = result.streams[i];
+    if (Known(stream.info.nDurationUs)) {
+      stream.durationUs = stream.info.nDurationUs;
+    } else if (last[i] > first[i]) {
+      stream.durationUs = last[i] - first[i];
     }
   }
 }
 
-void PrintStream(const char* label, const ProbeResult::Stream& stream, const std::string& more) {
-  if (stream.codec.empty()) {
-    std::printf("%-6s none\n", label);
-    return;
+std::string FrameRate(const MediaStreamInfo& info) {
+  if (info.nFrameRateNum <= 0 || info.nFrameRateDen <= 0) return "";
+  char text[64];
+  if (info.nFrameRateDen == 1) {
+    std::snprintf(text, sizeof text, "%d fps", info.nFrameRateNum);
+  } else {
+    std::snprintf(text, sizeof text, "%.3f fps (%d/%d)",
+                  double(info.nFrameRateNum) / info.nFrameRateDen, info.nFrameRateNum,
+                  info.nFrameRateDen);
   }
-  std::printf("%-6s %s%s: %ld packets, %lld bytes (largest %ld)\n", label, stream.codec.c_str(),
-              more.c_str(), stream.packets, stream.bytes, stream.largest);
+  return text;
+}
+
+// "320x240, 25 fps, yuv420p, rotated 90" or "48000 Hz, 2 channels, fltp".
+std::string Facts(const MediaStreamInfo& info) {
+  char text[160] = "";
+  if (info.eKind == MEDIA_STREAM_VIDEO) {
+    std::string rate = FrameRate(info);
+    std::snprintf(text, sizeof text, "%dx%d%s%s, %s", info.nWidth, info.nHeight,
+                  rate.empty() ? "" : ", ", rate.c_str(), info.szPixelFormat);
+    std::string facts = text;
+    if (info.nRotation != 0) facts += ", rotated " + std::to_string(info.nRotation);
+    return facts;
+  }
+  if (info.eKind == MEDIA_STREAM_AUDIO) {
+    std::snprintf(text, sizeof text, "%d Hz, %d channel%s, %s", info.nSampleRate, info.nChannels,
+                  info.nChannels == 1 ? "" : "s", info.szSampleFormat);
+  }
+  return text;
+}
+
+void PrintText(const ProbeResult& result) {
+  std::printf("file   %s: %s", result.path.c_str(), result.file.szFormatName);
+  if (Known(result.file.nDurationUs)) {
+    std::printf(", %.3f s", double(result.file.nDurationUs) / kMicroseconds);
+  }
+  if (result.file.nBitRate > 0) {
+    std::printf(", %lld kbit/s", (long long)result.file.nBitRate / 1000);
+  }
+  std::printf("\n");
+  for (const ProbeResult::Stream& stream : result.streams) {
+    const MediaStreamInfo& info = stream.info;
+    std::string facts = Facts(info);
+    std::printf("stream %d: %s %s (%s)%s%s", info.nIndex, KindLabel(info.eKind),
+                stream.codec.c_str(), info.szCodecName, facts.empty() ? "" : ", ", facts.c_str());
+    if (stream.durationUs > 0) std::printf(", %.3f s", double(stream.durationUs) / kMicroseconds);
+    if (info.szLanguage[0] != '\0' && std::string(info.szLanguage) != "und") {
+      std::printf(", %s", info.szLanguage);
+    }
+    if ((info.nDisposition & MEDIA_DISPOSITION_ATTACHED_PIC) != 0) std::printf(", cover art");
+    if (info.eDecoderType < 0) std::printf(", not decoded by the library");
+    std::printf(": %ld packets, %lld bytes (largest %ld)\n", stream.packets, stream.bytes,
+                stream.largest);
+  }
 }
 
 void AddStream(JsonWriter& out, const char* key, const ProbeResult::Stream& stream) {
-  if (stream.codec.empty()) {
-    out.Null(key);
-    return;
-  }
-  out.Open(key).Field("codec", stream.codec).Field("packets", stream.packets);
+  const MediaStreamInfo& info = stream.info;
+  out.Open(key).Field("index", info.nIndex).Field("kind", KindLabel(info.eKind));
+  out.Field("codec", stream.codec).Field("codec_name", info.szCodecName);
+  out.Field("decoded", info.eDecoderType >= 0).Field("packets", stream.packets);
   out.Field("bytes", stream.bytes).Field("largest_packet", stream.largest);
+  out.Field("duration_ms", (long long)(stream.durationUs / 1000));
+  out.Field("language", info.szLanguage);
+  if (info.eKind == MEDIA_STREAM_VIDEO) {
+    out.Field("width", info.nWidth).Field("height", info.nHeight);
+    out.Field("frame_rate", std::to_string(info.nFrameRateNum) + "/" +
+                                std::to_string(info.nFrameRateDen));
+    out.Field("rotation", info.nRotation).Field("pixel_format", info.szPixelFormat);
+    out.Field("cover_art", (info.nDisposition & MEDIA_DISPOSITION_ATTACHED_PIC) != 0);
+  } else if (info.eKind == MEDIA_STREAM_AUDIO) {
+    out.Field("sample_rate", info.nSampleRate).Field("channels", info.nChannels);
+    out.Field("sample_format", info.szSampleFormat);
+  }
+  out.Close();
 }
 
-void Print(const ProbeResult& result, bool json) {
-  if (json) {
-    JsonWriter out;
-    out.Open().Field("file", result.path);
-    AddStream(out, "audio", result.audio);
-    if (!result.audio.codec.empty()) {
-      out.Field("sample_rate", result.sampleRate).Field("channels", result.channels);
-      out.Field("duration_ms", result.durationMs).Close();
+void PrintJson(const ProbeResult& result) {
+  JsonWriter out;
+  out.Open().Field("file", result.path).Field("format", result.file.szFormatName);
+  out.Field("duration_ms", (long long)(Known(result.file.nDurationUs)
+                                           ? result.file.nDurationUs / 1000 : 0));
+  out.Field("bit_rate", (long long)result.file.nBitRate).OpenArray("streams");
+  for (const ProbeResult::Stream& stream : result.streams) AddStream(out, nullptr, stream);
+  out.CloseArray();
+  // The streams a player would pick, again under their own keys.
+  for (auto [key, index] : {std::pair{"audio", result.audio}, std::pair{"video", result.video}}) {
+    if (index < 0) {
+      out.Null(key);
+    } else {
+      AddStream(out, key, result.streams[size_t(index)]);
     }
-    AddStream(out, "video", result.video);
-    if (!result.video.codec.empty()) {
-      out.Field("width", result.width).Field("height", result.height).Close();
-    }
-    std::printf("%s\n", out.Close().Text().c_str());
-    return;
   }
-  std::printf("file   %s\n", result.path.c_str());
-  char more[96] = "";
-  if (result.sampleRate > 0) {
-    std::snprintf(more, sizeof more, ", %d Hz, %d channel%s", result.sampleRate, result.channels,
-                  result.channels == 1 ? "" : "s");
-  }
-  PrintStream("sound", result.audio, more);
-  if (!result.audio.codec.empty()) {
-    std::printf("       %lld ms in all\n", result.durationMs);
-  }
-  PrintStream("video", result.video, "");
-  if (!result.video.codec.empty()) {
-    std::printf("       first picture %dx%d\n", result.width, result.height);
-  }
+  std::printf("%s\n", out.Close().Text().c_str());
 }
 
 }  // namespace
 
 ProbeResult Probe(const std::string& path) {
-  CheckReadable(path);
+  MediaSource source(path);
   ProbeResult result;
   result.path = path;
-  // The parser opens only files with sound; anything else may still be a raw video stream.
-  auto parser = IFileParseInterface::Create();
-  bool parsed = parser->Open(path.c_str()) == 0;
-  if (parsed) ProbeAudio(*parser, path, result);
-  if (!parsed || parser->GetVideoCodec() != FILE_VIDEO_CODEC_NONE) ProbeVideo(path, result);
-  if (!result.video.codec.empty() && result.width == 0) {
-    throw Failure(path + ": no picture of the video stream could be decoded");
+  result.file = source.File();
+  for (const MediaStreamInfo& info : source.Streams()) {
+    result.streams.push_back({info, CodecLabel(info)});
   }
+  result.audio = source.Best(MEDIA_STREAM_AUDIO);
+  result.video = source.Best(MEDIA_STREAM_VIDEO);
+  CountPackets(source, result);
   return result;
 }
 
@@ -125,12 +159,20 @@ void AddProbeCommand(CLI::App& app, Global&) {
   static std::string path;
   static bool json = false;
   CLI::App* command = app.add_subcommand(
-      "probe", "The sound and video streams of a file as the library's parser reads them: "
-               "codecs, packet counts and sizes, summed sound duration, first picture size.");
+      "probe", "Every stream of a file as the library's media reader sees it: kind, codec, "
+               "picture size, frame rate and rotation, sample rate and channels, duration, "
+               "packet counts and sizes.");
   command->footer("Example: codec probe movie.mp4 --json");
   command->add_option("FILE", path, "the media file")->required();
   command->add_flag("--json", json, "one JSON object for scripts");
-  command->callback([] { Print(Probe(path), json); });
+  command->callback([] {
+    ProbeResult result = Probe(path);
+    if (json) {
+      PrintJson(result);
+    } else {
+      PrintText(result);
+    }
+  });
 }
 
 }  // namespace codec_tool

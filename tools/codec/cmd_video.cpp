@@ -1,12 +1,13 @@
 // codec video IN OUT: decode IN's video, optionally filter and scale it, and encode it into a
 // raw H.264 or HEVC elementary stream, all through the library.
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <optional>
 
 #include "commands.h"
 #include "failure.h"
-#include "media_input.h"
+#include "media_source.h"
 #include "output_file.h"
 #include "progress.h"
 #include "video_codec.h"
@@ -16,8 +17,8 @@ using namespace codec_interface;
 
 namespace {
 
-constexpr int kFrameRate = 25;
-constexpr int kGopSize = 50;
+constexpr int kDefaultRate = 25;  // for streams that do not say
+constexpr int kGopSeconds = 2;
 constexpr int kMinBitRate = 200000;
 
 std::optional<CodecType> EncoderFor(const std::string& path) {
@@ -27,24 +28,31 @@ std::optional<CodecType> EncoderFor(const std::string& path) {
   return std::nullopt;
 }
 
-// The size of the pictures the filter gets: the asked size, else the stream's, learned by
-// decoding its first picture.
-void CheckFilterOn(const VideoOptions& options, const DecodeSettings& settings) {
-  int width = settings.width;
-  int height = settings.height;
-  if (width == 0) {
-    VideoInput input(options.input);
-    DecodeSettings plain;
-    plain.type = settings.type;
-    VideoDecoder decoder(plain);
-    Bytes unit;
-    Picture picture;
-    while (picture.width == 0 && input.Next(unit)) decoder.Decode(unit, picture);
-    if (picture.width == 0) throw Failure(options.input + ": no picture could be decoded");
-    width = picture.width;
-    height = picture.height;
+// The pictures' size where the filter gets them: the asked size, else the stream's.
+void CheckFilterOn(const VideoOptions& options, const DecodeSettings& settings,
+                   const MediaStreamInfo& stream) {
+  int width = settings.width > 0 ? settings.width : stream.nWidth;
+  int height = settings.height > 0 ? settings.height : stream.nHeight;
+  if (width > 0 && height > 0) CheckFilter(options.filter, width, height);
+}
+
+// The encoder's settings from the first picture and the stream's frame rate, kept exact.
+EncodeSettings EncoderSettings(CodecType type, const VideoOptions& options,
+                               const MediaStreamInfo& stream, const Picture& first) {
+  EncodeSettings settings{type, PIX_FMT_YUV420P, first.width, first.height, options.bitRate};
+  if (stream.nFrameRateNum > 0 && stream.nFrameRateDen > 0) {
+    settings.rateNum = stream.nFrameRateNum;
+    settings.rateDen = stream.nFrameRateDen;
+    settings.frameRate = std::max(1, int(std::lround(double(stream.nFrameRateNum) /
+                                                     stream.nFrameRateDen)));
+  } else {
+    settings.frameRate = kDefaultRate;
   }
-  CheckFilter(options.filter, width, height);
+  settings.gopSize = settings.frameRate * kGopSeconds;
+  if (settings.bitRate <= 0) {
+    settings.bitRate = std::max(kMinBitRate, first.width * first.height * settings.frameRate / 10);
+  }
+  return settings;
 }
 
 }  // namespace
@@ -52,42 +60,36 @@ void CheckFilterOn(const VideoOptions& options, const DecodeSettings& settings) 
 VideoResult ReencodeVideo(const VideoOptions& options, const Global& global) {
   auto type = EncoderFor(options.output);
   if (!type) throw Failure(options.output + ": the name must end in .h264 or .hevc", kExitUsage);
-  VideoInput input(options.input);
+  MediaSource source(options.input);
   DecodeSettings settings;
   if (!options.size.empty()) ParseSize(options.size, settings.width, settings.height);
   settings.filter = options.filter;
-  settings.type = SoftwareDecoder(input.Kind());
-  if (!options.filter.empty()) CheckFilterOn(options, settings);
-  VideoDecoder decoder(settings);
+  PictureStream pictures(source, settings);
+  if (!options.filter.empty()) CheckFilterOn(options, settings, pictures.Stream());
   OutputFile out(options.output);
   std::optional<VideoEncoder> encoder;
   VideoResult result;
   Progress progress("video", 0, "pictures", global.quiet);
-  Bytes unit;
   Bytes packet;
-  Picture picture;
-  while (input.Next(unit)) {
-    if (!decoder.Decode(unit, picture)) continue;
+  for (Picture picture; pictures.Next(picture);) {
     if (picture.format != PIX_FMT_YUV420P) {
       throw Failure("the filter hands out pictures in another pixel format than YUV 4:2:0; "
                     "end it with format=yuv420p");
     }
     if (!encoder) {
-      int bitRate = options.bitRate > 0
-                        ? options.bitRate
-                        : std::max(kMinBitRate, picture.width * picture.height * kFrameRate / 10);
-      encoder.emplace(EncodeSettings{*type, PIX_FMT_YUV420P, picture.width, picture.height,
-                                     bitRate, kFrameRate, kGopSize});
+      encoder.emplace(EncoderSettings(*type, options, pictures.Stream(), picture));
       result.width = picture.width;
       result.height = picture.height;
     } else if (picture.width != result.width || picture.height != result.height) {
-      throw Failure("the picture size changed within the stream");
+      throw Failure("the picture size changed within the stream; --size WxH makes every "
+                    "picture one size");
     }
     if (encoder->Encode(picture, packet)) out.Write(packet.data(), packet.size());
     ++result.pictures;
     progress.Advance();
   }
   if (result.pictures == 0) throw Failure(options.input + ": no picture could be decoded");
+  while (encoder->Drain(packet)) out.Write(packet.data(), packet.size());
   out.Commit();
   result.seconds = progress.Seconds();
   return result;
@@ -96,8 +98,8 @@ VideoResult ReencodeVideo(const VideoOptions& options, const Global& global) {
 void AddVideoCommand(CLI::App& app, Global& global) {
   static VideoOptions options;
   CLI::App* command = app.add_subcommand(
-      "video", "Decode IN's video, optionally filter and scale it, and encode it into a raw "
-               "H.264 (.h264) or HEVC (.hevc) stream.");
+      "video", "Decode IN's video, optionally filter and scale it, and encode every picture "
+               "into a raw H.264 (.h264) or HEVC (.hevc) stream at IN's frame rate.");
   command->footer("Example: codec video movie.mp4 small.hevc --size 640x360 --filter hflip");
   command->add_option("IN", options.input, "the media file to read")->required();
   command->add_option("OUT", options.output, "the .h264 or .hevc file to write")->required();

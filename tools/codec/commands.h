@@ -3,8 +3,11 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include <CLI/CLI.hpp>
+
+#include "codec_interface.h"
 
 namespace codec_tool {
 
@@ -23,19 +26,18 @@ void AddInfoCommand(CLI::App& app, Global& global);
 
 struct ProbeResult {
   struct Stream {
-    std::string codec;  // as the parser reports it, "" when there is no such stream
+    codec_interface::MediaStreamInfo info;  // as the reader reports it
+    std::string codec;                      // its usual name, as CodecLabel gives it
     long packets = 0;
     long long bytes = 0;
     long largest = 0;
+    int64_t durationUs = 0;  // the stream's own, else spanned by its packets; 0 when not known
   };
   std::string path;
-  Stream audio;
-  int sampleRate = 0;  // learned from the packets; 0 when not known
-  int channels = 0;
-  long long durationMs = 0;  // summed packet durations
-  Stream video;
-  int width = 0;  // of the first picture; 0 when none decoded
-  int height = 0;
+  codec_interface::MediaFileInfo file{};
+  std::vector<Stream> streams;
+  int audio = -1;  // the streams a player would pick among those the library decodes; -1: none
+  int video = -1;
 };
 ProbeResult Probe(const std::string& path);
 void AddProbeCommand(CLI::App& app, Global& global);
@@ -44,6 +46,8 @@ struct ThumbsOptions {
   std::string input;
   std::string folder = ".";
   int every = 1;
+  int count = 0;       // 0: --every; else this many spread over the file
+  std::string at;      // times in seconds, "12.5,1:02"; empty: --every or --count
   std::string size;
   bool keepAspect = false;
   std::string hw;  // hardware family, empty: software
@@ -51,7 +55,7 @@ struct ThumbsOptions {
 struct ThumbsResult {
   long pictures = 0;  // decoded
   long written = 0;
-  int width = 0;
+  int width = 0;  // of the first thumbnail; later ones follow the stream's size
   int height = 0;
   double seconds = 0;
 };
@@ -78,7 +82,7 @@ struct VideoOptions {
   std::string input;
   std::string output;
   std::string size;
-  int bitRate = 0;  // 0: about 0.1 bit per pixel at 25 pictures a second
+  int bitRate = 0;  // 0: about 0.1 bit per pixel and picture
   std::string filter;
 };
 struct VideoResult {

@@ -31,15 +31,15 @@ JsonWriter& JsonWriter::Key(const char* key) {
   return *this;
 }
 
-JsonWriter& JsonWriter::Open(const char* key) {
+JsonWriter& JsonWriter::Begin(const char* key, char bracket) {
   if (!m_strText.empty()) Key(key);
-  m_strText += "{";
+  m_strText += bracket;
   m_bFirst = true;
   return *this;
 }
 
-JsonWriter& JsonWriter::Close() {
-  m_strText += "}";
+JsonWriter& JsonWriter::End(char bracket) {
+  m_strText += bracket;
   m_bFirst = false;
   return *this;
 }

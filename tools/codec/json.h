@@ -7,8 +7,11 @@ namespace codec_tool {
 
 class JsonWriter {
  public:
-  JsonWriter& Open(const char* key = nullptr);  // an object, inside an object under `key`
-  JsonWriter& Close();
+  // An object, inside an object under `key`.
+  JsonWriter& Open(const char* key = nullptr) { return Begin(key, '{'); }
+  JsonWriter& Close() { return End('}'); }
+  JsonWriter& OpenArray(const char* key) { return Begin(key, '['); }  // elements: Open()
+  JsonWriter& CloseArray() { return End(']'); }
   JsonWriter& Field(const char* key, const std::string& value);
   JsonWriter& Field(const char* key, const char* value) { return Field(key, std::string(value)); }
   JsonWriter& Field(const char* key, long long value);
@@ -20,6 +23,8 @@ class JsonWriter {
 
  private:
   JsonWriter& Key(const char* key);
+  JsonWriter& Begin(const char* key, char bracket);
+  JsonWriter& End(char bracket);
   std::string m_strText;
   bool m_bFirst = true;
 };

@@ -79,7 +79,7 @@ std::vector<std::string> LibraryLog::Explaining(size_t count) const {
   for (auto it = end; it != m_lines.begin() && result.size() < count;) {
     --it;
     bool repeated = !result.empty() && result.front() == it->second;
-    if (it->first != base::LOG_LEVEL_INFO && !repeated) result.insert(result.begin(), it->second);
+    if (it->first > base::LOG_LEVEL_INFO && !repeated) result.insert(result.begin(), it->second);
   }
   return result;
 }

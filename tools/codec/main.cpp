@@ -1,6 +1,8 @@
 // codec: the library's command-line program. Exit codes: 0 success, 1 failure, 2 usage.
 #include <cstdio>
+#include <exception>
 #include <memory>
+#include <new>
 
 #include "commands.h"
 #include "failure.h"
@@ -57,6 +59,12 @@ int main(int argc, char** argv) {
   } catch (const Failure& failure) {
     PrintFailure(failure, log.get());
     return failure.ExitCode();
+  } catch (const std::bad_alloc&) {
+    std::fprintf(stderr, "codec: out of memory\n");
+    return kExitFailure;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "codec: %s\n", e.what());
+    return kExitFailure;
   }
   return kExitOk;
 }

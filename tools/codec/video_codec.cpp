@@ -8,12 +8,8 @@
 namespace codec_tool {
 using namespace codec_interface;
 
-CodecType SoftwareDecoder(VideoKind kind) {
-  return kind == VideoKind::kH264 ? AV_CODEC_TYPE_H264DEC : AV_CODEC_TYPE_HEVCDEC;
-}
-
 VideoDecoder::VideoDecoder(const DecodeSettings& settings)
-    : m_pCodec(ICodecInterface::Create(settings.type)) {
+    : m_pCodec(ICodecInterface::Create(settings.type.value_or(AV_CODEC_TYPE_H264DEC))) {
   CodecParam param{};
   VideoCodecParam& video = param.stVideo;
   video.ePixelFormat = settings.format;
@@ -26,18 +22,28 @@ VideoDecoder::VideoDecoder(const DecodeSettings& settings)
                   kExitUsage);
   }
   std::strncpy(video.szFilterDesc, settings.filter.c_str(), sizeof video.szFilterDesc - 1);
-  if (m_pCodec->Init(settings.type, param) != 0) throw Failure("the video decoder did not open");
+  if (m_pCodec->Init(settings.type.value_or(AV_CODEC_TYPE_H264DEC), param) != 0) {
+    throw Failure("the video decoder did not open");
+  }
 }
 
 VideoDecoder::~VideoDecoder() { m_out.Clear(); }
 
-bool VideoDecoder::Decode(Bytes& unit, Picture& picture) {
+bool VideoDecoder::Decode(const MediaPacket& packet, Picture& picture) {
   m_out.Clear();
-  int result = m_pCodec->Decode(unit.data(), static_cast<int>(unit.size()), &m_out);
-  if (result == -2) {
-    ++m_nRejected;
-    return false;
-  }
+  // The decoder only reads the bytes.
+  int result = ICodecInterface::DecodeTimed(*m_pCodec, const_cast<unsigned char*>(packet.pData),
+                                            packet.nSize, packet.nPtsUs, &m_out);
+  if (result == -2) return false;
+  return TakePicture(result, picture);
+}
+
+bool VideoDecoder::Drain(Picture& picture) {
+  m_out.Clear();
+  return TakePicture(ICodecInterface::Drain(*m_pCodec, &m_out), picture);
+}
+
+bool VideoDecoder::TakePicture(int result, Picture& picture) {
   if (result < 0) throw Failure("a picture could not be decoded");
   if (result == 0) return false;
   PixelFormat format = PIX_FMT_NONE;
@@ -51,7 +57,43 @@ bool VideoDecoder::Decode(Bytes& unit, Picture& picture) {
   picture.width = m_out.m_nWidth;
   picture.height = m_out.m_nHeight;
   picture.format = format;
+  picture.timeUs = ICodecInterface::GetPictureTime(m_out, 0);
   return true;
+}
+
+PictureStream::PictureStream(MediaSource& source, DecodeSettings settings)
+    : m_source(source),
+      m_stream(source.Choose(MEDIA_STREAM_VIDEO)),
+      m_settings(std::move(settings)) {
+  if (!m_settings.type) m_settings.type = m_stream.eDecoderType;
+  m_decoder.emplace(m_settings);
+}
+
+bool PictureStream::Next(Picture& picture) {
+  MediaPacket packet{};
+  while (!m_bEnded && m_source.Next(packet)) {
+    if (packet.nSize > 0 && m_decoder->Decode(packet, picture)) return true;
+  }
+  m_bEnded = true;
+  return m_decoder->Drain(picture);
+}
+
+bool PictureStream::Seek(int64_t timeUs) {
+  if (!m_source.Seek(timeUs)) return false;
+  NewDecoder();
+  return true;
+}
+
+void PictureStream::Restart() {
+  m_source.Rewind();
+  NewDecoder();
+}
+
+void PictureStream::NewDecoder() {
+  // A new decoder is cheaper than draining pictures that are not wanted.
+  m_decoder.reset();
+  m_decoder.emplace(m_settings);
+  m_bEnded = false;
 }
 
 void CheckFilter(const std::string& filter, int width, int height) {
@@ -79,6 +121,9 @@ VideoEncoder::VideoEncoder(const EncodeSettings& settings)
   video.nBitRate = settings.bitRate;
   video.nFrameRate = settings.frameRate;
   video.nGopSize = settings.gopSize;
+  if (settings.rateNum > 0 && settings.rateDen > 0) {
+    ICodecInterface::SetEncoderFrameRate(*m_pCodec, settings.rateNum, settings.rateDen);
+  }
   MuteForeignPrints mute;
   if (m_pCodec->Init(settings.type, param) != 0) throw Failure("the video encoder did not open");
 }
@@ -91,8 +136,18 @@ VideoEncoder::~VideoEncoder() {
 
 bool VideoEncoder::Encode(Picture& picture, Bytes& packet) {
   m_out.Clear();
-  int result = m_pCodec->Encode(picture.data.data(), static_cast<int>(picture.data.size()),
-                                &m_out);
+  return TakePacket(m_pCodec->Encode(picture.data.data(), static_cast<int>(picture.data.size()),
+                                     &m_out),
+                    packet);
+}
+
+bool VideoEncoder::Drain(Bytes& packet) {
+  m_out.Clear();
+  MuteForeignPrints mute;  // the drained encoder opens again, and x265 says so
+  return TakePacket(ICodecInterface::Drain(*m_pCodec, &m_out), packet);
+}
+
+bool VideoEncoder::TakePacket(int result, Bytes& packet) {
   if (result < 0) throw Failure("a picture could not be encoded");
   packet.clear();
   for (int i = 0; i < result; ++i) {

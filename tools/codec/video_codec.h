@@ -3,10 +3,11 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 
-#include "annexb.h"
 #include "codec_interface.h"
+#include "media_source.h"
 
 namespace codec_tool {
 
@@ -15,6 +16,7 @@ struct Picture {
   int width = 0;
   int height = 0;
   codec_interface::PixelFormat format = codec_interface::PIX_FMT_NONE;
+  int64_t timeUs = codec_interface::MEDIA_NO_TIMESTAMP;  // when it is shown
 };
 
 struct DecodeSettings {
@@ -23,26 +25,52 @@ struct DecodeSettings {
   int height = 0;
   bool keepAspect = false;
   std::string filter;  // FFmpeg filter description, applied after scaling
-  codec_interface::CodecType type = codec_interface::AV_CODEC_TYPE_H264DEC;  // the decoder
+  // The decoder; none: the stream's own software decoder.
+  std::optional<codec_interface::CodecType> type;
 };
-
-codec_interface::CodecType SoftwareDecoder(VideoKind kind);
 
 class VideoDecoder {
  public:
   explicit VideoDecoder(const DecodeSettings& settings);  // throws Failure
   ~VideoDecoder();
-  // Decodes one access unit; true when a picture came out. A unit the decoder rejects is
-  // counted in Rejected() and skipped.
-  bool Decode(Bytes& unit, Picture& picture);
+  // Decodes one packet; true when a picture came out, with the time of the packet it came
+  // from. A packet the decoder rejects (damaged, or before the first key frame) is skipped.
+  bool Decode(const codec_interface::MediaPacket& packet, Picture& picture);
+  // The pictures still held back for reordering, one a call; false when none is left.
+  bool Drain(Picture& picture);
   // The latest picture as the library holds it, for the raw transcoder.
   codec_interface::CVideoDecodeOutParam& Latest() { return m_out; }
-  int Rejected() const { return m_nRejected; }
 
  private:
+  bool TakePicture(int result, Picture& picture);
+
   std::shared_ptr<codec_interface::ICodecInterface> m_pCodec;
   codec_interface::CVideoDecodeOutParam m_out;
-  int m_nRejected = 0;
+};
+
+// The pictures of a file's video stream, decoded in presentation order; the decoder follows
+// each seek.
+class PictureStream {
+ public:
+  // Chooses the source's video stream.
+  PictureStream(MediaSource& source, DecodeSettings settings);
+  const codec_interface::MediaStreamInfo& Stream() const { return m_stream; }
+  // The next picture; false at the end of the stream.
+  bool Next(Picture& picture);
+  // Continues from the key frame at or before `timeUs`; false when the container refuses.
+  bool Seek(int64_t timeUs);
+  // Continues from the first picture.
+  void Restart();
+  VideoDecoder& Decoder() { return *m_decoder; }
+
+ private:
+  void NewDecoder();
+
+  MediaSource& m_source;
+  codec_interface::MediaStreamInfo m_stream;
+  DecodeSettings m_settings;
+  std::optional<VideoDecoder> m_decoder;
+  bool m_bEnded = false;
 };
 
 struct EncodeSettings {
@@ -51,8 +79,10 @@ struct EncodeSettings {
   int width = 0;
   int height = 0;
   int bitRate = 4000000;
-  int frameRate = 25;
+  int frameRate = 25;  // whole pictures a second, for the rate control
   int gopSize = 50;
+  int rateNum = 0;  // the exact rate, 60000/1001 for 59.94; 0: frameRate
+  int rateDen = 0;
 };
 
 // Fails with one line when the library cannot build the filter description for pictures of
@@ -66,8 +96,12 @@ class VideoEncoder {
   ~VideoEncoder();
   // Encodes one picture; true when a packet came out, its bytes in `packet`.
   bool Encode(Picture& picture, Bytes& packet);
+  // The packets the encoder still holds, one a call; false when none is left.
+  bool Drain(Bytes& packet);
 
  private:
+  bool TakePacket(int result, Bytes& packet);
+
   std::shared_ptr<codec_interface::ICodecInterface> m_pCodec;
   codec_interface::CVideoEncodeOutParam m_out;
 };
