@@ -53,11 +53,11 @@ bool CopyExtradata(AVCodecParameters* pParams, const unsigned char* pData, int n
 // fragment of every packet.
 void SetFragments(AvOptions& options, int nFragmentMs, bool bVideo) {
   if (nFragmentMs > 0 || !bVideo) {
-    options.Set("movflags", "+empty_moov+default_base_moof");
+    options.Set("movflags", "+empty_moov+delay_moov+default_base_moof");
     const int64_t nUs = static_cast<int64_t>(nFragmentMs > 0 ? nFragmentMs : 1000) * 1000;
     options.Set("frag_duration", std::to_string(nUs).c_str());
   } else {
-    options.Set("movflags", "+frag_keyframe+empty_moov+default_base_moof");
+    options.Set("movflags", "+frag_keyframe+empty_moov+delay_moov+default_base_moof");
   }
 }
 

@@ -5,8 +5,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <span>
 
 #include "support/log_capture.h"
@@ -115,15 +117,16 @@ const Media& Sources() { static const Media media; return media; }
 // padding recorded where the container can (MP4/MOV edit list, Matroska delay, Ogg pre-skip).
 TEST(MediaWriter, EveryContainerReadsBackInPlainFfmpeg) {
   const Media& m = Sources();
-  const std::tuple<const char*, const char*, const EncodedStream*, const EncodedStream*, bool> cases[] = {
-      {"a.mp4", nullptr, &m.h264, &m.aac, true}, {"a.mov", "mov", &m.hevc, &m.aac, true}, {"a.mkv", nullptr, &m.h264, &m.opus, true},
-      {"a.ts", "mpegts", &m.hevc, &m.aac, false}, {"a.ogg", nullptr, nullptr, &m.opus, true}, {"a.aac", nullptr, nullptr, &m.aac, false},
-      {"a.h264", nullptr, &m.h264, nullptr, false}, {"a.hevc", "hevc", &m.hevc, nullptr, false}, {"u.mov", nullptr, &m.h264, &m.alaw, false}};
-  for (const auto& [name, format, video, audio, trims] : cases) {
+  const std::tuple<const char*, const char*, const EncodedStream*, const EncodedStream*, bool, int> cases[] = {
+      {"a.mp4", nullptr, &m.h264, &m.aac, true, 0}, {"a.mov", "mov", &m.hevc, &m.aac, true, 0}, {"a.mkv", nullptr, &m.h264, &m.opus, true, 0},
+      {"a.ts", "mpegts", &m.hevc, &m.aac, false, 0}, {"a.ogg", nullptr, nullptr, &m.opus, true, 0}, {"a.aac", nullptr, nullptr, &m.aac, false, 0},
+      {"a.h264", nullptr, &m.h264, nullptr, false, 0}, {"a.hevc", "hevc", &m.hevc, nullptr, false, 0}, {"u.mov", nullptr, &m.h264, &m.alaw, false, 0},
+      {"f.mp4", nullptr, &m.h264, &m.aac, true, MEDIA_WRITER_CRASH_SAFE}, {"o.mp4", nullptr, nullptr, &m.opus, true, MEDIA_WRITER_CRASH_SAFE}};
+  for (const auto& [name, format, video, audio, trims, flags] : cases) {
     SCOPED_TRACE(name);
     const ScratchFile file(name);
     auto writer = IMediaWriter::Create();
-    ASSERT_EQ(writer->Open(file.path.c_str(), format, {}), 0);
+    ASSERT_EQ(writer->Open(file.path.c_str(), format, {0, flags, 0}), 0);
     std::vector<Source> sources;
     for (const EncodedStream* s : {video, audio}) if (s) sources.push_back(From(*s, int(sources.size())));
     for (const Source& s : sources) ASSERT_EQ(Add(*writer, s, s.video ? 90 : 0), s.video ? 0 : int(sources.size()) - 1);
@@ -233,6 +236,93 @@ TEST(MediaWriter, RefusalsNameTheirCause) {
   const std::vector<Found> found = Inspect(file.path);
   ASSERT_EQ(found.size(), 2u);
   EXPECT_EQ(std::tuple(found[0].decoded, found[0].failures), std::tuple(25, 0));
+}
+
+// Runs `body` in a child process; its exit status is what body returns (a check's number).
+int InChild(const std::function<int()>& body) {
+  const pid_t pid = fork();
+  if (pid == 0) _exit(body());
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status);
+}
+
+// Files limited to a few kilobytes with SIGXFSZ ignored, so that writes fail with EFBIG as on a
+// full disk: the writer reports it at the write (crash-safe files go out packet by packet) or at
+// Close (a plain MP4 keeps it buffered), and the audio packer's close reports it too.
+TEST(MediaWriter, FullDiskIsReportedAtTheFailingCall) {
+  const Media& m = Sources();
+  const Source v = From(m.h264, 0), a = From(m.aac, 1), opus = From(m.opus, 0);
+  const ScratchFile file("full.mp4");
+  const auto limited = [](const std::function<int(CaptureLogger&)>& body) {
+    return InChild([&] {
+      ScopedLogCapture log;
+      signal(SIGXFSZ, SIG_IGN);
+      const rlimit limit{4096, 4096};
+      if (setrlimit(RLIMIT_FSIZE, &limit) != 0) return 99;
+      return body(*log.operator->());
+    });
+  };
+  for (const int flags : {0, MEDIA_WRITER_CRASH_SAFE}) {
+    EXPECT_EQ(limited([&](CaptureLogger& log) {
+      auto writer = IMediaWriter::Create();
+      if (writer->Open(file.path.c_str(), nullptr, {0, flags, 0}) != 0 || Add(*writer, v) != 0 || Add(*writer, a) != 1) return 1;
+      int failed = 0;
+      for (const Packet& p : Interleaved({&v, &a})) failed += Write(*writer, p) != 0;
+      const int closed = writer->Close();
+      const std::string line = flags ? "[CODE]MediaWriter stream 1: writing failed: File too large" : "[CODE]MediaWriter Close[" + file.path + "] failed: File too large";
+      if ((failed > 0) != (flags != 0) || closed != -1) return 2;
+      return log.OwnLines().at(0) == LogLine{60, line} ? 0 : 3;
+    }), 0) << flags;
+  }
+  const auto pack = [&] {
+    auto packer = IPackAudio::Create(AUDIO_FILE_PACK_OGG_OPUS);
+    if (packer->Init(file.path.c_str(), 48000, 2, 960) != 0) return -2;
+    for (const Packet& p : opus.packets) packer->WritePacket(const_cast<uint8_t*>(p.data.data()), int(p.data.size()));
+    packer->Close();
+    return IPackAudio::LastCloseResult(*packer);
+  };
+  EXPECT_EQ(pack(), 0);
+  EXPECT_EQ(limited([&](CaptureLogger& log) {
+    const LogLine line{60, "[CODE]av_write_trailer failed[-27]: File too large"};
+    return pack() == -1 && std::ranges::count(log.OwnLines(), line) == 1 ? 0 : 1;
+  }), 0);
+}
+
+// A recorder killed (SIGKILL) after some pictures: with crash-safe MP4 the file opens in plain
+// FFmpeg and holds every picture but those of the fragment being written (a fragment is a key
+// frame interval, 10 pictures), each decoding; without it the file does not open at all.
+TEST(MediaWriter, KilledRecorderLeavesPlayableCrashSafeFile) {
+  const EncodedStream h264 = EncodeVideo("libx264", 64, 48, 100), aac = EncodeTone("aac", 48000, 2, 4 * 48000);
+  const Source v = From(h264, 0), a = From(aac, 1);
+  std::printf("| killed after | crash-safe: pictures, seconds | plain MP4 |\n");
+  for (const int pictures : {5, 23, 47, 81}) {
+    std::vector<Found> left[2];
+    for (const int flags : {MEDIA_WRITER_CRASH_SAFE, 0}) {
+      const ScratchFile file("killed.mp4");
+      EXPECT_EQ(InChild([&] {
+        auto writer = IMediaWriter::Create();
+        if (writer->Open(file.path.c_str(), nullptr, {0, flags, 0}) != 0 || Add(*writer, v) != 0 || Add(*writer, a) != 1) return 1;
+        for (const Packet& p : Interleaved({&v, &a})) {
+          if (p.stream == 0 && p.dts >= pictures * 40000) raise(SIGKILL);
+          if (Write(*writer, p) != 0) return 2;
+        }
+        return 3;
+      }), 100 + SIGKILL);
+      left[flags] = Inspect(file.path);
+    }
+    // Before the first fragment is complete there is nothing to play, not even the moov.
+    ASSERT_EQ(left[1].size(), pictures < 10 ? 0u : 2u) << pictures;
+    const Found video = left[1].empty() ? Found{} : left[1][0];
+    EXPECT_EQ(video.failures, 0);
+    EXPECT_EQ(video.decoded, pictures / 10 * 10) << pictures;
+    if (video.decoded > 0) {
+      EXPECT_NEAR(double(video.endUs - video.startUs), video.decoded * 40000.0, 40000.0);
+    }
+    EXPECT_TRUE(left[0].empty()) << pictures;
+    std::printf("| %d pictures | %s%lld, %.2f s | %s |\n", pictures, left[1].empty() ? "does not open: " : "", static_cast<long long>(video.decoded),
+                video.decoded > 0 ? (video.endUs - video.startUs) / 1e6 : 0.0, left[0].empty() ? "does not open" : "opens");
+  }
 }
 
 }  // namespace
