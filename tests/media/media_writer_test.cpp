@@ -188,8 +188,7 @@ TEST(MediaWriter, RefusalsNameTheirCause) {
       {60, "[CODE]MediaWriter stream 1: packet at " + std::to_string(late.dts) + " us is " + std::to_string(960000 - late.dts) +
                " us behind the newest, past the 500000 us window"},
       {60, "[CODE]MediaWriter stream 0: decoding time " + std::to_string(v.packets[3].dts) + " us is not after the previous 960000 us"}}));
-  const std::vector<Found> found = Inspect(file.path);
-  EXPECT_EQ(std::tuple(found.size(), found.at(0).decoded, found.at(0).failures), std::tuple(2u, 25, 0));
+  EXPECT_EQ(Inspect(file.path).at(0).decoded, 25);
 }
 
 // Runs `body` in a child process, its files limited to `fileLimit` bytes with SIGXFSZ ignored
