@@ -1048,9 +1048,9 @@ struct MediaAudioStreamParam {
 /// path is UTF-8) from encoded packets of several streams. Streams are added after Open; the
 /// file's header is written once every stream has had its first packet (its form and
 /// parameter sets come from it), once packets have waited a whole interleave window for a
-/// silent stream (which is then written as set up), or at Close. Packets of different streams may arrive in any
-/// order within the interleave window; the writer puts them in time order. No locks: one thread
-/// at a time.
+/// silent stream (which is then written as set up), or at Close. Packets of different streams
+/// may arrive in any order within the interleave window; the writer puts them in time order.
+/// No locks: one thread at a time.
 class CODEC_API IMediaWriter {
  public:
   /// Touches nothing but the interface's own table pointer.

@@ -9,6 +9,7 @@ extern "C" {
 }
 
 #include "interface/log.h"
+#include "media/pack_extradata.h"
 #include "video/ffmpeg_video_codec.h"
 
 namespace codec_interface {
@@ -41,12 +42,7 @@ bool SetRotation(AVCodecParameters* pParams, int nRotation) {
 }
 
 bool CopyExtradata(AVCodecParameters* pParams, const unsigned char* pData, int nSize) {
-  if (pData == nullptr || nSize <= 0) return true;
-  pParams->extradata = static_cast<uint8_t*>(av_mallocz(static_cast<size_t>(nSize) + AV_INPUT_BUFFER_PADDING_SIZE));
-  if (pParams->extradata == nullptr) return false;
-  std::memcpy(pParams->extradata, pData, static_cast<size_t>(nSize));
-  pParams->extradata_size = nSize;
-  return true;
+  return pData == nullptr || nSize <= 0 || SetExtradata(pParams, pData, static_cast<size_t>(nSize));
 }
 
 // Fragments at video key frames, or by time: sound alone is all key frames and would make a
@@ -103,7 +99,8 @@ int CMediaWriter::Open(const char* pPath, const char* pFormat, const MediaWriter
 
 AVStream* CMediaWriter::NewStream(const char* pCodecName, AVMediaType eType) {
   if (!IsOpen() || m_bStarted) return nullptr;
-  const std::string strName(pCodecName, strnlen(pCodecName, sizeof MediaVideoStreamParam::szCodecName));
+  const std::string strName(pCodecName,
+                            strnlen(pCodecName, sizeof MediaVideoStreamParam::szCodecName));
   const AVCodecDescriptor* pCodec = avcodec_descriptor_get_by_name(strName.c_str());
   const char* pCause = nullptr;
   if (pCodec == nullptr || pCodec->type != eType) {
@@ -111,7 +108,8 @@ AVStream* CMediaWriter::NewStream(const char* pCodecName, AVMediaType eType) {
   } else if (avformat_query_codec(m_pFormatCtx->oformat, pCodec->id, FF_COMPLIANCE_NORMAL) == 0) {
     pCause = "the container cannot hold it";
   }
-  AVStream* pStream = pCause == nullptr ? avformat_new_stream(m_pFormatCtx.get(), nullptr) : nullptr;
+  AVStream* pStream =
+      pCause == nullptr ? avformat_new_stream(m_pFormatCtx.get(), nullptr) : nullptr;
   if (pCause == nullptr && pStream == nullptr) pCause = "out of memory";
   if (pCause != nullptr) {
     CODEC_LOG(kLogError, "[CODE]MediaWriter AddStream[%s] failed: %s", strName.c_str(), pCause);
@@ -171,13 +169,17 @@ int CMediaWriter::StreamFailed(int nStream, const char* pCause) {
 int CMediaWriter::CheckTime(int nStream, int64_t nDtsUs) {
   const int64_t nLastUs = m_vecStreams[static_cast<size_t>(nStream)].nLastDtsUs;
   if (nLastUs != MEDIA_NO_TIMESTAMP && nDtsUs <= nLastUs) {
-    CODEC_LOG(kLogError, "[CODE]MediaWriter stream %d: decoding time %lld us is not after the previous %lld us",
+    CODEC_LOG(kLogError,
+              "[CODE]MediaWriter stream %d: decoding time %lld us is not after the previous "
+              "%lld us",
               nStream, Ll(nDtsUs), Ll(nLastUs));
     return -1;
   }
   const int64_t nWindowUs = m_stOptions.nInterleaveWindowUs;
   if (m_nNewestDtsUs != MEDIA_NO_TIMESTAMP && m_nNewestDtsUs - nDtsUs > nWindowUs) {
-    CODEC_LOG(kLogError, "[CODE]MediaWriter stream %d: packet at %lld us is %lld us behind the newest, past the %lld us window",
+    CODEC_LOG(kLogError,
+              "[CODE]MediaWriter stream %d: packet at %lld us is %lld us behind the newest, "
+              "past the %lld us window",
               nStream, Ll(nDtsUs), Ll(m_nNewestDtsUs - nDtsUs), Ll(nWindowUs));
     return -1;
   }
@@ -185,7 +187,8 @@ int CMediaWriter::CheckTime(int nStream, int64_t nDtsUs) {
 }
 
 bool CMediaWriter::AllSeen() const {
-  return std::all_of(m_vecStreams.begin(), m_vecStreams.end(), [](const Stream& s) { return s.bSeen; });
+  return std::all_of(m_vecStreams.begin(), m_vecStreams.end(),
+                     [](const Stream& s) { return s.bSeen; });
 }
 
 int CMediaWriter::WritePacket(int nStream, const unsigned char* pData, int nSize, int64_t nPtsUs,
@@ -200,14 +203,17 @@ int CMediaWriter::WritePacket(int nStream, const unsigned char* pData, int nSize
   if (CheckTime(nStream, nDtsUs) < 0) return -1;
   Stream& stream = m_vecStreams[static_cast<size_t>(nStream)];
   if (!stream.bSeen && !m_bStarted) {
-    const char* pCause = stream.form.Learn(stream.pStream->codecpar, m_pFormatCtx->oformat->name, pData, nSize);
+    const char* pCause =
+        stream.form.Learn(stream.pStream->codecpar, m_pFormatCtx->oformat->name, pData, nSize);
     if (pCause != nullptr) return StreamFailed(nStream, pCause);
   }
   stream.bSeen = true;
   stream.form.Payload(&pData, &nSize);
 
   PacketPtr pPacket(av_packet_alloc());
-  if (pPacket == nullptr || av_new_packet(pPacket.get(), nSize) < 0) return StreamFailed(nStream, "out of memory");
+  if (pPacket == nullptr || av_new_packet(pPacket.get(), nSize) < 0) {
+    return StreamFailed(nStream, "out of memory");
+  }
   std::memcpy(pPacket->data, pData, static_cast<size_t>(nSize));
   pPacket->stream_index = nStream;
   pPacket->pts = nPtsUs;
@@ -220,7 +226,8 @@ int CMediaWriter::WritePacket(int nStream, const unsigned char* pData, int nSize
 
   m_vecWaiting.push_back(std::move(pPacket));
   // A stream that stays silent for a whole window does not hold the others back any longer.
-  const bool bWaitedTooLong = m_nNewestDtsUs - m_vecWaiting.front()->dts > m_stOptions.nInterleaveWindowUs;
+  const bool bWaitedTooLong =
+      m_nNewestDtsUs - m_vecWaiting.front()->dts > m_stOptions.nInterleaveWindowUs;
   return AllSeen() || bWaitedTooLong ? StartFile() : 0;
 }
 
@@ -233,7 +240,9 @@ int CMediaWriter::StartFile() {
     });
     SetFragments(options, m_stOptions.nFragmentMs, bVideo);
   }
-  const int nHeader = m_nHeaderError < 0 ? m_nHeaderError : avformat_write_header(m_pFormatCtx.get(), options.Slot());
+  const int nHeader = m_nHeaderError < 0
+                          ? m_nHeaderError
+                          : avformat_write_header(m_pFormatCtx.get(), options.Slot());
   if (nHeader < 0) {
     m_nHeaderError = nHeader;
     m_vecWaiting.clear();

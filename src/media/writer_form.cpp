@@ -56,7 +56,8 @@ const char* CWriterForm::Learn(AVCodecParameters* pParams, const char* pMuxer,
       return LearnAac(pParams, pMuxer, pData, nSize);
     case AV_CODEC_ID_OPUS:
       if (pParams->extradata_size == 0) {
-        std::vector<uint8_t> head = MakeOpusHead(pParams->sample_rate, pParams->ch_layout.nb_channels);
+        std::vector<uint8_t> head =
+            MakeOpusHead(pParams->sample_rate, pParams->ch_layout.nb_channels);
         // The pre-skip counts 48 kHz samples, as the padding of every Opus encoder does.
         head[10] = static_cast<uint8_t>(pParams->initial_padding);
         head[11] = static_cast<uint8_t>(pParams->initial_padding >> 8);
