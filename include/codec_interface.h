@@ -1073,7 +1073,8 @@ class CODEC_API IMediaWriter {
   ///         packets were already written, or, after a log line, for a codec that is not video
   ///         or that the container cannot hold.
   virtual int AddVideoStream(const MediaVideoStreamParam& param) = 0;
-  /// Adds a sound stream before the first packet. @return As AddVideoStream.
+  /// Adds a sound stream before the first packet.
+  /// @return As AddVideoStream; also -1 after a log line without a sample rate or channels.
   virtual int AddAudioStream(const MediaAudioStreamParam& param) = 0;
   /// Adds one packet of stream @p nStream; the bytes are copied.
   /// @param nPtsUs, nDtsUs Presentation and decoding time in microseconds (nDtsUs may be

@@ -97,13 +97,15 @@ int CMediaWriter::Open(const char* pPath, const char* pFormat, const MediaWriter
   return 0;
 }
 
-AVStream* CMediaWriter::NewStream(const char* pCodecName, AVMediaType eType) {
+AVStream* CMediaWriter::NewStream(const char* pCodecName, AVMediaType eType, bool bComplete) {
   if (!IsOpen() || m_bStarted) return nullptr;
   const std::string strName(pCodecName,
                             strnlen(pCodecName, sizeof MediaVideoStreamParam::szCodecName));
   const AVCodecDescriptor* pCodec = avcodec_descriptor_get_by_name(strName.c_str());
   const char* pCause = nullptr;
-  if (pCodec == nullptr || pCodec->type != eType) {
+  if (!bComplete) {
+    pCause = "no sample rate or channels";
+  } else if (pCodec == nullptr || pCodec->type != eType) {
     pCause = eType == AVMEDIA_TYPE_VIDEO ? "not a video codec" : "not a sound codec";
   } else if (avformat_query_codec(m_pFormatCtx->oformat, pCodec->id, FF_COMPLIANCE_NORMAL) == 0) {
     pCause = "the container cannot hold it";
@@ -121,7 +123,7 @@ AVStream* CMediaWriter::NewStream(const char* pCodecName, AVMediaType eType) {
 }
 
 int CMediaWriter::AddVideoStream(const MediaVideoStreamParam& param) {
-  AVStream* pStream = NewStream(param.szCodecName, AVMEDIA_TYPE_VIDEO);
+  AVStream* pStream = NewStream(param.szCodecName, AVMEDIA_TYPE_VIDEO, true);
   if (pStream == nullptr) return -1;
   AVCodecParameters* pPar = pStream->codecpar;
   pPar->width = param.nWidth;
@@ -135,7 +137,8 @@ int CMediaWriter::AddVideoStream(const MediaVideoStreamParam& param) {
 }
 
 int CMediaWriter::AddAudioStream(const MediaAudioStreamParam& param) {
-  AVStream* pStream = NewStream(param.szCodecName, AVMEDIA_TYPE_AUDIO);
+  AVStream* pStream = NewStream(param.szCodecName, AVMEDIA_TYPE_AUDIO,
+                                param.nSampleRate > 0 && param.nChannels > 0);
   if (pStream == nullptr) return -1;
   AVCodecParameters* pPar = pStream->codecpar;
   pPar->sample_rate = param.nSampleRate;
@@ -143,16 +146,14 @@ int CMediaWriter::AddAudioStream(const MediaAudioStreamParam& param) {
   pPar->frame_size = param.nFrameSamples;
   pPar->initial_padding = param.nInitialPadding;
   pStream->time_base = TimeBaseOr(param.nTimeBaseNum, param.nTimeBaseDen, {1, param.nSampleRate});
-  return Added(pStream, param.nSampleRate > 0 && param.nChannels > 0 &&
-                            CopyExtradata(pPar, param.pExtradata, param.nExtradataSize));
+  return Added(pStream, CopyExtradata(pPar, param.pExtradata, param.nExtradataSize));
 }
 
-int CMediaWriter::Added(AVStream* pStream, bool bComplete) {
-  if (!bComplete) {
+int CMediaWriter::Added(AVStream* pStream, bool bSetUp) {
+  if (!bSetUp) {
     // Streams cannot be taken back from the context: the file is left unusable on purpose.
-    CODEC_LOG(kLogError, "[CODE]MediaWriter AddStream[%s] failed: %s",
-              avcodec_get_name(pStream->codecpar->codec_id),
-              "no sample rate, channels or memory for its set-up");
+    CODEC_LOG(kLogError, "[CODE]MediaWriter AddStream[%s] failed: out of memory",
+              avcodec_get_name(pStream->codecpar->codec_id));
     m_nHeaderError = AVERROR(EINVAL);
     return -1;
   }

@@ -37,10 +37,11 @@ class CMediaWriter final : public IMediaWriter {
   };
 
   bool IsOpen() const { return m_pFormatCtx != nullptr; }
-  // A new stream of the codec named, or null after a log line.
-  AVStream* NewStream(const char* pCodecName, AVMediaType eType);
-  // Records a stream whose set-up is complete: its index, or -1 logged.
-  int Added(AVStream* pStream, bool bComplete);
+  // A new stream of the codec named, or null after a log line (also when the caller found its
+  // record incomplete).
+  AVStream* NewStream(const char* pCodecName, AVMediaType eType, bool bComplete);
+  // Records a stream whose set-up succeeded: its index; else -1 logged, the file unusable.
+  int Added(AVStream* pStream, bool bSetUp);
   // The packet's time against the stream's last and the window: 0, or -1 logged.
   int CheckTime(int nStream, int64_t nDtsUs);
   int StreamFailed(int nStream, const char* pCause);
