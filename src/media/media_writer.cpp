@@ -85,6 +85,11 @@ int CMediaWriter::Open(const char* pPath, const char* pFormat, const MediaWriter
       return -1;
     }
   }
+  m_pScratch.reset(av_packet_alloc());
+  if (m_pScratch == nullptr) {
+    CODEC_LOG(kLogError, "[CODE]MediaWriter Open[%s] failed: out of memory", pPath);
+    return -1;
+  }
   m_stOptions = options;
   if (m_stOptions.nInterleaveWindowUs <= 0) m_stOptions.nInterleaveWindowUs = kDefaultWindowUs;
   // FFmpeg's own queue then never holds more than the window either.
@@ -211,8 +216,11 @@ int CMediaWriter::WritePacket(int nStream, const unsigned char* pData, int nSize
   stream.bSeen = true;
   stream.form.Payload(&pData, &nSize);
 
-  PacketPtr pPacket(av_packet_alloc());
+  // Once the header is out the muxer takes each packet's bytes over and leaves the record
+  // blank, so one record serves every packet; before, each waits in a record of its own.
+  PacketPtr pPacket(m_bStarted ? m_pScratch.release() : av_packet_alloc());
   if (pPacket == nullptr || av_new_packet(pPacket.get(), nSize) < 0) {
+    m_pScratch = std::move(pPacket);
     return StreamFailed(nStream, "out of memory");
   }
   std::memcpy(pPacket->data, pData, static_cast<size_t>(nSize));
@@ -223,7 +231,11 @@ int CMediaWriter::WritePacket(int nStream, const unsigned char* pData, int nSize
   if (bKey) pPacket->flags |= AV_PKT_FLAG_KEY;
   stream.nLastDtsUs = nDtsUs;
   m_nNewestDtsUs = m_nNewestDtsUs == MEDIA_NO_TIMESTAMP ? nDtsUs : std::max(m_nNewestDtsUs, nDtsUs);
-  if (m_bStarted) return Mux(pPacket.get());
+  if (m_bStarted) {
+    const int nResult = Mux(pPacket.get());
+    m_pScratch = std::move(pPacket);
+    return nResult;
+  }
 
   m_vecWaiting.push_back(std::move(pPacket));
   // A stream that stays silent for a whole window does not hold the others back any longer.
@@ -293,6 +305,7 @@ int CMediaWriter::Close() {
     nResult = -1;
   }
   m_pFormatCtx.reset();
+  m_pScratch.reset();
   m_vecStreams.clear();
   m_vecWaiting.clear();
   m_bStarted = false;

@@ -56,6 +56,7 @@ class CMediaWriter final : public IMediaWriter {
   MediaWriterOptions m_stOptions{};
   std::vector<Stream> m_vecStreams;
   std::vector<PacketPtr> m_vecWaiting;
+  PacketPtr m_pScratch;  // the record of packets written at once
   bool m_bStarted = false;
   // Below 0 once the header failed (or a stream could not be set up): nothing more is written.
   int m_nHeaderError = 0;

@@ -85,9 +85,8 @@ std::vector<Found> Inspect(const std::string& path) {
     for (size_t s = 0; s < out.size(); ++s) {
       if (more && size_t(packet->stream_index) != s) continue;
       const AVRational tb = ctx->streams[s]->time_base;
-      if (more && packet->pts != AV_NOPTS_VALUE) {  // raw streams have no times
-        out[s].startUs = std::min(out[s].startUs, Us(packet->pts, tb)), out[s].endUs = std::max(out[s].endUs, Us(packet->pts + packet->duration, tb));
-      }
+      if (more && packet->pts != AV_NOPTS_VALUE) out[s].startUs = std::min(out[s].startUs, Us(packet->pts, tb));  // raw streams have no times
+      if (more && packet->pts != AV_NOPTS_VALUE) out[s].endUs = std::max(out[s].endUs, Us(packet->pts + packet->duration, tb));
       out[s].failures += avcodec_send_packet(decoders[s].get(), more ? packet.get() : nullptr) < 0;
       while (avcodec_receive_frame(decoders[s].get(), frame.get()) == 0) out[s].decoded += frame->nb_samples ? frame->nb_samples : 1;
     }
@@ -125,13 +124,12 @@ void ExpectLike(const std::string& path, const std::vector<const Source*>& sourc
   ASSERT_EQ(found.size(), sources.size());
   for (size_t s = 0; s < found.size(); ++s) {
     const Source& in = *sources[s];
-    const int64_t frameUs = in.video ? 40000 : int64_t(1000000) * std::max(in.frameSamples, 1024) / in.rate;
-    const int64_t inEnd = in.packets.back().pts + in.packets.back().duration, inStart = in.video ? 0 : in.packets[0].pts;
+    const int64_t frameUs = in.video ? 40000 : int64_t(1000000) * std::max(in.frameSamples, 1024) / in.rate, inStart = in.video ? 0 : in.packets[0].pts,
+                  inEnd = in.packets.back().pts + in.packets.back().duration;
     EXPECT_EQ(found[s].failures, 0);
-    if (timed) { EXPECT_NEAR(double(found[s].endUs - found[s].startUs), double(inEnd - inStart), double(frameUs)) << s; }
-    if (timed) { EXPECT_NEAR(double(found[s].startUs), double(inStart), double(frameUs)) << s; }
-    if (in.video) { EXPECT_EQ(found[s].decoded, int64_t(in.packets.size())); }
-    if (in.video && matrix) { EXPECT_EQ(std::tuple(found[s].rotation, found[s].fps), std::tuple(-90, 25.0)); }  // FFmpeg reads 90° clockwise as -90
+    if (timed) { EXPECT_NEAR(double(found[s].endUs - found[s].startUs), double(inEnd - inStart), double(frameUs)) << s; EXPECT_NEAR(double(found[s].startUs), double(inStart), double(frameUs)) << s; }
+    // FFmpeg reads a quarter turn clockwise as -90.
+    if (in.video) { EXPECT_EQ(found[s].decoded, int64_t(in.packets.size())); if (matrix) { EXPECT_EQ(std::tuple(found[s].rotation, found[s].fps), std::tuple(-90, 25.0)); } }
     if (!in.video && trims) { EXPECT_LT(std::abs(found[s].decoded - in.rate), in.frameSamples) << s; }  // one second of tone
   }
 }
@@ -140,8 +138,7 @@ void ExpectLike(const std::string& path, const std::vector<const Source*>& sourc
 // as the library's video encoders hand them out too) and from the library's AAC encoder.
 TEST(MediaWriter, EveryContainerReadsBackInPlainFfmpeg) {
   const Media& m = Sources();
-  const Source h264 = From(m.h264, 0), hevc = From(m.hevc, 0), aac = From(m.aac, 1), opus = From(m.opus, 1), alaw = From(m.alaw, 1);
-  const Source aac0 = From(m.aac, 0), opus0 = From(m.opus, 0);
+  const Source h264 = From(m.h264, 0), hevc = From(m.hevc, 0), aac = From(m.aac, 1), opus = From(m.opus, 1), alaw = From(m.alaw, 1), aac0 = From(m.aac, 0), opus0 = From(m.opus, 0);
   const Source libAac = LibraryAac();
   const std::tuple<const char*, const char*, std::vector<const Source*>, int, bool, bool> cases[] = {  // flags, trims, timed
       {"a.mp4", nullptr, {&h264, &aac}, 0, true, true}, {"a.mov", "mov", {&hevc, &aac}, 0, true, true}, {"a.mkv", nullptr, {&h264, &opus}, 0, true, true},
@@ -166,18 +163,15 @@ TEST(MediaWriter, RefusalsNameTheirCause) {
   const ScratchFile file("refused.mp4");
   ScopedLogCapture log;
   auto writer = IMediaWriter::Create();
-  for (const auto& [path, format, flags] : {std::tuple("/nonexistent-folder/x.mp4", "mp4", 0), {file.path.c_str(), "no-such-muxer", 0}, {file.path.c_str(), "matroska", MEDIA_WRITER_CRASH_SAFE}}) {
+  for (const auto& [path, format, flags] : {std::tuple("/nonexistent-folder/x.mp4", "mp4", 0), {file.path.c_str(), "no-such-muxer", 0}, {file.path.c_str(), "matroska", MEDIA_WRITER_CRASH_SAFE}})
     EXPECT_EQ(writer->Open(path, format, {0, flags, 0}), -1);
-  }
   ASSERT_EQ(writer->Open(file.path.c_str(), nullptr, {500000, 0, 0}), 0);
   EXPECT_EQ(Add(*writer, alaw), -1);
-  ASSERT_EQ(Add(*writer, v), 0);
-  ASSERT_EQ(Add(*writer, a), 1);
+  for (int i = 0; const Source* s : {&v, &a}) ASSERT_EQ(Add(*writer, *s), i++);
   const auto writeAll = [&](const Source& s, size_t from, size_t to) { for (size_t i = from; i < to; ++i) ASSERT_EQ(Write(*writer, s.packets[i]), 0); };
   writeAll(v, 0, 10), writeAll(a, 0, 20), writeAll(v, 10, 25);
   const Packet& late = a.packets[20];  // more than 0.5 s behind the last picture's 960000 us
-  EXPECT_EQ(Write(*writer, late), -1);
-  EXPECT_EQ(Write(*writer, v.packets[3]), -1);
+  for (const Packet* refused : {&late, &v.packets[3]}) EXPECT_EQ(Write(*writer, *refused), -1);
   writeAll(a, 30, a.packets.size());
   EXPECT_EQ(writer->Close(), 0);
   EXPECT_EQ(log->OwnLines(), (std::vector<LogLine>{
@@ -185,8 +179,7 @@ TEST(MediaWriter, RefusalsNameTheirCause) {
       {60, "[CODE]MediaWriter Open[" + file.path + "] failed: no container no-such-muxer"},
       {60, "[CODE]MediaWriter Open[" + file.path + "] failed: crash-safe mode needs MP4 or MOV"},
       {60, "[CODE]MediaWriter AddStream[pcm_alaw] failed: the container cannot hold it"},
-      {60, "[CODE]MediaWriter stream 1: packet at " + std::to_string(late.dts) + " us is " + std::to_string(960000 - late.dts) +
-               " us behind the newest, past the 500000 us window"},
+      {60, "[CODE]MediaWriter stream 1: packet at " + std::to_string(late.dts) + " us is " + std::to_string(960000 - late.dts) + " us behind the newest, past the 500000 us window"},
       {60, "[CODE]MediaWriter stream 0: decoding time " + std::to_string(v.packets[3].dts) + " us is not after the previous 960000 us"}}));
   EXPECT_EQ(Inspect(file.path).at(0).decoded, 25);
 }
@@ -208,12 +201,10 @@ TEST(MediaWriter, FullDiskIsReportedAtTheFailingCall) {
   const Media& m = Sources();
   const Source v = From(m.h264, 0), a = From(m.aac, 1), opus = From(m.opus, 0);
   const ScratchFile file("full.mp4");
-  const auto limited = [](const std::function<bool()>& body, const std::string& line) {
-    return InChild([&] { ScopedLogCapture log; return body() && std::ranges::count(log->OwnLines(), LogLine{60, line}) == 1 ? 0 : 1; }, 4096);
-  };
+  const auto limited = [](const std::function<bool()>& body, const std::string& line) {  // 0 when the body fails with the line
+    return InChild([&] { ScopedLogCapture log; return body() && std::ranges::count(log->OwnLines(), LogLine{60, line}) == 1 ? 0 : 1; }, 4096); };
   EXPECT_EQ(limited([&] { return Record(file.path, nullptr, 0, {&v, &a}) == -1; }, "[CODE]MediaWriter Close[" + file.path + "] failed: File too large"), 0);
-  EXPECT_EQ(limited([&] { return Record(file.path, nullptr, MEDIA_WRITER_CRASH_SAFE, {&v, &a}) == -1; },
-                    "[CODE]MediaWriter stream 1: writing failed: File too large"), 0);
+  EXPECT_EQ(limited([&] { return Record(file.path, nullptr, MEDIA_WRITER_CRASH_SAFE, {&v, &a}) == -1; }, "[CODE]MediaWriter stream 1: writing failed: File too large"), 0);
   const auto pack = [&] {
     auto packer = IPackAudio::Create(AUDIO_FILE_PACK_OGG_OPUS);
     EXPECT_EQ(packer->Init(file.path.c_str(), 48000, 2, 960), 0);
@@ -239,11 +230,10 @@ TEST(MediaWriter, KilledRecorderLeavesPlayableCrashSafeFile) {
       left[flags] = Inspect(file.path);
     }
     // Before the first fragment is complete there is nothing to play, not even the moov.
-    ASSERT_EQ(left[1].size(), pictures < 10 ? 0u : 2u) << pictures;
+    ASSERT_EQ(std::pair(left[1].size(), left[0].size()), std::pair(size_t(pictures < 10 ? 0 : 2), size_t(0))) << pictures;  // plain MP4: no moov, no file
     const Found video = left[1].empty() ? Found{} : left[1][0];
     EXPECT_EQ(std::tuple(video.decoded, video.failures), std::tuple(pictures / 10 * 10, 0)) << pictures;
     if (video.decoded > 0) { EXPECT_NEAR(double(video.endUs - video.startUs), video.decoded * 40000.0, 40000.0); }
-    EXPECT_TRUE(left[0].empty()) << pictures;
     std::printf("| %d pictures | %s%lld, %.2f s | %s |\n", pictures, left[1].empty() ? "does not open: " : "", static_cast<long long>(video.decoded),
                 video.decoded > 0 ? (video.endUs - video.startUs) / 1e6 : 0.0, left[0].empty() ? "does not open" : "opens");
   }
