@@ -195,8 +195,9 @@ int InChild(const std::function<int()>& body, rlim_t fileLimit = RLIM_INFINITY) 
   return WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status);
 }
 
-// Files limited to 4 KiB: the writer reports it at the write (crash-safe files go out packet by packet) or at Close (a
-// plain MP4 keeps it buffered), the audio packer's last close result and line tell it too.
+// Files limited to 4 KiB: the writer reports it at the write (crash-safe files go out packet by
+// packet) or at Close (a plain MP4 keeps it buffered); the audio packer's last close result and
+// line tell it too.
 TEST(MediaWriter, FullDiskIsReportedAtTheFailingCall) {
   const Media& m = Sources();
   const Source v = From(m.h264, 0), a = From(m.aac, 1), opus = From(m.opus, 0);
