@@ -2,8 +2,18 @@
 
 #include <malloc.h>
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <tuple>
+
+extern "C" {
+#include <libavformat/avformat.h>
+}
 
 namespace codec_bench {
 
@@ -48,6 +58,82 @@ std::vector<Bytes> RunEncoder(AVCodecContext* ctx, int frames, NextFrame&& next)
     }
   }
   return packets;
+}
+
+// Opens the named encoder for a global-header stream, or null.
+CodecCtxPtr OpenEncoder(const char* name, const std::function<void(AVCodecContext*)>& set) {
+  const AVCodec* codec = avcodec_find_encoder_by_name(name);
+  CodecCtxPtr ctx(avcodec_alloc_context3(codec));
+  if (ctx == nullptr) return nullptr;
+  set(ctx.get());
+  ctx->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+  Options options;
+  options.Set("preset", "ultrafast");
+  return avcodec_open2(ctx.get(), codec, options.Slot()) < 0 ? nullptr : std::move(ctx);
+}
+
+// Sends a frame (null drains) and writes what comes out to stream `index`.
+bool EncodeInto(AVFormatContext* mux, int index, AVCodecContext* enc, const AVFrame* frame) {
+  if (avcodec_send_frame(enc, frame) < 0) return false;
+  for (PacketPtr packet(av_packet_alloc()); avcodec_receive_packet(enc, packet.get()) == 0;) {
+    av_packet_rescale_ts(packet.get(), enc->time_base, mux->streams[index]->time_base);
+    packet->stream_index = index;
+    if (av_interleaved_write_frame(mux, packet.get()) < 0) return false;
+  }
+  return true;
+}
+
+// A file in the temporary directory, removed at exit.
+struct TempFile {
+  std::string path;
+  ~TempFile() {
+    if (!path.empty()) std::filesystem::remove(path);
+  }
+};
+
+// The file H264AacMp4 describes, or empty.
+std::string MakeH264AacMp4(int width, int height, int frames) {
+    const std::string file =
+        (std::filesystem::temp_directory_path() /
+         ("codec-bench-" + std::to_string(getpid()) + "-" + std::to_string(width) + "x" +
+          std::to_string(height) + "-" + std::to_string(frames) + ".mp4")).string();
+    CodecCtxPtr video = OpenEncoder("libx264", [&](AVCodecContext* c) {
+      c->width = width, c->height = height, c->pix_fmt = AV_PIX_FMT_YUV420P, c->gop_size = 25;
+      c->time_base = {1, 25}, c->thread_count = 1;
+    });
+    CodecCtxPtr audio = OpenEncoder("aac", [](AVCodecContext* c) {
+      c->sample_fmt = AV_SAMPLE_FMT_FLTP, c->sample_rate = 44100, c->time_base = {1, 44100};
+      av_channel_layout_default(&c->ch_layout, 2);
+    });
+    AVFormatContext* raw = nullptr;
+    avformat_alloc_output_context2(&raw, nullptr, "mp4", file.c_str());
+    codec_interface::OutputFormatCtxPtr mux(raw);
+    if (video == nullptr || audio == nullptr || mux == nullptr) return std::string();
+    for (AVCodecContext* enc : {video.get(), audio.get()}) {
+      AVStream* st = avformat_new_stream(mux.get(), nullptr);
+      avcodec_parameters_from_context(st->codecpar, enc);
+      st->time_base = enc->time_base;
+    }
+    if (avio_open(&mux->pb, file.c_str(), AVIO_FLAG_WRITE) < 0 ||
+        avformat_write_header(mux.get(), nullptr) < 0) {
+      return std::string();
+    }
+    bool ok = true;
+    for (int i = 0; ok && i < frames; ++i) {
+      FramePtr picture = MakePicture(width, height, AV_PIX_FMT_YUV420P, i);
+      picture->pts = i;
+      ok = EncodeInto(mux.get(), 0, video.get(), picture.get());
+    }
+    const int blocks = frames * 44100 / 25 / 1024;
+    for (int i = 0; ok && i < blocks; ++i) {
+      FramePtr tone = MakeToneFrame(AV_SAMPLE_FMT_FLTP, 44100, 2, 1024);
+      tone->pts = int64_t{i} * 1024;
+      ok = EncodeInto(mux.get(), 1, audio.get(), tone.get());
+    }
+    ok = ok && EncodeInto(mux.get(), 0, video.get(), nullptr) &&
+         EncodeInto(mux.get(), 1, audio.get(), nullptr) && av_write_trailer(mux.get()) == 0;
+    if (!ok) std::filesystem::remove(file);
+    return ok ? file : std::string();
 }
 
 class DropLines : public base::IBaseLogInterface {
@@ -192,5 +278,12 @@ QuietLog::QuietLog() : previous_(base::IBaseLogInterface::GetLogInstance(nullptr
 }
 
 QuietLog::~QuietLog() { base::IBaseLogInterface::GetLogInstance(previous_); }
+
+const std::string& H264AacMp4(int width, int height, int frames) {
+  static std::map<std::tuple<int, int, int>, TempFile> made;
+  TempFile& file = made[{width, height, frames}];
+  if (file.path.empty()) file.path = MakeH264AacMp4(width, height, frames);
+  return file.path;
+}
 
 }  // namespace codec_bench

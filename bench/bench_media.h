@@ -55,6 +55,11 @@ std::vector<Bytes> EncodeVideo(
     const char* encoder, int width, int height, int frames,
     const std::vector<std::pair<std::string, std::string>>& options = {});
 
+// An MP4 file in the temporary directory with `frames` pictures of H.264 at the size (25 fps, a
+// key frame every 25, parameter sets in avcC) and as long a 44.1 kHz stereo AAC tone, made once
+// per process and size and removed at exit; empty when it cannot be made. One thread.
+const std::string& H264AacMp4(int width, int height, int frames);
+
 // Interleaved PCM of a 440 Hz sine, each channel a quarter period after the one before.
 Bytes MakeSinePcm(AVSampleFormat format, int rate, int channels, int samples);
 

@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <cstring>
-#include <filesystem>
 #include <string>
 
 #include "alloc_count.h"
@@ -24,85 +23,8 @@ using namespace codec_bench;
 
 constexpr int kFrames = 250;  // 10 s at 25 fps
 
-// Opens the named encoder for a global-header stream, or null.
-CodecCtxPtr OpenEncoder(const char* name, void (*set)(AVCodecContext*)) {
-  const AVCodec* codec = avcodec_find_encoder_by_name(name);
-  CodecCtxPtr ctx(avcodec_alloc_context3(codec));
-  if (ctx == nullptr) return nullptr;
-  set(ctx.get());
-  ctx->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-  Options options;
-  options.Set("preset", "ultrafast");
-  return avcodec_open2(ctx.get(), codec, options.Slot()) < 0 ? nullptr : std::move(ctx);
-}
-
-// Sends a frame (null drains) and writes what comes out to stream `index`.
-bool EncodeInto(AVFormatContext* mux, int index, AVCodecContext* enc, const AVFrame* frame) {
-  if (avcodec_send_frame(enc, frame) < 0) return false;
-  for (PacketPtr packet(av_packet_alloc()); avcodec_receive_packet(enc, packet.get()) == 0;) {
-    av_packet_rescale_ts(packet.get(), enc->time_base, mux->streams[index]->time_base);
-    packet->stream_index = index;
-    if (av_interleaved_write_frame(mux, packet.get()) < 0) return false;
-  }
-  return true;
-}
-
-// A file in the temporary directory, removed at exit.
-struct TempFile {
-  std::string path;
-  ~TempFile() {
-    if (!path.empty()) std::filesystem::remove(path);
-  }
-};
-
-// 10 s of 320x240 H.264 and 44.1 kHz stereo AAC in an MP4 file, made once per process.
-const std::string& Mp4File() {
-  static const TempFile made{[] {
-    const std::string file = (std::filesystem::temp_directory_path() /
-                              ("codec-reader-bench-" + std::to_string(getpid()) + ".mp4")).string();
-    CodecCtxPtr video = OpenEncoder("libx264", [](AVCodecContext* c) {
-      c->width = 320, c->height = 240, c->pix_fmt = AV_PIX_FMT_YUV420P, c->gop_size = 25;
-      c->time_base = {1, 25}, c->thread_count = 1;
-    });
-    CodecCtxPtr audio = OpenEncoder("aac", [](AVCodecContext* c) {
-      c->sample_fmt = AV_SAMPLE_FMT_FLTP, c->sample_rate = 44100, c->time_base = {1, 44100};
-      av_channel_layout_default(&c->ch_layout, 2);
-    });
-    AVFormatContext* raw = nullptr;
-    avformat_alloc_output_context2(&raw, nullptr, "mp4", file.c_str());
-    codec_interface::OutputFormatCtxPtr mux(raw);
-    if (video == nullptr || audio == nullptr || mux == nullptr) return std::string();
-    for (AVCodecContext* enc : {video.get(), audio.get()}) {
-      AVStream* st = avformat_new_stream(mux.get(), nullptr);
-      avcodec_parameters_from_context(st->codecpar, enc);
-      st->time_base = enc->time_base;
-    }
-    if (avio_open(&mux->pb, file.c_str(), AVIO_FLAG_WRITE) < 0 ||
-        avformat_write_header(mux.get(), nullptr) < 0) {
-      return std::string();
-    }
-    bool ok = true;
-    for (int i = 0; ok && i < kFrames; ++i) {
-      FramePtr picture = MakePicture(320, 240, AV_PIX_FMT_YUV420P, i);
-      picture->pts = i;
-      ok = EncodeInto(mux.get(), 0, video.get(), picture.get());
-    }
-    const int blocks = kFrames * 44100 / 25 / 1024;
-    for (int i = 0; ok && i < blocks; ++i) {
-      FramePtr tone = MakeToneFrame(AV_SAMPLE_FMT_FLTP, 44100, 2, 1024);
-      tone->pts = int64_t{i} * 1024;
-      ok = EncodeInto(mux.get(), 1, audio.get(), tone.get());
-    }
-    ok = ok && EncodeInto(mux.get(), 0, video.get(), nullptr) &&
-         EncodeInto(mux.get(), 1, audio.get(), nullptr) && av_write_trailer(mux.get()) == 0;
-    if (!ok) std::filesystem::remove(file);
-    return ok ? file : std::string();
-  }()};
-  return made.path;
-}
-
 void ReadWithLibrary(benchmark::State& state) {
-  const std::string& path = Mp4File();
+  const std::string& path = H264AacMp4(320, 240, kFrames);
   if (path.empty()) return state.SkipWithError("no test file");
   const std::shared_ptr<IMediaReader> reader = IMediaReader::Create();
   const AllocationScope scope;
@@ -163,7 +85,7 @@ void WriteAdts(uint8_t* out, const uint8_t* asc, int payload) {
 }
 
 void ReadWithFfmpeg(benchmark::State& state) {
-  const std::string& path = Mp4File();
+  const std::string& path = H264AacMp4(320, 240, kFrames);
   if (path.empty()) return state.SkipWithError("no test file");
   PacketPtr packet(av_packet_alloc()), filtered(av_packet_alloc());
   Bytes frame;

@@ -45,11 +45,11 @@
 /// shared libraries' SONAMEs (libcodec.so.N and libcodec_base.so.N for major version N).
 #define CODEC_VERSION_MAJOR 1
 /// Minor version: changes with every compatible addition to the interface.
-#define CODEC_VERSION_MINOR 1
+#define CODEC_VERSION_MINOR 2
 /// Patch version: changes that leave the interface as it is.
 #define CODEC_VERSION_PATCH 0
 /// The three version numbers as text, "major.minor.patch".
-#define CODEC_VERSION_STRING "1.1.0"
+#define CODEC_VERSION_STRING "1.2.0"
 
 /// @def CODEC_API
 /// Marks what the shared library exports: default visibility with GCC and Clang, dllexport while
@@ -771,6 +771,12 @@ class CODEC_API IPackAudio {
   /// 48000 Hz, 2 channels and 1920 samples a packet until Init sets them.
   /// @return The object; only running out of memory escapes, as std::bad_alloc. Any thread.
   static std::shared_ptr<IPackAudio> Create(AudioFilePackType eType);
+
+  /// Since 1.2: how the last Close of @p pack ended, since Close itself returns nothing.
+  /// @return 0 when the trailer was written and every byte reached the file (and before any
+  ///         Close); -1 when the trailer or the final flush failed (a full disk, a file size
+  ///         limit), after a log line naming the cause, or for an object not made by Create.
+  static int LastCloseResult(const IPackAudio& pack);
 };
 
 /// Converts raw pictures (pixel format and size) or raw sound (sample format, rate and channels)
@@ -973,6 +979,129 @@ class CODEC_API IMediaReader {
 };
 
 // ---------------------------------------------------------------------------------------------
+// Since 1.2: writing media files from encoded packets.
+
+/// Bits of MediaWriterOptions::nFlags.
+/// Crash-safe MP4 or MOV: the file is written in fragments (a moov without samples first, then a
+/// fragment at every video key frame, or every nFragmentMs), each flushed to the operating
+/// system as soon as it is complete, so that a process killed at any moment leaves a file that
+/// plays up to its last complete fragment. A clean Close leaves the file fragmented (with its
+/// fragment index), which players and browsers play as they play a plain MP4. Refused by Open
+/// for any other container.
+constexpr int32_t MEDIA_WRITER_CRASH_SAFE = 1;
+
+/// How IMediaWriter::Open writes the file. All zero is a valid choice: a 10-second window and
+/// no fragments.
+struct MediaWriterOptions {
+  /// How far (in microseconds of decoding time) a packet may lag behind the newest packet of
+  /// any stream and still be interleaved; a later one is refused. 0 means 10 seconds.
+  int64_t nInterleaveWindowUs;
+  int32_t nFlags;       ///< MEDIA_WRITER_* bits.
+  /// Crash-safe mode: a new fragment once this many milliseconds have been written; 0 means a
+  /// fragment at every video key frame (and every second of sound without video).
+  int32_t nFragmentMs;
+};
+
+/// A video stream for IMediaWriter::AddVideoStream.
+struct MediaVideoStreamParam {
+  /// FFmpeg's codec name: "h264" or "hevc" (as MediaStreamInfo::szCodecName names it).
+  char szCodecName[32];
+  int32_t nWidth;          ///< Coded picture width.
+  int32_t nHeight;         ///< Coded picture height.
+  int32_t nFrameRateNum;   ///< Frame rate nFrameRateNum / nFrameRateDen per second; 0/0 when
+  int32_t nFrameRateDen;   ///< not known.
+  int32_t nTimeBaseNum;    ///< The unit the file stores timestamps in, nTimeBaseNum /
+  int32_t nTimeBaseDen;    ///< nTimeBaseDen seconds (0/0: 1/90000); the container may refine it.
+  /// Clockwise rotation in degrees (0, 90, 180 or 270) that turns the decoded picture upright,
+  /// recorded as the stream's display matrix (as MediaStreamInfo::nRotation reads it back).
+  int32_t nRotation;
+  int32_t nExtradataSize;  ///< Bytes at pExtradata.
+  /// The stored set-up (avcC, hvcC) of length-prefixed packets, as the reader hands it out with
+  /// MEDIA_PACKET_FORM_STORED; null for Annex B packets (the library's encoders, the reader's
+  /// decoder form), whose parameter sets the writer takes from the stream's first packet.
+  const unsigned char* pExtradata;
+};
+
+/// A sound stream for IMediaWriter::AddAudioStream.
+struct MediaAudioStreamParam {
+  /// FFmpeg's codec name: "aac", "opus", "pcm_alaw", "pcm_mulaw", or any other the reader names
+  /// and the container holds.
+  char szCodecName[32];
+  int32_t nSampleRate;      ///< Samples per second.
+  int32_t nChannels;        ///< Channel count.
+  int32_t nFrameSamples;    ///< Samples per channel in each packet when fixed, else 0.
+  /// Samples of encoder delay at the start: timestamps then count them too (the first packet
+  /// starts at minus this many samples), and the container records them to be dropped (MP4 and
+  /// MOV edit list, Ogg pre-skip, Matroska codec delay).
+  int32_t nInitialPadding;
+  int32_t nTimeBaseNum;     ///< Unit of the stored timestamps; 0/0: 1/nSampleRate.
+  int32_t nTimeBaseDen;     ///< See nTimeBaseNum.
+  int32_t nExtradataSize;   ///< Bytes at pExtradata.
+  int32_t nReserved;        ///< 0.
+  /// The stored set-up (AudioSpecificConfig, OpusHead) or null: AAC packets with ADTS headers
+  /// (the library's encoder, the reader's decoder form) are stripped where the container needs
+  /// raw frames and the set-up is built from the first header; Opus gets a standard OpusHead.
+  const unsigned char* pExtradata;
+};
+
+/// Writes a media file (MP4, MOV, Matroska, MPEG-TS, Ogg, ADTS AAC, raw H.264 and HEVC; the
+/// path is UTF-8) from encoded packets of several streams. Streams are added after Open; the
+/// file's header is written once every stream has had its first packet (its form and
+/// parameter sets come from it), once packets have waited a whole interleave window for a
+/// silent stream (which is then written as set up), or at Close. Packets of different streams
+/// may arrive in any order within the interleave window; the writer puts them in time order.
+/// No locks: one thread at a time.
+class CODEC_API IMediaWriter {
+ public:
+  /// Touches nothing but the interface's own table pointer.
+  IMediaWriter();
+  /// Touches nothing but the interface's own table pointer.
+  IMediaWriter(const IMediaWriter& other);
+  /// Returns this object unchanged.
+  IMediaWriter& operator=(const IMediaWriter& other);
+
+  /// Creates the file.
+  /// @param pPath    The file to write.
+  /// @param pFormat  FFmpeg's muxer name ("mp4", "mov", "matroska", "mpegts", "ogg", "adts",
+  ///                 "h264", "hevc"), or null to choose it by the path's ending.
+  /// @return 0; -1 for a null path or an object already open, or, after one log line naming the
+  ///         cause, for an unknown container, crash-safe mode outside MP4 and MOV, or a file that
+  ///         cannot be created (missing or unwritable folder).
+  virtual int Open(const char* pPath, const char* pFormat, const MediaWriterOptions& options) = 0;
+  /// Adds a video stream before the first packet.
+  /// @return The stream's index (0, 1, ... in the order of adding); -1 when nothing is open,
+  ///         packets were already written, or, after a log line, for a codec that is not video
+  ///         or that the container cannot hold.
+  virtual int AddVideoStream(const MediaVideoStreamParam& param) = 0;
+  /// Adds a sound stream before the first packet.
+  /// @return As AddVideoStream; also -1 after a log line without a sample rate or channels.
+  virtual int AddAudioStream(const MediaAudioStreamParam& param) = 0;
+  /// Adds one packet of stream @p nStream; the bytes are copied.
+  /// @param nPtsUs, nDtsUs Presentation and decoding time in microseconds (nDtsUs may be
+  ///                       MEDIA_NO_TIMESTAMP when it equals nPtsUs).
+  /// @param nDurationUs    Duration in microseconds, 0 when not known.
+  /// @param bKey           A key frame.
+  /// @return 0; -1 when nothing is open or for a bad stream or null data, or, after one log line
+  ///         naming the cause, for a decoding time not after the stream's previous one, a packet
+  ///         further behind the newest than the window, a first video packet without parameter
+  ///         sets, a refused header, or a write that failed (full disk, closed pipe, size limit).
+  ///         After a failed write the file stays broken: Close it.
+  virtual int WritePacket(int nStream, const unsigned char* pData, int nSize, int64_t nPtsUs,
+                          int64_t nDtsUs, int64_t nDurationUs, bool bKey) = 0;
+  /// Writes what is still queued and the trailer and closes the file; does nothing on a closed
+  /// object. Open may follow.
+  /// @return 0 when every byte reached the file; -1 after a log line naming the cause when the
+  ///         header, a queued packet, the trailer or the final flush failed.
+  virtual int Close() = 0;
+  /// Finishes an open file as Close does.
+  virtual ~IMediaWriter();
+
+  /// Builds a closed writer. @return The object; only running out of memory escapes, as
+  /// std::bad_alloc. Any thread.
+  static std::shared_ptr<IMediaWriter> Create();
+};
+
+// ---------------------------------------------------------------------------------------------
 // What compiled hosts depend on, checked at compile time.
 
 static_assert(sizeof(CodecType) == 4 && sizeof(PixelFormat) == 4 && sizeof(SampleFormat) == 4 &&
@@ -1051,6 +1180,18 @@ static_assert(offsetof(MediaStreamInfo, szCodecName) == 16 &&
 static_assert(offsetof(MediaPacket, nStreamIndex) == 48 && offsetof(MediaPacket, nFlags) == 56 &&
                   offsetof(MediaPacket, pData) == 64,
               "MediaPacket layout is fixed");
+
+static_assert(MEDIA_WRITER_CRASH_SAFE == 1 && sizeof(MediaWriterOptions) == 16 &&
+                  offsetof(MediaWriterOptions, nFragmentMs) == 12,
+              "MediaWriterOptions layout is fixed");
+static_assert(offsetof(MediaVideoStreamParam, nWidth) == 32 &&
+                  offsetof(MediaVideoStreamParam, nRotation) == 56 &&
+                  offsetof(MediaVideoStreamParam, pExtradata) == 64,
+              "MediaVideoStreamParam layout is fixed");
+static_assert(offsetof(MediaAudioStreamParam, nSampleRate) == 32 &&
+                  offsetof(MediaAudioStreamParam, nInitialPadding) == 44 &&
+                  offsetof(MediaAudioStreamParam, pExtradata) == 64,
+              "MediaAudioStreamParam layout is fixed");
 
 }  // namespace codec_interface
 

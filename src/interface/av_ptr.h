@@ -42,9 +42,14 @@ struct InputFormatCtxFree {
 };
 using InputFormatCtxPtr = std::unique_ptr<AVFormatContext, InputFormatCtxFree>;
 
+// Whether the output's muxer writes through the context's own file (pb), which its owner closes.
+inline bool WritesFile(const AVFormatContext* c) {
+  return c->oformat != nullptr && !(c->oformat->flags & AVFMT_NOFILE);
+}
+
 struct OutputFormatCtxFree {
   void operator()(AVFormatContext* c) const noexcept {
-    if (c->oformat != nullptr && !(c->oformat->flags & AVFMT_NOFILE)) avio_closep(&c->pb);
+    if (WritesFile(c)) avio_closep(&c->pb);
     avformat_free_context(c);
   }
 };

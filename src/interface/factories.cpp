@@ -4,6 +4,7 @@
 #include "codec_interface.h"
 #include "media/file_parse.h"
 #include "media/media_reader.h"
+#include "media/media_writer.h"
 #include "media/pack_audio.h"
 #include "media/trans_coder.h"
 #include "video/ffmpeg_video_codec.h"
@@ -28,5 +29,7 @@ std::shared_ptr<IPackAudio> IPackAudio::Create(AudioFilePackType eType) {
 std::shared_ptr<ITransCoder> ITransCoder::Create() { return std::make_shared<CTransCoder>(); }
 
 std::shared_ptr<IMediaReader> IMediaReader::Create() { return std::make_shared<CMediaReader>(); }
+
+std::shared_ptr<IMediaWriter> IMediaWriter::Create() { return std::make_shared<CMediaWriter>(); }
 
 }  // namespace codec_interface

@@ -30,4 +30,9 @@ IMediaReader::IMediaReader(const IMediaReader&) = default;
 IMediaReader& IMediaReader::operator=(const IMediaReader&) { return *this; }
 IMediaReader::~IMediaReader() = default;
 
+IMediaWriter::IMediaWriter() = default;
+IMediaWriter::IMediaWriter(const IMediaWriter&) = default;
+IMediaWriter& IMediaWriter::operator=(const IMediaWriter&) { return *this; }
+IMediaWriter::~IMediaWriter() = default;
+
 }  // namespace codec_interface

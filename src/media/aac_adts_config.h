@@ -21,6 +21,11 @@ struct AacAdtsConfig {
 // frames, a core coder, the extension flag, a config cut short).
 const char* ParseAacAdtsConfig(const uint8_t* pAsc, int nSize, AacAdtsConfig* pConfig);
 
+// Whether the bytes start with an ADTS frame's sync word.
+inline bool StartsWithAdtsSync(const uint8_t* pData, int nSize) {
+  return nSize >= 2 && pData[0] == 0xFF && (pData[1] & 0xF0) == 0xF0;
+}
+
 // pOut receives header, program config element and the frame; false when it is too long for
 // the 13-bit length field.
 bool FrameAacAsAdts(const AacAdtsConfig& config, const uint8_t* pFrame, int nSize,

@@ -4,14 +4,6 @@
 
 namespace codec_interface {
 
-namespace {
-
-bool StartsWithAdtsSync(const AVPacket* pPacket) {
-  return pPacket->size >= 2 && pPacket->data[0] == 0xFF && (pPacket->data[1] & 0xF0) == 0xF0;
-}
-
-}  // namespace
-
 int CDecoderForm::Convert(const AVStream* pStream, AVPacket* pIn, const uint8_t** ppData,
                           int* pSize) {
   // An empty packet would drain the library's audio decoders.
@@ -30,7 +22,7 @@ int CDecoderForm::Convert(const AVStream* pStream, AVPacket* pIn, const uint8_t*
       break;
     case AV_CODEC_ID_AAC:
       // Packets that already are ADTS frames (MPEG-TS, .aac files) stay as they are.
-      if (StartsWithAdtsSync(pIn)) break;
+      if (StartsWithAdtsSync(pIn->data, pIn->size)) break;
       result = AsAdts(pStream, pIn);
       if (result == 1) *ppData = m_vecFrame.data(), *pSize = static_cast<int>(m_vecFrame.size());
       break;

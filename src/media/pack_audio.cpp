@@ -45,17 +45,9 @@ bool ChannelMask(int nChannels, uint64_t* pMask) {
   }
 }
 
-// Extradata is zero-padded as FFmpeg's readers expect.
 bool SetExtradata(AVCodecParameters* pParams, const std::vector<uint8_t>& bytes) {
-  AvBytesPtr pData(static_cast<uint8_t*>(av_mallocz(bytes.size() + AV_INPUT_BUFFER_PADDING_SIZE)));
-  if (pData == nullptr) return false;
-  std::memcpy(pData.get(), bytes.data(), bytes.size());
-  pParams->extradata = pData.release();
-  pParams->extradata_size = static_cast<int>(bytes.size());
-  return true;
+  return codec_interface::SetExtradata(pParams, bytes.data(), bytes.size());
 }
-
-bool HasFile(const AVFormatContext* pCtx) { return !(pCtx->oformat->flags & AVFMT_NOFILE); }
 
 }  // namespace
 
@@ -106,7 +98,7 @@ int CPackAudio::Init(const char* pPath, int nSampleRate, int nChannels, int nFra
     return -1;
   }
 
-  if (HasFile(pFormatCtx.get()) && avio_open(&pFormatCtx->pb, pPath, AVIO_FLAG_WRITE) < 0) {
+  if (WritesFile(pFormatCtx.get()) && avio_open(&pFormatCtx->pb, pPath, AVIO_FLAG_WRITE) < 0) {
     CODEC_LOG(kLogError, "[CODE]open file[%s] failed", pPath);
     return -1;
   }
@@ -198,15 +190,29 @@ int CPackAudio::WritePacket(unsigned char* pData, int nSize) {
 void CPackAudio::Close() {
   if (m_pFormatCtx != nullptr) {
     const int nTrailer = av_write_trailer(m_pFormatCtx.get());
+    m_nCloseResult = 0;
     if (nTrailer < 0) {
       CODEC_LOG(kLogError, "[CODE]av_write_trailer failed[%d]: %s", nTrailer,
                 AvErrorText(nTrailer).c_str());
+      m_nCloseResult = -1;
+    }
+    // The last buffered bytes reach the file only here; a full disk may show only now.
+    const int nFlush = WritesFile(m_pFormatCtx.get()) ? avio_closep(&m_pFormatCtx->pb) : 0;
+    if (nFlush < 0 && m_nCloseResult == 0) {
+      CODEC_LOG(kLogError, "[CODE]PackAudio Close[%s] failed: %s", m_strOutputPath.c_str(),
+                AvErrorText(nFlush).c_str());
+      m_nCloseResult = -1;
     }
     m_pStream = nullptr;
     m_pFormatCtx.reset();  // closes the file, then frees the context
     m_pPacket.reset();
   }
   CODEC_LOG(kLogDebug, "[CODE]Ogg文件已关闭");
+}
+
+int IPackAudio::LastCloseResult(const IPackAudio& pack) {
+  const auto* pOurs = dynamic_cast<const CPackAudio*>(&pack);
+  return pOurs != nullptr ? pOurs->CloseResult() : -1;
 }
 
 }  // namespace codec_interface

@@ -28,6 +28,8 @@ class CPackAudio final : public IPackAudio {
   // The bytes are copied by libavformat: the caller may reuse its buffer after the call.
   // Null data or a negative size is refused (-1) like a write without an open file.
   int WritePacket(unsigned char* pData, int nSize) override;
+  // 0, or -1 when the last Close could not finish the file (see IPackAudio::LastCloseResult).
+  int CloseResult() const { return m_nCloseResult; }
 
  private:
   friend struct PackAudioTestPeer;  // tests reach the private steps through it
@@ -43,6 +45,7 @@ class CPackAudio final : public IPackAudio {
   int m_nSampleRate;
   int m_nChannels;
   std::string m_strOutputPath;
+  int m_nCloseResult = 0;
 };
 
 }  // namespace codec_interface

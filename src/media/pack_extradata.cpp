@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "audio/aac_channels.h"
+#include "interface/av_ptr.h"
 
 namespace codec_interface {
 
@@ -101,6 +102,16 @@ std::vector<uint8_t> MakeAacSpecificConfig(int nSampleRate, int nChannels) {
   return {static_cast<uint8_t>(0x10 | (nIndex >> 1)),
           static_cast<uint8_t>(((nIndex & 1) << 7) | (AacChannelConfiguration(nChannels) << 3)),
           0};
+}
+
+bool SetExtradata(AVCodecParameters* pParams, const uint8_t* pBytes, size_t nSize) {
+  AvBytesPtr pData(static_cast<uint8_t*>(av_mallocz(nSize + AV_INPUT_BUFFER_PADDING_SIZE)));
+  if (pData == nullptr) return false;
+  if (nSize > 0) std::memcpy(pData.get(), pBytes, nSize);
+  av_freep(&pParams->extradata);
+  pParams->extradata = pData.release();
+  pParams->extradata_size = static_cast<int>(nSize);
+  return true;
 }
 
 }  // namespace codec_interface

@@ -1,8 +1,11 @@
 // The codec headers the audio packer declares on its stream.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
+
+struct AVCodecParameters;
 
 namespace codec_interface {
 
@@ -20,5 +23,9 @@ std::vector<uint8_t> MakeOpusDops(int nSampleRate, int nChannels);
 // AAC-LC AudioSpecificConfig, 3 bytes. A rate outside the MPEG-4 table is written as 48000. The
 // channel field is the MPEG-4 channel configuration: 1 to 6 for as many channels, 7 for 8.
 std::vector<uint8_t> MakeAacSpecificConfig(int nSampleRate, int nChannels);
+
+// Replaces the stream's extradata with a zero-padded copy of the bytes, as FFmpeg's readers
+// expect. False when memory runs out (the old extradata is then kept).
+bool SetExtradata(AVCodecParameters* pParams, const uint8_t* pBytes, size_t nSize);
 
 }  // namespace codec_interface

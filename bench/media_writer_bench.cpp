@@ -1,0 +1,141 @@
+// Copying every packet of an MP4 file with 1080p H.264 and AAC into a new MP4 file: IMediaReader
+// (stored form) into IMediaWriter against a plain libavformat remux loop doing the same work:
+// "writer/<case>/ours" against "writer/<case>/plain". One call is a whole file: open both, copy
+// every packet with its times (through microseconds, as a host's records carry them), finish.
+#include <benchmark/benchmark.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <span>
+#include <string>
+
+#include "alloc_count.h"
+#include "bench_media.h"
+#include "codec_interface.h"
+
+extern "C" {
+#include <libavformat/avformat.h>
+}
+
+namespace {
+
+using namespace codec_interface;
+using namespace codec_bench;
+
+constexpr int kFrames = 125;  // 5 s at 25 fps
+
+std::string OutputPath() {
+  return (std::filesystem::temp_directory_path() /
+          ("codec-writer-bench-" + std::to_string(getpid()) + ".mp4")).string();
+}
+
+// The host's part of a copy: each stream of the reader set up in the writer as stored.
+bool AddCopiedStream(IMediaWriter& writer, const MediaStreamInfo& info) {
+  if (info.eKind == MEDIA_STREAM_VIDEO) {
+    MediaVideoStreamParam v{};
+    std::memcpy(v.szCodecName, info.szCodecName, sizeof v.szCodecName);
+    v.nWidth = info.nWidth, v.nHeight = info.nHeight, v.nRotation = info.nRotation;
+    v.nFrameRateNum = info.nFrameRateNum, v.nFrameRateDen = info.nFrameRateDen;
+    v.nTimeBaseNum = info.nTimeBaseNum, v.nTimeBaseDen = info.nTimeBaseDen;
+    v.pExtradata = info.pExtradata, v.nExtradataSize = info.nExtradataSize;
+    return writer.AddVideoStream(v) == info.nIndex;
+  }
+  MediaAudioStreamParam a{};
+  std::memcpy(a.szCodecName, info.szCodecName, sizeof a.szCodecName);
+  a.nSampleRate = info.nSampleRate, a.nChannels = info.nChannels;
+  a.nFrameSamples = info.nFrameSamples, a.nInitialPadding = info.nInitialPadding;
+  a.nTimeBaseNum = info.nTimeBaseNum, a.nTimeBaseDen = info.nTimeBaseDen;
+  a.pExtradata = info.pExtradata, a.nExtradataSize = info.nExtradataSize;
+  return writer.AddAudioStream(a) == info.nIndex;
+}
+
+[[gnu::noinline]] bool CopyWithLibrary(IMediaReader& reader, IMediaWriter& writer,
+                                       const std::string& in, const std::string& out) {
+  if (reader.Open(in.c_str()) != 0 || reader.SetPacketForm(MEDIA_PACKET_FORM_STORED) != 0 ||
+      writer.Open(out.c_str(), nullptr, MediaWriterOptions{}) != 0) {
+    return false;
+  }
+  MediaFileInfo file{};
+  reader.GetFileInfo(&file);
+  for (int i = 0; i < file.nStreamCount; ++i) {
+    MediaStreamInfo info{};
+    if (reader.GetStreamInfo(i, &info) != 0 || !AddCopiedStream(writer, info)) return false;
+  }
+  MediaPacket p{};
+  while (reader.ReadPacket(&p) == 1) {
+    if (writer.WritePacket(p.nStreamIndex, p.pData, p.nSize, p.nPtsUs, p.nDtsUs, p.nDurationUs,
+                           (p.nFlags & MEDIA_PACKET_KEY) != 0) != 0) {
+      return false;
+    }
+  }
+  reader.Close();
+  return writer.Close() == 0;
+}
+
+void RemuxWithLibrary(benchmark::State& state) {
+  const std::string& path = H264AacMp4(1920, 1080, kFrames);
+  if (path.empty()) return state.SkipWithError("no test file");
+  const std::string out = OutputPath();
+  const std::shared_ptr<IMediaReader> reader = IMediaReader::Create();
+  const std::shared_ptr<IMediaWriter> writer = IMediaWriter::Create();
+  const AllocationScope scope;
+  for (auto _ : state) {
+    if (!CopyWithLibrary(*reader, *writer, path, out)) return state.SkipWithError("copy failed");
+  }
+  ReportAllocations(state, scope, state.iterations());
+  state.SetItemsProcessed(state.iterations());
+  std::filesystem::remove(out);
+}
+
+// FFmpeg's remux loop: read, times through microseconds into the output's time base, the
+// muxer's interleaving, trailer.
+[[gnu::noinline]] bool CopyPlain(const std::string& in, const std::string& out, PacketPtr& packet) {
+  AVFormatContext* rawIn = nullptr;
+  if (avformat_open_input(&rawIn, in.c_str(), nullptr, nullptr) < 0) return false;
+  InputFormatCtxPtr input(rawIn);
+  AVFormatContext* rawOut = nullptr;
+  avformat_alloc_output_context2(&rawOut, nullptr, nullptr, out.c_str());
+  OutputFormatCtxPtr output(rawOut);
+  if (avformat_find_stream_info(input.get(), nullptr) < 0 || output == nullptr) return false;
+  for (AVStream* source : std::span(input->streams, input->nb_streams)) {
+    AVStream* copy = avformat_new_stream(output.get(), nullptr);
+    if (copy == nullptr || avcodec_parameters_copy(copy->codecpar, source->codecpar) < 0) {
+      return false;
+    }
+    copy->time_base = source->time_base;
+  }
+  if (avio_open(&output->pb, out.c_str(), AVIO_FLAG_WRITE) < 0 ||
+      avformat_write_header(output.get(), nullptr) < 0) {
+    return false;
+  }
+  constexpr AVRational kUs{1, 1000000};
+  while (av_read_frame(input.get(), packet.get()) >= 0) {
+    const AVRational tb = input->streams[packet->stream_index]->time_base;
+    av_packet_rescale_ts(packet.get(), tb, kUs);
+    av_packet_rescale_ts(packet.get(), kUs, output->streams[packet->stream_index]->time_base);
+    if (av_interleaved_write_frame(output.get(), packet.get()) < 0) return false;
+  }
+  return av_write_trailer(output.get()) == 0;
+}
+
+void RemuxWithFfmpeg(benchmark::State& state) {
+  const std::string& path = H264AacMp4(1920, 1080, kFrames);
+  if (path.empty()) return state.SkipWithError("no test file");
+  const std::string out = OutputPath();
+  PacketPtr packet(av_packet_alloc());
+  const AllocationScope scope;
+  for (auto _ : state) {
+    if (!CopyPlain(path, out, packet)) return state.SkipWithError("copy failed");
+  }
+  ReportAllocations(state, scope, state.iterations());
+  state.SetItemsProcessed(state.iterations());
+  std::filesystem::remove(out);
+}
+
+BENCHMARK(RemuxWithLibrary)->Name("writer/mp4_1080p_h264_aac_5s/ours")->Unit(benchmark::kMillisecond);
+BENCHMARK(RemuxWithFfmpeg)->Name("writer/mp4_1080p_h264_aac_5s/plain")->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
