@@ -1064,6 +1064,7 @@ class CODEC_API IMediaWriter {
   /// @param pPath    The file to write.
   /// @param pFormat  FFmpeg's muxer name ("mp4", "mov", "matroska", "mpegts", "ogg", "adts",
   ///                 "h264", "hevc"), or null to choose it by the path's ending.
+  /// @param options  Crash-safe mode, fragment interval and interleave window.
   /// @return 0; -1 for a null path or an object already open, or, after one log line naming the
   ///         cause, for an unknown container, crash-safe mode outside MP4 and MOV, or a file that
   ///         cannot be created (missing or unwritable folder).
@@ -1077,6 +1078,10 @@ class CODEC_API IMediaWriter {
   /// @return As AddVideoStream; also -1 after a log line without a sample rate or channels.
   virtual int AddAudioStream(const MediaAudioStreamParam& param) = 0;
   /// Adds one packet of stream @p nStream; the bytes are copied.
+  /// @param nStream        The index AddVideoStream or AddAudioStream returned.
+  /// @param pData          The packet's bytes: Annex B for H.264 and HEVC, AAC with or without
+  ///                       its ADTS header, others as their encoders hand them out.
+  /// @param nSize          Their count.
   /// @param nPtsUs, nDtsUs Presentation and decoding time in microseconds (nDtsUs may be
   ///                       MEDIA_NO_TIMESTAMP when it equals nPtsUs).
   /// @param nDurationUs    Duration in microseconds, 0 when not known.
