@@ -273,7 +273,8 @@ ReadBack ReadMediaFile(const std::string& path, int stream) {
   for (bool more = true; more;) {  // the pass after the last packet drains the decoder
     more = av_read_frame(ctx.get(), packet.get()) >= 0;
     if (more) {
-      out.packets.push_back({packet->stream_index, Bytes(packet->data, packet->data + packet->size), packet->pts});
+      out.packets.push_back({packet->stream_index, Bytes(packet->data, packet->data + packet->size), packet->pts,
+                             double(packet->pts) * av_q2d(ctx->streams[packet->stream_index]->time_base)});
     }
     if (!more || packet->stream_index == stream) {
       EXPECT_GE(avcodec_send_packet(decoder.get(), more ? packet.get() : nullptr), 0) << path;

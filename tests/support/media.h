@@ -93,6 +93,7 @@ struct ReadBack {
     int stream;
     Bytes data;
     int64_t pts;
+    double time;  // pts in seconds
   };
   std::string format;  // the demuxer's name
   std::vector<ParamsPtr> streams;

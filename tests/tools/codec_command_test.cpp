@@ -97,8 +97,9 @@ class CodecCommand : public ::testing::Test {
 
   static std::string In(const std::string& name) { return (dir_ / name).string(); }
 
-  static Outcome Codec(const std::string& args) {
-    const std::string command = "LSAN_OPTIONS=print_suppressions=0:suppressions=" + In("lsan.supp") +
+  // `shell` runs first, in the same shell (limits, signals).
+  static Outcome Codec(const std::string& args, const std::string& shell = "") {
+    const std::string command = shell + "LSAN_OPTIONS=print_suppressions=0:suppressions=" + In("lsan.supp") +
                                 " " CODEC_PROGRAM " " + args + " >" + In("stdout") + " 2>" + In("stderr") +
                                 " </dev/null";
     const int status = std::system(command.c_str());
@@ -272,6 +273,91 @@ TEST_F(CodecCommand, SubcommandsWorkOnFilesPlainFFmpegMade) {
   EXPECT_LT(Apart(Pixel(upright.get(), 110, 10), Pixel(stored.get(), 40, 40)), 60);
 }
 
+// The first timestamp in seconds of the file's stream of this kind, and that stream's index.
+std::pair<double, int> FirstTime(const ReadBack& file, AVMediaType kind) {
+  for (int i = 0; i < int(file.streams.size()); ++i) {
+    if (file.streams[size_t(i)]->codec_type != kind) continue;
+    const auto first = std::ranges::find(file.packets, i, &ReadBack::Packet::stream);
+    return {first != file.packets.end() ? first->time : NAN, i};
+  }
+  return {NAN, -1};
+}
+
+TEST_F(CodecCommand, ConvertKeepsEveryStreamInStepIntoEveryContainer) {
+  const std::string out = In("convert") + "/";
+  fs::create_directories(out);
+  // Arguments, the output, its codecs, whether its sound keeps the AAC encoder's first frame
+  // (ADTS and MPEG-TS cannot tell players to drop it), and the input. Every picture of IN
+  // decodes from OUT, the sound lasts as long as IN's within one codec frame, and the first
+  // picture and sound are at most one picture apart.
+  const std::tuple<std::string, std::string, std::vector<AVCodecID>, int, const char*> cases[] = {
+      {"convert", "a.mp4", {AV_CODEC_ID_H264, AV_CODEC_ID_AAC}, 0, "movie.mp4"},
+      {"convert", "b.mov", {AV_CODEC_ID_H264, AV_CODEC_ID_AAC}, 0, "movie.mkv"},
+      {"convert --video hevc --audio opus", "c.mkv", {AV_CODEC_ID_HEVC, AV_CODEC_ID_OPUS}, 0, "movie.ts"},
+      {"convert --audio copy", "d.ts", {AV_CODEC_ID_H264, AV_CODEC_ID_AAC}, 1, "movie.mp4"},
+      {"convert --video copy", "e.mp4", {AV_CODEC_ID_HEVC, AV_CODEC_ID_AAC}, 0, "movie.mkv"},
+      {"convert --crash-safe", "f.mp4", {AV_CODEC_ID_H264, AV_CODEC_ID_AAC}, 0, "movie.ts"},
+      {"convert", "g.ogg", {AV_CODEC_ID_OPUS}, 0, "movie.mp4"},
+      {"convert", "h.aac", {AV_CODEC_ID_AAC}, 1, "movie.mkv"},
+      {"convert", "i.h264", {AV_CODEC_ID_H264}, 0, "movie.mp4"},
+      {"video", "j.mp4", {AV_CODEC_ID_H264}, 0, "movie.mp4"},
+      {"audio", "k.mkv", {AV_CODEC_ID_AAC}, 0, "movie.mp4"},
+      {"remux", "l.mp4", {AV_CODEC_ID_HEVC, AV_CODEC_ID_OPUS}, 0, "movie.mkv"},
+      {"remux", "m.mp4", {AV_CODEC_ID_H264, AV_CODEC_ID_AAC}, 1, "movie.ts"},
+  };
+  for (const auto& [command, file, codecs, keptFrame, from] : cases) {
+    const std::string args = command.substr(0, command.find(' ')) + " " + In(from) + " " + out + file + (command.find(' ') == std::string::npos ? "" : command.substr(command.find(' ')));
+    const Outcome run = Codec(args);
+    ASSERT_EQ(run.code, 0) << args << "\n" << run.err;
+    const ReadBack got = ReadMediaFile(out + file), in = ReadMediaFile(In(from), 1);
+    std::vector<AVCodecID> ids;
+    for (const ParamsPtr& stream : got.streams) ids.push_back(stream->codec_id);
+    EXPECT_EQ(ids, codecs) << args;
+    const auto [picture, video] = FirstTime(got, AVMEDIA_TYPE_VIDEO);
+    const auto [sound, audio] = FirstTime(got, AVMEDIA_TYPE_AUDIO);
+    if (video >= 0) EXPECT_EQ(ReadMediaFile(out + file, video).decoded, 25) << args;
+    if (audio < 0) continue;
+    const double frame = codecs.back() == AV_CODEC_ID_OPUS ? 0.02 : 1024 / 48000.0;
+    EXPECT_NEAR(ReadMediaFile(out + file, audio).seconds, in.seconds + keptFrame * frame, frame) << args;
+    EXPECT_TRUE(video < 0 || std::abs(picture - sound) <= 0.04) << args << ": " << picture << " and " << sound;
+  }
+  // Copied as stored, packet for packet; the crash-safe file in fragments.
+  const ReadBack mkv = ReadMediaFile(In("movie.mkv")), remuxed = ReadMediaFile(out + "l.mp4");
+  ASSERT_EQ(remuxed.packets.size(), mkv.packets.size());
+  for (size_t i = 0; i < mkv.packets.size(); ++i) {
+    const auto same = std::ranges::find_if(remuxed.packets, [&](const ReadBack::Packet& p) { return p.data == mkv.packets[i].data; });
+    EXPECT_TRUE(same != remuxed.packets.end() && same->stream == mkv.packets[i].stream) << "packet " << i;
+  }
+  EXPECT_NE(Slurp(out + "f.mp4").find("moof"), std::string::npos);
+  EXPECT_EQ(Slurp(out + "a.mp4").find("moof"), std::string::npos);
+  // A phone's clip keeps its turn and its 59.94 pictures a second.
+  ASSERT_EQ(Codec("convert " + In("phone.mp4") + " " + out + "p.mov").code, 0);
+  const auto turn = [](const std::string& path) {
+    AVFormatContext* raw = nullptr;
+    EXPECT_EQ(avformat_open_input(&raw, path.c_str(), nullptr, nullptr), 0);
+    const AVCodecParameters* par = raw->streams[0]->codecpar;
+    const AVPacketSideData* matrix = av_packet_side_data_get(par->coded_side_data, par->nb_coded_side_data, AV_PKT_DATA_DISPLAYMATRIX);
+    const auto facts = std::tuple(raw->nb_streams, av_q2d(raw->streams[0]->avg_frame_rate),
+                                  matrix != nullptr ? av_display_rotation_get(reinterpret_cast<const int32_t*>(matrix->data)) : 0.0);
+    avformat_close_input(&raw);
+    return facts;
+  };
+  EXPECT_EQ(turn(out + "p.mov"), turn(In("phone.mp4")));
+  EXPECT_EQ(std::get<2>(turn(out + "p.mov")), 90.0);
+}
+
+// Recording in real time, killed at about 3 s: the pictures of every complete fragment play.
+TEST_F(CodecCommand, RecordingKilledLeavesAFileThatPlays) {
+  const std::string path = In("recording.mp4");
+  const Outcome run = Codec("record " + path + " --seconds 20 --crash-safe", "timeout -s KILL 3 env ");
+  EXPECT_NE(run.code, 0);
+  const ReadBack got = ReadMediaFile(path);
+  EXPECT_EQ(got.streams.size(), 2u);
+  EXPECT_GT(got.decoded, 0);
+  ASSERT_EQ(Codec("record -q " + In("recording.mkv") + " --seconds 1").code, 0);
+  EXPECT_EQ(ReadMediaFile(In("recording.mkv")).decoded, 25);
+}
+
 TEST_F(CodecCommand, BadInputGetsOneLineAndNoFile) {
   const std::string out = In("bad");
   fs::create_directories(out);
@@ -295,7 +381,11 @@ TEST_F(CodecCommand, BadInputGetsOneLineAndNoFile) {
       {"audio " + In("movie.mp4") + " " + out + "/no/x.ogg", 1, "codec: cannot write " + out + "/no/x.ogg"},
       {"video " + In("movie.mp4") + " " + out + "/x.h264 --filter nosuchfilter", 1,
        "codec: the filter \"nosuchfilter\" does not work on 320x240 pictures\n  library: "},
-      {"video " + In("movie.mp4") + " " + out + "/x.mp4", 2, "codec: "},
+      {"video " + In("movie.mp4") + " " + out + "/x.ogg", 2, "codec: " + out + "/x.ogg: the name"},
+      {"convert " + In("movie.mp4") + " " + out + "/x.ogg --video h264", 1, "codec: cannot write " + out + "/x.ogg: the container does not take a h264"},
+      {"convert " + In("movie.mp4") + " " + out + "/no/x.mp4", 1, "codec: cannot write " + out + "/no/x.mp4: No such file"},
+      {"convert " + In("movie.mp4") + " " + out + "/x.mkv --crash-safe", 2, "codec: --crash-safe needs an .mp4 or .mov file\n"},
+      {"convert " + In("tone.ogg") + " " + out + "/x.mp4 --video copy", 1, "codec: " + In("tone.ogg") + ": no video stream\n"},
       {"thumbs " + In("movie.mp4") + " --size 0x0", 2, "--size: must be WIDTHxHEIGHT"},
       {"thumbs " + In("movie.mp4") + " --every -1", 2, "--every: Value -1 not in range"},
       {"thumbs " + In("movie.mp4") + " --at 1,x", 2, "--at: must be times"},
@@ -308,11 +398,18 @@ TEST_F(CodecCommand, BadInputGetsOneLineAndNoFile) {
     EXPECT_EQ(std::tuple(run.code, run.err.substr(0, first.size()), run.out), std::tuple(code, first, ""))
         << args << "\n" << run.err;
   }
+  // A full disk, as a file size limit of 16 KiB (SIGXFSZ ignored, so that the write fails): the
+  // header or a packet or the index cannot be written, plain and crash-safe.
+  for (const char* extra : {"", " --crash-safe"}) {
+    const Outcome run = Codec("convert " + In("movie.mp4") + " " + out + "/full.mp4" + extra, "ulimit -f 32; trap '' XFSZ; ");
+    EXPECT_EQ(std::tuple(run.code, run.err.substr(0, 30 + out.size())), std::tuple(1, "codec: cannot write " + out + "/full.mp4: ")) << run.err;
+    EXPECT_NE(run.err.find("  library: [CODE]MediaWriter "), std::string::npos) << run.err;
+  }
   EXPECT_TRUE(fs::is_empty(out)) << "a failed run left a file behind";
 }
 
 TEST_F(CodecCommand, HelpOfEveryCommandShowsAnExample) {
-  for (const char* command : {"", "info", "probe", "thumbs", "audio", "video", "demo"}) {
+  for (const char* command : {"", "info", "probe", "thumbs", "audio", "video", "convert", "remux", "record", "demo"}) {
     const Outcome run = Codec(std::string(command) + " --help");
     EXPECT_EQ(run.code, 0) << command;
     EXPECT_NE(run.out.find("Example: codec "), std::string::npos) << command << run.out;

@@ -69,42 +69,47 @@ void AudioDecoder::Append(int result, Pcm& pcm) {
   }
 }
 
-SoundStream::SoundStream(MediaSource& source)
-    : m_source(source),
-      m_stream(source.Choose(MEDIA_STREAM_AUDIO)),
-      m_decoder(m_stream),
-      m_nSkip(size_t(std::max(0, m_stream.nInitialPadding))) {}
+SoundDecoder::SoundDecoder(const MediaStreamInfo& stream)
+    : m_stream(stream), m_decoder(stream), m_nSkip(size_t(std::max(0, stream.nInitialPadding))) {}
 
-bool SoundStream::Next(Pcm& pcm) {
+void SoundDecoder::Decode(const MediaPacket* packet, Pcm& pcm) {
   pcm.sampleRate = m_stream.nSampleRate;
   pcm.channels = m_stream.nChannels;
+  pcm.samples.clear();
+  if (packet != nullptr) {
+    SkipBeforeStart(*packet);
+    m_decoder.Decode(*packet, pcm);
+  } else {
+    m_decoder.Drain(pcm);
+  }
+  size_t frames = pcm.samples.size() / size_t(pcm.channels);
+  size_t skip = std::min(m_nSkip, frames);
+  m_nSkip -= skip;
+  pcm.samples.erase(pcm.samples.begin(), pcm.samples.begin() + ptrdiff_t(skip * pcm.channels));
+}
+
+void SoundDecoder::SkipBeforeStart(const MediaPacket& packet) {
+  if (m_nStartUs != MEDIA_NO_TIMESTAMP || packet.nPtsUs == MEDIA_NO_TIMESTAMP) return;
+  // MP4 and Ogg stamp the encoder's delay before the stream's start: as many samples to drop,
+  // unless the stream's declared delay already counts them.
+  if (m_stream.nStartTimeUs != MEDIA_NO_TIMESTAMP && packet.nPtsUs < m_stream.nStartTimeUs) {
+    int64_t early = (m_stream.nStartTimeUs - packet.nPtsUs) * m_stream.nSampleRate / 1000000;
+    m_nSkip = std::max(m_nSkip, size_t(early));
+  }
+  m_nStartUs = packet.nPtsUs + int64_t(m_nSkip) * 1000000 / m_stream.nSampleRate;
+}
+
+SoundStream::SoundStream(MediaSource& source)
+    : m_source(source), m_stream(source.Choose(MEDIA_STREAM_AUDIO)), m_decoder(m_stream) {}
+
+bool SoundStream::Next(Pcm& pcm) {
   MediaPacket packet{};
   while (!m_bEnded) {
-    pcm.samples.clear();
-    if (m_source.Next(packet)) {
-      SkipBeforeStart(packet);
-      m_decoder.Decode(packet, pcm);
-    } else {
-      m_decoder.Drain(pcm);
-      m_bEnded = true;
-    }
-    size_t frames = pcm.samples.size() / size_t(pcm.channels);
-    size_t skip = std::min(m_nSkip, frames);
-    m_nSkip -= skip;
-    pcm.samples.erase(pcm.samples.begin(), pcm.samples.begin() + ptrdiff_t(skip * pcm.channels));
+    m_bEnded = !m_source.Next(packet);
+    m_decoder.Decode(m_bEnded ? nullptr : &packet, pcm);
     if (!pcm.samples.empty()) return true;
   }
   return false;
-}
-
-void SoundStream::SkipBeforeStart(const MediaPacket& packet) {
-  if (m_bStarted || packet.nPtsUs == MEDIA_NO_TIMESTAMP) return;
-  m_bStarted = true;
-  // MP4 and Ogg stamp the encoder's delay before the stream's start: as many samples to drop,
-  // unless the stream's declared delay already counts them.
-  if (m_stream.nStartTimeUs == MEDIA_NO_TIMESTAMP || packet.nPtsUs >= m_stream.nStartTimeUs) return;
-  int64_t early = (m_stream.nStartTimeUs - packet.nPtsUs) * m_stream.nSampleRate / 1000000;
-  m_nSkip = std::max(m_nSkip, size_t(early));
 }
 
 Pcm DecodeAudioFile(const std::string& path) {
@@ -124,7 +129,9 @@ AudioEncoder::AudioEncoder(const AudioEncodeSettings& settings)
     : m_nChannels(settings.srcChannels),
       m_nRate(settings.srcRate),
       m_bOpus(settings.codec == SoundCodec::kOpus),
-      m_nLead(m_bOpus ? settings.srcRate * kOpusLeadAt48k / kOpusClockRate : 0) {
+      m_bPackerTiming(settings.packerTiming),
+      m_nLead(m_bOpus && m_bPackerTiming ? settings.srcRate * kOpusLeadAt48k / kOpusClockRate
+                                          : 0) {
   CodecType type = settings.codec == SoundCodec::kAac ? AV_CODEC_TYPE_AACENC
                                                       : AV_CODEC_TYPE_OPUSENC;
   m_pCodec = ICodecInterface::Create(type);
@@ -156,7 +163,7 @@ void AudioEncoder::Encode(const int16_t* samples, int count, const Sink& sink) {
 }
 
 void AudioEncoder::Drain(const Sink& sink) {
-  if (m_bOpus) {
+  if (m_bOpus && m_bPackerTiming) {
     // The packer stamps each packet a whole frame, so the frame libopus adds when drained would
     // lengthen the sound by up to two frames. Silence that pushes the last samples out through
     // whole frames instead; what the encoder still holds is silence.
@@ -178,6 +185,18 @@ void AudioEncoder::Hand(int result, const Sink& sink) {
   for (int i = 0; i < result; ++i) sink(m_out.m_outData[i]);
 }
 
+int EncoderDelay(SoundCodec codec) {
+  return codec == SoundCodec::kOpus ? kOpusDelayAt48k : kAacFrameSamples;
+}
+
+int PacketSamples(SoundCodec codec) {
+  return codec == SoundCodec::kOpus ? kOpusClockRate * kOpusFrameMs / 1000 : kAacFrameSamples;
+}
+
+int ClockRate(SoundCodec codec, int dstRate) {
+  return codec == SoundCodec::kOpus ? kOpusClockRate : dstRate;
+}
+
 std::optional<AudioFilePackType> PackTypeFor(const std::string& path, SoundCodec codec) {
   std::string ending = Ending(path);
   bool opus = codec == SoundCodec::kOpus;
@@ -194,10 +213,8 @@ std::optional<AudioFilePackType> PackTypeFor(const std::string& path, SoundCodec
 AudioFileWriter::AudioFileWriter(const std::string& path, AudioFilePackType type,
                                  const AudioEncodeSettings& settings)
     : m_file(path), m_eType(type), m_pPacker(IPackAudio::Create(type)) {
-  bool opus = settings.codec == SoundCodec::kOpus;
-  int rate = opus ? kOpusClockRate : settings.dstRate;
-  int frameSamples = opus ? kOpusClockRate * kOpusFrameMs / 1000 : kAacFrameSamples;
-  if (m_pPacker->Init(m_file.TempPath().c_str(), rate, settings.dstChannels, frameSamples) != 0) {
+  if (m_pPacker->Init(m_file.TempPath().c_str(), ClockRate(settings.codec, settings.dstRate),
+                      settings.dstChannels, PacketSamples(settings.codec)) != 0) {
     throw Failure("cannot write " + path + ": the packer did not start the file");
   }
   m_bOpen = true;
@@ -223,6 +240,9 @@ void AudioFileWriter::Write(const AudioEncOutData& packet) {
 void AudioFileWriter::Finish() {
   m_pPacker->Close();
   m_bOpen = false;
+  if (IPackAudio::LastCloseResult(*m_pPacker) != 0) {
+    throw Failure("cannot write " + m_file.Path() + ": the file could not be completed");
+  }
   m_file.Commit();
 }
 

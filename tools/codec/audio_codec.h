@@ -42,8 +42,27 @@ class AudioDecoder {
   int m_nChannels;
 };
 
-// The sound of a file's audio stream at the stream's own rate and channel count, a piece at a
-// time, without the encoder delay the stream declares at its start.
+// A stream's sound at its own rate and channel count, packet by packet, without the encoder
+// delay the stream declares at its start.
+class SoundDecoder {
+ public:
+  explicit SoundDecoder(const codec_interface::MediaStreamInfo& stream);  // throws Failure
+  // The sound of one packet, or with null what the decoder still holds, in place of pcm's.
+  void Decode(const codec_interface::MediaPacket* packet, Pcm& pcm);
+  // When the first sound handed out is heard, in the stream's microseconds;
+  // MEDIA_NO_TIMESTAMP until a packet with a time came.
+  int64_t StartUs() const { return m_nStartUs; }
+
+ private:
+  void SkipBeforeStart(const codec_interface::MediaPacket& packet);
+
+  codec_interface::MediaStreamInfo m_stream;
+  AudioDecoder m_decoder;
+  size_t m_nSkip;  // samples per channel still to drop
+  int64_t m_nStartUs = codec_interface::MEDIA_NO_TIMESTAMP;
+};
+
+// The sound of a file's audio stream, a piece at a time.
 class SoundStream {
  public:
   explicit SoundStream(MediaSource& source);  // chooses the source's sound stream
@@ -52,13 +71,9 @@ class SoundStream {
   bool Next(Pcm& pcm);
 
  private:
-  void SkipBeforeStart(const codec_interface::MediaPacket& packet);
-
   MediaSource& m_source;
   codec_interface::MediaStreamInfo m_stream;
-  AudioDecoder m_decoder;
-  size_t m_nSkip;  // samples per channel still to drop
-  bool m_bStarted = false;  // a packet with a time was seen
+  SoundDecoder m_decoder;
   bool m_bEnded = false;
 };
 
@@ -74,7 +89,19 @@ struct AudioEncodeSettings {
   int dstRate = 48000;  // encoded; the encoder resamples
   int dstChannels = 2;
   int bitRate = 128000;
+  // For the file packer, which stamps every packet a whole frame and tells players to skip
+  // 3840 samples (at 48000 Hz): Opus gets silence in front and behind to match. The media
+  // writer records the encoder's real delay and the last packet's length instead.
+  bool packerTiming = false;
 };
+
+// Samples per channel the library's encoder puts in front of the sound: FFmpeg's AAC encoder
+// 1024 at its rate, libopus 312 at Opus's 48000 Hz clock.
+int EncoderDelay(SoundCodec codec);
+// Samples per channel in each packet, at the rate of the packets' timestamps (Opus: 48000 Hz).
+int PacketSamples(SoundCodec codec);
+// The rate the packets' timestamps count at.
+int ClockRate(SoundCodec codec, int dstRate);
 
 class AudioEncoder {
  public:
@@ -94,6 +121,7 @@ class AudioEncoder {
   int m_nChannels;
   int m_nRate;
   bool m_bOpus;
+  bool m_bPackerTiming;
   int m_nLead;  // samples per channel of silence still to put in front
 };
 
@@ -108,7 +136,7 @@ class AudioFileWriter {
                   const AudioEncodeSettings& settings);  // throws Failure
   ~AudioFileWriter();
   void Write(const codec_interface::AudioEncOutData& packet);
-  void Finish();  // writes the trailer and gives the file its name
+  void Finish();  // writes the trailer and gives the file its name; fails when incomplete
   long Packets() const { return m_nPackets; }
 
  private:

@@ -166,6 +166,7 @@ void Demo::EncodeSound(SoundCodec codec, const std::vector<std::string>& names, 
     AudioEncodeSettings settings;
     settings.codec = codec;
     settings.bitRate = codec == SoundCodec::kAac ? 128000 : 96000;
+    settings.packerTiming = true;
     AudioEncoder encoder(settings);
     std::vector<std::unique_ptr<AudioFileWriter>> writers;
     for (const std::string& name : names) {

@@ -84,6 +84,7 @@ struct VideoOptions {
   std::string size;
   int bitRate = 0;  // 0: about 0.1 bit per pixel and picture
   std::string filter;
+  std::string codec;  // "h264" or "hevc"; empty: by the output's ending, else H.264
 };
 struct VideoResult {
   long pictures = 0;
@@ -93,6 +94,35 @@ struct VideoResult {
 };
 VideoResult ReencodeVideo(const VideoOptions& options, const Global& global);
 void AddVideoCommand(CLI::App& app, Global& global);
+
+struct ConvertOptions {
+  std::string input;
+  std::string output;
+  std::string video;  // "h264", "hevc", "copy" or "none"; empty: what OUT's container suits
+  std::string audio;  // "aac", "opus", "copy" or "none"; empty: what OUT's container suits
+  std::string size;
+  std::string filter;
+  int bitRate = 0;       // of the pictures; 0: about 0.1 bit per pixel and picture
+  int audioBitRate = 0;  // 0: the codec's usual
+  int rate = 0;          // 0: keep (Opus: 48000)
+  int channels = 0;      // 0: keep
+  bool crashSafe = false;
+  int fragmentMs = 1000;  // crash-safe: a fragment this often; 0: at every key picture
+  bool remux = false;     // every stream IN has copied, whatever the modes say
+};
+struct ConvertResult {
+  std::vector<std::string> streams;  // what each output stream holds, as the summary says
+  long pictures = 0;
+  int width = 0;
+  int height = 0;
+  long soundPackets = 0;
+  double soundSeconds = 0;  // of the input
+  double seconds = 0;       // taken
+};
+ConvertResult Convert(const ConvertOptions& options, const Global& global);
+void AddConvertCommand(CLI::App& app, Global& global);
+void AddRemuxCommand(CLI::App& app, Global& global);
+void AddRecordCommand(CLI::App& app, Global& global);
 
 void AddDemoCommand(CLI::App& app, Global& global);
 

@@ -35,6 +35,9 @@ int main(int argc, char** argv) {
   AddThumbsCommand(app, global);
   AddAudioCommand(app, global);
   AddVideoCommand(app, global);
+  AddConvertCommand(app, global);
+  AddRemuxCommand(app, global);
+  AddRecordCommand(app, global);
   AddDemoCommand(app, global);
   // Before or after the command's name, and listed in every command's help.
   auto addFlags = [&global](CLI::App& to) {

@@ -80,6 +80,14 @@ const MediaStreamInfo& MediaSource::Choose(MediaStreamKind kind) {
   return m_streams[size_t(best)];
 }
 
+void MediaSource::Use(const std::vector<int>& streams, MediaPacketForm form) {
+  for (const MediaStreamInfo& stream : m_streams) {
+    const bool used = std::find(streams.begin(), streams.end(), stream.nIndex) != streams.end();
+    m_pReader->SetStreamEnabled(stream.nIndex, used);
+  }
+  m_pReader->SetPacketForm(form);
+}
+
 bool MediaSource::Next(MediaPacket& packet) {
   int result = m_pReader->ReadPacket(&packet);
   if (result < 0) {

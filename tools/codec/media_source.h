@@ -27,6 +27,8 @@ class MediaSource {
   // The stream of this kind the library decodes (the default one first); from now on only its
   // packets are read. Fails naming what the file has instead.
   const codec_interface::MediaStreamInfo& Choose(codec_interface::MediaStreamKind kind);
+  // Reads only these streams from now on, their packets in this form.
+  void Use(const std::vector<int>& streams, codec_interface::MediaPacketForm form);
   // The next packet of the enabled streams; false at the end. Fails when the file cannot be
   // read on (cut short, read error).
   bool Next(codec_interface::MediaPacket& packet);

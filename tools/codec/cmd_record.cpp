@@ -1,0 +1,102 @@
+// codec record OUT --seconds S: the demo's moving picture and tone encoded as they happen,
+// paced to the clock, into OUT under its own name, as a camera would be recorded. With
+// --crash-safe a run killed at any moment leaves a file that plays to its last fragment;
+// Ctrl-C (or SIGTERM) ends the recording early and finishes the file.
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <thread>
+
+#include "commands.h"
+#include "failure.h"
+#include "media_sink.h"
+#include "progress.h"
+#include "synth.h"
+#include "tracks.h"
+
+namespace codec_tool {
+using namespace codec_interface;
+
+namespace {
+
+constexpr int kWidth = 1280;
+constexpr int kHeight = 720;
+constexpr int kFrameRate = 25;
+constexpr int kVideoBitRate = 2000000;
+constexpr int kSampleRate = 48000;
+
+volatile std::sig_atomic_t g_stop = 0;
+
+void Stop(int) { g_stop = 1; }
+
+struct RecordOptions {
+  std::string output;
+  int seconds = 10;
+  bool crashSafe = false;
+};
+
+void Record(const RecordOptions& options, const Global& global) {
+  const std::optional<std::string> container = ContainerFor(options.output);
+  if (!container || (*container != "mp4" && *container != "mov" && *container != "matroska" &&
+                     *container != "mpegts")) {
+    throw Failure(options.output + ": the name must end in .mp4, .mov, .mkv or .ts", kExitUsage);
+  }
+  if (options.crashSafe && *container != "mp4" && *container != "mov") {
+    throw Failure("--crash-safe needs an .mp4 or .mov file", kExitUsage);
+  }
+  MediaWriterOptions writer{};
+  if (options.crashSafe) writer.nFlags = MEDIA_WRITER_CRASH_SAFE;  // a fragment a key picture
+  MediaSink sink(options.output, *container, 2, writer, MediaSink::Naming::kDirect);
+  PictureOutput pictures({AV_CODEC_TYPE_H264ENC, kVideoBitRate, kFrameRate, 1, 1, kFrameRate, 0},
+                         {&sink, 0, 0});
+  AudioEncodeSettings tone;
+  tone.srcRate = tone.dstRate = kSampleRate;
+  SoundOutput sound(tone, {&sink, 1, 0});
+  // A second of the sweep, heard again every second, a picture's share at a time.
+  const Pcm sweep = MakeToneSweep(kSampleRate, 1.0);
+  const size_t share = size_t(kSampleRate / kFrameRate) * 2;
+  Pcm piece{{}, kSampleRate, 2};
+
+  for (int signal : {SIGINT, SIGTERM}) std::signal(signal, Stop);
+  const int count = options.seconds * kFrameRate;
+  Progress progress("record", count, "pictures", global.quiet);
+  const auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < count && g_stop == 0; ++i) {
+    std::this_thread::sleep_until(start + std::chrono::microseconds(int64_t(i) * 1000000 / kFrameRate));
+    Picture picture = MakeTestPicture(kWidth, kHeight, i, kFrameRate);
+    const int64_t timeUs = int64_t(i) * 1000000 / kFrameRate;
+    pictures.Encode(picture, timeUs);
+    const size_t at = (size_t(i) * share) % sweep.samples.size();
+    piece.samples.assign(sweep.samples.begin() + ptrdiff_t(at),
+                         sweep.samples.begin() + ptrdiff_t(at + share));
+    sound.Encode(piece, 0);
+    progress.Advance();
+  }
+  pictures.Drain();
+  sound.Drain();
+  sink.Finish();
+  if (!global.quiet) {
+    std::printf("%s: %s; %s\n", options.output.c_str(), pictures.Summary().c_str(),
+                sound.Summary().c_str());
+  }
+}
+
+}  // namespace
+
+void AddRecordCommand(CLI::App& app, Global& global) {
+  static RecordOptions options;
+  CLI::App* command = app.add_subcommand(
+      "record", "Record the demo's moving picture (H.264, 1280x720 at 25/s) and tone (AAC) "
+                "as they happen, in real time, into OUT (.mp4, .mov, .mkv or .ts); Ctrl-C "
+                "ends the recording early.");
+  command->footer("Example: codec record camera.mp4 --seconds 30 --crash-safe");
+  command->add_option("OUT", options.output, "the file to write")->required();
+  command->add_option("--seconds", options.seconds, "length of the recording")
+      ->capture_default_str()
+      ->check(CLI::Range(1, 86400));
+  command->add_flag("--crash-safe", options.crashSafe,
+                    "MP4/MOV written in fragments, so that a killed run leaves a file that plays");
+  command->callback([&global] { Record(options, global); });
+}
+
+}  // namespace codec_tool
