@@ -15,6 +15,7 @@ namespace {
 constexpr int kDefaultRate = 25;  // for streams that do not say
 constexpr int kGopSeconds = 2;
 constexpr int kMinBitRate = 200000;
+constexpr int64_t kRoundingUs = 1000;
 
 int64_t Shifted(int64_t timeUs, int64_t originUs) {
   return timeUs == MEDIA_NO_TIMESTAMP ? timeUs : timeUs - originUs;
@@ -186,10 +187,13 @@ void SoundOutput::Encode(const Pcm& pcm, int64_t startUs) {
   if (m_dSoundSeconds == 0) m_nStartUs = Shifted(startUs, m_place.originUs);
   if (m_nStartUs == MEDIA_NO_TIMESTAMP) m_nStartUs = 0;
   m_dSoundSeconds += pcm.Seconds();
-  m_encoder.Encode(pcm.samples.data(), int(pcm.samples.size()) / pcm.channels, m_sink);
+  const int count = int(pcm.samples.size()) / pcm.channels;
+  m_nSamples += count;
+  m_encoder.Encode(pcm.samples.data(), count, m_sink);
 }
 
 void SoundOutput::Drain() {
+  m_nEndUs = m_nStartUs + m_nSamples * 1000000 / m_settings.srcRate;
   m_encoder.Drain(m_sink);
   if (m_nPackets == 0) throw Failure("no sound could be encoded");
 }
@@ -200,11 +204,19 @@ void SoundOutput::Put(const AudioEncOutData& out) {
   const int64_t frame = PacketSamples(m_settings.codec);
   const int64_t samples = m_nPackets * frame - EncoderDelay(m_settings.codec);
   const int64_t timeUs = m_nStartUs + samples * 1000000 / clock;
+  int64_t durationUs = frame * 1000000 / clock;
+  // What the drained encoder pads the sound with is not played: packets that hold only
+  // padding (or less sound than the input's timestamps round away) are dropped, and the last
+  // one lasts as long as the sound it holds.
+  if (m_nEndUs != MEDIA_NO_TIMESTAMP) {
+    if (timeUs + kRoundingUs >= m_nEndUs) return;
+    durationUs = std::min(durationUs, m_nEndUs - timeUs);
+  }
   // The ADTS header tells the writer the stream's set-up; it strips it where raw frames go.
   m_frame.assign(out.byHeader, out.byHeader + out.nHeaderSize);
   m_frame.insert(m_frame.end(), out.pData, out.pData + out.nSize);
-  m_place.sink->Write(m_place.slot, m_frame.data(), m_frame.size(), timeUs, timeUs,
-                      frame * 1000000 / clock, true);
+  m_place.sink->Write(m_place.slot, m_frame.data(), m_frame.size(), timeUs, timeUs, durationUs,
+                      true);
   ++m_nPackets;
 }
 

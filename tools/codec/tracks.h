@@ -84,7 +84,8 @@ class PictureOutput {
 };
 
 // Sound encoded into one stream of the sink; the packets are stamped from the count of
-// samples since the first, with the encoder's delay recorded for players to drop.
+// samples since the first, with the encoder's delay recorded for players to drop, and the last
+// one as long as the sound it still holds (where the container records it).
 class SoundOutput {
  public:
   SoundOutput(const AudioEncodeSettings& settings, TrackPlace place);
@@ -103,6 +104,8 @@ class SoundOutput {
   AudioEncoder m_encoder;
   AudioEncoder::Sink m_sink;
   int64_t m_nStartUs = 0;
+  int64_t m_nSamples = 0;  // given, per channel at the source rate
+  int64_t m_nEndUs = codec_interface::MEDIA_NO_TIMESTAMP;  // known once draining
   Bytes m_frame;
   long m_nPackets = 0;
   double m_dSoundSeconds = 0;
