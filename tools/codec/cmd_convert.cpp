@@ -44,15 +44,15 @@ AudioEncodeSettings AudioSettings(const ConvertOptions& options, const std::stri
   settings.srcRate = input.nSampleRate;
   settings.srcChannels = input.nChannels;
   settings.dstRate = options.rate > 0 ? options.rate : (opus ? 48000 : input.nSampleRate);
-  settings.dstChannels = options.channels > 0 ? options.channels
+  settings.dstChannels = options.channels > 0                       ? options.channels
                          : Listed(kPackedChannels, input.nChannels) ? input.nChannels
                                                                     : 2;
   settings.bitRate = options.audioBitRate > 0 ? options.audioBitRate
                                               : (opus ? 48000 : 64000) * settings.dstChannels;
   if (opus && !Listed(kOpusRates, settings.dstRate)) {
-    throw Failure("Opus takes 8000, 12000, 16000, 24000 or 48000 Hz, not " +
-                      std::to_string(settings.dstRate),
-                  kExitUsage);
+    throw Failure(
+        "Opus takes 8000, 12000, 16000, 24000 or 48000 Hz, not " + std::to_string(settings.dstRate),
+        kExitUsage);
   }
   return settings;
 }
@@ -103,8 +103,9 @@ Conversion::Conversion(const ConvertOptions& options, const Global& global)
     : m_options(options), m_global(global), m_probe(options.input) {
   const std::optional<std::string> container = ContainerFor(options.output);
   if (!container) {
-    throw Failure(options.output + ": the name must end in .mp4, .m4a, .mov, .mkv, .ts, .ogg, "
-                                   ".opus, .aac, .h264 or .hevc",
+    throw Failure(options.output +
+                      ": the name must end in .mp4, .m4a, .mov, .mkv, .ts, .ogg, "
+                      ".opus, .aac, .h264 or .hevc",
                   kExitUsage);
   }
   if (options.crashSafe && *container != "mp4" && *container != "mov") {
@@ -131,8 +132,7 @@ Conversion::Conversion(const ConvertOptions& options, const Global& global)
     writer.nFlags = MEDIA_WRITER_CRASH_SAFE;
     writer.nFragmentMs = options.fragmentMs;
   }
-  m_sink.emplace(options.output, *container, int(videoStream >= 0) + int(audioStream >= 0),
-                 writer);
+  m_sink.emplace(options.output, *container, int(videoStream >= 0) + int(audioStream >= 0), writer);
   m_byStream.resize(m_probe.Streams().size());
   int slot = 0;
   if (videoStream >= 0) AddTrack(videoStream, video, slot++);
@@ -141,7 +141,8 @@ Conversion::Conversion(const ConvertOptions& options, const Global& global)
 
 void Conversion::AddTrack(int stream, const std::string& mode, int slot) {
   const MediaStreamInfo& info = m_probe.Streams()[size_t(stream)];
-  const MediaPacketForm form = mode == "copy" ? MEDIA_PACKET_FORM_STORED : MEDIA_PACKET_FORM_DECODER;
+  const MediaPacketForm form =
+      mode == "copy" ? MEDIA_PACKET_FORM_STORED : MEDIA_PACKET_FORM_DECODER;
   Input& input = InputFor(form);
   m_streams[form].push_back(stream);
   input.source->Use(m_streams[form], form);
@@ -160,8 +161,12 @@ void Conversion::AddTrack(int stream, const std::string& mode, int slot) {
       if (width > 0 && height > 0) CheckFilter(m_options.filter, width, height);
     }
     PictureOutputSettings output{mode == "hevc" ? AV_CODEC_TYPE_HEVCENC : AV_CODEC_TYPE_H264ENC,
-                                 m_options.bitRate,  info.nFrameRateNum, info.nFrameRateDen,
-                                 info.nTimeBaseNum,  info.nTimeBaseDen,  info.nRotation};
+                                 m_options.bitRate,
+                                 info.nFrameRateNum,
+                                 info.nFrameRateDen,
+                                 info.nTimeBaseNum,
+                                 info.nTimeBaseDen,
+                                 info.nRotation};
     auto track = std::make_unique<VideoTrack>(own, decode, output, place);
     m_pVideo = track.get();
     m_tracks.push_back(std::move(track));
@@ -185,7 +190,9 @@ Input& Conversion::InputFor(MediaPacketForm form) {
 // The packet read next: of the two readers, the one behind in decoding time.
 Input* Conversion::Earliest() {
   Input* earliest = nullptr;
-  auto time = [](const MediaPacket& p) { return p.nDtsUs != MEDIA_NO_TIMESTAMP ? p.nDtsUs : p.nPtsUs; };
+  auto time = [](const MediaPacket& p) {
+    return p.nDtsUs != MEDIA_NO_TIMESTAMP ? p.nDtsUs : p.nPtsUs;
+  };
   for (Input& input : m_inputs) {
     if (input.source == nullptr || input.ended) continue;
     if (!input.held) {
@@ -226,7 +233,8 @@ ConvertResult Conversion::Run() {
 
 void PrintSummary(const std::string& output, const ConvertResult& result) {
   std::string line = output + ":";
-  for (const std::string& stream : result.streams) line += (line.back() == ':' ? " " : "; ") + stream;
+  for (const std::string& stream : result.streams)
+    line += (line.back() == ':' ? " " : "; ") + stream;
   std::printf("%s\n", line.c_str());
 }
 
@@ -239,19 +247,22 @@ ConvertResult Convert(const ConvertOptions& options, const Global& global) {
 void AddConvertCommand(CLI::App& app, Global& global) {
   static ConvertOptions options;
   CLI::App* command = app.add_subcommand(
-      "convert", "Encode IN's video and sound again (or copy them) into OUT, keeping their "
-                 "timing, frame rate and rotation; the container follows OUT's name: .mp4/.m4a, "
-                 ".mov, .mkv, .ts, .ogg/.opus, .aac, .h264, .hevc.");
+      "convert",
+      "Encode IN's video and sound again (or copy them) into OUT, keeping their "
+      "timing, frame rate and rotation; the container follows OUT's name: .mp4/.m4a, "
+      ".mov, .mkv, .ts, .ogg/.opus, .aac, .h264, .hevc.");
   command->footer("Example: codec convert camera.mkv clip.mp4 --size 1280x720 --audio copy");
   command->add_option("IN", options.input, "the media file to read")->required();
   command->add_option("OUT", options.output, "the file to write")->required();
-  command->add_option("--video", options.video,
-                      "h264, hevc, copy or none (default: h264; .h264/.hevc their codec; "
-                      "none for .ogg and .aac)")
+  command
+      ->add_option("--video", options.video,
+                   "h264, hevc, copy or none (default: h264; .h264/.hevc their codec; "
+                   "none for .ogg and .aac)")
       ->check(CLI::IsMember({"h264", "hevc", "copy", "none"}));
-  command->add_option("--audio", options.audio,
-                      "aac, opus, copy or none (default: aac; opus for .ogg; none for "
-                      ".h264/.hevc)")
+  command
+      ->add_option("--audio", options.audio,
+                   "aac, opus, copy or none (default: aac; opus for .ogg; none for "
+                   ".h264/.hevc)")
       ->check(CLI::IsMember({"aac", "opus", "copy", "none"}));
   AddSizeOption(*command, options.size, "picture size (default: IN's)");
   command->add_option("--filter", options.filter,
@@ -262,13 +273,15 @@ void AddConvertCommand(CLI::App& app, Global& global) {
       ->check(CLI::Range(6000, 1000000));
   command->add_option("--rate", options.rate, "sample rate in Hz (default: IN's; Opus 48000)")
       ->check(CLI::Range(8000, 96000));
-  command->add_option("--channels", options.channels,
-                      "1, 2, 6 or 8 (default: IN's, stereo for other counts)")
+  command
+      ->add_option("--channels", options.channels,
+                   "1, 2, 6 or 8 (default: IN's, stereo for other counts)")
       ->check(CLI::IsMember({1, 2, 6, 8}));
   command->add_flag("--crash-safe", options.crashSafe,
                     "MP4/MOV written in fragments, so that a killed run leaves a file that plays");
-  command->add_option("--fragment-ms", options.fragmentMs,
-                      "crash-safe: a fragment this often, 0 at every key picture")
+  command
+      ->add_option("--fragment-ms", options.fragmentMs,
+                   "crash-safe: a fragment this often, 0 at every key picture")
       ->capture_default_str()
       ->check(CLI::Range(0, 600000));
   command->callback([&global] {
@@ -280,9 +293,10 @@ void AddConvertCommand(CLI::App& app, Global& global) {
 void AddRemuxCommand(CLI::App& app, Global& global) {
   static ConvertOptions options;
   options.remux = true;
-  CLI::App* command = app.add_subcommand(
-      "remux", "Copy IN's video and sound into another container without encoding them "
-               "again; the container follows OUT's name, as for convert.");
+  CLI::App* command =
+      app.add_subcommand("remux",
+                         "Copy IN's video and sound into another container without encoding them "
+                         "again; the container follows OUT's name, as for convert.");
   command->footer("Example: codec remux recording.mkv recording.mp4");
   command->add_option("IN", options.input, "the media file to read")->required();
   command->add_option("OUT", options.output, "the file to write")->required();

@@ -23,11 +23,7 @@ using namespace codec_interface;
 
 namespace {
 
-constexpr int kWidth = 1280;
-constexpr int kHeight = 720;
-constexpr int kFrameRate = 25;
 constexpr int kVideoBitRate = 500000;
-constexpr int kSampleRate = 48000;
 constexpr int kSoundChunk = 960;  // samples per channel handed to the encoder at a time
 constexpr int kMaxSoundDelay = 4096;  // encoder and decoder delay searched for by the SNR
 
@@ -130,8 +126,8 @@ std::string Demo::Holds(const std::string& name) {
 void Demo::EncodeVideo(CodecType type, const std::string& name) {
   Step(name, type == AV_CODEC_TYPE_H264ENC ? "encode H.264" : "encode HEVC", [&](Row& row) {
     {
-      VideoEncoder encoder(EncodeSettings{type, PIX_FMT_YUV420P, kWidth, kHeight, kVideoBitRate,
-                                          kFrameRate, kFrameRate});
+      VideoEncoder encoder(EncodeSettings{type, PIX_FMT_YUV420P, kSynthWidth, kSynthHeight,
+                                          kVideoBitRate, kSynthFrameRate, kSynthFrameRate});
       OutputFile out(Path(name));
       Progress progress(row.step, long(m_pictures.size()), "pictures", m_global.quiet);
       Bytes packet;
@@ -204,7 +200,7 @@ void Demo::Thumbnails() {
     ThumbsOptions options;
     options.input = Path("video.h264");
     options.folder = Path("thumbs");
-    options.every = kFrameRate;
+    options.every = kSynthFrameRate;
     options.size = "320x180";
     Global quiet = m_global;
     quiet.quiet = true;
@@ -248,8 +244,8 @@ void Demo::ReencodeVideoSmaller() {
     param.nSrcWidth = result.width;
     param.nSrcHeight = result.height;
     param.eDstPixelFormat = PIX_FMT_YUV420P;
-    param.nDstWidth = kWidth;
-    param.nDstHeight = kHeight;
+    param.nDstWidth = kSynthWidth;
+    param.nDstHeight = kSynthHeight;
     if (scaler->Init(0, param) != 0) throw Failure("the raw transcoder did not start");
     MediaSource source(options.output);
     PictureStream pictures(source, DecodeSettings{});
@@ -314,15 +310,15 @@ void Demo::PrintTable() const {
 
 int Demo::Run() {
   MakeFolder(m_strFolder);
-  int count = m_nSeconds * kFrameRate;
+  int count = m_nSeconds * kSynthFrameRate;
   for (int i = 0; i < count; ++i) {
-    m_pictures.push_back(MakeTestPicture(kWidth, kHeight, i, kFrameRate));
+    m_pictures.push_back(MakeTestPicture(kSynthWidth, kSynthHeight, i, kSynthFrameRate));
   }
-  m_sound = MakeToneSweep(kSampleRate, m_nSeconds);
+  m_sound = MakeToneSweep(kSynthSampleRate, m_nSeconds);
   if (!m_global.quiet) {
     std::printf("codec demo: %d s of a %dx%d test picture at %d/s and of a 48000 Hz stereo "
                 "sweep, into %s\n\n",
-                m_nSeconds, kWidth, kHeight, kFrameRate, m_strFolder.c_str());
+                m_nSeconds, kSynthWidth, kSynthHeight, kSynthFrameRate, m_strFolder.c_str());
     std::fflush(stdout);
   }
   EncodeVideo(AV_CODEC_TYPE_H264ENC, "video.h264");

@@ -19,11 +19,7 @@ using namespace codec_interface;
 
 namespace {
 
-constexpr int kWidth = 1280;
-constexpr int kHeight = 720;
-constexpr int kFrameRate = 25;
 constexpr int kVideoBitRate = 2000000;
-constexpr int kSampleRate = 48000;
 
 volatile std::sig_atomic_t g_stop = 0;
 
@@ -47,24 +43,26 @@ void Record(const RecordOptions& options, const Global& global) {
   MediaWriterOptions writer{};
   if (options.crashSafe) writer.nFlags = MEDIA_WRITER_CRASH_SAFE;  // a fragment a key picture
   MediaSink sink(options.output, *container, 2, writer, MediaSink::Naming::kDirect);
-  PictureOutput pictures({AV_CODEC_TYPE_H264ENC, kVideoBitRate, kFrameRate, 1, 1, kFrameRate, 0},
-                         {&sink, 0, 0});
+  PictureOutput pictures(
+      {AV_CODEC_TYPE_H264ENC, kVideoBitRate, kSynthFrameRate, 1, 1, kSynthFrameRate, 0},
+      {&sink, 0, 0});
   AudioEncodeSettings tone;
-  tone.srcRate = tone.dstRate = kSampleRate;
+  tone.srcRate = tone.dstRate = kSynthSampleRate;
   SoundOutput sound(tone, {&sink, 1, 0});
   // A second of the sweep, heard again every second, a picture's share at a time.
-  const Pcm sweep = MakeToneSweep(kSampleRate, 1.0);
-  const size_t share = size_t(kSampleRate / kFrameRate) * 2;
-  Pcm piece{{}, kSampleRate, 2};
+  const Pcm sweep = MakeToneSweep(kSynthSampleRate, 1.0);
+  const size_t share = size_t(kSynthSampleRate / kSynthFrameRate) * 2;
+  Pcm piece{{}, kSynthSampleRate, 2};
 
   for (int signal : {SIGINT, SIGTERM}) std::signal(signal, Stop);
-  const int count = options.seconds * kFrameRate;
+  const int count = options.seconds * kSynthFrameRate;
   Progress progress("record", count, "pictures", global.quiet);
   const auto start = std::chrono::steady_clock::now();
   for (int i = 0; i < count && g_stop == 0; ++i) {
-    std::this_thread::sleep_until(start + std::chrono::microseconds(int64_t(i) * 1000000 / kFrameRate));
-    Picture picture = MakeTestPicture(kWidth, kHeight, i, kFrameRate);
-    const int64_t timeUs = int64_t(i) * 1000000 / kFrameRate;
+    std::this_thread::sleep_until(
+        start + std::chrono::microseconds(int64_t(i) * 1000000 / kSynthFrameRate));
+    Picture picture = MakeTestPicture(kSynthWidth, kSynthHeight, i, kSynthFrameRate);
+    const int64_t timeUs = int64_t(i) * 1000000 / kSynthFrameRate;
     pictures.Encode(picture, timeUs);
     const size_t at = (size_t(i) * share) % sweep.samples.size();
     piece.samples.assign(sweep.samples.begin() + ptrdiff_t(at),
@@ -86,9 +84,10 @@ void Record(const RecordOptions& options, const Global& global) {
 void AddRecordCommand(CLI::App& app, Global& global) {
   static RecordOptions options;
   CLI::App* command = app.add_subcommand(
-      "record", "Record the demo's moving picture (H.264, 1280x720 at 25/s) and tone (AAC) "
-                "as they happen, in real time, into OUT (.mp4, .mov, .mkv or .ts); Ctrl-C "
-                "ends the recording early.");
+      "record",
+      "Record the demo's moving picture (H.264, 1280x720 at 25/s) and tone (AAC) "
+      "as they happen, in real time, into OUT (.mp4, .mov, .mkv or .ts); Ctrl-C "
+      "ends the recording early.");
   command->footer("Example: codec record camera.mp4 --seconds 30 --crash-safe");
   command->add_option("OUT", options.output, "the file to write")->required();
   command->add_option("--seconds", options.seconds, "length of the recording")

@@ -10,7 +10,7 @@ using namespace codec_interface;
 
 std::optional<std::string> ContainerFor(const std::string& path) {
   static const std::pair<const char*, const char*> kEndings[] = {
-      {".mp4", "mp4"},      {".m4a", "mp4"},      {".m4v", "mp4"},  {".mov", "mov"},
+      {".mp4", "mp4"},      {".m4a", "mp4"},      {".m4v", "mp4"},   {".mov", "mov"},
       {".mkv", "matroska"}, {".mka", "matroska"}, {".ts", "mpegts"}, {".ogg", "ogg"},
       {".opus", "ogg"},     {".aac", "adts"},     {".h264", "h264"}, {".264", "h264"},
       {".hevc", "hevc"},    {".h265", "hevc"},    {".265", "hevc"}};

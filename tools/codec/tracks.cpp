@@ -21,9 +21,7 @@ int64_t Shifted(int64_t timeUs, int64_t originUs) {
   return timeUs == MEDIA_NO_TIMESTAMP ? timeUs : timeUs - originUs;
 }
 
-void CopyName(char (&to)[32], const char* name) {
-  std::snprintf(to, sizeof to, "%s", name);
-}
+void CopyName(char (&to)[32], const char* name) { std::snprintf(to, sizeof to, "%s", name); }
 
 // The encoder's settings from the first picture and the stream's frame rate, kept exact.
 EncodeSettings EncoderSettings(const PictureOutputSettings& output, const Picture& first) {
@@ -39,9 +37,7 @@ EncodeSettings EncoderSettings(const PictureOutputSettings& output, const Pictur
   return settings;
 }
 
-const char* EncoderName(CodecType type) {
-  return type == AV_CODEC_TYPE_HEVCENC ? "hevc" : "h264";
-}
+const char* EncoderName(CodecType type) { return type == AV_CODEC_TYPE_HEVCENC ? "hevc" : "h264"; }
 
 const char* Label(CodecType type) { return type == AV_CODEC_TYPE_HEVCENC ? "HEVC" : "H.264"; }
 
@@ -130,14 +126,16 @@ void PictureOutput::Start(const Picture& first) {
 
 void PictureOutput::Encode(Picture& picture, int64_t timeUs) {
   if (picture.format != PIX_FMT_YUV420P) {
-    throw Failure("the filter hands out pictures in another pixel format than YUV 4:2:0; "
-                  "end it with format=yuv420p");
+    throw Failure(
+        "the filter hands out pictures in another pixel format than YUV 4:2:0; "
+        "end it with format=yuv420p");
   }
   if (!m_encoder) {
     Start(picture);
   } else if (picture.width != m_nWidth || picture.height != m_nHeight) {
-    throw Failure("the picture size changed within the stream; --size WxH makes every "
-                  "picture one size");
+    throw Failure(
+        "the picture size changed within the stream; --size WxH makes every "
+        "picture one size");
   }
   // A picture without a time, or not after the one before, follows it by a frame.
   timeUs = Shifted(timeUs, m_place.originUs);

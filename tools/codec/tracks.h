@@ -104,7 +104,7 @@ class SoundOutput {
   AudioEncoder m_encoder;
   AudioEncoder::Sink m_sink;
   int64_t m_nStartUs = 0;
-  int64_t m_nSamples = 0;  // given, per channel at the source rate
+  int64_t m_nSamples = 0;                                  // given, per channel at the source rate
   int64_t m_nEndUs = codec_interface::MEDIA_NO_TIMESTAMP;  // known once draining
   Bytes m_frame;
   long m_nPackets = 0;
@@ -130,8 +130,8 @@ class VideoTrack : public Track {
 // Sound decoded and encoded again.
 class AudioTrack : public Track {
  public:
-  AudioTrack(const codec_interface::MediaStreamInfo& stream,
-             const AudioEncodeSettings& settings, TrackPlace place);
+  AudioTrack(const codec_interface::MediaStreamInfo& stream, const AudioEncodeSettings& settings,
+             TrackPlace place);
   void Take(const codec_interface::MediaPacket& packet) override;
   void Finish() override;
   std::string Summary() const override { return m_output.Summary(); }
