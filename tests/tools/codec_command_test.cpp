@@ -352,12 +352,12 @@ TEST_F(CodecCommand, ConvertKeepsEveryStreamInStepIntoEveryContainer) {
 // Recording in real time, killed at about 3 s: the pictures of every complete fragment play.
 TEST_F(CodecCommand, RecordingKilledLeavesAFileThatPlays) {
   const std::string path = In("recording.mp4");
-  const Outcome run = Codec("record " + path + " --seconds 20 --crash-safe", "timeout -s KILL 3 env ");
+  const Outcome run = Codec("record " + path + " --seconds 20 --crash-safe --size 320x180", "timeout -s KILL 3 env ");
   EXPECT_NE(run.code, 0);
   const ReadBack got = ReadMediaFile(path);
   EXPECT_EQ(got.streams.size(), 2u);
   EXPECT_GT(got.decoded, 0);
-  ASSERT_EQ(Codec("record -q " + In("recording.mkv") + " --seconds 1").code, 0);
+  ASSERT_EQ(Codec("record -q " + In("recording.mkv") + " --seconds 1 --size 320x180").code, 0);
   EXPECT_EQ(ReadMediaFile(In("recording.mkv")).decoded, 25);
 }
 

@@ -108,9 +108,8 @@ Conversion::Conversion(const ConvertOptions& options, const Global& global)
                       ".opus, .aac, .h264 or .hevc",
                   kExitUsage);
   }
-  if (options.crashSafe && *container != "mp4" && *container != "mov") {
-    throw Failure("--crash-safe needs an .mp4 or .mov file", kExitUsage);
-  }
+  const MediaWriterOptions writer =
+      WriterOptions(*container, options.crashSafe, options.fragmentMs);
   const std::string video = options.remux           ? "copy"
                             : options.video.empty() ? DefaultVideo(*container)
                                                     : options.video;
@@ -127,12 +126,8 @@ Conversion::Conversion(const ConvertOptions& options, const Global& global)
   }
   const MediaFileInfo& file = m_probe.File();
   if (file.nStartTimeUs != MEDIA_NO_TIMESTAMP) m_nOriginUs = file.nStartTimeUs;
-  MediaWriterOptions writer{};
-  if (options.crashSafe) {
-    writer.nFlags = MEDIA_WRITER_CRASH_SAFE;
-    writer.nFragmentMs = options.fragmentMs;
-  }
-  m_sink.emplace(options.output, *container, int(videoStream >= 0) + int(audioStream >= 0), writer);
+  m_sink.emplace(options.output, *container, int(videoStream >= 0) + int(audioStream >= 0),
+                 writer);
   m_byStream.resize(m_probe.Streams().size());
   int slot = 0;
   if (videoStream >= 0) AddTrack(videoStream, video, slot++);

@@ -19,7 +19,7 @@ using namespace codec_interface;
 
 namespace {
 
-constexpr int kVideoBitRate = 2000000;
+constexpr int kFragmentMs = 1000;
 
 volatile std::sig_atomic_t g_stop = 0;
 
@@ -29,6 +29,7 @@ struct RecordOptions {
   std::string output;
   int seconds = 10;
   bool crashSafe = false;
+  std::string size;  // empty: 1280x720
 };
 
 void Record(const RecordOptions& options, const Global& global) {
@@ -37,15 +38,13 @@ void Record(const RecordOptions& options, const Global& global) {
                      *container != "mpegts")) {
     throw Failure(options.output + ": the name must end in .mp4, .mov, .mkv or .ts", kExitUsage);
   }
-  if (options.crashSafe && *container != "mp4" && *container != "mov") {
-    throw Failure("--crash-safe needs an .mp4 or .mov file", kExitUsage);
-  }
-  MediaWriterOptions writer{};
-  if (options.crashSafe) writer.nFlags = MEDIA_WRITER_CRASH_SAFE;  // a fragment a key picture
-  MediaSink sink(options.output, *container, 2, writer, MediaSink::Naming::kDirect);
-  PictureOutput pictures(
-      {AV_CODEC_TYPE_H264ENC, kVideoBitRate, kSynthFrameRate, 1, 1, kSynthFrameRate, 0},
-      {&sink, 0, 0});
+  int width = kSynthWidth, height = kSynthHeight;
+  if (!options.size.empty()) ParseSize(options.size, width, height);
+  MediaSink sink(options.output, *container, 2,
+                 WriterOptions(*container, options.crashSafe, kFragmentMs),
+                 MediaSink::Naming::kDirect);
+  PictureOutput pictures({AV_CODEC_TYPE_H264ENC, 0, kSynthFrameRate, 1, 1, kSynthFrameRate, 0},
+                         {&sink, 0, 0});
   AudioEncodeSettings tone;
   tone.srcRate = tone.dstRate = kSynthSampleRate;
   SoundOutput sound(tone, {&sink, 1, 0});
@@ -61,7 +60,7 @@ void Record(const RecordOptions& options, const Global& global) {
   for (int i = 0; i < count && g_stop == 0; ++i) {
     std::this_thread::sleep_until(
         start + std::chrono::microseconds(int64_t(i) * 1000000 / kSynthFrameRate));
-    Picture picture = MakeTestPicture(kSynthWidth, kSynthHeight, i, kSynthFrameRate);
+    Picture picture = MakeTestPicture(width, height, i, kSynthFrameRate);
     const int64_t timeUs = int64_t(i) * 1000000 / kSynthFrameRate;
     pictures.Encode(picture, timeUs);
     const size_t at = (size_t(i) * share) % sweep.samples.size();
@@ -94,7 +93,9 @@ void AddRecordCommand(CLI::App& app, Global& global) {
       ->capture_default_str()
       ->check(CLI::Range(1, 86400));
   command->add_flag("--crash-safe", options.crashSafe,
-                    "MP4/MOV written in fragments, so that a killed run leaves a file that plays");
+                    "MP4/MOV written in fragments of a second, so that a killed run leaves a "
+                    "file that plays");
+  AddSizeOption(*command, options.size, "picture size (default: 1280x720)");
   command->callback([&global] { Record(options, global); });
 }
 

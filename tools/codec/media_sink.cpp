@@ -21,6 +21,17 @@ std::optional<std::string> ContainerFor(const std::string& path) {
   return std::nullopt;
 }
 
+MediaWriterOptions WriterOptions(const std::string& container, bool crashSafe, int fragmentMs) {
+  MediaWriterOptions options{};
+  if (!crashSafe) return options;
+  if (container != "mp4" && container != "mov") {
+    throw Failure("--crash-safe needs an .mp4 or .mov file", kExitUsage);
+  }
+  options.nFlags = MEDIA_WRITER_CRASH_SAFE;
+  options.nFragmentMs = fragmentMs;
+  return options;
+}
+
 MediaSink::MediaSink(const std::string& path, const std::string& container, int streams,
                      const MediaWriterOptions& options, Naming naming)
     : m_strPath(path), m_pWriter(IMediaWriter::Create()), m_vecDeclared(size_t(streams)) {

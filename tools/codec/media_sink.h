@@ -20,6 +20,11 @@ namespace codec_tool {
 // "h264" or "hevc"; none for another ending.
 std::optional<std::string> ContainerFor(const std::string& path);
 
+// The writer's options for the container; crash-safe mode (fragments every `fragmentMs`, 0 at
+// every key picture) only for MP4 and MOV, else a usage failure.
+codec_interface::MediaWriterOptions WriterOptions(const std::string& container, bool crashSafe,
+                                                  int fragmentMs);
+
 class MediaSink {
  public:
   enum class Naming { kTemporary, kDirect };
