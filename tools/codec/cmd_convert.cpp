@@ -272,8 +272,7 @@ void AddConvertCommand(CLI::App& app, Global& global) {
       ->add_option("--channels", options.channels,
                    "1, 2, 6 or 8 (default: IN's, stereo for other counts)")
       ->check(CLI::IsMember({1, 2, 6, 8}));
-  command->add_flag("--crash-safe", options.crashSafe,
-                    "MP4/MOV written in fragments, so that a killed run leaves a file that plays");
+  AddCrashSafeFlag(*command, options.crashSafe);
   command
       ->add_option("--fragment-ms", options.fragmentMs,
                    "crash-safe: a fragment this often, 0 at every key picture")
@@ -295,8 +294,7 @@ void AddRemuxCommand(CLI::App& app, Global& global) {
   command->footer("Example: codec remux recording.mkv recording.mp4");
   command->add_option("IN", options.input, "the media file to read")->required();
   command->add_option("OUT", options.output, "the file to write")->required();
-  command->add_flag("--crash-safe", options.crashSafe,
-                    "MP4/MOV written in fragments, so that a killed run leaves a file that plays");
+  AddCrashSafeFlag(*command, options.crashSafe);
   command->callback([&global] {
     ConvertResult result = Convert(options, global);
     if (!global.quiet) PrintSummary(options.output, result);

@@ -92,9 +92,7 @@ void AddRecordCommand(CLI::App& app, Global& global) {
   command->add_option("--seconds", options.seconds, "length of the recording")
       ->capture_default_str()
       ->check(CLI::Range(1, 86400));
-  command->add_flag("--crash-safe", options.crashSafe,
-                    "MP4/MOV written in fragments of a second, so that a killed run leaves a "
-                    "file that plays");
+  AddCrashSafeFlag(*command, options.crashSafe);
   AddSizeOption(*command, options.size, "picture size (default: 1280x720)");
   command->callback([&global] { Record(options, global); });
 }

@@ -21,6 +21,8 @@ struct Global {
 bool ParseSize(const std::string& text, int& width, int& height);
 // Adds --size with its check; the text lands in `text`.
 CLI::Option* AddSizeOption(CLI::App& command, std::string& text, const std::string& what);
+// Adds --crash-safe (MP4 and MOV in fragments).
+CLI::Option* AddCrashSafeFlag(CLI::App& command, bool& flag);
 
 void AddInfoCommand(CLI::App& app, Global& global);
 

@@ -1,4 +1,5 @@
-// The --size option shared by thumbs and video.
+// The options several commands share: --size (thumbs, video, convert, record) and
+// --crash-safe (convert, remux, record).
 #include <cstdlib>
 
 #include "commands.h"
@@ -30,6 +31,12 @@ CLI::Option* AddSizeOption(CLI::App& command, std::string& text, const std::stri
                        : "must be WIDTHxHEIGHT with both numbers above 0, as 320x180";
           },
           "WxH"));
+}
+
+CLI::Option* AddCrashSafeFlag(CLI::App& command, bool& flag) {
+  return command.add_flag("--crash-safe", flag,
+                          "MP4/MOV written in fragments, so that a killed run leaves a file "
+                          "that plays to its last fragment");
 }
 
 }  // namespace codec_tool
