@@ -4,6 +4,7 @@
 #include "interface/log.h"
 #include "interface/no_throw.h"
 #include "interface/pixel_formats.h"
+#include "interface/session_commit.h"
 
 namespace codec_interface {
 
@@ -62,32 +63,21 @@ int CFFMpegVideoCodec::Init(CodecType eCodecType, CodecParam param) {
     return -1;
   }
   if (facts.pCodec == nullptr) {
-    CODEC_LOG(kLogError, "[CODE]Codec not found for AVCodecType:%d",
-              static_cast<int>(eCodecType));
+    CODEC_LOG(kLogError, "[CODE]Codec not found for AVCodecType:%d", static_cast<int>(eCodecType));
     LogUninit();
     return -1;
   }
   const int opened =
       facts.bDecoder
-          ? Commit(m_pDecoder, std::make_unique<VideoDecoder>(facts, video, eFormat), video)
-          : Commit(m_pEncoder,
-                   std::make_unique<VideoEncoder>(facts, video, eFormat, &m_stFrameRate), video);
+          ? CommitSession(m_pDecoder, std::make_unique<VideoDecoder>(facts, video, eFormat),
+                          LogUninit, video)
+          : CommitSession(m_pEncoder,
+                          std::make_unique<VideoEncoder>(facts, video, eFormat, &m_stFrameRate),
+                          LogUninit, video);
   if (opened != 0) return -1;
   m_eCodecType = eCodecType;
-  CODEC_LOG(kLogInfo, "[CODE]video codec init succ; Using codec: %s (ID: %d)",
-            facts.pCodec->name, static_cast<int>(facts.pCodec->id));
-  return 0;
-}
-
-template <class Session>
-int CFFMpegVideoCodec::Commit(std::unique_ptr<Session>& slot, std::unique_ptr<Session> session,
-                              const VideoCodecParam& param) {
-  if (session->Open(param) != 0) {
-    session.reset();
-    LogUninit();
-    return -1;
-  }
-  slot = std::move(session);
+  CODEC_LOG(kLogInfo, "[CODE]video codec init succ; Using codec: %s (ID: %d)", facts.pCodec->name,
+            static_cast<int>(facts.pCodec->id));
   return 0;
 }
 
@@ -107,8 +97,7 @@ int CFFMpegVideoCodec::Reset(CodecParam param) {
 }
 
 int CFFMpegVideoCodec::Decode(unsigned char* pData, int nSize, COutParam* pOutParam) {
-  return WithoutThrowing(-1,
-                         [&] { return DecodeLocked(pData, nSize, pOutParam, AV_NOPTS_VALUE); });
+  return WithoutThrowing(-1, [&] { return DecodeLocked(pData, nSize, pOutParam, AV_NOPTS_VALUE); });
 }
 
 int CFFMpegVideoCodec::DecodeTimed(unsigned char* pData, int nSize, int64_t nTimeUs,
@@ -160,8 +149,7 @@ void CFFMpegVideoCodec::SetEasyParam(VideoEasyParam param) { m_easyParam.Post(pa
 
 CodecType CFFMpegVideoCodec::GetCodecType() { return m_eCodecType; }
 
-void CFFMpegVideoCodec::FFmpegLogCallback(void*, int nLevel, const char* pFormat,
-                                          va_list args) {
+void CFFMpegVideoCodec::FFmpegLogCallback(void*, int nLevel, const char* pFormat, va_list args) {
   if (nLevel > AV_LOG_WARNING) return;
   base::IBaseLogInterface::GetLogInstance(nullptr)->VPrintLog(
       BaseLevelOf(nLevel), static_cast<int>(base::GetTid()), pFormat, args);

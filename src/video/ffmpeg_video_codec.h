@@ -41,10 +41,6 @@ class CFFMpegVideoCodec : public ICodecInterface {
   static void InstallFFmpegLogBridge();
 
  private:
-  // Opens the session and keeps it; a session that fails is released with the uninit line.
-  template <class Session>
-  int Commit(std::unique_ptr<Session>& slot, std::unique_ptr<Session> session,
-             const VideoCodecParam& param);
   int DecodeLocked(unsigned char* pData, int nSize, COutParam* pOutParam, int64_t nPts);
 
   std::mutex m_mtxCodec;

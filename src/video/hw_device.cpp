@@ -36,9 +36,8 @@ int CreateHwDevice(AVBufferRef** ppDeviceRef, void** ppNative, AVHWDeviceType eT
                     AV_DICT_MATCH_CASE);
   }
   const std::string device = HwDeviceString(eType, nAdapterIndex);
-  const int ret = av_hwdevice_ctx_create(ppDeviceRef, eType,
-                                         device.empty() ? nullptr : device.c_str(),
-                                         options.Get(), 0);
+  const int ret = av_hwdevice_ctx_create(
+      ppDeviceRef, eType, device.empty() ? nullptr : device.c_str(), options.Get(), 0);
   if (ret < 0) {
     CODEC_LOG(kLogError, "[CODE]av_hwdevice_ctx_create failed:%s", AvErrorText(ret).c_str());
     return ret;
@@ -57,15 +56,14 @@ AVPixelFormat PickD3D11Surfaces(AVCodecContext* pCtx, const AVPixelFormat* pForm
   return BuildD3D11SurfacePool(pCtx) ? AV_PIX_FMT_D3D11 : AV_PIX_FMT_NONE;
 }
 
-void* ICodecInterface::CreateVideoHwDeviceCtx(CodecType eCodecType,
-                                              unsigned int nCommandQueueCount,
+void* ICodecInterface::CreateVideoHwDeviceCtx(CodecType eCodecType, unsigned int nCommandQueueCount,
                                               unsigned int nAdapterIndex, void** ppNativeDevice) {
   const HwFamily* family = HwFamilyOfCodec(eCodecType);
   if (family == nullptr || !family->bDeviceWithCodec) return nullptr;
   AVBufferRef* device = nullptr;
   // A count beyond INT_MAX wraps negative and so takes the default, like any other bad count.
-  if (CreateHwDevice(&device, ppNativeDevice, family->eDevice,
-                     static_cast<int>(nCommandQueueCount), nAdapterIndex) < 0) {
+  if (CreateHwDevice(&device, ppNativeDevice, family->eDevice, static_cast<int>(nCommandQueueCount),
+                     nAdapterIndex) < 0) {
     // Hosts grep for this line as it names the function of an earlier build.
     CODEC_LOG(kLogError, "[CODE]%s hw_decoder_create failed",
               "codec_interface::CFFMpegVideoCodec::CreateVideoHwDeviceCtx");

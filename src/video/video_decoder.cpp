@@ -1,8 +1,8 @@
 // The video decoder: set-up, one packet into at most one picture, and the end of a stream.
 #include "video/video_decoder.h"
 
-#include "interface/log.h"
 #include "interface/fixed_text.h"
+#include "interface/log.h"
 #include "interface/pixel_formats.h"
 #include "video/hw_device.h"
 
@@ -100,8 +100,8 @@ void VideoDecoder::KeepSourceSize(const VideoCodecParam& param) {
   m_bSrcSizeFixed = param.nSrcWidth != 0 || param.nSrcHeight != 0;
 }
 
-int VideoDecoder::Decode(unsigned char* pData, int nSize, int64_t nPts,
-                         CVideoDecodeOutParam* pOut, EasyParamMailbox& easy) {
+int VideoDecoder::Decode(unsigned char* pData, int nSize, int64_t nPts, CVideoDecodeOutParam* pOut,
+                         EasyParamMailbox& easy) {
   if (!Ready()) return -1;
   LeaveDrain();
   pOut->m_nNum = 0;
@@ -182,15 +182,15 @@ int VideoDecoder::FollowPictureSize() {
   const int height = m_pPicture->height;
   if (width == m_nSrcWidth && height == m_nSrcHeight) return 0;
   if (m_nSrcWidth == 0 || m_nSrcHeight == 0) {
-    CODEC_LOG(kLogInfo, "[CODE]Src pix changed [%d*%d]->[%d*%d]", m_nSrcWidth, m_nSrcHeight,
-              width, height);
+    CODEC_LOG(kLogInfo, "[CODE]Src pix changed [%d*%d]->[%d*%d]", m_nSrcWidth, m_nSrcHeight, width,
+              height);
     m_nSrcWidth = width;
     m_nSrcHeight = height;
     return 0;
   }
   if (m_bSrcSizeFixed) {
-    CODEC_LOG(kLogError, "[CODE]Src pix changed [%d*%d]->[%d*%d]", m_nSrcWidth, m_nSrcHeight,
-              width, height);
+    CODEC_LOG(kLogError, "[CODE]Src pix changed [%d*%d]->[%d*%d]", m_nSrcWidth, m_nSrcHeight, width,
+              height);
     return -1;
   }
   CODEC_LOG(kLogInfo, "[CODE]Src pix changed[%d*%d]->[%d*%d] DecodeChangeSize", m_nSrcWidth,

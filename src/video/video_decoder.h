@@ -67,12 +67,12 @@ class VideoDecoder {
   int32_t m_nRealDstWidth = 0;
   int32_t m_nRealDstHeight = 0;
   PictureFilter m_filter;
-  Scaler m_scaler;        // the output's size and layout
-  Scaler m_layoutScaler;  // a filter's output back to the layout asked for
+  Scaler m_scaler;           // the output's size and layout
+  Scaler m_layoutScaler;     // a filter's output back to the layout asked for
   DecoderRestart m_restart;  // a decoder re-created for a new size starts from its key frame
-  FramePtr m_pPicture;    // the decoder's picture
-  FramePtr m_pTempFrame;  // the picture on its way out
-  FramePtr m_pSwFrame;    // a device surface copied into memory
+  FramePtr m_pPicture;       // the decoder's picture
+  FramePtr m_pTempFrame;     // the picture on its way out
+  FramePtr m_pSwFrame;       // a device surface copied into memory
   PacketPtr m_pPacket;
 };
 

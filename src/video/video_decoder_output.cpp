@@ -35,8 +35,7 @@ void VideoDecoder::ApplyEasyParam(EasyParamMailbox& easy) {
   VideoEasyParam param;
   if (!easy.Take(&param)) return;
   if (param.nDstWidth != m_nDstWidth || param.nDstHeight != m_nDstHeight) {
-    CODEC_LOG(kLogInfo, "[CODE]reset decode easy param [%d*%d]", param.nDstWidth,
-              param.nDstHeight);
+    CODEC_LOG(kLogInfo, "[CODE]reset decode easy param [%d*%d]", param.nDstWidth, param.nDstHeight);
     m_scaler.Reset();
     m_nDstWidth = param.nDstWidth;
     m_nDstHeight = param.nDstHeight;
@@ -113,11 +112,10 @@ int VideoDecoder::ScaleTempFrame(AVPixelFormat eDstFmt) {
                                            m_nDstHeight, m_bKeepAspect, eDstFmt);
     m_nRealDstWidth = size.nWidth;
     m_nRealDstHeight = size.nHeight;
-    CODEC_LOG(kLogInfo, "[CODE]Get RelDst[%d*%d] format[%d->%d]", m_nRealDstWidth,
-              m_nRealDstHeight, m_pPicture->format, static_cast<int>(eDstFmt));
-    if (m_scaler.Init({picture->width, picture->height,
-                       static_cast<AVPixelFormat>(picture->format), m_nRealDstWidth,
-                       m_nRealDstHeight, eDstFmt}) != 0) {
+    CODEC_LOG(kLogInfo, "[CODE]Get RelDst[%d*%d] format[%d->%d]", m_nRealDstWidth, m_nRealDstHeight,
+              m_pPicture->format, static_cast<int>(eDstFmt));
+    if (m_scaler.Init({picture->width, picture->height, static_cast<AVPixelFormat>(picture->format),
+                       m_nRealDstWidth, m_nRealDstHeight, eDstFmt}) != 0) {
       CODEC_LOG(kLogError, "[CODE]SwsCtxInit failed");
       av_frame_unref(picture);
       return -1;

@@ -16,8 +16,8 @@ namespace {
 bool EncoderSupports(const AVCodecContext* pCtx, AVPixelFormat eFormat, bool* pListed) {
   const void* pConfigs = nullptr;
   int nCount = 0;
-  *pListed = avcodec_get_supported_config(pCtx, nullptr, AV_CODEC_CONFIG_PIX_FORMAT, 0,
-                                          &pConfigs, &nCount) >= 0 &&
+  *pListed = avcodec_get_supported_config(pCtx, nullptr, AV_CODEC_CONFIG_PIX_FORMAT, 0, &pConfigs,
+                                          &nCount) >= 0 &&
              pConfigs != nullptr;
   if (!*pListed) return false;
   const auto* pFormats = static_cast<const AVPixelFormat*>(pConfigs);
@@ -124,8 +124,8 @@ int VideoEncoder::InitEncode(const VideoCodecParam& param) {
 
   // The filter's declared output size means nothing without a filter: the scaler then reads
   // the caller's pictures, at their own size.
-  const bool bFilterSize = param.szFilterDesc[0] != '\0' && param.nFilterOutWidth != 0 &&
-                           param.nFilterOutHeight != 0;
+  const bool bFilterSize =
+      param.szFilterDesc[0] != '\0' && param.nFilterOutWidth != 0 && param.nFilterOutHeight != 0;
   const int nScaleSrcWidth = bFilterSize ? param.nFilterOutWidth : param.nSrcWidth;
   const int nScaleSrcHeight = bFilterSize ? param.nFilterOutHeight : param.nSrcHeight;
   if ((nScaleSrcWidth != pCtx->width || nScaleSrcHeight != pCtx->height ||

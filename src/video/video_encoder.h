@@ -66,7 +66,7 @@ class VideoEncoder {
   int32_t m_nRealDstWidth = 0;
   int32_t m_nRealDstHeight = 0;
   PictureFilter m_filter;
-  Scaler m_scaler;  // with the source it was built for
+  Scaler m_scaler;         // with the source it was built for
   FramePtr m_pVideoFrame;  // the picture sent
   FramePtr m_pTempFrame;   // the caller's picture on its way in
   PacketPtr m_pPacket;

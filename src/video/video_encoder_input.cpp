@@ -90,8 +90,8 @@ int VideoEncoder::FitEncodeScaler(const AVFrame& picture) {
   const bool bEncoderShape =
       picture.width == ctx->width && picture.height == ctx->height && eFormat == ctx->pix_fmt;
   if (m_scaler.Ready() ? m_scaler.Takes(picture) : bEncoderShape) return 0;
-  if (m_scaler.Init({picture.width, picture.height, eFormat, ctx->width, ctx->height,
-                     ctx->pix_fmt}) != 0) {
+  if (m_scaler.Init(
+          {picture.width, picture.height, eFormat, ctx->width, ctx->height, ctx->pix_fmt}) != 0) {
     CODEC_LOG(kLogError, "[CODE]SwsCtxInit failed");
     return -1;
   }
