@@ -1,5 +1,6 @@
 #include "media/trans_coder.h"
 
+#include "audio/resampler.h"
 #include "interface/log.h"
 #include "interface/out_entries.h"
 #include "interface/pixel_formats.h"
@@ -63,33 +64,16 @@ int CTransCoder::InitVideo() {
 }
 
 int CTransCoder::InitAudio() {
-  SwrPtr pSwr(swr_alloc());
-  if (pSwr == nullptr) {
-    CODEC_LOG(kLogDebug, "[CODE]Could not allocate resampler context");
-    return -1;
-  }
   const AVSampleFormat eSrc = GetSampleFormat(m_stParam.eSrcSampleFormat);
   m_eDstSampleFormat = GetSampleFormat(m_stParam.eDstSampleFormat);
   AVChannelLayout stSrcLayout{};
   av_channel_layout_default(&stSrcLayout, m_stParam.nSrcChannels);
   av_channel_layout_uninit(&m_stDstChLayout);
   av_channel_layout_default(&m_stDstChLayout, m_stParam.nDstChannels);
-
-  // A rejected option shows up as a failed set-up, like a rejection by swr_init.
-  SwrContext* pCtx = pSwr.get();
-  const TransCoderParam& p = m_stParam;
-  int nResult = av_opt_set_chlayout(pCtx, "in_chlayout", &stSrcLayout, 0);
-  if (nResult >= 0) nResult = av_opt_set_int(pCtx, "in_sample_rate", p.nSrcSampleRate, 0);
-  if (nResult >= 0) nResult = av_opt_set_sample_fmt(pCtx, "in_sample_fmt", eSrc, 0);
-  if (nResult >= 0) nResult = av_opt_set_chlayout(pCtx, "out_chlayout", &m_stDstChLayout, 0);
-  if (nResult >= 0) nResult = av_opt_set_int(pCtx, "out_sample_rate", p.nDstSampleRate, 0);
-  if (nResult >= 0) nResult = av_opt_set_sample_fmt(pCtx, "out_sample_fmt", m_eDstSampleFormat, 0);
-  if (nResult >= 0) nResult = swr_init(pCtx);
+  SwrPtr pSwr = MakeResampler({&stSrcLayout, m_stParam.nSrcSampleRate, eSrc},
+                              {&m_stDstChLayout, m_stParam.nDstSampleRate, m_eDstSampleFormat});
   av_channel_layout_uninit(&stSrcLayout);
-  if (nResult < 0) {
-    CODEC_LOG(kLogDebug, "[CODE]Failed to initialize the resampling context");
-    return -1;
-  }
+  if (pSwr == nullptr) return -1;
   m_pSwrContext = std::move(pSwr);
   return 0;
 }
