@@ -12,13 +12,19 @@ struct VideoCodecEntry {
   AVCodecID eCodecId;  // looked up by id unless pName is given
   const char* pName;   // looked up by name (decoders that FFmpeg only offers by name)
   bool bEncoder;
+  EncoderPresets presets{};
 };
+
+// Live streams: no look-ahead delay; H.264 in the profile every decoder takes.
+constexpr EncoderPresets kH264Presets{
+    .pPreset = "slow", .pTune = "zerolatency", .pProfile = "baseline"};
+constexpr EncoderPresets kHevcPresets{.pPreset = "ultrafast", .pTune = "zerolatency"};
 
 // The device of a hardware type is its family's (video/hw_family_table.h).
 constexpr VideoCodecEntry kVideoCodecTable[] = {
-    {AV_CODEC_TYPE_H264ENC, AV_CODEC_ID_H264, nullptr, true},
+    {AV_CODEC_TYPE_H264ENC, AV_CODEC_ID_H264, nullptr, true, kH264Presets},
     {AV_CODEC_TYPE_H264DEC, AV_CODEC_ID_H264, nullptr, false},
-    {AV_CODEC_TYPE_HEVCENC, AV_CODEC_ID_HEVC, nullptr, true},
+    {AV_CODEC_TYPE_HEVCENC, AV_CODEC_ID_HEVC, nullptr, true, kHevcPresets},
     {AV_CODEC_TYPE_HEVCDEC, AV_CODEC_ID_HEVC, nullptr, false},
     {AV_CODEC_TYPE_HEVCDEC_DXVA2, AV_CODEC_ID_HEVC, nullptr, false},
     {AV_CODEC_TYPE_HEVCDEC_D3D12VA, AV_CODEC_ID_HEVC, nullptr, false},
@@ -74,6 +80,7 @@ bool ResolveVideoCodec(CodecType eType, VideoCodecFacts* pFacts) {
   }
   facts.pCodec = FindCodec(*entry);
   facts.bDecoder = !entry->bEncoder;
+  facts.presets = entry->presets;
   facts.pHw = HwFamilyOfCodec(eType);
   if (facts.pHw != nullptr && facts.pCodec != nullptr &&
       !FindHwSurfaceFormat(facts.pCodec, facts.pHw->eDevice, &facts.eHwPixFmt)) {

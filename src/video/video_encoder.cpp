@@ -38,15 +38,10 @@ AVPixelFormat ChooseEncoderFormat(const AVCodecContext* pCtx, AVPixelFormat eSou
   return AV_PIX_FMT_YUV420P;
 }
 
-void SetPresets(AVCodecID eCodec, AvOptions& options) {
-  if (eCodec == AV_CODEC_ID_H264) {
-    options.Set("preset", "slow");
-    options.Set("tune", "zerolatency");
-    options.Set("profile", "baseline");
-  } else if (eCodec == AV_CODEC_ID_HEVC) {
-    options.Set("preset", "ultrafast");
-    options.Set("tune", "zerolatency");
-  }
+void SetPresets(const EncoderPresets& presets, AvOptions& options) {
+  if (presets.pPreset != nullptr) options.Set("preset", presets.pPreset);
+  if (presets.pTune != nullptr) options.Set("tune", presets.pTune);
+  if (presets.pProfile != nullptr) options.Set("profile", presets.pProfile);
 }
 
 }  // namespace
@@ -120,7 +115,7 @@ int VideoEncoder::InitEncode(const VideoCodecParam& param) {
   TagEncoderColour(pCtx, m_ePixFmt);
   // A previous open may have left keys the encoder did not take.
   m_encodeOptions.Clear();
-  SetPresets(pCtx->codec_id, m_encodeOptions);
+  SetPresets(m_context.Facts().presets, m_encodeOptions);
 
   // The filter's declared output size means nothing without a filter: the scaler then reads
   // the caller's pictures, at their own size.
