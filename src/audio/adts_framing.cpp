@@ -1,7 +1,7 @@
 // The ADTS header and the AAC encoder's packet filter.
 #include <cstring>
 
-#include "audio/aac_channels.h"
+#include "audio/aac_config.h"
 #include "audio/aac_packet_filter.h"
 #include "audio/adts_header.h"
 #include "interface/log.h"
@@ -11,16 +11,6 @@ namespace codec_interface {
 namespace {
 
 constexpr const char* kAdtsToAsc = "aac_adtstoasc";
-
-// Sampling frequency index of ISO/IEC 14496-3; -1 for a rate it has no index for.
-int SamplingFrequencyIndex(int nSampleRate) {
-  static constexpr int kRates[] = {96000, 88200, 64000, 48000, 44100, 32000, 24000,
-                                   22050, 16000, 12000, 11025, 8000,  7350};
-  for (int i = 0; i < static_cast<int>(std::size(kRates)); ++i) {
-    if (kRates[i] == nSampleRate) return i;
-  }
-  return -1;
-}
 
 }  // namespace
 
@@ -45,7 +35,7 @@ int WriteAdtsHeaderFor(const AVCodecContext* pCtx, uint8_t* pOut, int nOutSize,
     return 0;
   }
   std::memset(pOut, 0, kAdtsHeaderSize);
-  const int index = pCtx != nullptr ? SamplingFrequencyIndex(pCtx->sample_rate) : -1;
+  const int index = pCtx != nullptr ? AacFrequencyIndex(pCtx->sample_rate) : -1;
   if (index < 0 || pPacket == nullptr) {
     CODEC_LOG(kLogError, "[CODE]WriteADTSHeader failed");
     return 0;

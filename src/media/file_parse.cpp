@@ -27,7 +27,7 @@ int CFileParse::Open(const char* pPath) {
   }
   InputFormatCtxPtr pFormatCtx(pCtx);
 
-  const int nInfo = m_pfnFindStreamInfo(pFormatCtx.get(), nullptr);
+  const int nInfo = avformat_find_stream_info(pFormatCtx.get(), nullptr);
   if (nInfo < 0) {
     CODEC_LOG(kLogError, "[CODE]avformat_find_stream_info[%s] failed[%d]", pPath, nInfo);
     return -1;
@@ -50,7 +50,6 @@ int CFileParse::Open(const char* pPath) {
   m_pPacket = std::move(pPacket);
   m_nAudioStreamIndex = nAudio;
   m_nVideoStreamIndex = nVideo >= 0 ? nVideo : -1;
-  m_strFilePath = pPath;
   m_bOpen = true;
   return 0;
 }

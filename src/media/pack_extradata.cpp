@@ -1,9 +1,8 @@
 #include "media/pack_extradata.h"
 
-#include <array>
 #include <cstring>
 
-#include "audio/aac_channels.h"
+#include "audio/aac_config.h"
 #include "interface/av_ptr.h"
 
 namespace codec_interface {
@@ -67,15 +66,6 @@ size_t OpusHeadSize(int nChannels) {
   return NeedsOpusFamily1(nChannels) ? 21 + static_cast<size_t>(nChannels) : kOpusHeadSize;
 }
 
-int AacFrequencyIndex(int nSampleRate) {
-  static constexpr std::array<int, 13> kRates = {96000, 88200, 64000, 48000, 44100, 32000, 24000,
-                                                 22050, 16000, 12000, 11025, 8000,  7350};
-  for (size_t i = 0; i < kRates.size(); ++i) {
-    if (kRates[i] == nSampleRate) return static_cast<int>(i);
-  }
-  return 3;  // 48000
-}
-
 }  // namespace
 
 std::vector<uint8_t> MakeOpusHead(int nSampleRate, int nChannels) {
@@ -98,7 +88,8 @@ std::vector<uint8_t> MakeOpusDops(int nSampleRate, int nChannels) {
 }
 
 std::vector<uint8_t> MakeAacSpecificConfig(int nSampleRate, int nChannels) {
-  const int nIndex = AacFrequencyIndex(nSampleRate);
+  const int nKnown = AacFrequencyIndex(nSampleRate);
+  const int nIndex = nKnown >= 0 ? nKnown : 3;  // 48000
   return {static_cast<uint8_t>(0x10 | (nIndex >> 1)),
           static_cast<uint8_t>(((nIndex & 1) << 7) | (AacChannelConfiguration(nChannels) << 3)),
           0};

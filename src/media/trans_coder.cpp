@@ -16,8 +16,6 @@ const AVFrame* SourceFrame(const COutParam* pSrc, int nIndex) {
   return pSrc->m_pFrame[nIndex];
 }
 
-bool Owning(const COutParam* pOut) { return (pOut->m_nFlag & OUTPARAM_FLAG_NOT_USE_CACHE) != 0; }
-
 }  // namespace
 
 CTransCoder::CTransCoder()
@@ -94,7 +92,7 @@ int CTransCoder::Transcode(COutParam* pSrc, int nIndex, COutParam* pDst) {
 
 int CTransCoder::TranscodeVideo(COutParam* pSrc, int nIndex, CVideoDecodeOutParam* pDst) {
   if (!m_scaler.Ready()) return -1;
-  if (!Owning(pDst)) {
+  if (!OwnsEntries(pDst->m_nFlag)) {
     CODEC_LOG(kLogError,
               "[CODE]TranscodeVideo Out Param Can not set OUTPARAM_FLAG_NOT_USE_CACHE flag");
     return -1;
@@ -131,7 +129,7 @@ int CTransCoder::TranscodeVideo(COutParam* pSrc, int nIndex, CVideoDecodeOutPara
 
 int CTransCoder::TranscodeAudio(COutParam* pSrc, int nIndex, CAudioDecodeOutParam* pDst) {
   if (m_pSwrContext == nullptr) return -1;
-  if (!Owning(pDst)) {
+  if (!OwnsEntries(pDst->m_nFlag)) {
     CODEC_LOG(kLogError,
               "[CODE]TranscodeAudio Out Param Can not set OUTPARAM_FLAG_NOT_USE_CACHE flag");
     return -1;

@@ -78,7 +78,7 @@ int ICodecInterface::ImageCopyToBuffer(unsigned char* pBuffer, int nSize,
 
 int ICodecInterface::ImageHwCopyToMemory(CVideoDecodeOutParam& dst, CVideoDecodeOutParam& src,
                                          int nIndex) {
-  if ((dst.m_nFlag & OUTPARAM_FLAG_NOT_USE_CACHE) == 0) {
+  if (!OwnsEntries(dst.m_nFlag)) {
     CODEC_LOG(kLogError,
               "[CODE]ImageHwCopyToMemory Out Param Can not set OUTPARAM_FLAG_NOT_USE_CACHE flag");
     return -1;
