@@ -31,13 +31,13 @@ void WriteAdtsHeader(uint8_t* pOut, const AdtsFields& fields, unsigned nFrameLen
 int WriteAdtsHeaderFor(const AVCodecContext* pCtx, uint8_t* pOut, int nOutSize,
                        const AVPacket* pPacket) {
   if (pOut == nullptr || nOutSize < kAdtsHeaderSize) {
-    CODEC_LOG(kLogError, "[CODE]ADTS Outbuf is full");
+    CODEC_LOG(kLogError, "ADTS Outbuf is full");
     return 0;
   }
   std::memset(pOut, 0, kAdtsHeaderSize);
   const int index = pCtx != nullptr ? AacFrequencyIndex(pCtx->sample_rate) : -1;
   if (index < 0 || pPacket == nullptr) {
-    CODEC_LOG(kLogError, "[CODE]WriteADTSHeader failed");
+    CODEC_LOG(kLogError, "WriteADTSHeader failed");
     return 0;
   }
   const auto config = static_cast<unsigned>(AacChannelConfiguration(pCtx->ch_layout.nb_channels));
@@ -50,12 +50,12 @@ int WriteAdtsHeaderFor(const AVCodecContext* pCtx, uint8_t* pOut, int nOutSize,
 int AacPacketFilter::Create() {
   const AVBitStreamFilter* filter = av_bsf_get_by_name(kAdtsToAsc);
   if (filter == nullptr) {
-    CODEC_LOG(kLogError, "[CODE]av_bsf_get_by_name [%s] failed", kAdtsToAsc);
+    CODEC_LOG(kLogError, "av_bsf_get_by_name [%s] failed", kAdtsToAsc);
     return -1;
   }
   AVBSFContext* ctx = nullptr;
   if (av_bsf_alloc(filter, &ctx) != 0) {
-    CODEC_LOG(kLogError, "[CODE]av_bsf_alloc [%s] failed", kAdtsToAsc);
+    CODEC_LOG(kLogError, "av_bsf_alloc [%s] failed", kAdtsToAsc);
     return -1;
   }
   m_pBsfCtx.reset(ctx);
@@ -65,12 +65,12 @@ int AacPacketFilter::Create() {
 int AacPacketFilter::Start(const AVCodecContext* pCtx) {
   if (m_pBsfCtx == nullptr) return 0;
   if (avcodec_parameters_from_context(m_pBsfCtx->par_in, pCtx) < 0) {
-    CODEC_LOG(kLogError, "[CODE]avcodec_parameters_from_context failed");
+    CODEC_LOG(kLogError, "avcodec_parameters_from_context failed");
     return -1;
   }
   m_pBsfCtx->time_base_in = pCtx->time_base;
   if (av_bsf_init(m_pBsfCtx.get()) != 0) {
-    CODEC_LOG(kLogError, "[CODE]av_bsf_init failed");
+    CODEC_LOG(kLogError, "av_bsf_init failed");
     return -1;
   }
   return 0;
@@ -79,13 +79,13 @@ int AacPacketFilter::Start(const AVCodecContext* pCtx) {
 int AacPacketFilter::Filter(AVPacket* pPacket) {
   if (m_pBsfCtx == nullptr) return 0;
   if (av_bsf_send_packet(m_pBsfCtx.get(), pPacket) != 0) {
-    CODEC_LOG(kLogError, "[CODE]av_bsf_send_packet failed");
-    CODEC_LOG(kLogError, "[CODE]AvpktBsf failed");
+    CODEC_LOG(kLogError, "av_bsf_send_packet failed");
+    CODEC_LOG(kLogError, "AvpktBsf failed");
     return -1;
   }
   if (av_bsf_receive_packet(m_pBsfCtx.get(), pPacket) != 0) {
-    CODEC_LOG(kLogError, "[CODE]av_bsf_receive_packet failed");
-    CODEC_LOG(kLogError, "[CODE]AvpktBsf failed");
+    CODEC_LOG(kLogError, "av_bsf_receive_packet failed");
+    CODEC_LOG(kLogError, "AvpktBsf failed");
     return -1;
   }
   return 0;

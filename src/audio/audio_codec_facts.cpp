@@ -66,11 +66,11 @@ const AVCodec* FindCodec(const AudioCodecChoice& choice, bool* pFallback) {
 // The required field is checked on its public value, before any lookup.
 bool RefusesParams(const AudioCodecChoice& choice, const AudioCodecParam& param) {
   if (choice.bDecoder && param.eDstSampleFormat == SAMPLE_FMT_NONE) {
-    CODEC_LOG(kLogError, "[CODE]Audio decode must set eDstSampleFormat");
+    CODEC_LOG(kLogError, "Audio decode must set eDstSampleFormat");
     return true;
   }
   if (!choice.bDecoder && param.eSrcSampleFormat == SAMPLE_FMT_NONE) {
-    CODEC_LOG(kLogError, "[CODE]Audio encode must set eSrcSampleFormat");
+    CODEC_LOG(kLogError, "Audio encode must set eSrcSampleFormat");
     return true;
   }
   return false;
@@ -81,7 +81,7 @@ bool RefusesParams(const AudioCodecChoice& choice, const AudioCodecParam& param)
 bool ResolveAudioCodec(CodecType eType, const AudioCodecParam& param, AudioCodecFacts* pFacts) {
   const AudioCodecChoice* choice = FindChoice(eType);
   if (choice == nullptr) {
-    CODEC_LOG(kLogError, "[CODE]Do not support type[%d]", static_cast<int>(eType));
+    CODEC_LOG(kLogError, "Do not support type[%d]", static_cast<int>(eType));
     return false;
   }
   if (RefusesParams(*choice, param)) return false;
@@ -110,11 +110,11 @@ bool ResolveAudioCodec(CodecType eType, const AudioCodecParam& param, AudioCodec
 
 CodecCtxPtr AllocateAudioContext(const AudioCodecFacts& facts) {
   if (facts.pCodec == nullptr) {
-    CODEC_LOG(kLogDebug, "[CODE]Codec not found");
+    CODEC_LOG(kLogDebug, "Codec not found");
     return nullptr;
   }
   CodecCtxPtr ctx(avcodec_alloc_context3(facts.pCodec));
-  if (ctx == nullptr) CODEC_LOG(kLogDebug, "[CODE]avcodec_alloc_context3 failed");
+  if (ctx == nullptr) CODEC_LOG(kLogDebug, "avcodec_alloc_context3 failed");
   return ctx;
 }
 

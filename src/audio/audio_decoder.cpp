@@ -17,7 +17,7 @@ AudioDecoder::AudioDecoder(const AudioCodecFacts& facts)
 int AudioDecoder::Open() {
   m_pCodecCtx = AllocateAudioContext(m_facts);
   if (m_pCodecCtx == nullptr) {
-    CODEC_LOG(kLogError, "[CODE]InitCodec failed");
+    CODEC_LOG(kLogError, "InitCodec failed");
     return -1;
   }
   AVCodecContext* ctx = m_pCodecCtx.get();
@@ -28,12 +28,12 @@ int AudioDecoder::Open() {
   ctx->ch_layout.order = AV_CHANNEL_ORDER_UNSPEC;
   ctx->ch_layout.nb_channels = m_formats.nSrcChannels;
   if (avcodec_open2(ctx, m_facts.pCodec, nullptr) < 0) {
-    CODEC_LOG(kLogDebug, "[CODE]Could not open codec");
+    CODEC_LOG(kLogDebug, "Could not open codec");
     return -1;
   }
   m_pDecoded.reset(av_frame_alloc());
   if (m_pDecoded == nullptr) {
-    CODEC_LOG(kLogDebug, "[CODE]Could not allocate audio frame");
+    CODEC_LOG(kLogDebug, "Could not allocate audio frame");
     return -1;
   }
   // Decode never sends through a missing packet: it checks m_pPacket itself.
@@ -87,7 +87,7 @@ int AudioDecoder::Decode(uint8_t* pData, int nSize, CAudioDecodeOutParam* pOut) 
   const int r = avcodec_send_packet(m_pCodecCtx.get(), m_pPacket.get());
   if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return 0;
   if (r < 0) {
-    CODEC_LOG(kLogError, "[CODE]audio avcodec_send_packet failed:%d", r);
+    CODEC_LOG(kLogError, "audio avcodec_send_packet failed:%d", r);
     avcodec_flush_buffers(m_pCodecCtx.get());
     return -2;
   }
@@ -105,7 +105,7 @@ int AudioDecoder::ReceiveFrame(CAudioDecodeOutParam* pOut, int nSlot) {
   const int r = avcodec_receive_frame(m_pCodecCtx.get(), m_pDecoded.get());
   if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return 0;
   if (r < 0) {
-    CODEC_LOG(kLogError, "[CODE]audio avcodec_receive_frame failed:%d", r);
+    CODEC_LOG(kLogError, "audio avcodec_receive_frame failed:%d", r);
     avcodec_flush_buffers(m_pCodecCtx.get());
     return -2;
   }
@@ -113,7 +113,7 @@ int AudioDecoder::ReceiveFrame(CAudioDecodeOutParam* pOut, int nSlot) {
     // A frame already in the host's shape is handed over as decoded, without a copy: the
     // decoder takes a fresh buffer for its next frame, so the samples handed out stay put.
     if (m_frames.HandOver(nSlot, m_pDecoded.get()) < 0) {
-      CODEC_LOG(kLogError, "[CODE]CopyFrameWithReuse failed");
+      CODEC_LOG(kLogError, "CopyFrameWithReuse failed");
       return -1;
     }
   } else if (const int converted = ConvertInto(nSlot); converted != 0) {
@@ -127,26 +127,26 @@ int AudioDecoder::ReceiveFrame(CAudioDecodeOutParam* pOut, int nSlot) {
 int AudioDecoder::ConvertInto(int nSlot) {
   const AVFrame& decoded = *m_pDecoded;
   if (m_resampler.Fit(decoded) != 0) {
-    CODEC_LOG(kLogError, "[CODE]SwrResamplingInit failed");
+    CODEC_LOG(kLogError, "SwrResamplingInit failed");
     return -1;
   }
   const int room = swr_get_out_samples(m_resampler.Get(), decoded.nb_samples);
   if (room < 0 || PrepareSwrFrame(std::max(room, 1)) != 0) {
-    CODEC_LOG(kLogError, "[CODE]m_pSwrFrame is null");
+    CODEC_LOG(kLogError, "m_pSwrFrame is null");
     return -1;
   }
   const int converted =
       swr_convert(m_resampler.Get(), m_pSwrFrame->extended_data, m_nSwrOutSamples,
                   const_cast<const uint8_t**>(decoded.extended_data), decoded.nb_samples);
   if (converted < 0) {
-    CODEC_LOG(kLogError, "[CODE]swr_convert failed");
+    CODEC_LOG(kLogError, "swr_convert failed");
     return -1;
   }
   // The resampler may hold everything back at first; nothing to hand over then.
   if (converted == 0) return kHeldBack;
   m_pSwrFrame->nb_samples = converted;
   if (m_frames.CopyWithReuse(nSlot, m_pSwrFrame.get()) < 0) {
-    CODEC_LOG(kLogError, "[CODE]CopyFrameWithReuse failed");
+    CODEC_LOG(kLogError, "CopyFrameWithReuse failed");
     return -1;
   }
   return 0;
@@ -180,7 +180,7 @@ int AudioDecoder::Drain(CAudioDecodeOutParam* pOut) {
     // EOF: an empty packet given to Decode has ended the stream already.
     const int nSent = avcodec_send_packet(m_pCodecCtx.get(), nullptr);
     if (nSent < 0 && nSent != AVERROR_EOF) {
-      CODEC_LOG(kLogError, "[CODE]audio drain avcodec_send_packet failed:%d", nSent);
+      CODEC_LOG(kLogError, "audio drain avcodec_send_packet failed:%d", nSent);
       avcodec_flush_buffers(m_pCodecCtx.get());
       return -1;
     }

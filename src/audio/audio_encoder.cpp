@@ -14,33 +14,33 @@ AudioEncoder::AudioEncoder(const AudioCodecFacts& facts, const AudioCodecParam& 
 
 int AudioEncoder::Open() {
   if (m_facts.bAdts && m_aacFilter.Create() != 0) {
-    CODEC_LOG(kLogError, "[CODE]InitBsfc [%s] failed", "aac_adtstoasc");
-    CODEC_LOG(kLogError, "[CODE]InitCodec failed");
+    CODEC_LOG(kLogError, "InitBsfc [%s] failed", "aac_adtstoasc");
+    CODEC_LOG(kLogError, "InitCodec failed");
     return -1;
   }
   m_pCodecCtx = AllocateAudioContext(m_facts);
   if (m_pCodecCtx == nullptr) {
-    CODEC_LOG(kLogError, "[CODE]InitCodec failed");
+    CODEC_LOG(kLogError, "InitCodec failed");
     return -1;
   }
   if (OpenCodec() < 0) {
-    CODEC_LOG(kLogDebug, "[CODE]Could not open codec");
+    CODEC_LOG(kLogDebug, "Could not open codec");
     return -1;
   }
   if (m_aacFilter.Start(m_pCodecCtx.get()) != 0) {
-    CODEC_LOG(kLogDebug, "[CODE]InitBsfc failed");
+    CODEC_LOG(kLogDebug, "InitBsfc failed");
     return -1;
   }
   m_pWorkFrame.reset(av_frame_alloc());
   if (m_pWorkFrame == nullptr) {
-    CODEC_LOG(kLogDebug, "[CODE]Could not allocate audio frame");
+    CODEC_LOG(kLogDebug, "Could not allocate audio frame");
     return -1;
   }
   const AudioFormats& f = m_formats;
   const bool convert =
       f.eSrc != f.eDst || f.nSrcChannels != f.nDstChannels || f.nSrcRate != f.nDstRate;
   if (convert && m_resampler.BuildFor(f.nSrcChannels, f.nSrcRate, f.eSrc) != 0) {
-    CODEC_LOG(kLogError, "[CODE]SwrEncResamplingInit failed");
+    CODEC_LOG(kLogError, "SwrEncResamplingInit failed");
     return -1;
   }
   return 0;
@@ -72,7 +72,7 @@ int AudioEncoder::Drain(CAudioEncodeOutParam* pOut) {
     }
     const int nSent = avcodec_send_frame(m_pCodecCtx.get(), nullptr);
     if (nSent < 0 && nSent != AVERROR_EOF) {
-      CODEC_LOG(kLogError, "[CODE]audio drain avcodec_send_frame failed:%d", nSent);
+      CODEC_LOG(kLogError, "audio drain avcodec_send_frame failed:%d", nSent);
       LeaveDrain();
       return -1;
     }
@@ -99,14 +99,14 @@ int AudioEncoder::EncodePaddedTail(CAudioEncodeOutParam* pOut) {
   // (its delay flushed no further than needed); any other gets silence up to a whole frame.
   const bool bShortLast = (m_facts.pCodec->capabilities & AV_CODEC_CAP_SMALL_LAST_FRAME) != 0;
   if (PrepareWorkFrame(bShortLast ? nHeld : nFrameSize) != 0) {
-    CODEC_LOG(kLogError, "[CODE]audio drain could not prepare the last frame");
+    CODEC_LOG(kLogError, "audio drain could not prepare the last frame");
     return -1;
   }
   AVFrame* frame = m_pWorkFrame.get();
   auto** ppPlanes = reinterpret_cast<void**>(frame->extended_data);
   const int nRead = av_audio_fifo_read(m_pEncodeFifo.get(), ppPlanes, nHeld);
   if (nRead != nHeld) {
-    CODEC_LOG(kLogError, "[CODE]av_audio_fifo_read failed[%d] frame_size[%d]", nRead, nFrameSize);
+    CODEC_LOG(kLogError, "av_audio_fifo_read failed[%d] frame_size[%d]", nRead, nFrameSize);
     return -1;
   }
   av_samples_set_silence(frame->extended_data, nHeld, frame->nb_samples - nHeld,
@@ -123,19 +123,19 @@ int AudioEncoder::LeaveDrain() {
   m_pRateFifo.reset();
   m_pCodecCtx.reset(avcodec_alloc_context3(m_facts.pCodec));
   if (m_pCodecCtx == nullptr) {
-    CODEC_LOG(kLogError, "[CODE]audio drain could not allocate the encoder again");
+    CODEC_LOG(kLogError, "audio drain could not allocate the encoder again");
     return -1;
   }
   const int nOpened = OpenCodec();
   if (nOpened < 0) {
-    CODEC_LOG(kLogError, "[CODE]audio drain could not open the encoder again:[%d][%s]", nOpened,
+    CODEC_LOG(kLogError, "audio drain could not open the encoder again:[%d][%s]", nOpened,
               AvErrorText(nOpened).c_str());
     return -1;
   }
   const AudioFormats& f = m_formats;
   if (m_resampler.Get() != nullptr &&
       m_resampler.BuildFor(f.nSrcChannels, f.nSrcRate, f.eSrc) != 0) {
-    CODEC_LOG(kLogError, "[CODE]SwrEncResamplingInit failed");
+    CODEC_LOG(kLogError, "SwrEncResamplingInit failed");
     return -1;
   }
   return 0;

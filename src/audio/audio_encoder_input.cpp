@@ -46,7 +46,7 @@ int AudioEncoder::HoldBackForRate(uint8_t*& pChunk, int& nbSamples) {
 
   uint8_t* const source[1] = {pChunk};
   if (FillAudioFifo(m_pRateFifo, f.eSrc, f.nSrcChannels, nbSamples, source) != 0) {
-    CODEC_LOG(kLogError, "[CODE]FillAVAudioFifo failed");
+    CODEC_LOG(kLogError, "FillAVAudioFifo failed");
     return -1;
   }
   const int64_t held = av_audio_fifo_size(m_pRateFifo.get());
@@ -61,7 +61,7 @@ int AudioEncoder::HoldBackForRate(uint8_t*& pChunk, int& nbSamples) {
   void* target[1] = {m_vecRateBuffer.data()};
   const int read = av_audio_fifo_read(m_pRateFifo.get(), target, take);
   if (read != take) {
-    CODEC_LOG(kLogError, "[CODE]av_audio_fifo_read failed[%d] get_samples_nums[%d]", read, take);
+    CODEC_LOG(kLogError, "av_audio_fifo_read failed[%d] get_samples_nums[%d]", read, take);
     return -1;
   }
   pChunk = m_vecRateBuffer.data();
@@ -90,7 +90,7 @@ int AudioEncoder::ConvertSamples(uint8_t* pChunk, int nbSamples, uint8_t** ppPla
   const uint8_t* source[1] = {pChunk};
   const int converted = swr_convert(m_resampler.Get(), ppPlanes, capacity, source, nbSamples);
   if (converted < 0) {
-    CODEC_LOG(kLogError, "[CODE]swr_convert failed");
+    CODEC_LOG(kLogError, "swr_convert failed");
     return -1;
   }
   return converted;
@@ -139,7 +139,7 @@ int AudioEncoder::EncodeThroughFifo(uint8_t* const* ppPlanes, int nConverted,
                                     CAudioEncodeOutParam* pOut) {
   if (FillAudioFifo(m_pEncodeFifo, m_formats.eDst, m_pCodecCtx->ch_layout.nb_channels, nConverted,
                     ppPlanes) != 0) {
-    CODEC_LOG(kLogError, "[CODE]FillAVAudioFifo failed");
+    CODEC_LOG(kLogError, "FillAVAudioFifo failed");
     return -1;
   }
   for (;;) {
@@ -149,7 +149,7 @@ int AudioEncoder::EncodeThroughFifo(uint8_t* const* ppPlanes, int nConverted,
     const int read = av_audio_fifo_read(
         m_pEncodeFifo.get(), reinterpret_cast<void**>(m_pWorkFrame->extended_data), frameSize);
     if (read != frameSize) {
-      CODEC_LOG(kLogError, "[CODE]av_audio_fifo_read failed[%d] frame_size[%d]", read, frameSize);
+      CODEC_LOG(kLogError, "av_audio_fifo_read failed[%d] frame_size[%d]", read, frameSize);
       break;
     }
     // A frame the encoder refuses has had its line; the call still hands out what the frames
@@ -163,7 +163,7 @@ int AudioEncoder::EncodeFrame(AVFrame* pFrame, CAudioEncodeOutParam* pOut) {
   const int r = avcodec_send_frame(m_pCodecCtx.get(), pFrame);
   if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return 0;
   if (r < 0) {
-    CODEC_LOG(kLogError, "[CODE]audio avcodec_send_frame failed:%d", r);
+    CODEC_LOG(kLogError, "audio avcodec_send_frame failed:%d", r);
     return -1;
   }
   for (;;) {
@@ -191,7 +191,7 @@ int AudioEncoder::ReceivePacket(CAudioEncodeOutParam* pOut) {
   const int r = avcodec_receive_packet(m_pCodecCtx.get(), packet);
   if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return 0;
   if (r < 0) {
-    CODEC_LOG(kLogError, "[CODE]audio avcodec_receive_packet failed:%d", r);
+    CODEC_LOG(kLogError, "audio avcodec_receive_packet failed:%d", r);
     return -1;
   }
   if (m_aacFilter.Filter(packet) != 0) return -1;

@@ -9,7 +9,7 @@ namespace codec_interface {
 
 namespace {
 
-void LogUninit() { CODEC_LOG(kLogInfo, "[CODE]audio codec uninit"); }
+void LogUninit() { CODEC_LOG(kLogInfo, "audio codec uninit"); }
 
 }  // namespace
 
@@ -21,7 +21,7 @@ int CFFMpegAudioCodec::Init(CodecType eCodecType, CodecParam param) {
   const AudioCodecParam& audio = param.stAudio;
   AudioCodecFacts facts;
   if (!ResolveAudioCodec(eCodecType, audio, &facts)) {
-    CODEC_LOG(kLogError, "[CODE]InitCodec failed");
+    CODEC_LOG(kLogError, "InitCodec failed");
     LogUninit();
     return -1;
   }
@@ -31,7 +31,7 @@ int CFFMpegAudioCodec::Init(CodecType eCodecType, CodecParam param) {
           : CommitSession(m_pEncoder, std::make_unique<AudioEncoder>(facts, audio), LogUninit);
   if (opened != 0) return -1;
   m_eCodecType = eCodecType;
-  CODEC_LOG(kLogInfo, "[CODE]audio codec init succ");
+  CODEC_LOG(kLogInfo, "audio codec init succ");
   return 0;
 }
 

@@ -10,12 +10,12 @@ SwrPtr MakeResampler(const SampleShape& input, const SampleShape& output) {
                                       input.pLayout, input.eFormat, input.nRate, 0, nullptr);
   SwrPtr swr(created);
   if (ret == AVERROR(ENOMEM) && swr == nullptr) {
-    CODEC_LOG(kLogDebug, "[CODE]Could not allocate resampler context");
+    CODEC_LOG(kLogDebug, "Could not allocate resampler context");
     return nullptr;
   }
   // A rejected option shows up as a failed set-up, like a rejection by swr_init.
   if (ret < 0 || swr_init(swr.get()) < 0) {
-    CODEC_LOG(kLogDebug, "[CODE]Failed to initialize the resampling context");
+    CODEC_LOG(kLogDebug, "Failed to initialize the resampling context");
     return nullptr;
   }
   return swr;

@@ -22,14 +22,14 @@ int CFileParse::Open(const char* pPath) {
   if (pCtx == nullptr) return -1;
   const int nOpen = avformat_open_input(&pCtx, pPath, nullptr, nullptr);
   if (nOpen != 0) {
-    CODEC_LOG(kLogError, "[CODE]avformat_open_input[%s] failed[%d]", pPath, nOpen);
+    CODEC_LOG(kLogError, "avformat_open_input[%s] failed[%d]", pPath, nOpen);
     return -1;
   }
   InputFormatCtxPtr pFormatCtx(pCtx);
 
   const int nInfo = avformat_find_stream_info(pFormatCtx.get(), nullptr);
   if (nInfo < 0) {
-    CODEC_LOG(kLogError, "[CODE]avformat_find_stream_info[%s] failed[%d]", pPath, nInfo);
+    CODEC_LOG(kLogError, "avformat_find_stream_info[%s] failed[%d]", pPath, nInfo);
     return -1;
   }
   av_dump_format(pFormatCtx.get(), 0, pPath, 0);
@@ -37,7 +37,7 @@ int CFileParse::Open(const char* pPath) {
   const int nAudio =
       av_find_best_stream(pFormatCtx.get(), AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
   if (nAudio < 0) {
-    CODEC_LOG(kLogError, "[CODE]Didn't find a audio stream in[%s] Res[%d]", pPath, nAudio);
+    CODEC_LOG(kLogError, "Didn't find a audio stream in[%s] Res[%d]", pPath, nAudio);
     return -1;
   }
   const int nVideo =

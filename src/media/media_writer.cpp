@@ -10,7 +10,6 @@ extern "C" {
 
 #include "interface/log.h"
 #include "media/pack_extradata.h"
-#include "video/ffmpeg_video_codec.h"
 
 namespace codec_interface {
 
@@ -63,31 +62,31 @@ CMediaWriter::~CMediaWriter() { CMediaWriter::Close(); }
 
 int CMediaWriter::Open(const char* pPath, const char* pFormat, const MediaWriterOptions& options) {
   if (pPath == nullptr || IsOpen()) return -1;
-  CFFMpegVideoCodec::InstallFFmpegLogBridge();
+  InstallFFmpegLogBridge();
   AVFormatContext* pRaw = nullptr;
   avformat_alloc_output_context2(&pRaw, nullptr, pFormat, pPath);
   if (pRaw == nullptr) {
-    CODEC_LOG(kLogError, "[CODE]MediaWriter Open[%s] failed: no container %s", pPath,
+    CODEC_LOG(kLogError, "MediaWriter Open[%s] failed: no container %s", pPath,
               pFormat != nullptr ? pFormat : "for its ending");
     return -1;
   }
   OutputFormatCtxPtr pCtx(pRaw);
   if ((options.nFlags & MEDIA_WRITER_CRASH_SAFE) != 0 && !IsMovFamily(pCtx->oformat)) {
-    CODEC_LOG(kLogError, "[CODE]MediaWriter Open[%s] failed: crash-safe mode needs MP4 or MOV",
+    CODEC_LOG(kLogError, "MediaWriter Open[%s] failed: crash-safe mode needs MP4 or MOV",
               pPath);
     return -1;
   }
   if (WritesFile(pCtx.get())) {
     const int nError = avio_open(&pCtx->pb, pPath, AVIO_FLAG_WRITE);
     if (nError < 0) {
-      CODEC_LOG(kLogError, "[CODE]MediaWriter Open[%s] failed: %s", pPath,
+      CODEC_LOG(kLogError, "MediaWriter Open[%s] failed: %s", pPath,
                 AvErrorText(nError).c_str());
       return -1;
     }
   }
   m_pScratch.reset(av_packet_alloc());
   if (m_pScratch == nullptr) {
-    CODEC_LOG(kLogError, "[CODE]MediaWriter Open[%s] failed: out of memory", pPath);
+    CODEC_LOG(kLogError, "MediaWriter Open[%s] failed: out of memory", pPath);
     return -1;
   }
   m_stOptions = options;
@@ -119,7 +118,7 @@ AVStream* CMediaWriter::NewStream(const char* pCodecName, AVMediaType eType, boo
       pCause == nullptr ? avformat_new_stream(m_pFormatCtx.get(), nullptr) : nullptr;
   if (pCause == nullptr && pStream == nullptr) pCause = "out of memory";
   if (pCause != nullptr) {
-    CODEC_LOG(kLogError, "[CODE]MediaWriter AddStream[%s] failed: %s", strName.c_str(), pCause);
+    CODEC_LOG(kLogError, "MediaWriter AddStream[%s] failed: %s", strName.c_str(), pCause);
     return nullptr;
   }
   pStream->codecpar->codec_type = eType;
@@ -157,7 +156,7 @@ int CMediaWriter::AddAudioStream(const MediaAudioStreamParam& param) {
 int CMediaWriter::Added(AVStream* pStream, bool bSetUp) {
   if (!bSetUp) {
     // Streams cannot be taken back from the context: the file is left unusable on purpose.
-    CODEC_LOG(kLogError, "[CODE]MediaWriter AddStream[%s] failed: out of memory",
+    CODEC_LOG(kLogError, "MediaWriter AddStream[%s] failed: out of memory",
               avcodec_get_name(pStream->codecpar->codec_id));
     m_nHeaderError = AVERROR(EINVAL);
     return -1;
@@ -168,7 +167,7 @@ int CMediaWriter::Added(AVStream* pStream, bool bSetUp) {
 }
 
 int CMediaWriter::StreamFailed(int nStream, const char* pCause) {
-  CODEC_LOG(kLogError, "[CODE]MediaWriter stream %d: %s", nStream, pCause);
+  CODEC_LOG(kLogError, "MediaWriter stream %d: %s", nStream, pCause);
   return -1;
 }
 
@@ -176,7 +175,7 @@ int CMediaWriter::CheckTime(int nStream, int64_t nDtsUs) {
   const int64_t nLastUs = m_vecStreams[static_cast<size_t>(nStream)].nLastDtsUs;
   if (nLastUs != MEDIA_NO_TIMESTAMP && nDtsUs <= nLastUs) {
     CODEC_LOG(kLogError,
-              "[CODE]MediaWriter stream %d: decoding time %lld us is not after the previous "
+              "MediaWriter stream %d: decoding time %lld us is not after the previous "
               "%lld us",
               nStream, Ll(nDtsUs), Ll(nLastUs));
     return -1;
@@ -184,7 +183,7 @@ int CMediaWriter::CheckTime(int nStream, int64_t nDtsUs) {
   const int64_t nWindowUs = m_stOptions.nInterleaveWindowUs;
   if (m_nNewestDtsUs != MEDIA_NO_TIMESTAMP && m_nNewestDtsUs - nDtsUs > nWindowUs) {
     CODEC_LOG(kLogError,
-              "[CODE]MediaWriter stream %d: packet at %lld us is %lld us behind the newest, "
+              "MediaWriter stream %d: packet at %lld us is %lld us behind the newest, "
               "past the %lld us window",
               nStream, Ll(nDtsUs), Ll(m_nNewestDtsUs - nDtsUs), Ll(nWindowUs));
     return -1;
@@ -259,7 +258,7 @@ int CMediaWriter::StartFile() {
   if (nHeader < 0) {
     m_nHeaderError = nHeader;
     m_vecWaiting.clear();
-    CODEC_LOG(kLogError, "[CODE]MediaWriter header of %s failed: %s", m_strPath.c_str(),
+    CODEC_LOG(kLogError, "MediaWriter header of %s failed: %s", m_strPath.c_str(),
               AvErrorText(nHeader).c_str());
     return -1;
   }
@@ -279,7 +278,7 @@ int CMediaWriter::Mux(AVPacket* pPacket) {
   // The muxer takes the packet's reference, success or not.
   const int nError = av_interleaved_write_frame(m_pFormatCtx.get(), pPacket);
   if (nError < 0) {
-    CODEC_LOG(kLogError, "[CODE]MediaWriter stream %d: writing failed: %s", nStream,
+    CODEC_LOG(kLogError, "MediaWriter stream %d: writing failed: %s", nStream,
               AvErrorText(nError).c_str());
     return -1;
   }
@@ -292,7 +291,7 @@ int CMediaWriter::Close() {
   if (m_nHeaderError == 0) {
     const int nTrailer = av_write_trailer(m_pFormatCtx.get());
     if (nTrailer < 0) {
-      CODEC_LOG(kLogError, "[CODE]MediaWriter Close[%s] failed: %s", m_strPath.c_str(),
+      CODEC_LOG(kLogError, "MediaWriter Close[%s] failed: %s", m_strPath.c_str(),
                 AvErrorText(nTrailer).c_str());
       nResult = -1;
     }
@@ -300,7 +299,7 @@ int CMediaWriter::Close() {
   // The last buffered bytes reach the file only here.
   const int nFlush = WritesFile(m_pFormatCtx.get()) ? avio_closep(&m_pFormatCtx->pb) : 0;
   if (nFlush < 0 && nResult == 0) {
-    CODEC_LOG(kLogError, "[CODE]MediaWriter Close[%s] failed: %s", m_strPath.c_str(),
+    CODEC_LOG(kLogError, "MediaWriter Close[%s] failed: %s", m_strPath.c_str(),
               AvErrorText(nFlush).c_str());
     nResult = -1;
   }

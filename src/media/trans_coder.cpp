@@ -53,7 +53,7 @@ int CTransCoder::InitVideo() {
   const AVPixelFormat eSrc = GetPixelFormat(m_stParam.eSrcPixelFormat);
   m_eDstPixelFormat = GetPixelFormat(m_stParam.eDstPixelFormat);
   if (eSrc == AV_PIX_FMT_NONE || m_eDstPixelFormat == AV_PIX_FMT_NONE) {
-    CODEC_LOG(kLogError, "[CODE]GetPixelFormat failed:%d->%d", m_stParam.eSrcPixelFormat,
+    CODEC_LOG(kLogError, "GetPixelFormat failed:%d->%d", m_stParam.eSrcPixelFormat,
               m_stParam.eDstPixelFormat);
     return -1;
   }
@@ -94,7 +94,7 @@ int CTransCoder::TranscodeVideo(COutParam* pSrc, int nIndex, CVideoDecodeOutPara
   if (!m_scaler.Ready()) return -1;
   if (!OwnsEntries(pDst->m_nFlag)) {
     CODEC_LOG(kLogError,
-              "[CODE]TranscodeVideo Out Param Can not set OUTPARAM_FLAG_NOT_USE_CACHE flag");
+              "TranscodeVideo Out Param Can not set OUTPARAM_FLAG_NOT_USE_CACHE flag");
     return -1;
   }
   const AVFrame* pIn = SourceFrame(pSrc, nIndex);
@@ -116,7 +116,7 @@ int CTransCoder::TranscodeVideo(COutParam* pSrc, int nIndex, CVideoDecodeOutPara
   m_scaler.TagConverted(*pOut);
   const int nRows = m_scaler.ScaleInto(*pIn, *pOut);
   if (nRows != m_stParam.nDstHeight) {
-    CODEC_LOG(kLogError, "[CODE]sws_scale get height[%d] is diff with [%d]", nRows,
+    CODEC_LOG(kLogError, "sws_scale get height[%d] is diff with [%d]", nRows,
               m_stParam.nDstHeight);
     return -1;
   }
@@ -131,7 +131,7 @@ int CTransCoder::TranscodeAudio(COutParam* pSrc, int nIndex, CAudioDecodeOutPara
   if (m_pSwrContext == nullptr) return -1;
   if (!OwnsEntries(pDst->m_nFlag)) {
     CODEC_LOG(kLogError,
-              "[CODE]TranscodeAudio Out Param Can not set OUTPARAM_FLAG_NOT_USE_CACHE flag");
+              "TranscodeAudio Out Param Can not set OUTPARAM_FLAG_NOT_USE_CACHE flag");
     return -1;
   }
   const AVFrame* pIn = SourceFrame(pSrc, nIndex);
@@ -156,7 +156,7 @@ int CTransCoder::TranscodeAudio(COutParam* pSrc, int nIndex, CAudioDecodeOutPara
   const int nGot = swr_convert(m_pSwrContext.get(), pOut->extended_data, pOut->nb_samples,
                                pIn->extended_data, pIn->nb_samples);
   if (nGot < 0) {
-    CODEC_LOG(kLogError, "[CODE]swr_convert failed");
+    CODEC_LOG(kLogError, "swr_convert failed");
     return -1;
   }
 

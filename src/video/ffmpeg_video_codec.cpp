@@ -38,14 +38,7 @@ int TakeRequestedFormat(const VideoCodecParam& param, CodecType eType, AVPixelFo
   return 0;
 }
 
-void LogUninit() { CODEC_LOG(kLogDebug, "[CODE]video codec uninit"); }
-
-int BaseLevelOf(int nFfmpegLevel) {
-  if (nFfmpegLevel == AV_LOG_PANIC || nFfmpegLevel == AV_LOG_FATAL) return kLogFatal;
-  if (nFfmpegLevel == AV_LOG_ERROR) return kLogError;
-  if (nFfmpegLevel == AV_LOG_WARNING) return kLogWarning;
-  return kLogDebug;
-}
+void LogUninit() { CODEC_LOG(kLogDebug, "video codec uninit"); }
 
 }  // namespace
 
@@ -63,7 +56,7 @@ int CFFMpegVideoCodec::Init(CodecType eCodecType, CodecParam param) {
     return -1;
   }
   if (facts.pCodec == nullptr) {
-    CODEC_LOG(kLogError, "[CODE]Codec not found for AVCodecType:%d", static_cast<int>(eCodecType));
+    CODEC_LOG(kLogError, "Codec not found for AVCodecType:%d", static_cast<int>(eCodecType));
     LogUninit();
     return -1;
   }
@@ -76,7 +69,7 @@ int CFFMpegVideoCodec::Init(CodecType eCodecType, CodecParam param) {
                           LogUninit, video);
   if (opened != 0) return -1;
   m_eCodecType = eCodecType;
-  CODEC_LOG(kLogInfo, "[CODE]video codec init succ; Using codec: %s (ID: %d)", facts.pCodec->name,
+  CODEC_LOG(kLogInfo, "video codec init succ; Using codec: %s (ID: %d)", facts.pCodec->name,
             static_cast<int>(facts.pCodec->id));
   return 0;
 }
@@ -92,7 +85,7 @@ int CFFMpegVideoCodec::Reset(CodecParam param) {
   std::lock_guard<std::mutex> lock(m_mtxCodec);
   if (m_pDecoder != nullptr) return m_pDecoder->Reset(param.stVideo);
   if (m_pEncoder != nullptr) return m_pEncoder->Reset(param.stVideo);
-  CODEC_LOG(kLogError, "[CODE]AVCodecContext is null");
+  CODEC_LOG(kLogError, "AVCodecContext is null");
   return -1;
 }
 
@@ -137,7 +130,7 @@ int CFFMpegVideoCodec::Drain(COutParam* pOut) {
 int CFFMpegVideoCodec::SetEncoderFrameRate(int nNum, int nDen) {
   const bool bCleared = nNum == 0 && nDen == 0;
   if (!bCleared && (nNum <= 0 || nDen <= 0)) {
-    CODEC_LOG(kLogError, "[CODE]SetEncoderFrameRate refuses %d/%d", nNum, nDen);
+    CODEC_LOG(kLogError, "SetEncoderFrameRate refuses %d/%d", nNum, nDen);
     return -1;
   }
   std::lock_guard<std::mutex> lock(m_mtxCodec);
@@ -148,16 +141,5 @@ int CFFMpegVideoCodec::SetEncoderFrameRate(int nNum, int nDen) {
 void CFFMpegVideoCodec::SetEasyParam(VideoEasyParam param) { m_easyParam.Post(param); }
 
 CodecType CFFMpegVideoCodec::GetCodecType() { return m_eCodecType; }
-
-void CFFMpegVideoCodec::FFmpegLogCallback(void*, int nLevel, const char* pFormat, va_list args) {
-  if (nLevel > AV_LOG_WARNING) return;
-  base::IBaseLogInterface::GetLogInstance(nullptr)->VPrintLog(
-      BaseLevelOf(nLevel), static_cast<int>(base::GetTid()), pFormat, args);
-}
-
-void CFFMpegVideoCodec::InstallFFmpegLogBridge() {
-  static std::once_flag s_logBridge;
-  std::call_once(s_logBridge, [] { av_log_set_callback(FFmpegLogCallback); });
-}
 
 }  // namespace codec_interface

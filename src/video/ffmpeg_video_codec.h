@@ -1,6 +1,5 @@
 #pragma once
 
-#include <cstdarg>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -33,12 +32,6 @@ class CFFMpegVideoCodec : public ICodecInterface {
   int Drain(COutParam* pOut);
   int SetEncoderFrameRate(int nNum, int nDen);
   int DecodeTimed(unsigned char* pData, int nSize, int64_t nTimeUs, COutParam* pOut);
-
-  // Forwards FFmpeg's own log lines (warning and above) to the base logger; installed once per
-  // process by the first video Init.
-  static void FFmpegLogCallback(void* pAvcl, int nLevel, const char* pFormat, va_list args);
-  // Installs FFmpegLogCallback, once per process (also for a media reader's Open).
-  static void InstallFFmpegLogBridge();
 
  private:
   int DecodeLocked(unsigned char* pData, int nSize, COutParam* pOutParam, int64_t nPts);

@@ -39,7 +39,7 @@ int CreateHwDevice(AVBufferRef** ppDeviceRef, void** ppNative, AVHWDeviceType eT
   const int ret = av_hwdevice_ctx_create(
       ppDeviceRef, eType, device.empty() ? nullptr : device.c_str(), options.Get(), 0);
   if (ret < 0) {
-    CODEC_LOG(kLogError, "[CODE]av_hwdevice_ctx_create failed:%s", AvErrorText(ret).c_str());
+    CODEC_LOG(kLogError, "av_hwdevice_ctx_create failed:%s", AvErrorText(ret).c_str());
     return ret;
   }
   if (ppNative != nullptr) {
@@ -65,7 +65,7 @@ void* ICodecInterface::CreateVideoHwDeviceCtx(CodecType eCodecType, unsigned int
   if (CreateHwDevice(&device, ppNativeDevice, family->eDevice, static_cast<int>(nCommandQueueCount),
                      nAdapterIndex) < 0) {
     // Hosts grep for this line as it names the function of an earlier build.
-    CODEC_LOG(kLogError, "[CODE]%s hw_decoder_create failed",
+    CODEC_LOG(kLogError, "%s hw_decoder_create failed",
               "codec_interface::CFFMpegVideoCodec::CreateVideoHwDeviceCtx");
     return nullptr;
   }
@@ -77,7 +77,7 @@ void ICodecInterface::ReleaseVideoHwDeviceCtx(void** ppHwDeviceCtx) {
   // The host's reference, released here.
   const BufferRefPtr device(static_cast<AVBufferRef*>(*ppHwDeviceCtx));
   *ppHwDeviceCtx = nullptr;
-  CODEC_LOG(kLogDebug, "[CODE]hw_device_ctx [%d]", av_buffer_get_ref_count(device.get()));
+  CODEC_LOG(kLogDebug, "hw_device_ctx [%d]", av_buffer_get_ref_count(device.get()));
 }
 
 }  // namespace codec_interface

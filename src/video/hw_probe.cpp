@@ -65,7 +65,7 @@ bool RunHardwareDecodeProbe(CodecType eType, PixelFormat eFormat, unsigned int n
   param.stVideo.nAdapterIndex = nAdapterIndex;
   if (codec->Init(eType, param) != 0) {
     codec.reset();
-    CODEC_LOG(kLogError, "[CODE]CheckHardwareDecode[%d][%d] Codec Init failed", type, adapter);
+    CODEC_LOG(kLogError, "CheckHardwareDecode[%d][%d] Codec Init failed", type, adapter);
     return false;
   }
 
@@ -78,14 +78,14 @@ bool RunHardwareDecodeProbe(CodecType eType, PixelFormat eFormat, unsigned int n
     out.Clear();
     codec->Uninit();
     codec.reset();
-    CODEC_LOG(kLogError, "[CODE]CheckHardwareDecode[%d][%d] Decode failed", type, adapter);
+    CODEC_LOG(kLogError, "CheckHardwareDecode[%d][%d] Decode failed", type, adapter);
     return false;
   }
   const bool supported = out.m_nNum >= 1 && out.m_ePixelFormat == eFormat;
   if (supported) {
-    CODEC_LOG(kLogDebug, "[CODE]Support HardwareDecode[%d][%d]", type, adapter);
+    CODEC_LOG(kLogDebug, "Support HardwareDecode[%d][%d]", type, adapter);
   } else {
-    CODEC_LOG(kLogDebug, "[CODE]UnSupport HardwareDecode[%d][%d]", type, adapter);
+    CODEC_LOG(kLogDebug, "UnSupport HardwareDecode[%d][%d]", type, adapter);
   }
   out.Clear();
   codec->Uninit();
@@ -100,7 +100,7 @@ bool ProbeHardwareDecode(CodecType eType, unsigned int nAdapterIndex) {
   const CacheKey key{static_cast<int32_t>(eType), nAdapterIndex};
   if (const std::optional<bool> cached = Lookup(key)) return *cached;
 
-  CODEC_LOG(kLogDebug, "[CODE]CheckHardwareDecode[%d][%d]", static_cast<int>(eType),
+  CODEC_LOG(kLogDebug, "CheckHardwareDecode[%d][%d]", static_cast<int>(eType),
             static_cast<int>(nAdapterIndex));
   const bool answer = RunHardwareDecodeProbe(eType, family->eRequest, nAdapterIndex,
                                              ProbeStream(eType == family->eHevc));

@@ -17,7 +17,7 @@ FramePtr DownloadSurface(const AVFrame& surface) {
   FramePtr memory(av_frame_alloc());
   if (memory == nullptr) return nullptr;
   if (av_hwframe_transfer_data(memory.get(), &surface, 0) != 0) {
-    CODEC_LOG(kLogError, "[CODE]av_hwframe_transfer_data failed");
+    CODEC_LOG(kLogError, "av_hwframe_transfer_data failed");
     return nullptr;
   }
   return memory;
@@ -80,7 +80,7 @@ int ICodecInterface::ImageHwCopyToMemory(CVideoDecodeOutParam& dst, CVideoDecode
                                          int nIndex) {
   if (!OwnsEntries(dst.m_nFlag)) {
     CODEC_LOG(kLogError,
-              "[CODE]ImageHwCopyToMemory Out Param Can not set OUTPARAM_FLAG_NOT_USE_CACHE flag");
+              "ImageHwCopyToMemory Out Param Can not set OUTPARAM_FLAG_NOT_USE_CACHE flag");
     return -1;
   }
   const AVFrame* picture = EntryOf(src, nIndex);

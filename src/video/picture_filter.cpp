@@ -30,7 +30,7 @@ bool PictureFilter::Fit(const AVCodecContext* pCtx, const AVFrame& picture) {
   }
   if (!m_strDesc.empty() && !m_graph.Built() &&
       Build(pCtx, picture.width, picture.height, format) != 0) {
-    CODEC_LOG(kLogError, "[CODE]InitFilter failed");
+    CODEC_LOG(kLogError, "InitFilter failed");
     return false;
   }
   return m_graph.Built();

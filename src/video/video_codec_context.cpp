@@ -38,7 +38,7 @@ void VideoCodecContext::Release(bool bLogDeviceRef) {
   m_bDraining = false;
   if (m_pCtx == nullptr) return;
   if (m_pCtx->hw_device_ctx != nullptr && bLogDeviceRef) {
-    CODEC_LOG(kLogDebug, "[CODE]hw_device_ctx [%d]",
+    CODEC_LOG(kLogDebug, "hw_device_ctx [%d]",
               av_buffer_get_ref_count(m_pCtx->hw_device_ctx));
   }
   m_pCtx.reset();  // releases the context's device reference and extradata with it
@@ -59,7 +59,7 @@ int VideoCodecContext::PrepareMediaCodec(const uint8_t* pData, int nSize) {
   base::CSpsParse::H264DecodeSeqParameterSet(pData, static_cast<unsigned int>(nSize), sps);
   ctx->width = sps.width;
   ctx->height = sps.height;
-  CODEC_LOG(kLogInfo, "[CODE]mediacodec get size[%d*%d]", sps.width, sps.height);
+  CODEC_LOG(kLogInfo, "mediacodec get size[%d*%d]", sps.width, sps.height);
   ctx->thread_count = base::GetCpuCount();
   ctx->pix_fmt = m_facts.eHwPixFmt;
 
@@ -77,7 +77,7 @@ int VideoCodecContext::PrepareMediaCodec(const uint8_t* pData, int nSize) {
     return av_buffer_replace(&ctx->hw_device_ctx, m_pHwDeviceRef.get()) >= 0 ? 0 : -1;
   }
   if (AttachNewDevice(AV_HWDEVICE_TYPE_MEDIACODEC) != 0) {
-    CODEC_LOG(kLogError, "[CODE]hw_decoder_init failed");
+    CODEC_LOG(kLogError, "hw_decoder_init failed");
     return -1;
   }
   return 0;
@@ -87,12 +87,12 @@ int AllocateWorkFrames(PacketPtr& packet, FramePtr& picture, FramePtr& temp) {
   packet.reset(av_packet_alloc());
   picture.reset(av_frame_alloc());
   if (picture == nullptr) {
-    CODEC_LOG(kLogDebug, "[CODE]Could not allocate video frame");
+    CODEC_LOG(kLogDebug, "Could not allocate video frame");
     return -1;
   }
   temp.reset(av_frame_alloc());
   if (temp == nullptr) {
-    CODEC_LOG(kLogDebug, "[CODE]Could not allocate temp video frame");
+    CODEC_LOG(kLogDebug, "Could not allocate temp video frame");
     return -1;
   }
   return 0;

@@ -57,14 +57,14 @@ bool FindHwSurfaceFormat(const AVCodec* pCodec, AVHWDeviceType eType, AVPixelFor
   for (int i = 0;; ++i) {
     const AVCodecHWConfig* config = avcodec_get_hw_config(pCodec, i);
     if (config == nullptr) break;
-    CODEC_LOG(kLogDebug, "[CODE]hw[%d]", static_cast<int>(config->device_type));
+    CODEC_LOG(kLogDebug, "hw[%d]", static_cast<int>(config->device_type));
     if ((config->methods & AV_CODEC_HW_CONFIG_METHOD_HW_DEVICE_CTX) &&
         config->device_type == eType) {
       *pHwPixFmt = config->pix_fmt;
       return true;
     }
   }
-  CODEC_LOG(kLogError, "[CODE]avcodec_get_hw_config failed");
+  CODEC_LOG(kLogError, "avcodec_get_hw_config failed");
   return false;
 }
 

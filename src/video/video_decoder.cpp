@@ -33,11 +33,11 @@ VideoDecoder::VideoDecoder(const VideoCodecFacts& facts, const VideoCodecParam& 
 int VideoDecoder::Open(const VideoCodecParam& param) {
   const int created = m_context.Create(param.pHwDeviceCtx);
   if (created == -1) {
-    CODEC_LOG(kLogError, "[CODE]Could not allocate video codec context");
+    CODEC_LOG(kLogError, "Could not allocate video codec context");
     return -1;
   }
   if (created == VideoCodecContext::kDeviceFailed) {
-    CODEC_LOG(kLogError, "[CODE]hw_decoder_init failed");
+    CODEC_LOG(kLogError, "hw_decoder_init failed");
     return -1;
   }
   // Only a new codec chooses its D3D11 surfaces itself; a re-created context keeps FFmpeg's.
@@ -58,7 +58,7 @@ int VideoDecoder::Open(const VideoCodecParam& param) {
     opened = m_context.Open(options);
   }
   if (opened < 0) {
-    CODEC_LOG(kLogError, "[CODE]Could not open codec:[%d][%s]", opened,
+    CODEC_LOG(kLogError, "Could not open codec:[%d][%s]", opened,
               AvErrorText(opened).c_str());
     return -1;
   }
@@ -77,18 +77,18 @@ int VideoDecoder::Reset(const VideoCodecParam& param) {
   m_restart.Clear();
   m_context.DropDevice();
   if (m_context.Get() == nullptr) {
-    CODEC_LOG(kLogError, "[CODE]AVCodecContext is null");
+    CODEC_LOG(kLogError, "AVCodecContext is null");
     return -1;
   }
   const int recreated = m_context.Recreate(true, param.pHwDeviceCtx);
   if (recreated == VideoCodecContext::kDeviceFailed) {
-    CODEC_LOG(kLogError, "[CODE]hw_decoder_init failed");
+    CODEC_LOG(kLogError, "hw_decoder_init failed");
   }
   if (recreated != 0) return -1;
   KeepSourceSize(param);
   AvOptions options;
   if (m_context.Open(options) < 0) {
-    CODEC_LOG(kLogError, "[CODE]Could not open codec");
+    CODEC_LOG(kLogError, "Could not open codec");
     return -1;
   }
   return 0;
@@ -132,7 +132,7 @@ int VideoDecoder::Decode(unsigned char* pData, int nSize, int64_t nPts, CVideoDe
   if (m_pPicture->flags & AV_FRAME_FLAG_KEY) m_restart.KeyPictureOut();
 
   if (OutPutFrame(pOut, easy) < 0) {
-    CODEC_LOG(kLogError, "[CODE]OutPutFrame failed!");
+    CODEC_LOG(kLogError, "OutPutFrame failed!");
     return -1;
   }
   return pOut->m_nNum;
@@ -148,7 +148,7 @@ int VideoDecoder::OpenMediaCodecWith(unsigned char* pData, int nSize) {
   AvOptions options;
   const int ret = m_context.Open(options);
   if (ret < 0) {
-    CODEC_LOG(kLogError, "[CODE]Could not open MEDIACODEC codec:[%d][%s]", ret,
+    CODEC_LOG(kLogError, "Could not open MEDIACODEC codec:[%d][%s]", ret,
               AvErrorText(ret).c_str());
     return -1;
   }
@@ -159,7 +159,7 @@ int VideoDecoder::DecodePacket(CVideoDecodeOutParam* pOut, bool bReplay) {
   AVCodecContext* ctx = m_context.Get();
   int ret = bReplay ? m_restart.Replay(ctx) : avcodec_send_packet(ctx, m_pPacket.get());
   if (!SendLetThrough(ret)) {
-    CODEC_LOG(kLogError, "[CODE]video avcodec_send_packet failed:%d", ret);
+    CODEC_LOG(kLogError, "video avcodec_send_packet failed:%d", ret);
     // A context that never opened has nothing to flush.
     if (avcodec_is_open(ctx)) avcodec_flush_buffers(ctx);
     m_restart.Clear();
@@ -168,7 +168,7 @@ int VideoDecoder::DecodePacket(CVideoDecodeOutParam* pOut, bool bReplay) {
   ret = m_restart.Receive(ctx, m_pPicture.get());
   if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF) return 0;
   if (ret < 0) {
-    CODEC_LOG(kLogError, "[CODE]video avcodec_receive_frame failed:%d", ret);
+    CODEC_LOG(kLogError, "video avcodec_receive_frame failed:%d", ret);
     avcodec_flush_buffers(ctx);
     m_restart.Clear();
     return -2;
@@ -182,21 +182,21 @@ int VideoDecoder::FollowPictureSize() {
   const int height = m_pPicture->height;
   if (width == m_nSrcWidth && height == m_nSrcHeight) return 0;
   if (m_nSrcWidth == 0 || m_nSrcHeight == 0) {
-    CODEC_LOG(kLogInfo, "[CODE]Src pix changed [%d*%d]->[%d*%d]", m_nSrcWidth, m_nSrcHeight, width,
+    CODEC_LOG(kLogInfo, "Src pix changed [%d*%d]->[%d*%d]", m_nSrcWidth, m_nSrcHeight, width,
               height);
     m_nSrcWidth = width;
     m_nSrcHeight = height;
     return 0;
   }
   if (m_bSrcSizeFixed) {
-    CODEC_LOG(kLogError, "[CODE]Src pix changed [%d*%d]->[%d*%d]", m_nSrcWidth, m_nSrcHeight, width,
+    CODEC_LOG(kLogError, "Src pix changed [%d*%d]->[%d*%d]", m_nSrcWidth, m_nSrcHeight, width,
               height);
     return -1;
   }
-  CODEC_LOG(kLogInfo, "[CODE]Src pix changed[%d*%d]->[%d*%d] DecodeChangeSize", m_nSrcWidth,
+  CODEC_LOG(kLogInfo, "Src pix changed[%d*%d]->[%d*%d] DecodeChangeSize", m_nSrcWidth,
             m_nSrcHeight, width, height);
   if (DecodeChangeSize() == -1) {
-    CODEC_LOG(kLogError, "[CODE]DecodeChangeSize failed");
+    CODEC_LOG(kLogError, "DecodeChangeSize failed");
     return -1;
   }
   m_nSrcWidth = width;
@@ -208,14 +208,14 @@ int VideoDecoder::DecodeChangeSize() {
   m_scaler.Reset();
   const int recreated = m_context.Recreate(false, nullptr);
   if (recreated == VideoCodecContext::kDeviceFailed) {
-    CODEC_LOG(kLogError, "[CODE]%s hw_decoder_init failed", kDecodeChangeSizeName);
+    CODEC_LOG(kLogError, "%s hw_decoder_init failed", kDecodeChangeSizeName);
   }
   if (recreated != 0) return -1;
   // MediaCodec opens again from the same packet once Decode sees its parameter sets.
   if (m_context.Facts().OpensWithFirstPacket()) return 0;
   AvOptions options;
   if (m_context.Open(options) < 0) {
-    CODEC_LOG(kLogError, "[CODE]%s Could not open codec", kDecodeChangeSizeName);
+    CODEC_LOG(kLogError, "%s Could not open codec", kDecodeChangeSizeName);
     return -1;
   }
   return 0;
@@ -233,7 +233,7 @@ int VideoDecoder::Drain(CVideoDecodeOutParam* pOut, EasyParamMailbox& easy) {
       const int nSent = avcodec_send_packet(ctx, nullptr);
       // EAGAIN: pictures wait to be received first; the end is told on the next round.
       if (nSent < 0 && nSent != AVERROR(EAGAIN) && nSent != AVERROR_EOF) {
-        CODEC_LOG(kLogError, "[CODE]video drain avcodec_send_packet failed:%d", nSent);
+        CODEC_LOG(kLogError, "video drain avcodec_send_packet failed:%d", nSent);
         LeaveDrain();
         return -1;
       }
@@ -246,13 +246,13 @@ int VideoDecoder::Drain(CVideoDecodeOutParam* pOut, EasyParamMailbox& easy) {
       return 0;
     }
     if (nReceived < 0) {
-      CODEC_LOG(kLogError, "[CODE]video drain avcodec_receive_frame failed:%d", nReceived);
+      CODEC_LOG(kLogError, "video drain avcodec_receive_frame failed:%d", nReceived);
       LeaveDrain();
       return -1;
     }
     if (m_pPicture->decode_error_flags != 0) pOut->m_bDecodeError = true;
     if (OutPutFrame(pOut, easy) < 0) {
-      CODEC_LOG(kLogError, "[CODE]OutPutFrame failed!");
+      CODEC_LOG(kLogError, "OutPutFrame failed!");
       LeaveDrain();
       return -1;
     }

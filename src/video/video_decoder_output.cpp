@@ -15,7 +15,7 @@ namespace {
 int ScaleInPlace(Scaler& scaler, AVFrame* picture) {
   const int ret = scaler.Scale(picture);
   if (ret < 0) {
-    CODEC_LOG(kLogError, "[CODE]sws_scale_frame failed:%d", ret);
+    CODEC_LOG(kLogError, "sws_scale_frame failed:%d", ret);
     av_frame_unref(picture);
     return -1;
   }
@@ -25,7 +25,7 @@ int ScaleInPlace(Scaler& scaler, AVFrame* picture) {
 void FillOutPixelFormat(AVPixelFormat eFormat, CVideoDecodeOutParam& out) {
   out.m_ePixelFormat = AvToPixelFormat(eFormat);
   if (out.m_ePixelFormat == PIX_FMT_NONE) {
-    CODEC_LOG(kLogError, "[CODE]unsupport format[%d]", static_cast<int>(eFormat));
+    CODEC_LOG(kLogError, "unsupport format[%d]", static_cast<int>(eFormat));
   }
 }
 
@@ -35,7 +35,7 @@ void VideoDecoder::ApplyEasyParam(EasyParamMailbox& easy) {
   VideoEasyParam param;
   if (!easy.Take(&param)) return;
   if (param.nDstWidth != m_nDstWidth || param.nDstHeight != m_nDstHeight) {
-    CODEC_LOG(kLogInfo, "[CODE]reset decode easy param [%d*%d]", param.nDstWidth, param.nDstHeight);
+    CODEC_LOG(kLogInfo, "reset decode easy param [%d*%d]", param.nDstWidth, param.nDstHeight);
     m_scaler.Reset();
     m_nDstWidth = param.nDstWidth;
     m_nDstHeight = param.nDstHeight;
@@ -61,7 +61,7 @@ AVFrame* VideoDecoder::TransferSurface(bool bUntouched) {
   }
   if (m_pSwFrame == nullptr ||
       av_hwframe_transfer_data(m_pSwFrame.get(), m_pPicture.get(), 0) != 0) {
-    CODEC_LOG(kLogError, "[CODE]av_hwframe_transfer_data failed");
+    CODEC_LOG(kLogError, "av_hwframe_transfer_data failed");
     return nullptr;
   }
   return m_pSwFrame.get();
@@ -112,18 +112,18 @@ int VideoDecoder::ScaleTempFrame(AVPixelFormat eDstFmt) {
                                            m_nDstHeight, m_bKeepAspect, eDstFmt);
     m_nRealDstWidth = size.nWidth;
     m_nRealDstHeight = size.nHeight;
-    CODEC_LOG(kLogInfo, "[CODE]Get RelDst[%d*%d] format[%d->%d]", m_nRealDstWidth, m_nRealDstHeight,
+    CODEC_LOG(kLogInfo, "Get RelDst[%d*%d] format[%d->%d]", m_nRealDstWidth, m_nRealDstHeight,
               m_pPicture->format, static_cast<int>(eDstFmt));
     if (m_scaler.Init({picture->width, picture->height, static_cast<AVPixelFormat>(picture->format),
                        m_nRealDstWidth, m_nRealDstHeight, eDstFmt}) != 0) {
-      CODEC_LOG(kLogError, "[CODE]SwsCtxInit failed");
+      CODEC_LOG(kLogError, "SwsCtxInit failed");
       av_frame_unref(picture);
       return -1;
     }
   }
   if (ScaleInPlace(m_scaler, picture) != 0) return -1;
   if (picture->width != m_nRealDstWidth || picture->height != m_nRealDstHeight) {
-    CODEC_LOG(kLogError, "[CODE]sws_scale get height[%d] is diff with [%d]", picture->height,
+    CODEC_LOG(kLogError, "sws_scale get height[%d] is diff with [%d]", picture->height,
               picture->width);
     av_frame_unref(picture);
     return -1;
@@ -141,7 +141,7 @@ int VideoDecoder::KeepAskedLayout(AVPixelFormat eAsked) {
                                 picture->width, picture->height, eAsked};
   if (!m_layoutScaler.Takes(*picture) || m_layoutScaler.Geometry().eDstFormat != eAsked) {
     if (m_layoutScaler.Init(geometry) != 0) {
-      CODEC_LOG(kLogError, "[CODE]SwsCtxInit failed");
+      CODEC_LOG(kLogError, "SwsCtxInit failed");
       av_frame_unref(picture);
       return -1;
     }

@@ -57,24 +57,24 @@ VideoEncoder::VideoEncoder(const VideoCodecFacts& facts, const VideoCodecParam& 
 
 int VideoEncoder::Open(const VideoCodecParam& param) {
   if (m_context.Create(nullptr) != 0) {
-    CODEC_LOG(kLogError, "[CODE]Could not allocate video codec context");
+    CODEC_LOG(kLogError, "Could not allocate video codec context");
     return -1;
   }
   if (AllocateWorkFrames(m_pPacket, m_pVideoFrame, m_pTempFrame) != 0) return -1;
-  if (m_ePixFmt == AV_PIX_FMT_NONE) CODEC_LOG(kLogError, "[CODE]Encode can not set PIX_FMT_NONE");
+  if (m_ePixFmt == AV_PIX_FMT_NONE) CODEC_LOG(kLogError, "Encode can not set PIX_FMT_NONE");
   if (m_ePixFmt == AV_PIX_FMT_NONE || InitEncode(param) != 0) {
-    CODEC_LOG(kLogDebug, "[CODE]InitEncode failed");
+    CODEC_LOG(kLogDebug, "InitEncode failed");
     return -1;
   }
   const int opened = OpenPrepared();
   if (opened < 0) {
-    CODEC_LOG(kLogError, "[CODE]Could not open codec:[%d][%s]", opened,
+    CODEC_LOG(kLogError, "Could not open codec:[%d][%s]", opened,
               AvErrorText(opened).c_str());
     return -1;
   }
   if (!m_filter.Description().empty() &&
       m_filter.Build(m_context.Get(), param.nSrcWidth, param.nSrcHeight, m_ePixFmt) != 0) {
-    CODEC_LOG(kLogError, "[CODE]InitFilter failed");
+    CODEC_LOG(kLogError, "InitFilter failed");
     return -1;
   }
   return 0;
@@ -87,16 +87,16 @@ int VideoEncoder::Reset(const VideoCodecParam& param) {
   }
   m_scaler.Reset();
   if (m_context.Get() == nullptr) {
-    CODEC_LOG(kLogError, "[CODE]AVCodecContext is null");
+    CODEC_LOG(kLogError, "AVCodecContext is null");
     return -1;
   }
   if (m_context.Recreate(true, nullptr) != 0) return -1;
   if (InitEncode(param) != 0) {
-    CODEC_LOG(kLogError, "[CODE]InitEncode failed");
+    CODEC_LOG(kLogError, "InitEncode failed");
     return -1;
   }
   if (OpenPrepared() < 0) {
-    CODEC_LOG(kLogError, "[CODE]Could not open codec");
+    CODEC_LOG(kLogError, "Could not open codec");
     return -1;
   }
   return 0;
@@ -154,12 +154,12 @@ int VideoEncoder::PrepareEncodeScaler(int nSrcWidth, int nSrcHeight) {
   const AVCodecContext* pCtx = m_context.Get();
   if (!m_scaler.Ready() && m_scaler.Init({nSrcWidth, nSrcHeight, m_ePixFmt, pCtx->width,
                                           pCtx->height, pCtx->pix_fmt}) != 0) {
-    CODEC_LOG(kLogError, "[CODE]SwsCtxInit failed");
+    CODEC_LOG(kLogError, "SwsCtxInit failed");
     return -1;
   }
   // The scaler writes pictures of the encoder's geometry, which must have a size.
   if (av_image_get_buffer_size(pCtx->pix_fmt, pCtx->width, pCtx->height, 1) <= 0) {
-    CODEC_LOG(kLogDebug, "[CODE]av_image_fill_arrays for frame failed");
+    CODEC_LOG(kLogDebug, "av_image_fill_arrays for frame failed");
     return -1;
   }
   return 0;
@@ -177,7 +177,7 @@ int VideoEncoder::Drain(CVideoEncodeOutParam* pOut) {
   if (!m_context.Draining()) {
     const int nSent = avcodec_send_frame(m_context.Get(), nullptr);
     if (nSent < 0 && nSent != AVERROR_EOF) {
-      CODEC_LOG(kLogError, "[CODE]video drain avcodec_send_frame failed:%d", nSent);
+      CODEC_LOG(kLogError, "video drain avcodec_send_frame failed:%d", nSent);
       LeaveDrain();
       return -1;
     }
@@ -204,16 +204,16 @@ int VideoEncoder::LeaveDrain() {
 int VideoEncoder::ReopenEncoder() {
   m_scaler.Reset();
   if (m_context.Recreate(false, nullptr) != 0) {
-    CODEC_LOG(kLogError, "[CODE]video drain could not allocate the encoder again");
+    CODEC_LOG(kLogError, "video drain could not allocate the encoder again");
     return -1;
   }
   if (InitEncode(m_stParam) != 0) {
-    CODEC_LOG(kLogError, "[CODE]InitEncode failed");
+    CODEC_LOG(kLogError, "InitEncode failed");
     return -1;
   }
   const int nOpened = OpenPrepared();
   if (nOpened < 0) {
-    CODEC_LOG(kLogError, "[CODE]video drain could not open the encoder again:[%d][%s]", nOpened,
+    CODEC_LOG(kLogError, "video drain could not open the encoder again:[%d][%s]", nOpened,
               AvErrorText(nOpened).c_str());
     return -1;
   }

@@ -33,7 +33,7 @@ int VideoEncoder::Encode(uint8_t* pData, int nSize, int64_t& nFrameIndex,
   const FrameScrub scrub(m_pTempFrame.get(), m_pVideoFrame.get());
 
   if (FillAVFrame(pData, nSize) != 0) {
-    CODEC_LOG(kLogError, "[CODE]FillAVFrame failed");
+    CODEC_LOG(kLogError, "FillAVFrame failed");
     return -1;
   }
   if (!m_filter.Description().empty() && FilterEncodeInput() != 0) return -1;
@@ -44,7 +44,7 @@ int VideoEncoder::Encode(uint8_t* pData, int nSize, int64_t& nFrameIndex,
   av_frame_unref(m_pVideoFrame.get());
   if (nSent == AVERROR(EAGAIN) || nSent == AVERROR_EOF) return 0;
   if (nSent < 0) {
-    CODEC_LOG(kLogError, "[CODE]Video avcodec_send_frame failed:%d", nSent);
+    CODEC_LOG(kLogError, "Video avcodec_send_frame failed:%d", nSent);
     return -1;
   }
   if (ReceivePacket(pOut) != 0) return -1;
@@ -64,11 +64,11 @@ int VideoEncoder::FillAVFrame(uint8_t* pData, int nSize) {
   const int nNeeded = av_image_fill_arrays(frame->data, frame->linesize, pData, m_ePixFmt,
                                            m_nSrcWidth, m_nSrcHeight, 1);
   if (nNeeded < 0) {
-    CODEC_LOG(kLogError, "[CODE]av_image_fill_arrays for frame failed");
+    CODEC_LOG(kLogError, "av_image_fill_arrays for frame failed");
     return -1;
   }
   if (nNeeded > nSize) {
-    CODEC_LOG(kLogError, "[CODE]av_image_fill_arrays  need buf len[%d], but get [%d]", nNeeded,
+    CODEC_LOG(kLogError, "av_image_fill_arrays  need buf len[%d], but get [%d]", nNeeded,
               nSize);
     return -1;
   }
@@ -92,7 +92,7 @@ int VideoEncoder::FitEncodeScaler(const AVFrame& picture) {
   if (m_scaler.Ready() ? m_scaler.Takes(picture) : bEncoderShape) return 0;
   if (m_scaler.Init(
           {picture.width, picture.height, eFormat, ctx->width, ctx->height, ctx->pix_fmt}) != 0) {
-    CODEC_LOG(kLogError, "[CODE]SwsCtxInit failed");
+    CODEC_LOG(kLogError, "SwsCtxInit failed");
     return -1;
   }
   return 0;
@@ -110,7 +110,7 @@ int VideoEncoder::ScaleEncodeInput() {
   const int nScaled = m_scaler.Scale(m_pTempFrame.get());
   av_frame_unref(m_pTempFrame.get());
   if (nScaled < 0) {
-    CODEC_LOG(kLogError, "[CODE]sws_scale_frame failed:%d", nScaled);
+    CODEC_LOG(kLogError, "sws_scale_frame failed:%d", nScaled);
     return -1;
   }
   return av_frame_replace(m_pVideoFrame.get(), m_scaler.Frame()) < 0 ? -1 : 0;
@@ -121,7 +121,7 @@ int VideoEncoder::ReceivePacket(CVideoEncodeOutParam* pOut) {
   if (m_pPacket == nullptr) return -1;
   const int nReceived = avcodec_receive_packet(m_context.Get(), m_pPacket.get());
   if (nReceived < 0 && nReceived != AVERROR(EAGAIN) && nReceived != AVERROR_EOF) {
-    CODEC_LOG(kLogError, "[CODE]Video avcodec_receive_packet failed:%d", nReceived);
+    CODEC_LOG(kLogError, "Video avcodec_receive_packet failed:%d", nReceived);
     return -1;
   }
   if (nReceived >= 0 && pOut->m_nNum < OUTPARAM_MAX_COUNT &&
