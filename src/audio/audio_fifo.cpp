@@ -23,8 +23,7 @@ int FillAudioFifo(AudioFifoPtr& fifo, AVSampleFormat eFormat, int nChannels, int
   const int written =
       av_audio_fifo_write(fifo.get(), reinterpret_cast<void* const*>(ppPlanes), nbSamples);
   if (written != nbSamples) {
-    CODEC_LOG(kLogError, "av_audio_fifo_write failed[%d] samples_nums[%d]", written,
-              nbSamples);
+    CODEC_LOG(kLogError, "av_audio_fifo_write failed[%d] samples_nums[%d]", written, nbSamples);
     return -1;
   }
   return 0;

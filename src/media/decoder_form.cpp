@@ -76,8 +76,7 @@ int CDecoderForm::AsAdts(const AVStream* pStream, const AVPacket* pIn) {
     const uint8_t* asc = newConfig != nullptr ? newConfig : par->extradata;
     const int size = newConfig != nullptr ? static_cast<int>(newSize) : par->extradata_size;
     if (asc == nullptr || size <= 0) {
-      CODEC_LOG(kLogError, "MediaReader stream %d: raw AAC without an AudioSpecificConfig",
-                index);
+      CODEC_LOG(kLogError, "MediaReader stream %d: raw AAC without an AudioSpecificConfig", index);
       return -1;
     }
     if (const char* refusal = ParseAacAdtsConfig(asc, size, &m_stAac)) {
@@ -88,8 +87,10 @@ int CDecoderForm::AsAdts(const AVStream* pStream, const AVPacket* pIn) {
     m_bAacKnown = true;
   }
   if (!FrameAacAsAdts(m_stAac, pIn->data, pIn->size, &m_vecFrame)) {
-    CODEC_LOG(kLogError, "MediaReader stream %d: an AAC frame of %d bytes is too long for "
-              "ADTS", index, pIn->size);
+    CODEC_LOG(kLogError,
+              "MediaReader stream %d: an AAC frame of %d bytes is too long for "
+              "ADTS",
+              index, pIn->size);
     return -1;
   }
   return 1;

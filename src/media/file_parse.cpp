@@ -8,8 +8,7 @@
 
 namespace codec_interface {
 
-CFileParse::CFileParse()
-    : m_bOpen(false), m_nAudioStreamIndex(-1), m_nVideoStreamIndex(-1) {}
+CFileParse::CFileParse() : m_bOpen(false), m_nAudioStreamIndex(-1), m_nVideoStreamIndex(-1) {}
 
 CFileParse::~CFileParse() { CFileParse::Close(); }
 
@@ -34,14 +33,12 @@ int CFileParse::Open(const char* pPath) {
   }
   av_dump_format(pFormatCtx.get(), 0, pPath, 0);
 
-  const int nAudio =
-      av_find_best_stream(pFormatCtx.get(), AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+  const int nAudio = av_find_best_stream(pFormatCtx.get(), AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
   if (nAudio < 0) {
     CODEC_LOG(kLogError, "Didn't find a audio stream in[%s] Res[%d]", pPath, nAudio);
     return -1;
   }
-  const int nVideo =
-      av_find_best_stream(pFormatCtx.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+  const int nVideo = av_find_best_stream(pFormatCtx.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
 
   PacketPtr pPacket(av_packet_alloc());
   if (pPacket == nullptr) return -1;
@@ -113,9 +110,8 @@ int CFileParse::ReadAudioPacket(unsigned char** ppData, int* pSize, int* pDurati
                     static_cast<double>(m_pPacket->duration) * 1000.0;
   // A garbage time base or duration must not make the conversion undefined: beyond an int it
   // saturates, and a quotient that is no number (a zero denominator) counts as no duration.
-  *pDurationMs = std::isnan(ms) ? 0
-                                : static_cast<int>(std::clamp(ms, double{INT32_MIN},
-                                                              double{INT32_MAX}));
+  *pDurationMs =
+      std::isnan(ms) ? 0 : static_cast<int>(std::clamp(ms, double{INT32_MIN}, double{INT32_MAX}));
   return 0;
 }
 

@@ -148,9 +148,8 @@ int CMediaReader::FindBestStream(MediaStreamKind eKind) {
   for (size_t i = 0; i < m_vecStreams.size(); ++i) {
     const AVStream* st = m_pFormatCtx->streams[i];
     if (KindOf(st) != eKind) continue;
-    CODEC_LOG(kLogWarning,
-              "MediaReader[%s] has no %s stream the library decodes (stream %d is %s)", path,
-              KindName(eKind), static_cast<int>(i),
+    CODEC_LOG(kLogWarning, "MediaReader[%s] has no %s stream the library decodes (stream %d is %s)",
+              path, KindName(eKind), static_cast<int>(i),
               IsCoverArt(st) ? "cover art" : avcodec_get_name(st->codecpar->codec_id));
     return -1;
   }
@@ -188,8 +187,10 @@ int CMediaReader::ReadStored() {
     if (!m_vecStreams[index].bEnabled) continue;
     // A short read at the end of the file: the demuxer hands out what was there, marked.
     if ((m_pPacket->flags & AV_PKT_FLAG_CORRUPT) && ctx->pb != nullptr && avio_feof(ctx->pb)) {
-      CODEC_LOG(kLogError, "MediaReader ReadPacket[%s] failed: the file ends inside a packet "
-                "of stream %d", m_strPath.c_str(), index);
+      CODEC_LOG(kLogError,
+                "MediaReader ReadPacket[%s] failed: the file ends inside a packet "
+                "of stream %d",
+                m_strPath.c_str(), index);
       return -1;
     }
     if (index == m_nAwaitKeyStream) {
@@ -213,8 +214,8 @@ int CMediaReader::ReadPacket(MediaPacket* pPacket) {
     }
     const AVStream* st = m_pFormatCtx->streams[out.nStreamIndex];
     const uint8_t* data = nullptr;
-    const int converted = m_vecStreams[out.nStreamIndex].form.Convert(st, m_pPacket.get(), &data,
-                                                                      &out.nSize);
+    const int converted =
+        m_vecStreams[out.nStreamIndex].form.Convert(st, m_pPacket.get(), &data, &out.nSize);
     if (converted < 0) return -1;
     if (converted == 0) continue;
     out.pData = data;
@@ -259,8 +260,8 @@ int CMediaReader::Seek(int64_t nTimeUs) {
   const int64_t start = ctx->start_time != AV_NOPTS_VALUE ? ctx->start_time : 0;
   const int64_t target = start + std::max<int64_t>(nTimeUs, 0);
   const AVRational tb = index >= 0 ? ctx->streams[index]->time_base : AV_TIME_BASE_Q;
-  const int err = av_seek_frame(ctx, index, av_rescale_q(target, AV_TIME_BASE_Q, tb),
-                                AVSEEK_FLAG_BACKWARD);
+  const int err =
+      av_seek_frame(ctx, index, av_rescale_q(target, AV_TIME_BASE_Q, tb), AVSEEK_FLAG_BACKWARD);
   if (err < 0) {
     CODEC_LOG(kLogError, "MediaReader Seek[%s] to %lld us failed: %s", path,
               static_cast<long long>(nTimeUs), AvErrorText(err).c_str());

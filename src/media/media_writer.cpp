@@ -72,15 +72,13 @@ int CMediaWriter::Open(const char* pPath, const char* pFormat, const MediaWriter
   }
   OutputFormatCtxPtr pCtx(pRaw);
   if ((options.nFlags & MEDIA_WRITER_CRASH_SAFE) != 0 && !IsMovFamily(pCtx->oformat)) {
-    CODEC_LOG(kLogError, "MediaWriter Open[%s] failed: crash-safe mode needs MP4 or MOV",
-              pPath);
+    CODEC_LOG(kLogError, "MediaWriter Open[%s] failed: crash-safe mode needs MP4 or MOV", pPath);
     return -1;
   }
   if (WritesFile(pCtx.get())) {
     const int nError = avio_open(&pCtx->pb, pPath, AVIO_FLAG_WRITE);
     if (nError < 0) {
-      CODEC_LOG(kLogError, "MediaWriter Open[%s] failed: %s", pPath,
-                AvErrorText(nError).c_str());
+      CODEC_LOG(kLogError, "MediaWriter Open[%s] failed: %s", pPath, AvErrorText(nError).c_str());
       return -1;
     }
   }

@@ -32,7 +32,6 @@ class CPackAudio final : public IPackAudio {
   int CloseResult() const { return m_nCloseResult; }
 
  private:
-
   int FillStreamParams(AVCodecParameters* pParams);
 
   AudioFilePackType m_ePackType;

@@ -41,10 +41,14 @@ struct OpusFamily1 {
   uint8_t byMapping[8];
 };
 constexpr OpusFamily1 kOpusFamily1[8] = {
-    {1, 0, {0}},                       {1, 1, {0, 1}},
-    {2, 1, {0, 2, 1}},                 {2, 2, {0, 1, 2, 3}},
-    {3, 2, {0, 4, 1, 2, 3}},           {4, 2, {0, 4, 1, 2, 3, 5}},
-    {4, 3, {0, 4, 1, 2, 3, 5, 6}},     {5, 3, {0, 6, 1, 2, 3, 4, 5, 7}},
+    {1, 0, {0}},
+    {1, 1, {0, 1}},
+    {2, 1, {0, 2, 1}},
+    {2, 2, {0, 1, 2, 3}},
+    {3, 2, {0, 4, 1, 2, 3}},
+    {4, 2, {0, 4, 1, 2, 3, 5}},
+    {4, 3, {0, 4, 1, 2, 3, 5, 6}},
+    {5, 3, {0, 6, 1, 2, 3, 4, 5, 7}},
 };
 
 bool NeedsOpusFamily1(int nChannels) { return nChannels > 2 && nChannels <= 8; }
@@ -91,8 +95,7 @@ std::vector<uint8_t> MakeAacSpecificConfig(int nSampleRate, int nChannels) {
   const int nKnown = AacFrequencyIndex(nSampleRate);
   const int nIndex = nKnown >= 0 ? nKnown : 3;  // 48000
   return {static_cast<uint8_t>(0x10 | (nIndex >> 1)),
-          static_cast<uint8_t>(((nIndex & 1) << 7) | (AacChannelConfiguration(nChannels) << 3)),
-          0};
+          static_cast<uint8_t>(((nIndex & 1) << 7) | (AacChannelConfiguration(nChannels) << 3)), 0};
 }
 
 bool SetExtradata(AVCodecParameters* pParams, const uint8_t* pBytes, size_t nSize) {

@@ -93,8 +93,7 @@ int CTransCoder::Transcode(COutParam* pSrc, int nIndex, COutParam* pDst) {
 int CTransCoder::TranscodeVideo(COutParam* pSrc, int nIndex, CVideoDecodeOutParam* pDst) {
   if (!m_scaler.Ready()) return -1;
   if (!OwnsEntries(pDst->m_nFlag)) {
-    CODEC_LOG(kLogError,
-              "TranscodeVideo Out Param Can not set OUTPARAM_FLAG_NOT_USE_CACHE flag");
+    CODEC_LOG(kLogError, "TranscodeVideo Out Param Can not set OUTPARAM_FLAG_NOT_USE_CACHE flag");
     return -1;
   }
   const AVFrame* pIn = SourceFrame(pSrc, nIndex);
@@ -116,8 +115,7 @@ int CTransCoder::TranscodeVideo(COutParam* pSrc, int nIndex, CVideoDecodeOutPara
   m_scaler.TagConverted(*pOut);
   const int nRows = m_scaler.ScaleInto(*pIn, *pOut);
   if (nRows != m_stParam.nDstHeight) {
-    CODEC_LOG(kLogError, "sws_scale get height[%d] is diff with [%d]", nRows,
-              m_stParam.nDstHeight);
+    CODEC_LOG(kLogError, "sws_scale get height[%d] is diff with [%d]", nRows, m_stParam.nDstHeight);
     return -1;
   }
 
@@ -130,8 +128,7 @@ int CTransCoder::TranscodeVideo(COutParam* pSrc, int nIndex, CVideoDecodeOutPara
 int CTransCoder::TranscodeAudio(COutParam* pSrc, int nIndex, CAudioDecodeOutParam* pDst) {
   if (m_pSwrContext == nullptr) return -1;
   if (!OwnsEntries(pDst->m_nFlag)) {
-    CODEC_LOG(kLogError,
-              "TranscodeAudio Out Param Can not set OUTPARAM_FLAG_NOT_USE_CACHE flag");
+    CODEC_LOG(kLogError, "TranscodeAudio Out Param Can not set OUTPARAM_FLAG_NOT_USE_CACHE flag");
     return -1;
   }
   const AVFrame* pIn = SourceFrame(pSrc, nIndex);

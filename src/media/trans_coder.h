@@ -32,7 +32,6 @@ class CTransCoder final : public ITransCoder {
   int Transcode(COutParam* pSrc, int nIndex, COutParam* pDst) override;
 
  private:
-
   static AVPixelFormat GetPixelFormat(PixelFormat eFormat);
   static AVSampleFormat GetSampleFormat(SampleFormat eFormat);
 

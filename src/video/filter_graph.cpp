@@ -76,8 +76,7 @@ int FilterGraph::Link(AVFilterInOut* pInputs, AVFilterInOut* pOutputs) {
                                 : avfilter_link(m_pBufferSrcCtx, 0, pInputs->filter_ctx,
                                                 static_cast<unsigned>(pInputs->pad_idx));
   if (nRet < 0) {
-    CODEC_LOG(kLogDebug, "avfilter_link filter input failed：[%s]",
-              AvErrorText(nRet).c_str());
+    CODEC_LOG(kLogDebug, "avfilter_link filter input failed：[%s]", AvErrorText(nRet).c_str());
     return -1;
   }
   nRet = pOutputs == nullptr
@@ -85,8 +84,7 @@ int FilterGraph::Link(AVFilterInOut* pInputs, AVFilterInOut* pOutputs) {
              : avfilter_link(pOutputs->filter_ctx, static_cast<unsigned>(pOutputs->pad_idx),
                              m_pBufferSinkCtx, 0);
   if (nRet < 0) {
-    CODEC_LOG(kLogDebug, "avfilter_link filter output failed：[%s]",
-              AvErrorText(nRet).c_str());
+    CODEC_LOG(kLogDebug, "avfilter_link filter output failed：[%s]", AvErrorText(nRet).c_str());
     return -1;
   }
   return 0;

@@ -1,6 +1,5 @@
 #include "video/hw_device_rules.h"
 
-
 #include "interface/annexb.h"
 #include "video/hw_family_table.h"
 
@@ -29,7 +28,7 @@ constexpr int kNalTypeSps = 7;
 
 int CommandQueueCountFor(int nRequested) {
   return (nRequested >= 1 && nRequested <= kMaxCommandQueueCount) ? nRequested
-                                                                   : kDefaultCommandQueueCount;
+                                                                  : kDefaultCommandQueueCount;
 }
 
 std::string HwDeviceString(AVHWDeviceType eType, unsigned int nAdapterIndex) {

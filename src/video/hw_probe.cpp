@@ -72,8 +72,8 @@ bool RunHardwareDecodeProbe(CodecType eType, PixelFormat eFormat, unsigned int n
   // Entries refer to the codec's own frames, so the out-param is cleared before Uninit.
   CVideoDecodeOutParam out(0);
   // Decode only reads the bytes.
-  const int decoded = codec->Decode(const_cast<uint8_t*>(stream.data()),
-                                    static_cast<int>(stream.size()), &out);
+  const int decoded =
+      codec->Decode(const_cast<uint8_t*>(stream.data()), static_cast<int>(stream.size()), &out);
   if (decoded < 0) {
     out.Clear();
     codec->Uninit();

@@ -47,8 +47,8 @@ void PutOwnedPicture(CVideoDecodeOutParam& dst, FramePtr picture) {
   dst.m_ePixelFormat = AvToPixelFormat(format);
 }
 
-int ICodecInterface::ImageGetBufferSize(PixelFormat eFormat, PixelFormat& eOutFormat,
-                                        int nWidth, int nHeight) {
+int ICodecInterface::ImageGetBufferSize(PixelFormat eFormat, PixelFormat& eOutFormat, int nWidth,
+                                        int nHeight) {
   eOutFormat = eFormat;
   AVPixelFormat measured = AV_PIX_FMT_NONE;
   if (!PixelFormatToAv(eFormat, &measured) || measured == AV_PIX_FMT_NONE) return 0;
@@ -60,8 +60,8 @@ int ICodecInterface::ImageGetBufferSize(PixelFormat eFormat, PixelFormat& eOutFo
   return av_image_get_buffer_size(measured, nWidth, nHeight, kPackedAlign);
 }
 
-int ICodecInterface::ImageCopyToBuffer(unsigned char* pBuffer, int nSize,
-                                       CVideoDecodeOutParam& src, int nIndex) {
+int ICodecInterface::ImageCopyToBuffer(unsigned char* pBuffer, int nSize, CVideoDecodeOutParam& src,
+                                       int nIndex) {
   const AVFrame* picture = EntryOf(src, nIndex);
   if (picture == nullptr) return -1;
   // FFmpeg checks the size but not the pointer; refuse a missing buffer the way it refuses a

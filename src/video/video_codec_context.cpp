@@ -38,8 +38,7 @@ void VideoCodecContext::Release(bool bLogDeviceRef) {
   m_bDraining = false;
   if (m_pCtx == nullptr) return;
   if (m_pCtx->hw_device_ctx != nullptr && bLogDeviceRef) {
-    CODEC_LOG(kLogDebug, "hw_device_ctx [%d]",
-              av_buffer_get_ref_count(m_pCtx->hw_device_ctx));
+    CODEC_LOG(kLogDebug, "hw_device_ctx [%d]", av_buffer_get_ref_count(m_pCtx->hw_device_ctx));
   }
   m_pCtx.reset();  // releases the context's device reference and extradata with it
 }

@@ -58,8 +58,7 @@ int VideoDecoder::Open(const VideoCodecParam& param) {
     opened = m_context.Open(options);
   }
   if (opened < 0) {
-    CODEC_LOG(kLogError, "Could not open codec:[%d][%s]", opened,
-              AvErrorText(opened).c_str());
+    CODEC_LOG(kLogError, "Could not open codec:[%d][%s]", opened, AvErrorText(opened).c_str());
     return -1;
   }
   return 0;
@@ -148,8 +147,7 @@ int VideoDecoder::OpenMediaCodecWith(unsigned char* pData, int nSize) {
   AvOptions options;
   const int ret = m_context.Open(options);
   if (ret < 0) {
-    CODEC_LOG(kLogError, "Could not open MEDIACODEC codec:[%d][%s]", ret,
-              AvErrorText(ret).c_str());
+    CODEC_LOG(kLogError, "Could not open MEDIACODEC codec:[%d][%s]", ret, AvErrorText(ret).c_str());
     return -1;
   }
   return 0;
@@ -193,8 +191,8 @@ int VideoDecoder::FollowPictureSize() {
               height);
     return -1;
   }
-  CODEC_LOG(kLogInfo, "Src pix changed[%d*%d]->[%d*%d] DecodeChangeSize", m_nSrcWidth,
-            m_nSrcHeight, width, height);
+  CODEC_LOG(kLogInfo, "Src pix changed[%d*%d]->[%d*%d] DecodeChangeSize", m_nSrcWidth, m_nSrcHeight,
+            width, height);
   if (DecodeChangeSize() == -1) {
     CODEC_LOG(kLogError, "DecodeChangeSize failed");
     return -1;

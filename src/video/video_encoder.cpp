@@ -68,8 +68,7 @@ int VideoEncoder::Open(const VideoCodecParam& param) {
   }
   const int opened = OpenPrepared();
   if (opened < 0) {
-    CODEC_LOG(kLogError, "Could not open codec:[%d][%s]", opened,
-              AvErrorText(opened).c_str());
+    CODEC_LOG(kLogError, "Could not open codec:[%d][%s]", opened, AvErrorText(opened).c_str());
     return -1;
   }
   if (!m_filter.Description().empty() &&

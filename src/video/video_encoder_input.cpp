@@ -68,8 +68,7 @@ int VideoEncoder::FillAVFrame(uint8_t* pData, int nSize) {
     return -1;
   }
   if (nNeeded > nSize) {
-    CODEC_LOG(kLogError, "av_image_fill_arrays  need buf len[%d], but get [%d]", nNeeded,
-              nSize);
+    CODEC_LOG(kLogError, "av_image_fill_arrays  need buf len[%d], but get [%d]", nNeeded, nSize);
     return -1;
   }
   return 0;

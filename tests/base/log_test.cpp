@@ -1,9 +1,10 @@
+#include "base/log.h"
+
 #include <gtest/gtest.h>
 #include <sched.h>
 
 #include <thread>
 
-#include "base/log.h"
 #include "base/system.h"
 #include "support/log_capture.h"
 
