@@ -112,8 +112,7 @@ TEST(AdtsFraming, RecordsWrittenOut_OpenWithTheAacDemuxer) {
     std::fclose(out);
     const ReadBack plain = ReadMediaFile(file.path);
     EXPECT_EQ(std::tuple(plain.format, plain.streams.at(0)->sample_rate,
-                         plain.streams[0]->ch_layout.nb_channels),
-              std::tuple("aac", 44100, channels));
+                         plain.streams[0]->ch_layout.nb_channels), std::tuple("aac", 44100, channels));
     ASSERT_EQ(plain.packets.size(), run.packets.size());
     for (size_t i = 0; i < run.packets.size(); ++i) {
       EXPECT_EQ(plain.packets[i].data, run.headers[i] + run.packets[i]) << i;
@@ -149,14 +148,20 @@ TEST(AudioSetup, Failures_ReturnCodesAndExactLines) {
       {AV_CODEC_TYPE_OPUSDEC, AudioParam(48000, 48000, 2, 2, S16, N), nullptr, -1,
        refused("[CODE]Audio decode must set eDstSampleFormat")},
       // The A-law encoder's default destination format is one it does not take.
-      {AV_CODEC_TYPE_G711AENC, AudioParam(8000, 8000, 1, 1, S16, N), nullptr, -1, {{0, "[CODE]Could not open codec"}, kUninit}},
-      {AV_CODEC_TYPE_G711UENC, AudioParam(8000, 8000, 0, 1, FLT, S16), nullptr, -1, {{0, swrFailed}, Error("[CODE]SwrEncResamplingInit failed"), kUninit}},
-      {-1, g711, [&](ICodecInterface& c) { return c.Reset(g711); }, -1, {kUninit, Error("[CODE]Do not support type[-1]"), Error("[CODE]InitCodec failed"), kUninit}},
-      {AV_CODEC_TYPE_G711UDEC, AudioParam(8000, 8000, 1, 1, N, S16), [](ICodecInterface& c) { return c.Encode(bytes.data(), 8, std::make_unique<CAudioEncodeOutParam>().get()); }, -1, {}},
+      {AV_CODEC_TYPE_G711AENC, AudioParam(8000, 8000, 1, 1, S16, N), nullptr, -1,
+       {{0, "[CODE]Could not open codec"}, kUninit}},
+      {AV_CODEC_TYPE_G711UENC, AudioParam(8000, 8000, 0, 1, FLT, S16), nullptr, -1,
+       {{0, swrFailed}, Error("[CODE]SwrEncResamplingInit failed"), kUninit}},
+      {-1, g711, [&](ICodecInterface& c) { return c.Reset(g711); }, -1,
+       {kUninit, Error("[CODE]Do not support type[-1]"), Error("[CODE]InitCodec failed"), kUninit}},
+      {AV_CODEC_TYPE_G711UDEC, AudioParam(8000, 8000, 1, 1, N, S16),
+       [](ICodecInterface& c) { return c.Encode(bytes.data(), 8, std::make_unique<CAudioEncodeOutParam>().get()); }, -1, {}},
       {AV_CODEC_TYPE_G711UENC, g711, decode, -1, {}},
-      {AV_CODEC_TYPE_AACDEC, AudioParam(44100, 44100, 2, 2, N, S16), decode, -2, {Error("[CODE]audio avcodec_send_packet failed:" + std::to_string(AVERROR_INVALIDDATA))}},
+      {AV_CODEC_TYPE_AACDEC, AudioParam(44100, 44100, 2, 2, N, S16), decode, -2,
+       {Error("[CODE]audio avcodec_send_packet failed:" + std::to_string(AVERROR_INVALIDDATA))}},
       // No destination channels: the resampler made from the first frame cannot start.
-      {AV_CODEC_TYPE_G711ADEC, AudioParam(8000, 8000, 1, 0, N, S16), decode, -1, {{0, swrFailed}, Error("[CODE]SwrResamplingInit failed")}},
+      {AV_CODEC_TYPE_G711ADEC, AudioParam(8000, 8000, 1, 0, N, S16), decode, -1,
+       {{0, swrFailed}, Error("[CODE]SwrResamplingInit failed")}},
   };
   for (const auto& [type, param, step, result, lines] : cases) {
     SCOPED_TRACE(testing::Message() << type << " " << (step ? "step" : "Init"));
@@ -250,8 +255,7 @@ TEST(AudioRoundTrip, BothWaysAgainstFfmpeg) {
       EXPECT_EQ(decoded, DecodeSamples(ffmpeg, FfmpegPackets(ffmpeg, 8000, srcCh, 8000), 8000, srcCh));
       continue;
     }
-    const int frame = g711 ? 64 : std::strcmp(ffmpeg, "aac") == 0 ? 1024
-                                                                  : 48 * (ms ? ms : 20);
+    const int frame = g711 ? 64 : std::strcmp(ffmpeg, "aac") == 0 ? 1024 : 48 * (ms ? ms : 20);
     const auto produced = static_cast<int>(decoded.size()) / dstCh;
     EXPECT_NEAR(produced, dstRate, 3 * frame);
     EXPECT_TRUE(g711 || !(encode || same) || produced == static_cast<int>(packets) * frame);

@@ -17,7 +17,8 @@ using namespace codec_test;
 TEST(AudioDrain, EncodedStreamLastsAsLongAsItsInput_DrainedObjectsGoOn) {
   // Speex takes no short last frame: the object pads it with silence.
   const std::tuple<CodecType, CodecType, const char*, int, int> cases[] = {
-      {AV_CODEC_TYPE_AACENC, AV_CODEC_TYPE_AACDEC, "aac", 48000, 2}, {AV_CODEC_TYPE_OPUSENC, AV_CODEC_TYPE_OPUSDEC, "libopus", 48000, 2}, {AV_CODEC_TYPE_SPEEXENC, AV_CODEC_TYPE_SPEEXDEC, "libspeex", 16000, 1}};
+      {AV_CODEC_TYPE_AACENC, AV_CODEC_TYPE_AACDEC, "aac", 48000, 2}, {AV_CODEC_TYPE_OPUSENC, AV_CODEC_TYPE_OPUSDEC, "libopus", 48000, 2},
+      {AV_CODEC_TYPE_SPEEXENC, AV_CODEC_TYPE_SPEEXDEC, "libspeex", 16000, 1}};
   for (const auto& [type, decoderType, name, rate, channels] : cases) {  // FFmpeg's encoder and decoder names
     const int samples = 3 * rate + 100;
     const Bytes pcm = MakeSinePcm(AV_SAMPLE_FMT_S16, rate, channels, samples);

@@ -1,10 +1,9 @@
-#include "base/log.h"
-
 #include <gtest/gtest.h>
 #include <sched.h>
 
 #include <thread>
 
+#include "base/log.h"
 #include "base/system.h"
 #include "support/log_capture.h"
 

@@ -22,10 +22,8 @@ bool Parse(const uint8_t* bytes, size_t size, h264_sps_data& sps) {
 // change how the size is read.
 TEST(SpsParse, SizeOfLibx264Streams) {
   const std::tuple<int, int, codec_test::Options, int> cases[] = {
-      {1920, 1080, {{"profile", "high"}}, 1},
-      {144, 256, {{"profile", "high"}}, 1},
-      {250, 130, {{"profile", "high"}}, 1},
-      {250, 130, {{"profile", "baseline"}}, 1},
+      {1920, 1080, {{"profile", "high"}}, 1}, {144, 256, {{"profile", "high"}}, 1},
+      {250, 130, {{"profile", "high"}}, 1},   {250, 130, {{"profile", "baseline"}}, 1},
       {352, 288, {{"preset", "medium"}, {"x264-params", "cqm=jvt"}, {"flags", "+ildct"}}, 0},
   };
   for (const auto& [width, height, options, frameMbsOnly] : cases) {
@@ -45,11 +43,9 @@ TEST(SpsParse, HandWrittenUnits) {
       // 16x16 with left and right crops of 2^31 - 1 each: together they overflow 32 bits, and
       // no picture is left.
       {{0, 0, 0, 1, 0x67, 0x42, 0x00, 0x1E, 0xDD, 0xF0, 0, 0, 3, 0, 0x10, 0, 0, 3, 0, 0, 3, 0, 0, 3, 0, 0x20, 0,
-        0, 3, 0, 0x34},
-       0,
-       0},
+        0, 3, 0, 0x34}, 0, 0},
       {{0, 0, 0, 1, 0x68, 0xCE, 0x38, 0x80}, 0, 0},  // a PPS
-      {{0x67, 0x42, 0x00, 0x28, 0xE9}, 0, 0},        // no start code
+      {{0x67, 0x42, 0x00, 0x28, 0xE9}, 0, 0},         // no start code
       {{}, 0, 0},
   };
   for (const auto& [bytes, width, height] : cases) {

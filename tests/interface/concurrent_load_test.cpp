@@ -41,8 +41,8 @@ constexpr int kRounds = std::size(kAudioKinds);
 
 // Made once with plain FFmpeg before any thread starts, then only read.
 struct Media {
-  std::vector<Bytes> h264;                // FFmpeg's packets
-  std::vector<Bytes> pictures;            // raw YUV420P pictures for our encoder
+  std::vector<Bytes> h264;      // FFmpeg's packets
+  std::vector<Bytes> pictures;  // raw YUV420P pictures for our encoder
   std::vector<std::vector<Bytes>> pcm;    // per audio kind: mono S16 chunks for our encoder
   std::vector<std::vector<Bytes>> audio;  // per audio kind: FFmpeg's packets for our decoder
 };
@@ -62,8 +62,7 @@ Media MakeMedia() {
     const std::vector<Bytes> packets =
         EncodeTone(kind.ffmpeg, kind.rate, 1, kind.samples * kAudioPackets, kind.samples, 64000).data;
     media.audio.push_back(std::strcmp(kind.ffmpeg, "aac") == 0
-                              ? WithAdtsHeaders(packets, kind.rate, 1)
-                              : packets);
+                              ? WithAdtsHeaders(packets, kind.rate, 1) : packets);
   }
   return media;
 }
@@ -207,12 +206,8 @@ TEST(LoadConcurrent, CodecsOnEveryCpuWhileProbingResizingAndReplacingTheLogger) 
   for (size_t i = 0; i < alone.size(); ++i) {
     const Trace& trace = alone[i];
     ASSERT_GE(*std::min_element(trace.results.begin(), trace.results.end()), 0) << i;
-    if (i % 4 < 2) {
-      ASSERT_EQ(trace.results, onePerCall) << i;
-    }
-    if (i % 4 > 0) {
-      ASSERT_NE(trace.digest, Trace{}.digest) << i;
-    }  // handed out bytes
+    if (i % 4 < 2) { ASSERT_EQ(trace.results, onePerCall) << i; }
+    if (i % 4 > 0) { ASSERT_NE(trace.digest, Trace{}.digest) << i; }  // handed out bytes
   }
 
   const int workers = std::max(2, base::GetCpuCount());

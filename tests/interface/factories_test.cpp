@@ -72,11 +72,15 @@ TEST(WrongArguments, EveryOperationRefusesWithItsFailureValue) {
       {"video Encode, audio out", [&] { return videoEnc->Encode(d, 512, &aEnc); }, -1, {}},
       {"video Encode, null data", [&] { return videoEnc->Encode(nullptr, 512, &vEnc); }, -1, {}},
       {"video Encode, negative size", [&] { return videoEnc->Encode(d, -512, &vEnc); }, -1, {}},
-      {"video Encode, short buffer", [&] { return videoEnc->Encode(d, 511, &vEnc); }, -1, {{60, "[CODE]av_image_fill_arrays  need buf len[512], but get [511]"}, {60, "[CODE]FillAVFrame failed"}}},
+      {"video Encode, short buffer", [&] { return videoEnc->Encode(d, 511, &vEnc); }, -1,
+       {{60, "[CODE]av_image_fill_arrays  need buf len[512], but get [511]"}, {60, "[CODE]FillAVFrame failed"}}},
       {"video Encode, longer buffer taken", [&] { return videoEnc->Encode(d, 4096, &vEnc); }, 1, {}},
-      {"video Init, type", [&] { return ICodecInterface::Create(CodecType(-7))->Init(CodecType(-7), g711); }, -1, {{60, "[CODE]Codec not found for AVCodecType:-7"}, {0, "[CODE]video codec uninit"}, {0, "[CODE]video codec uninit"}}},
+      {"video Init, type", [&] { return ICodecInterface::Create(CodecType(-7))->Init(CodecType(-7), g711); }, -1,
+       {{60, "[CODE]Codec not found for AVCodecType:-7"}, {0, "[CODE]video codec uninit"}, {0, "[CODE]video codec uninit"}}},
       // A sample format outside the enumeration means none: the decoder's default.
-      {"audio Init, format", [&] { return ICodecInterface::Create(AV_CODEC_TYPE_G711UDEC)->Init(AV_CODEC_TYPE_G711UDEC, AudioParam(8000, 8000, 1, 1, S16, INT_MAX)); }, 0, {{20, "[CODE]audio codec init succ"}, {20, "[CODE]audio codec uninit"}}},
+      {"audio Init, format", [&] { return ICodecInterface::Create(AV_CODEC_TYPE_G711UDEC)->Init(
+                                      AV_CODEC_TYPE_G711UDEC, AudioParam(8000, 8000, 1, 1, S16, INT_MAX)); }, 0,
+       {{20, "[CODE]audio codec init succ"}, {20, "[CODE]audio codec uninit"}}},
       {"buffer size, format", [&] { return ICodecInterface::ImageGetBufferSize(PixelFormat(INT_MIN), format, 16, 8); }, 0, {}},
       {"buffer size, huge", [&] { return ICodecInterface::ImageGetBufferSize(PIX_FMT_RGBA, format, INT_MAX, INT_MAX); }, AVERROR(EINVAL), {}},
       {"buffer size, negative", [&] { return ICodecInterface::ImageGetBufferSize(PIX_FMT_RGBA, format, -16, 8); }, AVERROR(EINVAL), {}},
@@ -94,7 +98,8 @@ TEST(WrongArguments, EveryOperationRefusesWithItsFailureValue) {
       {"transcode, audio destination", [&] { return trans->Transcode(&picture, 0, &aDec); }, -1, {}},
       {"transcode, negative count", [&] { return trans->Transcode(&vDecBad, 0, &picture); }, -1, {}},
       {"transcode, index", [&] { return trans->Transcode(&picture, INT_MIN, &picture); }, -1, {}},
-      {"transcode, kind", [&] { return trans->Init(INT_MIN, TransCoderParam{}) + trans->Init(2, TransCoderParam{}); }, -2, {}},
+      {"transcode, kind", [&] { return trans->Init(INT_MIN, TransCoderParam{}) + trans->Init(2, TransCoderParam{}); },
+       -2, {}},
   };
   for (const auto& [name, call, result, lines] : cases) {
     ScopedLogCapture capture;

@@ -1,10 +1,9 @@
-#include "media/file_parse.h"
-
 #include <gtest/gtest.h>
 
 #include <fstream>
 #include <iterator>
 
+#include "media/file_parse.h"
 #include "support/log_capture.h"
 #include "support/media.h"
 
@@ -34,15 +33,15 @@ TEST(FileParse, Open_MapsCodecsReadsEachStreamOrLogsTheFailure) {
   // File name; muxer and streams, or else the bytes the file holds (none: missing); the audio
   // and video codecs; the failure line and code.
   const std::tuple<const char*, const char*, std::vector<const EncodedStream*>, Bytes, int, int,
-                   const char*, int>
-      cases[] = {
-          {"both.mp4", "mp4", {&h264, &aac}, {}, FILE_AUDIO_CODEC_AAC, FILE_VIDEO_CODEC_H264, nullptr, 0},
-          {"aac.mp4", "mp4", {&aac}, {}, FILE_AUDIO_CODEC_AAC, FILE_VIDEO_CODEC_NONE, nullptr, 0},
-          {"both.ts", "mpegts", {&h264, &aac}, {}, FILE_AUDIO_CODEC_AAC, FILE_VIDEO_CODEC_H264, nullptr, 0},
-          {"h264.mp4", "mp4", {&h264}, {}, -1, -1, "[CODE]Didn't find a audio stream in[%s] Res[%d]", AVERROR_STREAM_NOT_FOUND},
-          {"missing.mp4", nullptr, {}, {}, -1, -1, notOpened, AVERROR(ENOENT)},
-          {"half.mp4", nullptr, {}, half, -1, -1, notOpened, AVERROR_INVALIDDATA},
-      };
+                   const char*, int> cases[] = {
+      {"both.mp4", "mp4", {&h264, &aac}, {}, FILE_AUDIO_CODEC_AAC, FILE_VIDEO_CODEC_H264, nullptr, 0},
+      {"aac.mp4", "mp4", {&aac}, {}, FILE_AUDIO_CODEC_AAC, FILE_VIDEO_CODEC_NONE, nullptr, 0},
+      {"both.ts", "mpegts", {&h264, &aac}, {}, FILE_AUDIO_CODEC_AAC, FILE_VIDEO_CODEC_H264, nullptr, 0},
+      {"h264.mp4", "mp4", {&h264}, {}, -1, -1, "[CODE]Didn't find a audio stream in[%s] Res[%d]",
+       AVERROR_STREAM_NOT_FOUND},
+      {"missing.mp4", nullptr, {}, {}, -1, -1, notOpened, AVERROR(ENOENT)},
+      {"half.mp4", nullptr, {}, half, -1, -1, notOpened, AVERROR_INVALIDDATA},
+  };
   unsigned char* data = nullptr;
   int size = 0, ms = 0;
   for (const auto& [name, muxer, streams, bytes, audio, video, line, code] : cases) {

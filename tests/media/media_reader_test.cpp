@@ -16,10 +16,7 @@ namespace {
 using namespace codec_interface;
 using namespace codec_test;
 
-struct Read {
-  MediaPacket packet;
-  Bytes data;
-};  // a packet and a copy of its bytes
+struct Read { MediaPacket packet; Bytes data; };  // a packet and a copy of its bytes
 
 // Every packet the reader hands out in the form, from where it stands.
 std::vector<Read> ReadAll(IMediaReader& reader, MediaPacketForm form) {
@@ -34,21 +31,28 @@ std::vector<Read> ReadAll(IMediaReader& reader, MediaPacketForm form) {
 TEST(MediaReader, FactsAndPacketsMatchLibavformatInEveryContainer) {
   const EncodedStream h264 = EncodeVideo("libx264", 64, 48, 25, {{"flags", "+global_header"}});
   const EncodedStream annexB = EncodeVideo("libx264", 64, 48, 12);
-  EncodedStream hevc = EncodeVideo("libx265", 64, 48, 12, {{"flags", "+global_header"}, {"pixel_format", "yuv420p10le"}, {"colorspace", "bt709"}, {"color_primaries", "bt709"}, {"color_trc", "bt709"}, {"color_range", "pc"}});
+  EncodedStream hevc = EncodeVideo("libx265", 64, 48, 12, {{"flags", "+global_header"}, {"pixel_format", "yuv420p10le"},
+                                   {"colorspace", "bt709"}, {"color_primaries", "bt709"}, {"color_trc", "bt709"},
+                                   {"color_range", "pc"}});
   hevc.timeBase = {1001, 60000}, hevc.metadata = {{"language", "eng"}};
   for (PacketPtr& p : hevc.packets) p->duration = 1;
   AVPacketSideData* side = av_packet_side_data_new(&hevc.params->coded_side_data, &hevc.params->nb_coded_side_data,
                                                    AV_PKT_DATA_DISPLAYMATRIX, 9 * sizeof(int32_t), 0);
   av_display_rotation_set(reinterpret_cast<int32_t*>(side->data), 90);  // shown turned clockwise
-  EncodedStream resized = EncodeVideo("libx264", 64, 48, 12);           // parameters change: 96x64 from picture 12
+  EncodedStream resized = EncodeVideo("libx264", 64, 48, 12);  // parameters change: 96x64 from picture 12
   for (PacketPtr& p : EncodeVideo("libx264", 96, 64, 12).packets) p->pts += 12, p->dts += 12, resized.packets.push_back(std::move(p));
   const EncodedStream aac = EncodeTone("aac", 44100, 2, 20 * 1024);
   const EncodedStream opus = EncodeTone("libopus", 48000, 2, 9600);
   const EncodedStream mulaw = EncodeTone("pcm_mulaw", 8000, 1, 4000);
   const std::tuple<const char*, const char*, std::vector<const EncodedStream*>> cases[] = {
-      {"clip ñandú.mp4", "mp4", {&h264, &aac}}, {"av.mkv", "matroska", {&h264, &opus}}, {"hevc10.mp4", "mp4", {&hevc}}, {"av.ts", "mpegts", {&annexB, &aac}}, {"av.mov", "mov", {&h264, &aac}}, {"a.ogg", "ogg", {&opus}}, {"u.wav", "wav", {&mulaw}}, {"v.h264", "h264", {&annexB}}, {"resized.ts", "mpegts", {&resized, &aac}}};
+      {"clip ñandú.mp4", "mp4", {&h264, &aac}}, {"av.mkv", "matroska", {&h264, &opus}},
+      {"hevc10.mp4", "mp4", {&hevc}},           {"av.ts", "mpegts", {&annexB, &aac}},
+      {"av.mov", "mov", {&h264, &aac}},         {"a.ogg", "ogg", {&opus}},
+      {"u.wav", "wav", {&mulaw}},               {"v.h264", "h264", {&annexB}},
+      {"resized.ts", "mpegts", {&resized, &aac}}};
   const std::map<AVCodecID, CodecType> kDecoders = {
-      {AV_CODEC_ID_H264, AV_CODEC_TYPE_H264DEC}, {AV_CODEC_ID_HEVC, AV_CODEC_TYPE_HEVCDEC}, {AV_CODEC_ID_AAC, AV_CODEC_TYPE_AACDEC}, {AV_CODEC_ID_OPUS, AV_CODEC_TYPE_OPUSDEC}, {AV_CODEC_ID_PCM_MULAW, AV_CODEC_TYPE_G711UDEC}};
+      {AV_CODEC_ID_H264, AV_CODEC_TYPE_H264DEC}, {AV_CODEC_ID_HEVC, AV_CODEC_TYPE_HEVCDEC}, {AV_CODEC_ID_AAC, AV_CODEC_TYPE_AACDEC},
+      {AV_CODEC_ID_OPUS, AV_CODEC_TYPE_OPUSDEC}, {AV_CODEC_ID_PCM_MULAW, AV_CODEC_TYPE_G711UDEC}};
   for (const auto& [name, muxer, streams] : cases) {
     SCOPED_TRACE(name);
     const ScratchFile file(name);
@@ -97,8 +101,7 @@ TEST(MediaReader, FactsAndPacketsMatchLibavformatInEveryContainer) {
       const AVRational tb = plain->streams[p.stream_index]->time_base;
       EXPECT_EQ(std::tuple(m.nStreamIndex, m.nPts, m.nDts, m.nDuration, m.nPtsUs, m.nFlags, stored[k].data),
                 std::tuple(p.stream_index, p.pts, p.dts, p.duration, p.pts == AV_NOPTS_VALUE ? MEDIA_NO_TIMESTAMP : av_rescale_q(p.pts, tb, {1, 1000000}),
-                           p.flags & AV_PKT_FLAG_KEY, Bytes(p.data, p.data + p.size)))
-          << k;
+                           p.flags & AV_PKT_FLAG_KEY, Bytes(p.data, p.data + p.size))) << k;
     }
     // In decoder form the same packets, but none empty.
     std::vector<Read> nonEmpty;
@@ -111,7 +114,7 @@ TEST(MediaReader, FactsAndPacketsMatchLibavformatInEveryContainer) {
       const AVCodecID id = plain->streams[d.nStreamIndex]->codecpar->codec_id;
       const Bytes& b = decoder[k].data;
       const bool inBand = id == AV_CODEC_ID_H264 || id == AV_CODEC_ID_HEVC;
-      const bool form = inBand                  ? b.size() > 4 && Bytes(b.begin(), b.begin() + 4) == Bytes{0, 0, 0, 1}
+      const bool form = inBand ? b.size() > 4 && Bytes(b.begin(), b.begin() + 4) == Bytes{0, 0, 0, 1}
                         : id == AV_CODEC_ID_AAC ? (b[0] << 4 | b[1] >> 4) == 0xFFF  // ADTS
                                                 : b == nonEmpty[k].data;
       EXPECT_TRUE(form) << k;
@@ -158,8 +161,7 @@ TEST(MediaReader, SeekStartsAtAKeyFrameThatDecodes) {
     SCOPED_TRACE(time);
     ASSERT_EQ(reader->Seek(time), 0);
     MediaPacket p{};
-    do ASSERT_EQ(reader->ReadPacket(&p), 1);
-    while (p.nStreamIndex != 0);  // the first picture
+    do ASSERT_EQ(reader->ReadPacket(&p), 1); while (p.nStreamIndex != 0);  // the first picture
     EXPECT_EQ(std::tuple(p.nPtsUs, p.nFlags), std::tuple(time / 400'000 * 400'000, MEDIA_PACKET_KEY));
     CVideoDecodeOutParam out;
     EXPECT_EQ(decoder->Decode(const_cast<uint8_t*>(p.pData), p.nSize, &out), 1);

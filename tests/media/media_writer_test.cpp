@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -21,26 +22,16 @@ namespace {
 using namespace codec_interface;
 using namespace codec_test;
 
-struct Packet {
-  int stream;
-  Bytes data;
-  int64_t pts, dts, duration;
-  bool key;
-};
-struct Source {
-  bool video;
-  const char* codec;
-  int rate, channels, frameSamples, padding;
-  Bytes extradata;
-  std::vector<Packet> packets;
-};
+struct Packet { int stream; Bytes data; int64_t pts, dts, duration; bool key; };
+struct Source { bool video; const char* codec; int rate, channels, frameSamples, padding; Bytes extradata; std::vector<Packet> packets; };
 
 int64_t Us(int64_t t, AVRational tb) { return t == AV_NOPTS_VALUE ? MEDIA_NO_TIMESTAMP : av_rescale_q(t, tb, {1, 1000000}); }
 
 // FFmpeg's encoder output as a host hands it over: microseconds, Annex B video without extradata.
 Source From(const EncodedStream& s, int stream) {
   const AVCodecParameters& par = *s.params;
-  Source out{par.codec_type == AVMEDIA_TYPE_VIDEO, avcodec_get_name(par.codec_id), par.sample_rate, par.ch_layout.nb_channels, par.frame_size, s.initialPadding, par.codec_type == AVMEDIA_TYPE_VIDEO ? Bytes() : Bytes(par.extradata, par.extradata + par.extradata_size), {}};
+  Source out{par.codec_type == AVMEDIA_TYPE_VIDEO, avcodec_get_name(par.codec_id), par.sample_rate, par.ch_layout.nb_channels, par.frame_size, s.initialPadding,
+             par.codec_type == AVMEDIA_TYPE_VIDEO ? Bytes() : Bytes(par.extradata, par.extradata + par.extradata_size), {}};
   for (size_t i = 0; const PacketPtr& p : s.packets) out.packets.push_back({stream, s.data[i++], Us(p->pts, s.timeBase), Us(p->dts, s.timeBase), Us(p->duration, s.timeBase), (p->flags & AV_PKT_FLAG_KEY) != 0});
   return out;
 }
@@ -72,11 +63,7 @@ int Record(const std::string& path, const char* format, int flags, const std::ve
 }
 
 // What plain libavformat and libavcodec make of every stream of a file (nothing when it does not open).
-struct Found {
-  int64_t startUs = INT64_MAX, endUs = INT64_MIN, decoded = 0, failures = 0;
-  int rotation = 0;
-  double fps = 0;
-};
+struct Found { int64_t startUs = INT64_MAX, endUs = INT64_MIN, decoded = 0, failures = 0; int rotation = 0; double fps = 0; };
 std::vector<Found> Inspect(const std::string& path) {
   AVFormatContext* raw = nullptr;
   const bool opened = avformat_open_input(&raw, path.c_str(), nullptr, nullptr) == 0;
@@ -111,10 +98,7 @@ struct Media {
   EncodedStream h264 = EncodeVideo("libx264", 64, 48, 25), hevc = EncodeVideo("libx265", 64, 48, 25), aac = EncodeTone("aac", 48000, 2, 48000),
                 opus = EncodeTone("libopus", 48000, 2, 48000), alaw = EncodeTone("pcm_alaw", 8000, 1, 8000);
 };
-const Media& Sources() {
-  static const Media media;
-  return media;
-}
+const Media& Sources() { static const Media media; return media; }
 
 // What the library's AAC encoder hands out (ADTS header and payload), stamped by the host.
 Source LibraryAac() {
@@ -143,20 +127,10 @@ void ExpectLike(const std::string& path, const std::vector<const Source*>& sourc
     const int64_t frameUs = in.video ? 40000 : int64_t(1000000) * std::max(in.frameSamples, 1024) / in.rate, inStart = in.video ? 0 : in.packets[0].pts,
                   inEnd = in.packets.back().pts + in.packets.back().duration;
     EXPECT_EQ(found[s].failures, 0);
-    if (timed) {
-      EXPECT_NEAR(double(found[s].endUs - found[s].startUs), double(inEnd - inStart), double(frameUs)) << s;
-      EXPECT_NEAR(double(found[s].startUs), double(inStart), double(frameUs)) << s;
-    }
+    if (timed) { EXPECT_NEAR(double(found[s].endUs - found[s].startUs), double(inEnd - inStart), double(frameUs)) << s; EXPECT_NEAR(double(found[s].startUs), double(inStart), double(frameUs)) << s; }
     // FFmpeg reads a quarter turn clockwise as -90.
-    if (in.video) {
-      EXPECT_EQ(found[s].decoded, int64_t(in.packets.size()));
-      if (matrix) {
-        EXPECT_EQ(std::tuple(found[s].rotation, found[s].fps), std::tuple(-90, 25.0));
-      }
-    }
-    if (!in.video && trims) {
-      EXPECT_LT(std::abs(found[s].decoded - in.rate), in.frameSamples) << s;
-    }  // one second of tone
+    if (in.video) { EXPECT_EQ(found[s].decoded, int64_t(in.packets.size())); if (matrix) { EXPECT_EQ(std::tuple(found[s].rotation, found[s].fps), std::tuple(-90, 25.0)); } }
+    if (!in.video && trims) { EXPECT_LT(std::abs(found[s].decoded - in.rate), in.frameSamples) << s; }  // one second of tone
   }
 }
 
@@ -166,20 +140,12 @@ TEST(MediaWriter, EveryContainerReadsBackInPlainFfmpeg) {
   const Media& m = Sources();
   const Source h264 = From(m.h264, 0), hevc = From(m.hevc, 0), aac = From(m.aac, 1), opus = From(m.opus, 1), alaw = From(m.alaw, 1), aac0 = From(m.aac, 0), opus0 = From(m.opus, 0);
   const Source libAac = LibraryAac();
-  const std::tuple<const char*, const char*, std::vector<const Source*>, int, bool, bool> cases[] = {// flags, trims, timed
-                                                                                                     {"a.mp4", nullptr, {&h264, &aac}, 0, true, true},
-                                                                                                     {"a.mov", "mov", {&hevc, &aac}, 0, true, true},
-                                                                                                     {"a.mkv", nullptr, {&h264, &opus}, 0, true, true},
-                                                                                                     {"a.ts", "mpegts", {&hevc, &aac}, 0, false, true},
-                                                                                                     {"a.ogg", nullptr, {&opus0}, 0, true, true},
-                                                                                                     {"a.aac", nullptr, {&aac0}, 0, false, true},
-                                                                                                     {"a.h264", nullptr, {&h264}, 0, false, false},
-                                                                                                     {"a.hevc", "hevc", {&hevc}, 0, false, false},
-                                                                                                     {"u.mov", nullptr, {&h264, &alaw}, 0, false, true},
-                                                                                                     {"f.mp4", nullptr, {&h264, &aac}, MEDIA_WRITER_CRASH_SAFE, true, true},
-                                                                                                     {"o.mp4", nullptr, {&opus0}, MEDIA_WRITER_CRASH_SAFE, true, true},
-                                                                                                     {"lib.mp4", nullptr, {&h264, &libAac}, 0, false, true},
-                                                                                                     {"lib.mkv", nullptr, {&h264, &libAac}, 0, false, true}};
+  const std::tuple<const char*, const char*, std::vector<const Source*>, int, bool, bool> cases[] = {  // flags, trims, timed
+      {"a.mp4", nullptr, {&h264, &aac}, 0, true, true}, {"a.mov", "mov", {&hevc, &aac}, 0, true, true}, {"a.mkv", nullptr, {&h264, &opus}, 0, true, true},
+      {"a.ts", "mpegts", {&hevc, &aac}, 0, false, true}, {"a.ogg", nullptr, {&opus0}, 0, true, true}, {"a.aac", nullptr, {&aac0}, 0, false, true},
+      {"a.h264", nullptr, {&h264}, 0, false, false}, {"a.hevc", "hevc", {&hevc}, 0, false, false}, {"u.mov", nullptr, {&h264, &alaw}, 0, false, true},
+      {"f.mp4", nullptr, {&h264, &aac}, MEDIA_WRITER_CRASH_SAFE, true, true}, {"o.mp4", nullptr, {&opus0}, MEDIA_WRITER_CRASH_SAFE, true, true},
+      {"lib.mp4", nullptr, {&h264, &libAac}, 0, false, true}, {"lib.mkv", nullptr, {&h264, &libAac}, 0, false, true}};
   for (const auto& [name, format, sources, flags, trims, timed] : cases) {
     SCOPED_TRACE(name);
     const ScratchFile file(name);
@@ -209,12 +175,12 @@ TEST(MediaWriter, RefusalsNameTheirCause) {
   writeAll(a, 30, a.packets.size());
   EXPECT_EQ(writer->Close(), 0);
   EXPECT_EQ(log->OwnLines(), (std::vector<LogLine>{
-                                 {60, "[CODE]MediaWriter Open[/nonexistent-folder/x.mp4] failed: No such file or directory"},
-                                 {60, "[CODE]MediaWriter Open[" + file.path + "] failed: no container no-such-muxer"},
-                                 {60, "[CODE]MediaWriter Open[" + file.path + "] failed: crash-safe mode needs MP4 or MOV"},
-                                 {60, "[CODE]MediaWriter AddStream[pcm_alaw] failed: the container cannot hold it"},
-                                 {60, "[CODE]MediaWriter stream 1: packet at " + std::to_string(late.dts) + " us is " + std::to_string(960000 - late.dts) + " us behind the newest, past the 500000 us window"},
-                                 {60, "[CODE]MediaWriter stream 0: decoding time " + std::to_string(v.packets[3].dts) + " us is not after the previous 960000 us"}}));
+      {60, "[CODE]MediaWriter Open[/nonexistent-folder/x.mp4] failed: No such file or directory"},
+      {60, "[CODE]MediaWriter Open[" + file.path + "] failed: no container no-such-muxer"},
+      {60, "[CODE]MediaWriter Open[" + file.path + "] failed: crash-safe mode needs MP4 or MOV"},
+      {60, "[CODE]MediaWriter AddStream[pcm_alaw] failed: the container cannot hold it"},
+      {60, "[CODE]MediaWriter stream 1: packet at " + std::to_string(late.dts) + " us is " + std::to_string(960000 - late.dts) + " us behind the newest, past the 500000 us window"},
+      {60, "[CODE]MediaWriter stream 0: decoding time " + std::to_string(v.packets[3].dts) + " us is not after the previous 960000 us"}}));
   EXPECT_EQ(Inspect(file.path).at(0).decoded, 25);
 }
 
@@ -237,8 +203,7 @@ TEST(MediaWriter, FullDiskIsReportedAtTheFailingCall) {
   const Source v = From(m.h264, 0), a = From(m.aac, 1), opus = From(m.opus, 0);
   const ScratchFile file("full.mp4");
   const auto limited = [](const std::function<bool()>& body, const std::string& line) {  // 0 when the body fails with the line
-    return InChild([&] { ScopedLogCapture log; return body() && std::ranges::count(log->OwnLines(), LogLine{60, line}) == 1 ? 0 : 1; }, 4096);
-  };
+    return InChild([&] { ScopedLogCapture log; return body() && std::ranges::count(log->OwnLines(), LogLine{60, line}) == 1 ? 0 : 1; }, 4096); };
   EXPECT_EQ(limited([&] { return Record(file.path, nullptr, 0, {&v, &a}) == -1; }, "[CODE]MediaWriter Close[" + file.path + "] failed: File too large"), 0);
   EXPECT_EQ(limited([&] { return Record(file.path, nullptr, MEDIA_WRITER_CRASH_SAFE, {&v, &a}) == -1; }, "[CODE]MediaWriter stream 1: writing failed: File too large"), 0);
   const auto pack = [&] {
@@ -269,9 +234,7 @@ TEST(MediaWriter, KilledRecorderLeavesPlayableCrashSafeFile) {
     ASSERT_EQ(std::pair(left[1].size(), left[0].size()), std::pair(size_t(pictures < 10 ? 0 : 2), size_t(0))) << pictures;  // plain MP4: no moov, no file
     const Found video = left[1].empty() ? Found{} : left[1][0];
     EXPECT_EQ(std::tuple(video.decoded, video.failures), std::tuple(pictures / 10 * 10, 0)) << pictures;
-    if (video.decoded > 0) {
-      EXPECT_NEAR(double(video.endUs - video.startUs), video.decoded * 40000.0, 40000.0);
-    }
+    if (video.decoded > 0) { EXPECT_NEAR(double(video.endUs - video.startUs), video.decoded * 40000.0, 40000.0); }
     std::printf("| %d pictures | %s%lld, %.2f s | %s |\n", pictures, left[1].empty() ? "does not open: " : "", static_cast<long long>(video.decoded),
                 video.decoded > 0 ? (video.endUs - video.startUs) / 1e6 : 0.0, left[0].empty() ? "does not open" : "opens");
   }

@@ -54,10 +54,12 @@ TEST(PackAudio, Init_FailuresLogTheirLinesAndLeaveNothingOpen) {
       // one index anything.
       {-1, noDirectory, 48000, 2, {{60, "[CODE]avformat_alloc_output_context2 failed"}}},
       {AUDIO_FILE_PACK_OGG_OPUS, noDirectory, 48000, 2, {{60, "[CODE]open file[" + noDirectory + "] failed"}}},
-      {AUDIO_FILE_PACK_MP4_AAC, noDirectory, 48000, 3, {{60, "[CODE]unsupport Channels: 3"}, {60, "[CODE]FillStreamParams failed"}}},
+      {AUDIO_FILE_PACK_MP4_AAC, noDirectory, 48000, 3,
+       {{60, "[CODE]unsupport Channels: 3"}, {60, "[CODE]FillStreamParams failed"}}},
       {AUDIO_FILE_PACK_OGG_OPUS, "/dev/null", 0, 2, {{60, "[CODE]avformat_write_header failed[-22]: Invalid argument"}}},
       // MP4 writes its header at once, so a full disk refuses it.
-      {AUDIO_FILE_PACK_MP4_AAC, "/dev/full", 48000, 2, {{60, "[CODE]avformat_write_header failed[-28]: No space left on device"}}},
+      {AUDIO_FILE_PACK_MP4_AAC, "/dev/full", 48000, 2,
+       {{60, "[CODE]avformat_write_header failed[-28]: No space left on device"}}},
   };
   for (const auto& [type, path, rate, channels, lines] : cases) {
     auto pack = IPackAudio::Create(AudioFilePackType(type));
@@ -106,8 +108,7 @@ TEST(PackAudio, RoundTrip_EveryKindReadsBack) {
     ASSERT_EQ(plain.packets.size(), packets.size());
     for (size_t i = 0; i < packets.size(); ++i) {
       EXPECT_EQ(std::tuple(plain.packets[i].data, plain.packets[i].pts),
-                std::tuple(packets[i], firstPts + step * int64_t(i)))
-          << i;
+                std::tuple(packets[i], firstPts + step * int64_t(i))) << i;
     }
   }
 }

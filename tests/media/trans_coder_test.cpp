@@ -88,10 +88,13 @@ TEST(TransCoder, Refusals_LogTheirLineAndLeaveTheDestinationEmpty) {
   // Init next, which fails (all zero: none); the entry, the destination's flags, the lines.
   const std::tuple<int, TransCoderParam, int, int, std::vector<LogLine>> cases[] = {
       {-1, {}, 1, kOwning, {}},
-      {0, TransParam(PIX_FMT_D3D11VA, 64, 48, PIX_FMT_BGRA, 32, 24), 1, kOwning, {{60, "[CODE]GetPixelFormat failed:10->1"}}},
-      {0, TransParam(PIX_FMT_NV12, 0, 1080, PIX_FMT_RGB24, 1280, 720), 1, kOwning, {{60, "[CODE]sws_getContext failed:0-1080 23  1280-720 2"}}},
+      {0, TransParam(PIX_FMT_D3D11VA, 64, 48, PIX_FMT_BGRA, 32, 24), 1, kOwning,
+       {{60, "[CODE]GetPixelFormat failed:10->1"}}},
+      {0, TransParam(PIX_FMT_NV12, 0, 1080, PIX_FMT_RGB24, 1280, 720), 1, kOwning,
+       {{60, "[CODE]sws_getContext failed:0-1080 23  1280-720 2"}}},
       // 6 would be FFmpeg's planar S16, which is not one of ours.
-      {1, TransParam(6, 48000, 1, SAMPLE_FMT_S16, 16000, 1), 1, kOwning, {{0, "[CODE]Failed to initialize the resampling context"}}},
+      {1, TransParam(6, 48000, 1, SAMPLE_FMT_S16, 16000, 1), 1, kOwning,
+       {{0, "[CODE]Failed to initialize the resampling context"}}},
       {0, {}, 0, kOwning, {}},
       {0, {}, 1, 0, {{60, "[CODE]TranscodeVideo" + cache}}},
       {1, {}, 0, kOwning, {}},

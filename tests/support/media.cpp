@@ -62,7 +62,8 @@ FramePtr MakePicture(int width, int height, AVPixelFormat format, int index) {
   FramePtr yuv(av_frame_alloc());
   yuv->format = draw, yuv->width = width, yuv->height = height, yuv->pts = index;
   EXPECT_GE(av_frame_get_buffer(yuv.get(), 0), 0);
-  static const uint8_t kQuadrants[4][3] = {{81, 90, 240}, {145, 54, 34}, {41, 240, 110}, {210, 16, 146}};
+  static const uint8_t kQuadrants[4][3] = {{81, 90, 240}, {145, 54, 34}, {41, 240, 110},
+                                           {210, 16, 146}};
   const int bar = (index * 8) % std::max(width, 8);
   for (int y = 0; y < height; ++y) {
     for (int x = 0; x < width; ++x) {
@@ -210,7 +211,7 @@ double Psnr(const AVFrame* a, const AVFrame* b) {
 
 std::vector<Bytes> WithAdtsHeaders(const std::vector<Bytes>& packets, int rate, int config) {
   static const int kRates[] = {96000, 88200, 64000, 48000, 44100, 32000, 24000,
-                               22050, 16000, 12000, 11025, 8000, 7350};
+                               22050, 16000, 12000, 11025, 8000,  7350};
   const auto index = static_cast<int>(std::find(std::begin(kRates), std::end(kRates), rate) - std::begin(kRates));
   std::vector<Bytes> out;
   for (const Bytes& p : packets) {
@@ -315,7 +316,8 @@ CodecParam AudioParam(int srcRate, int dstRate, int srcChannels, int dstChannels
 CodecParam VideoParam(int format, int srcWidth, int srcHeight, int dstWidth, int dstHeight,
                       bool keepAspect, const char* filter) {
   CodecParam param{};
-  param.stVideo = {PixelFormat(format), dstWidth, dstHeight, keepAspect, 4'000'000, 25, 10, srcWidth, srcHeight, {}, 0, 0, nullptr, 0, 0};
+  param.stVideo = {PixelFormat(format), dstWidth, dstHeight, keepAspect, 4'000'000, 25, 10,
+                   srcWidth, srcHeight, {}, 0, 0, nullptr, 0, 0};
   std::snprintf(param.stVideo.szFilterDesc, sizeof param.stVideo.szFilterDesc, "%s", filter);
   return param;
 }

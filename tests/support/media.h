@@ -80,6 +80,7 @@ double Psnr(const AVFrame* a, const AVFrame* b);
 // Raw AAC-LC packets behind ADTS headers built here bit by bit.
 std::vector<Bytes> WithAdtsHeaders(const std::vector<Bytes>& packets, int rate, int config);
 
+
 // Writes the streams through the named muxer, with its options. Fails the test on error.
 void WriteMediaFile(const std::string& path, const char* muxer,
                     const std::vector<const EncodedStream*>& streams, const Options& options = {});

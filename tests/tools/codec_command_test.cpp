@@ -68,10 +68,8 @@ class CodecCommand : public ::testing::Test {
     phone.params->framerate = {60000, 1001};
     for (const PacketPtr& packet : phone.packets) packet->duration = 1;
     av_display_rotation_set(reinterpret_cast<int32_t*>(
-                                av_packet_side_data_new(&phone.params->coded_side_data, &phone.params->nb_coded_side_data,
-                                                        AV_PKT_DATA_DISPLAYMATRIX, 9 * sizeof(int32_t), 0)
-                                    ->data),
-                            90);
+        av_packet_side_data_new(&phone.params->coded_side_data, &phone.params->nb_coded_side_data,
+                                AV_PKT_DATA_DISPLAYMATRIX, 9 * sizeof(int32_t), 0)->data), 90);
     WriteMediaFile(In("phone.mp4"), "mp4", {&phone});
     // The first Opus packet made empty in the MP4's tables: its size 0, its chunk begun after it.
     WriteMediaFile(In("empty-first.mp4"), "mp4", {&opus});
@@ -195,7 +193,8 @@ TEST_F(CodecCommand, SubcommandsWorkOnFilesPlainFFmpegMade) {
   using Holds = std::tuple<const char*, AVCodecID, int, int, int, int, const char*, int>;
   const std::tuple<std::string, std::vector<std::string>, std::string, std::vector<Holds>> cases[] = {
       {"info --json", {"\"missing\": 0", "\"decoder libopus\": true", "\"d3d11va h264\": false"}, "", {}},
-      {"probe " + In("movie.mp4"), {"stream 0: video H.264 (h264), 320x240, 25 fps, yuv420p, 1.000 s: 25 packets", "stream 1: sound AAC (aac), 48000 Hz, 2 channels, fltp"}, "", {}},
+      {"probe " + In("movie.mp4"), {"stream 0: video H.264 (h264), 320x240, 25 fps, yuv420p, 1.000 s: 25 packets",
+        "stream 1: sound AAC (aac), 48000 Hz, 2 channels, fltp"}, "", {}},
       {"probe " + In("movie.mkv"), {"video HEVC (hevc), 320x240, 25 fps", "sound Opus (opus), 48000 Hz, 1 channel"}, "", {}},
       {"probe " + In("movie.ts"), {"video H.264 (h264), 320x240, 25 fps", "sound AAC (aac), 48000 Hz, 2 channels"}, "", {}},
       {"probe --json " + In("tone.ogg"), {"\"format\": \"ogg\"", "\"codec\": \"Opus\", \"codec_name\": \"opus\", \"decoded\": true, \"packets\": 51"}, "", {}},
@@ -211,12 +210,11 @@ TEST_F(CodecCommand, SubcommandsWorkOnFilesPlainFFmpegMade) {
       {"probe " + In("phone.mp4"), {"320x240, 59.940 fps (60000/1001), yuv420p, rotated 90"}, "", {}},
       {"probe --json " + In("phone.mp4"), {"\"frame_rate\": \"60000/1001\", \"rotation\": 90", "\"audio\": null"}, "", {}},
       {"thumbs " + In("movie.mkv") + " -o " + out + "/t --every 10 --size 160x160 --keep-aspect",
-       {"3 thumbnail(s) of 160x120 from 25 picture(s)"},
-       "",
-       {{"t/thumb-00021.bmp", AV_CODEC_ID_BMP, 0, 0, 160, 120, nullptr, 1}}},
+       {"3 thumbnail(s) of 160x120 from 25 picture(s)"}, "", {{"t/thumb-00021.bmp", AV_CODEC_ID_BMP, 0, 0, 160, 120, nullptr, 1}}},
       {"thumbs -q " + In("movie.mp4") + " -o " + out + "/quiet", {}, "", {{"quiet/thumb-00025.bmp", AV_CODEC_ID_BMP, 0, 0, 320, 240, nullptr, 1}}},
       // A hardware family that does not work here falls back to software.
-      {"thumbs " + In("movie.mp4") + " --hw d3d11va --every 25 -o " + out + "/hw", {"1 thumbnail(s)"}, "codec: d3d11va decoding is not available here; decoding in software\n", {{"hw/thumb-00001.bmp", AV_CODEC_ID_BMP, 0, 0, 320, 240, nullptr, 1}}},
+      {"thumbs " + In("movie.mp4") + " --hw d3d11va --every 25 -o " + out + "/hw", {"1 thumbnail(s)"},
+       "codec: d3d11va decoding is not available here; decoding in software\n", {{"hw/thumb-00001.bmp", AV_CODEC_ID_BMP, 0, 0, 320, 240, nullptr, 1}}},
       {"thumbs " + In("sizes.h264") + " --every 5 -o " + out + "/sizes", {"4 thumbnail(s) of 320x240 from 20"}, "", {{"sizes/thumb-00016.bmp", AV_CODEC_ID_BMP, 0, 0, 160, 120, nullptr, 1}}},
       {"thumbs " + In("mjpeg.avi") + " --every 5 -o " + out + "/mjpeg", {"2 thumbnail(s) of 320x240"}, "", {}},
       {"thumbs " + In("phone.mp4") + " --count 3 -o " + out + "/count", {"3 thumbnail(s) of 240x320"}, "", {{"count/thumb-00003.bmp", AV_CODEC_ID_BMP, 0, 0, 240, 320, nullptr, 1}}},
@@ -231,31 +229,24 @@ TEST_F(CodecCommand, SubcommandsWorkOnFilesPlainFFmpegMade) {
       {"audio " + In("rates.aac") + " " + out + "/r.m4a", {"r.m4a: "}, "", {{"r.m4a", AV_CODEC_ID_AAC, 44100, 2, 0, 0, "rates.aac", 0}}},
       {"audio " + In("empty-first.mp4") + " " + out + "/e.ogg", {"e.ogg: "}, "", {{"e.ogg", AV_CODEC_ID_OPUS, 48000, 1, 0, 0, nullptr, 1000}}},
       {"video " + In("movie.mp4") + " " + out + "/d.hevc --size 160x120 --filter hflip",
-       {"d.hevc: 25 pictures of 160x120"},
-       "",
-       {{"d.hevc", AV_CODEC_ID_HEVC, 0, 0, 160, 120, nullptr, 25}}},
+       {"d.hevc: 25 pictures of 160x120"}, "", {{"d.hevc", AV_CODEC_ID_HEVC, 0, 0, 160, 120, nullptr, 25}}},
       {"video " + In("raw.hevc") + " " + out + "/e.h264", {"e.h264: 25 pictures of 320x240"}, "", {{"e.h264", AV_CODEC_ID_H264, 0, 0, 320, 240, nullptr, 25}}},
       {"video " + In("phone.mp4") + " " + out + "/f.h264", {"f.h264: 25 pictures of 320x240"}, "", {{"f.h264", AV_CODEC_ID_H264, 0, 0, 320, 240, nullptr, 25}}},
   };
   for (const auto& [args, says, err, files] : cases) {
     const Outcome run = Codec(args);
-    EXPECT_EQ(run.code, 0) << args << "\n"
-                           << run.err;
-    EXPECT_EQ(run.out.empty(), says.empty()) << args << "\n"
-                                             << run.out;
+    EXPECT_EQ(run.code, 0) << args << "\n" << run.err;
+    EXPECT_EQ(run.out.empty(), says.empty()) << args << "\n" << run.out;
     for (const std::string& text : says) {
-      EXPECT_NE(run.out.find(text), std::string::npos) << args << " lacks " << text << ":\n"
-                                                       << run.out;
+      EXPECT_NE(run.out.find(text), std::string::npos) << args << " lacks " << text << ":\n" << run.out;
     }
-    EXPECT_TRUE(err.empty() ? run.err.empty() : run.err.find(err) != std::string::npos) << args << "\n"
-                                                                                        << run.err;
+    EXPECT_TRUE(err.empty() ? run.err.empty() : run.err.find(err) != std::string::npos) << args << "\n" << run.err;
     for (const auto& [file, codec, rate, channels, width, height, from, amount] : files) {
       const ReadBack got = ReadMediaFile(out + "/" + file);
       ASSERT_FALSE(got.streams.empty()) << file;
       const AVCodecParameters* stream = got.streams[0].get();
       EXPECT_EQ(std::tuple(stream->codec_id, stream->sample_rate, stream->ch_layout.nb_channels, got.width, got.height),
-                std::tuple(codec, rate, channels, width, height))
-          << file;
+                std::tuple(codec, rate, channels, width, height)) << file;
       const double frame = (codec == AV_CODEC_ID_OPUS ? 960.0 : 1024.0) / std::max(rate, 1);
       const double input = from != nullptr ? ReadMediaFile(In(from), amount).seconds : amount / 1000.0;
       EXPECT_TRUE(rate == 0 ? got.decoded == amount : std::abs(got.seconds - input - (codec == AV_CODEC_ID_AAC ? frame : 0)) <= frame)
@@ -315,8 +306,7 @@ TEST_F(CodecCommand, BadInputGetsOneLineAndNoFile) {
   for (const auto& [args, code, first] : cases) {
     const Outcome run = Codec(args);
     EXPECT_EQ(std::tuple(run.code, run.err.substr(0, first.size()), run.out), std::tuple(code, first, ""))
-        << args << "\n"
-        << run.err;
+        << args << "\n" << run.err;
   }
   EXPECT_TRUE(fs::is_empty(out)) << "a failed run left a file behind";
 }

@@ -16,7 +16,8 @@ TEST(Colour, TaggedStreamsConvertWithTheirMatrixAndRange) {
   // 8-bit full range comes out of FFmpeg's decoders in the JPEG layouts, converted right before.
   const Options kFull10 = {{"color_range", "pc"}, {"pixel_format", "yuv420p10le"}};
   const std::tuple<CodecType, const char*, Options, PixelFormat, AVPixelFormat> cases[] = {
-      {AV_CODEC_TYPE_H264DEC, "libx264", {{"colorspace", "bt709"}}, PIX_FMT_RGB24, AV_PIX_FMT_RGB24}, {AV_CODEC_TYPE_H264DEC, "libx264", {{"colorspace", "bt2020nc"}}, PIX_FMT_BGRA, AV_PIX_FMT_BGRA}, {AV_CODEC_TYPE_HEVCDEC, "libx265", kFull10, PIX_FMT_RGB24, AV_PIX_FMT_RGB24}, {AV_CODEC_TYPE_HEVCDEC, "libx265", kFull10, PIX_FMT_NV12, AV_PIX_FMT_NV12}};
+      {AV_CODEC_TYPE_H264DEC, "libx264", {{"colorspace", "bt709"}}, PIX_FMT_RGB24, AV_PIX_FMT_RGB24}, {AV_CODEC_TYPE_H264DEC, "libx264", {{"colorspace", "bt2020nc"}}, PIX_FMT_BGRA, AV_PIX_FMT_BGRA},
+      {AV_CODEC_TYPE_HEVCDEC, "libx265", kFull10, PIX_FMT_RGB24, AV_PIX_FMT_RGB24}, {AV_CODEC_TYPE_HEVCDEC, "libx265", kFull10, PIX_FMT_NV12, AV_PIX_FMT_NV12}};
   for (const auto& [type, encoder, options, format, av] : cases) {
     const EncodedStream stream = EncodeVideo(encoder, 96, 64, 1, options);
     const auto plain = DecodeWith(type == AV_CODEC_TYPE_H264DEC ? "h264" : "hevc", stream.data);

@@ -18,14 +18,19 @@ using namespace codec_test;
 // Every hardware decoder but MediaCodec, whose device waits for the first packet, with the
 // device type it asks FFmpeg for.
 const std::pair<CodecType, const char*> kHwTypes[] = {
-    {AV_CODEC_TYPE_HEVCDEC_DXVA2, "dxva2"}, {AV_CODEC_TYPE_HEVCDEC_D3D12VA, "d3d12va"}, {AV_CODEC_TYPE_HEVCDEC_D3D11VA, "d3d11va"}, {AV_CODEC_TYPE_H264DEC_DXVA2, "dxva2"}, {AV_CODEC_TYPE_H264DEC_D3D12VA, "d3d12va"}, {AV_CODEC_TYPE_H264DEC_D3D11VA, "d3d11va"}, {AV_CODEC_TYPE_H264DEC_VIDEOTOOLBOX, "videotoolbox"}, {AV_CODEC_TYPE_HEVCDEC_VIDEOTOOLBOX, "videotoolbox"}};
+    {AV_CODEC_TYPE_HEVCDEC_DXVA2, "dxva2"},   {AV_CODEC_TYPE_HEVCDEC_D3D12VA, "d3d12va"},
+    {AV_CODEC_TYPE_HEVCDEC_D3D11VA, "d3d11va"}, {AV_CODEC_TYPE_H264DEC_DXVA2, "dxva2"},
+    {AV_CODEC_TYPE_H264DEC_D3D12VA, "d3d12va"}, {AV_CODEC_TYPE_H264DEC_D3D11VA, "d3d11va"},
+    {AV_CODEC_TYPE_H264DEC_VIDEOTOOLBOX, "videotoolbox"},
+    {AV_CODEC_TYPE_HEVCDEC_VIDEOTOOLBOX, "videotoolbox"}};
 
 // One probe of a hardware decoder here, keyed as logged: Init finds no configuration, and the
 // codec is released (its "uninit" line) before the verdict.
 std::vector<LogLine> ProbeLines(int type, int adapter) {
   const std::string key =
       "[CODE]CheckHardwareDecode[" + std::to_string(type) + "][" + std::to_string(adapter) + "]";
-  return {{0, key}, {60, "[CODE]avcodec_get_hw_config failed"}, {0, "[CODE]video codec uninit"}, {60, key + " Codec Init failed"}};
+  return {{0, key}, {60, "[CODE]avcodec_get_hw_config failed"}, {0, "[CODE]video codec uninit"},
+          {60, key + " Codec Init failed"}};
 }
 
 // Software and unknown types and families do nothing; each hardware type fails its device. (Its
@@ -44,9 +49,8 @@ TEST(HwDecode, EveryHardwareTypeFailsItsDevice) {
     capture->Clear();
     EXPECT_EQ(ICodecInterface::CreateVideoHwDeviceCtx(type, 4294967295u, 0, nullptr), nullptr);
     EXPECT_EQ(capture->OwnLines(), (std::vector<LogLine>{
-                                       {60, "[CODE]av_hwdevice_ctx_create failed:" + ErrorText(err)},
-                                       {60, "[CODE]codec_interface::CFFMpegVideoCodec::CreateVideoHwDeviceCtx hw_decoder_create failed"}}))
-        << type;
+        {60, "[CODE]av_hwdevice_ctx_create failed:" + ErrorText(err)},
+        {60, "[CODE]codec_interface::CFFMpegVideoCodec::CreateVideoHwDeviceCtx hw_decoder_create failed"}})) << type;
   }
 }
 
@@ -66,7 +70,8 @@ TEST(HwDevice, ReleaseLogsTheCountThenDropsOneReference) {
 
 TEST(Prepare, ProbesTheFamilysH264ThenHevcDecoderOncePerAdapter) {
   const std::tuple<HardwareDecoderType, int, int> cases[] = {
-      {HARDWARE_DECODER_DXVA2, 7, 4}, {HARDWARE_DECODER_D3D12VA, 8, 5}, {HARDWARE_DECODER_D3D11VA, 9, 6}, {HARDWARE_DECODER_VIDEOTOOLBOX, 12, 13}};
+      {HARDWARE_DECODER_DXVA2, 7, 4}, {HARDWARE_DECODER_D3D12VA, 8, 5},
+      {HARDWARE_DECODER_D3D11VA, 9, 6}, {HARDWARE_DECODER_VIDEOTOOLBOX, 12, 13}};
   for (const auto& [family, h264, hevc] : cases) {
     SCOPED_TRACE(family);
     ScopedLogCapture capture;

@@ -1,11 +1,10 @@
 // ImageGetBufferSize, ImageCopyToBuffer and ImageHwCopyToMemory: sizes, copies checked against
 // FFmpeg's own packed copy, and every refusal with its exact line.
-#include "video/image_buffer.h"
-
 #include <gtest/gtest.h>
 
 #include "support/log_capture.h"
 #include "support/media.h"
+#include "video/image_buffer.h"
 
 namespace {
 

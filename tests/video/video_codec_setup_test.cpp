@@ -37,7 +37,8 @@ TEST(VideoCodecInit, Refusals_LogExactLinesAndKeepNoType) {
       // format; with a type's own format, as the hardware probe asks, the probe's lines show it.
       {AV_CODEC_TYPE_HEVCDEC_D3D12VA, PIX_FMT_NV12, 0, 0, noHwConfig},
       {AV_CODEC_TYPE_H264DEC_VIDEOTOOLBOX, PIX_FMT_NONE, 0, 0, noHwConfig},
-      {AV_CODEC_TYPE_H264DEC_MEDIACODEC, PIX_FMT_YUV420P, 0, 0, {{60, "[CODE]Codec not found for AVCodecType:11"}, uninit}},
+      {AV_CODEC_TYPE_H264DEC_MEDIACODEC, PIX_FMT_YUV420P, 0, 0,
+       {{60, "[CODE]Codec not found for AVCodecType:11"}, uninit}},
       {AV_CODEC_TYPE_H264ENC, PIX_FMT_NONE, 320, 240, noFormat},
   };
   for (const auto& [type, format, width, height, lines] : cases) {
@@ -62,7 +63,8 @@ TEST(VideoCodecInit, FfmpegLines_WarningsAndWorseReachTheLoggerWithoutPrefix) {
   }
   EXPECT_TRUE(capture->OwnLines().empty());
   EXPECT_EQ(capture->ForwardedLines(),
-            (std::vector<LogLine>{{80, "broken slice 0\n"}, {80, "broken slice 8\n"}, {60, "broken slice 16\n"}, {40, "broken slice 24\n"}}));
+            (std::vector<LogLine>{{80, "broken slice 0\n"}, {80, "broken slice 8\n"},
+                                  {60, "broken slice 16\n"}, {40, "broken slice 24\n"}}));
 }
 
 }  // namespace

@@ -73,8 +73,7 @@ TEST(VideoDecode, PicturesEqualFfmpegsOwnDecodeScaledAsSwsScaleDoesAndOutliveThe
     const auto plain = DecodeWith(avcodec_get_name(id), video.data);
     std::vector<CVideoDecodeOutParam> kept(4, CVideoDecodeOutParam(OUTPARAM_FLAG_NOT_USE_CACHE));
     const PixelFormat format = param.stVideo.ePixelFormat ? param.stVideo.ePixelFormat
-                               : av == AV_PIX_FMT_YUV420P ? PIX_FMT_YUV420P
-                                                          : PIX_FMT_YUVJ420P;
+                               : av == AV_PIX_FMT_YUV420P ? PIX_FMT_YUV420P : PIX_FMT_YUVJ420P;
     std::vector<LogLine> lines = {{20, "[CODE]video codec init succ; Using codec: " +
                                            std::string(avcodec_get_name(id)) + " (ID: " + std::to_string(id) + ")"},
                                   Learned(srcW, srcH)};
@@ -114,7 +113,7 @@ TEST(VideoDecode, SizeChangeBehindReorderedPictures_LosesAndRepeatsNone) {
       }
     }
     const std::vector<LogLine> lines = fixed ? std::vector<LogLine>(refused, {60, "[CODE]Src pix changed [320*240]->[640*480]"})
-                                             : std::vector<LogLine>{Learned(320, 240), {20, "[CODE]Src pix changed[320*240]->[640*480] DecodeChangeSize"}};
+        : std::vector<LogLine>{Learned(320, 240), {20, "[CODE]Src pix changed[320*240]->[640*480] DecodeChangeSize"}};
     EXPECT_EQ(capture->OwnLines(), lines);
     EXPECT_EQ(std::tuple(handed >= 30, handed + refused + 3 >= plain.size(), refused > 25), std::tuple(true, true, fixed == 1));
   }
@@ -179,9 +178,12 @@ TEST(VideoDecode, EasyParamAndReset_TakeEffectAtTheNextPicture) {
   // The size asked for and, when the call succeeds, handed out (0: untouched); the result, our
   // lines and FFmpeg's. The second step sets nothing: the scaler serves on.
   const std::tuple<int, int, int, std::vector<LogLine>, std::vector<LogLine>> steps[] = {
-      {320, 240, 1, {Learned(1280, 720), Line("[CODE]reset decode easy param [", 320, 240, "]"), Scaled(320, 240, 0)}, {}},
+      {320, 240, 1, {Learned(1280, 720), Line("[CODE]reset decode easy param [", 320, 240, "]"),
+                     Scaled(320, 240, 0)}, {}},
       {320, 240, 1, {}, {}},
-      {-2, 10, -1, {Line("[CODE]reset decode easy param [", -2, 10, "]"), Scaled(-2, 10, 0), swsFailed, {60, "[CODE]SwsCtxInit failed"}, {60, "[CODE]OutPutFrame failed!"}}, {{60, "1280x720 -> -2x10 is invalid scaling dimension\n"}}},
+      {-2, 10, -1, {Line("[CODE]reset decode easy param [", -2, 10, "]"), Scaled(-2, 10, 0), swsFailed,
+                    {60, "[CODE]SwsCtxInit failed"}, {60, "[CODE]OutPutFrame failed!"}},
+       {{60, "1280x720 -> -2x10 is invalid scaling dimension\n"}}},
       {0, 0, 1, {Line("[CODE]reset decode easy param [", 0, 0, "]")}, {}},
   };
   auto codec = OpenCodec(AV_CODEC_TYPE_H264DEC, VideoParam(PIX_FMT_NONE));
@@ -192,8 +194,7 @@ TEST(VideoDecode, EasyParamAndReset_TakeEffectAtTheNextPicture) {
     ScopedLogCapture capture;
     EXPECT_EQ(Decode(*codec, video.data[i], out), result) << i;
     EXPECT_EQ(std::tuple(capture->OwnLines(), capture->ForwardedLines(), out.m_nNum),
-              std::tuple(lines, forwarded, result > 0 ? 1 : 0))
-        << i;
+              std::tuple(lines, forwarded, result > 0 ? 1 : 0)) << i;
     if (result > 0) {
       ExpectPicture(out, plain[i].get(), width ? width : 1280, height ? height : 720, PIX_FMT_YUV420P,
                     AV_PIX_FMT_YUV420P);
@@ -205,7 +206,8 @@ TEST(VideoDecode, EasyParamAndReset_TakeEffectAtTheNextPicture) {
   ASSERT_EQ(Decode(*codec, video.data[0], out), 1);
   ExpectPicture(out, plain[0].get(), 320, 180, PIX_FMT_BGRA, AV_PIX_FMT_BGRA);
   EXPECT_EQ(capture->OwnLines(),
-            (std::vector<LogLine>{{60, "[CODE]AVCodecContext is null"}, {0, "[CODE]video codec uninit"}, Learned(1280, 720), Scaled(320, 180, AV_PIX_FMT_BGRA)}));
+            (std::vector<LogLine>{{60, "[CODE]AVCodecContext is null"}, {0, "[CODE]video codec uninit"},
+                                  Learned(1280, 720), Scaled(320, 180, AV_PIX_FMT_BGRA)}));
 }
 
 }  // namespace

@@ -35,7 +35,8 @@ std::vector<FramePtr> PlainTimed(const char* decoder, const EncodedStream& strea
 TEST(VideoDrain, DecoderHandsOutEveryPictureWithPlainFfmpegsTimes_ThenTakesANewStream) {
   const Options x264 = {{"bf", "2"}}, x265 = {{"x265-params", "log-level=error:bframes=2:b-adapt=0"}};
   const std::tuple<CodecType, const char*, Options, CodecParam> cases[] = {
-      {AV_CODEC_TYPE_H264DEC, "libx264", x264, VideoParam(PIX_FMT_NONE)}, {AV_CODEC_TYPE_HEVCDEC, "libx265", x265, VideoParam(PIX_FMT_NONE)}, {AV_CODEC_TYPE_H264DEC, "libx264", x264, VideoParam(PIX_FMT_RGB24, 0, 0, 40, 30, false, "hflip")}};
+      {AV_CODEC_TYPE_H264DEC, "libx264", x264, VideoParam(PIX_FMT_NONE)}, {AV_CODEC_TYPE_HEVCDEC, "libx265", x265, VideoParam(PIX_FMT_NONE)},
+      {AV_CODEC_TYPE_H264DEC, "libx264", x264, VideoParam(PIX_FMT_RGB24, 0, 0, 40, 30, false, "hflip")}};
   for (const auto& [type, encoder, options, param] : cases) {
     const EncodedStream stream = EncodeVideo(encoder, 64, 48, 12, options);
     const auto plain = PlainTimed(type == AV_CODEC_TYPE_H264DEC ? "h264" : "hevc", stream);

@@ -61,8 +61,7 @@ EncodeRun EncodePictures(ICodecInterface& codec, AVPixelFormat format, int width
 void ExpectEncoded(CodecType type, const EncodeRun& run, AVPixelFormat av, int srcWidth, int srcHeight,
                    const char* filter, int width, int height) {
   EXPECT_EQ(run.results, std::vector<int>(run.results.size(), 1));
-  const auto decoded = DecodeWith(type == AV_CODEC_TYPE_BMPENC ? "bmp" : type == AV_CODEC_TYPE_HEVCENC ? "hevc"
-                                                                                                       : "h264",
+  const auto decoded = DecodeWith(type == AV_CODEC_TYPE_BMPENC ? "bmp" : type == AV_CODEC_TYPE_HEVCENC ? "hevc" : "h264",
                                   run.packets);
   ASSERT_EQ(decoded.size(), run.results.size());
   for (size_t i = 0; i < decoded.size(); ++i) {
@@ -70,12 +69,11 @@ void ExpectEncoded(CodecType type, const EncodeRun& run, AVPixelFormat av, int s
     const FramePtr filtered = *filter ? FilterReference(filter, source.get()) : nullptr;
     const AVFrame* expected = filtered ? filtered.get() : source.get();
     const FramePtr fitted = expected->width == width && expected->height == height ? nullptr
-                                                                                   : Scale(expected, width, height, av);
+                                                                                    : Scale(expected, width, height, av);
     if (fitted) expected = fitted.get();
     EXPECT_EQ(std::tuple(decoded[i]->width, decoded[i]->height), std::tuple(width, height));
     EXPECT_TRUE(type == AV_CODEC_TYPE_BMPENC ? SamePixels(decoded[i].get(), expected)
-                                             : Psnr(decoded[i].get(), expected) > 35.0)
-        << i;
+                                             : Psnr(decoded[i].get(), expected) > 35.0) << i;
   }
 }
 
@@ -164,10 +162,7 @@ TEST(VideoFilter, DecoderFilters_FollowTheTextOrLogTheFailingStep) {
   };
   const LogLine noPicture{60, "[CODE]av_buffersink_get_frame failed"};
   const std::pair<const char*, std::vector<LogLine>> cases[] = {
-      {"hflip", {}},
-      {"vflip", {}},
-      {"", {}},
-      {"reverse", {noPicture}},
+      {"hflip", {}}, {"vflip", {}}, {"", {}}, {"reverse", {noPicture}},
       {"hflip,nosuchfilter", failed("avfilter_graph_parse2 for [hflip,nosuchfilter]", AVERROR_FILTER_NOT_FOUND)},
       {"overlay", failed("avfilter_graph_config", AVERROR(EINVAL))},  // second input left open
       {"testsrc", failed("avfilter_link filter input", AVERROR(EINVAL))},
@@ -186,8 +181,7 @@ TEST(VideoFilter, DecoderFilters_FollowTheTextOrLogTheFailingStep) {
         ScopedLogCapture capture;
         const bool held = lines == std::vector{noPicture}, filtered = *text && lines.empty();
         ASSERT_EQ(codec->Decode(const_cast<uint8_t*>(video.data[i].data()),
-                                static_cast<int>(video.data[i].size()), &out),
-                  held ? 0 : 1);
+                                static_cast<int>(video.data[i].size()), &out), held ? 0 : 1);
         std::vector<LogLine> got = capture->OwnLines();
         std::erase(got, LogLine{20, "[CODE]Src pix changed [0*0]->[96*64]"});
         EXPECT_EQ(got, lines);
