@@ -32,7 +32,7 @@ class AudioDecoder {
   static constexpr int kHeldBack = 3;  // the resampler kept every sample back for now
   // One frame from the decoder, in the host's format, into slot nSlot and pOut's next entry;
   // Decode's failure values after their line.
-  int ReceiveFrame(CAudioDecodeOutParam* pOut, int nSlot);
+  [[nodiscard]] int ReceiveFrame(CAudioDecodeOutParam* pOut, int nSlot);
   // The decoded frame converted into slot nSlot; kHeldBack, or -1 after the line.
   int ConvertInto(int nSlot);
   // Ends a drain, finished or not: the decoder is flushed.

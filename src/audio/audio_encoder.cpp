@@ -67,20 +67,20 @@ int AudioEncoder::Drain(CAudioEncodeOutParam* pOut) {
   if (!m_bDraining) {
     m_bDraining = true;
     if (EncodePaddedTail(pOut) != 0) {
-      LeaveDrain();
+      AbandonDrain();
       return -1;
     }
     const int nSent = avcodec_send_frame(m_pCodecCtx.get(), nullptr);
     if (nSent < 0 && nSent != AVERROR_EOF) {
       CODEC_LOG(kLogError, "audio drain avcodec_send_frame failed:%d", nSent);
-      LeaveDrain();
+      AbandonDrain();
       return -1;
     }
   }
   while (pOut->m_nNum < OUTPARAM_MAX_COUNT) {
     const int nGot = ReceivePacket(pOut);
     if (nGot < 0) {
-      LeaveDrain();
+      AbandonDrain();
       return -1;
     }
     if (nGot == 0) {

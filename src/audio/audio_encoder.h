@@ -31,7 +31,10 @@ class AudioEncoder {
   int OpenCodec();
   // Ends a drain, finished or not: the encoder opened anew with the stored settings and
   // emptied FIFOs. 0, or -1 after the failing step's line.
-  int LeaveDrain();
+  [[nodiscard]] int LeaveDrain();
+  // A drain that failed still ends the stream: the re-opening's own failure has had its line,
+  // and the caller gets the drain's failure either way, so its result is not needed.
+  void AbandonDrain() { (void)LeaveDrain(); }
   // The encode FIFO's last partial frame into the encoder: as it is for an encoder that pads a
   // short last frame itself, else padded with silence to a whole frame.
   int EncodePaddedTail(CAudioEncodeOutParam* pOut);
@@ -45,11 +48,11 @@ class AudioEncoder {
   int EncodeThroughFifo(uint8_t* const* ppPlanes, int nConverted, CAudioEncodeOutParam* pOut);
   int PrepareWorkFrame(int nbSamples);
   // The frame into the encoder and every packet it returns into pOut; the entry count, or -1.
-  int EncodeFrame(AVFrame* pFrame, CAudioEncodeOutParam* pOut);
+  [[nodiscard]] int EncodeFrame(AVFrame* pFrame, CAudioEncodeOutParam* pOut);
   static constexpr int kOutFull = 2;  // the out-param was full: the packet is dropped
   // One packet from the encoder as pOut's next entry, with its header: 1, 0 when none is ready,
   // kOutFull, or -1.
-  int ReceivePacket(CAudioEncodeOutParam* pOut);
+  [[nodiscard]] int ReceivePacket(CAudioEncodeOutParam* pOut);
 
   const AudioCodecFacts m_facts;
   const AudioFormats& m_formats = m_facts.formats;

@@ -39,7 +39,7 @@ class VideoDecoder {
   int OpenMediaCodecWith(unsigned char* pData, int nSize);
   // Sends the packet (bReplay: the kept ones since the key packet) and receives at most one
   // picture into m_pPicture: 1 with a picture, 0 without, or -2 after the failure line.
-  int DecodePacket(CVideoDecodeOutParam* pOut, bool bReplay);
+  [[nodiscard]] int DecodePacket(CVideoDecodeOutParam* pOut, bool bReplay);
   // Follows the size of the picture just decoded: 0 to hand it out, 1 to decode the packet again
   // with a re-created decoder, -1 after the failure line.
   int FollowPictureSize();

@@ -177,13 +177,13 @@ int VideoEncoder::Drain(CVideoEncodeOutParam* pOut) {
     const int nSent = avcodec_send_frame(m_context.Get(), nullptr);
     if (nSent < 0 && nSent != AVERROR_EOF) {
       CODEC_LOG(kLogError, "video drain avcodec_send_frame failed:%d", nSent);
-      LeaveDrain();
+      AbandonDrain();
       return -1;
     }
     m_context.SetDraining(true);
   }
   if (ReceivePacket(pOut) != 0) {
-    LeaveDrain();
+    AbandonDrain();
     return -1;
   }
   if (pOut->m_nNum == 0) return LeaveDrain();

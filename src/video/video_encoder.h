@@ -43,7 +43,10 @@ class VideoEncoder {
   int OpenPrepared();
   // Ends a drain, finished or not: the encoder is opened again with the stored settings. 0, or
   // -1 after the failing step's line.
-  int LeaveDrain();
+  [[nodiscard]] int LeaveDrain();
+  // A drain that failed still ends the stream: the re-opening's own failure has had its line,
+  // and the caller gets the drain's failure either way, so its result is not needed.
+  void AbandonDrain() { (void)LeaveDrain(); }
   int ReopenEncoder();
 
   // Input (video_encoder_input.cpp).
@@ -55,7 +58,7 @@ class VideoEncoder {
   // m_pTempFrame scaled, or copied, into m_pVideoFrame for the encoder.
   int ScaleEncodeInput();
   // At most one packet from the encoder into the out-param.
-  int ReceivePacket(CVideoEncodeOutParam* pOut);
+  [[nodiscard]] int ReceivePacket(CVideoEncodeOutParam* pOut);
 
   VideoCodecContext m_context;
   AVPixelFormat m_ePixFmt;
