@@ -3,6 +3,8 @@
 // library pictures or sound of their own.
 #pragma once
 
+#include <unistd.h>
+
 #include <cstdarg>
 #include <cstddef>
 #include <cstdint>
@@ -11,8 +13,6 @@
 #include <fstream>
 #include <string>
 #include <vector>
-
-#include <unistd.h>
 
 #include "base/log.h"
 #include "codec_interface.h"
@@ -62,7 +62,8 @@ class FuzzInput {
 struct InputFile {
   InputFile(const uint8_t* data, size_t size)
       : path((std::filesystem::temp_directory_path() /
-              ("codec-fuzz-" + std::to_string(getpid()) + ".media")).string()) {
+              ("codec-fuzz-" + std::to_string(getpid()) + ".media"))
+                 .string()) {
     std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(data), size);
   }
   ~InputFile() { std::filesystem::remove(path); }

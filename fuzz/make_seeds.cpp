@@ -18,7 +18,8 @@ fs::path g_root;
 void Write(const std::string& target, const std::string& name, const Bytes& bytes) {
   fs::create_directories(g_root / target);
   std::ofstream(g_root / target / name, std::ios::binary)
-      .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+      .write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
 }
 
 Bytes Le(uint32_t value, int bytes) {

@@ -11,8 +11,10 @@ void ReadToEnd(IMediaReader& reader, MediaPacketForm form) {
   MediaPacket packet{};
   // A failed read (a cut file, a packet no filter takes) may be followed by more packets.
   for (int failures = 0, got = 0; failures < 8 && (got = reader.ReadPacket(&packet)) != 0;) {
-    if (got < 0) ++failures;
-    else codec_fuzz::ReadAll(packet.pData, packet.nSize);
+    if (got < 0)
+      ++failures;
+    else
+      codec_fuzz::ReadAll(packet.pData, packet.nSize);
   }
 }
 
@@ -30,7 +32,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       reader->GetStreamInfo(i, &stream);
       codec_fuzz::ReadAll(stream.pExtradata, stream.nExtradataSize);
     }
-    for (const MediaStreamKind kind : {MEDIA_STREAM_VIDEO, MEDIA_STREAM_AUDIO}) reader->FindBestStream(kind);
+    for (const MediaStreamKind kind : {MEDIA_STREAM_VIDEO, MEDIA_STREAM_AUDIO})
+      reader->FindBestStream(kind);
     ReadToEnd(*reader, MEDIA_PACKET_FORM_DECODER);
     codec_fuzz::FuzzInput input(data, size);
     for (int k = 0; k < 3; ++k) {

@@ -1,7 +1,8 @@
 // base's H.264 sequence parameter set parser on any bytes; it may read only those.
+#include <cstdio>
+
 #include "base/sps_parse.h"
 #include "fuzz_input.h"
-#include <cstdio>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::vector<uint8_t> bytes(data, data + size);

@@ -7,8 +7,8 @@ using namespace codec_interface;
 namespace {
 
 // FFmpeg's formats by the library's PixelFormat values; sample formats have FFmpeg's values.
-constexpr AVPixelFormat kPictures[] = {AV_PIX_FMT_GRAY8,   AV_PIX_FMT_BGRA, AV_PIX_FMT_RGB24,
-                                       AV_PIX_FMT_RGBA,    AV_PIX_FMT_YUV420P, AV_PIX_FMT_NV12,
+constexpr AVPixelFormat kPictures[] = {AV_PIX_FMT_GRAY8,    AV_PIX_FMT_BGRA,    AV_PIX_FMT_RGB24,
+                                       AV_PIX_FMT_RGBA,     AV_PIX_FMT_YUV420P, AV_PIX_FMT_NV12,
                                        AV_PIX_FMT_YUVJ420P, AV_PIX_FMT_YUYV422};
 constexpr int kRates[] = {8000, 16000, 44100, 48000, 96000, 11025};
 // Field values at the edges: negative, zero, tiny, and sizes that overflow when multiplied.

@@ -11,9 +11,9 @@ using namespace codec_interface;
 namespace {
 
 // Filters that keep, shrink, grow, turn or re-format the picture, and one FFmpeg refuses.
-constexpr const char* kFilters[] = {"",         "scale=40:30", "pad=iw+8:ih+6", "transpose=1",
-                                    "hflip",    "format=gray", "crop=iw/2:ih/2", "no_such_filter"};
-constexpr PixelFormat kLayouts[] = {PIX_FMT_NONE, PIX_FMT_BGRA,     PIX_FMT_YUV420P, PIX_FMT_NV12,
+constexpr const char* kFilters[] = {"",      "scale=40:30", "pad=iw+8:ih+6",  "transpose=1",
+                                    "hflip", "format=gray", "crop=iw/2:ih/2", "no_such_filter"};
+constexpr PixelFormat kLayouts[] = {PIX_FMT_NONE,  PIX_FMT_BGRA,    PIX_FMT_YUV420P, PIX_FMT_NV12,
                                     PIX_FMT_RGB24, PIX_FMT_YUYV422, PIX_FMT_D3D11VA};
 // Control bytes from here on change the output; those below start a packet.
 constexpr uint8_t kChangeOutput = 0xf0;

@@ -39,9 +39,7 @@ void CStderrLog::VPrintLog(const int& level, const int& tid, const char* format,
   char text[2048];
   std::vsnprintf(text, sizeof text, format, args);
   // One fprintf per line keeps lines from different threads whole.
-  const char* newline = (text[0] != '\0' && text[std::strlen(text) - 1] == '\n')
-                            ? ""
-                            : "\n";
+  const char* newline = (text[0] != '\0' && text[std::strlen(text) - 1] == '\n') ? "" : "\n";
   std::fprintf(stderr, "[%d][%d] %s%s", level, tid, text, newline);
 }
 

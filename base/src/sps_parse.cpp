@@ -96,8 +96,19 @@ bool ExtractSpsRbsp(const unsigned char* data, size_t size, std::vector<unsigned
 
 bool HasChromaSyntax(uint32_t profile) {
   switch (profile) {
-    case 100: case 110: case 122: case 244: case 44: case 83:
-    case 86: case 118: case 128: case 138: case 139: case 134: case 135:
+    case 100:
+    case 110:
+    case 122:
+    case 244:
+    case 44:
+    case 83:
+    case 86:
+    case 118:
+    case 128:
+    case 138:
+    case 139:
+    case 134:
+    case 135:
       return true;
     default:
       return false;
@@ -140,7 +151,7 @@ bool CSpsParse::H264DecodeSeqParameterSet(const unsigned char* data, unsigned in
     if (luma_minus8 > kMaxBitDepthMinus8 || chroma_minus8 > kMaxBitDepthMinus8) return false;
     sps.bit_depth_luma = static_cast<int32_t>(luma_minus8) + 8;
     sps.bit_depth_chroma = static_cast<int32_t>(chroma_minus8) + 8;
-    br.Bit();  // qpprime_y_zero_transform_bypass_flag
+    br.Bit();        // qpprime_y_zero_transform_bypass_flag
     if (br.Bit()) {  // seq_scaling_matrix_present_flag
       const int lists = (sps.chroma_format_idc != 3) ? 8 : 12;
       for (int i = 0; i < lists && !br.Failed(); ++i) {

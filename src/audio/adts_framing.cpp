@@ -1,25 +1,16 @@
-// AAC packet framing: every packet passes "aac_adtstoasc" and gets a 7-byte ADTS header (no CRC,
-// AAC LC) that the host writes before the payload.
+// The ADTS header and the AAC encoder's packet filter.
 #include <cstring>
 
-#include "audio/aac_channels.h"
+#include "audio/aac_config.h"
+#include "audio/aac_packet_filter.h"
 #include "audio/adts_header.h"
-#include "audio/ffmpeg_audio_codec.h"
 #include "interface/log.h"
 
 namespace codec_interface {
 
 namespace {
 
-// Sampling frequency index of ISO/IEC 14496-3; -1 for a rate it has no index for.
-int SamplingFrequencyIndex(int nSampleRate) {
-  static constexpr int kRates[] = {96000, 88200, 64000, 48000, 44100, 32000, 24000,
-                                   22050, 16000, 12000, 11025, 8000,  7350};
-  for (int i = 0; i < static_cast<int>(std::size(kRates)); ++i) {
-    if (kRates[i] == nSampleRate) return i;
-  }
-  return -1;
-}
+constexpr const char* kAdtsToAsc = "aac_adtstoasc";
 
 }  // namespace
 
@@ -37,40 +28,64 @@ void WriteAdtsHeader(uint8_t* pOut, const AdtsFields& fields, unsigned nFrameLen
   pOut[6] = 0xFC;
 }
 
-int CFFMpegAudioCodec::WriteADTSHeader(CFFMpegAudioCodec* pCodec, uint8_t* pOut, int nOutSize,
-                                       const AVPacket* pPacket) {
+int WriteAdtsHeaderFor(const AVCodecContext* pCtx, uint8_t* pOut, int nOutSize,
+                       const AVPacket* pPacket) {
   if (pOut == nullptr || nOutSize < kAdtsHeaderSize) {
-    CODEC_LOG(kLogError, "[CODE]ADTS Outbuf is full");
+    CODEC_LOG(kLogError, "ADTS Outbuf is full");
     return 0;
   }
   std::memset(pOut, 0, kAdtsHeaderSize);
-  const AVCodecContext* ctx =
-      (pCodec != nullptr && pCodec->m_pCodecCtx != nullptr) ? pCodec->m_pCodecCtx.get() : nullptr;
-  const int index = ctx != nullptr ? SamplingFrequencyIndex(ctx->sample_rate) : -1;
+  const int index = pCtx != nullptr ? AacFrequencyIndex(pCtx->sample_rate) : -1;
   if (index < 0 || pPacket == nullptr) {
-    CODEC_LOG(kLogError, "[CODE]WriteADTSHeader failed");
+    CODEC_LOG(kLogError, "WriteADTSHeader failed");
     return 0;
   }
-  const auto config = static_cast<unsigned>(AacChannelConfiguration(ctx->ch_layout.nb_channels));
+  const auto config = static_cast<unsigned>(AacChannelConfiguration(pCtx->ch_layout.nb_channels));
   // AAC LC; the frame length field has 13 bits, larger frames keep only the low bits.
   WriteAdtsHeader(pOut, {2, static_cast<unsigned>(index), config},
                   static_cast<unsigned>(pPacket->size + kAdtsHeaderSize));
   return kAdtsHeaderSize;
 }
 
-int CFFMpegAudioCodec::AvpktBsf(AVPacket* pPacket) {
-  if (pPacket == nullptr) {
-    CODEC_LOG(kLogError, "[CODE]AvpktBsf failed");
+int AacPacketFilter::Create() {
+  const AVBitStreamFilter* filter = av_bsf_get_by_name(kAdtsToAsc);
+  if (filter == nullptr) {
+    CODEC_LOG(kLogError, "av_bsf_get_by_name [%s] failed", kAdtsToAsc);
     return -1;
   }
+  AVBSFContext* ctx = nullptr;
+  if (av_bsf_alloc(filter, &ctx) != 0) {
+    CODEC_LOG(kLogError, "av_bsf_alloc [%s] failed", kAdtsToAsc);
+    return -1;
+  }
+  m_pBsfCtx.reset(ctx);
+  return 0;
+}
+
+int AacPacketFilter::Start(const AVCodecContext* pCtx) {
+  if (m_pBsfCtx == nullptr) return 0;
+  if (avcodec_parameters_from_context(m_pBsfCtx->par_in, pCtx) < 0) {
+    CODEC_LOG(kLogError, "avcodec_parameters_from_context failed");
+    return -1;
+  }
+  m_pBsfCtx->time_base_in = pCtx->time_base;
+  if (av_bsf_init(m_pBsfCtx.get()) != 0) {
+    CODEC_LOG(kLogError, "av_bsf_init failed");
+    return -1;
+  }
+  return 0;
+}
+
+int AacPacketFilter::Filter(AVPacket* pPacket) {
+  if (m_pBsfCtx == nullptr) return 0;
   if (av_bsf_send_packet(m_pBsfCtx.get(), pPacket) != 0) {
-    CODEC_LOG(kLogError, "[CODE]av_bsf_send_packet failed");
-    CODEC_LOG(kLogError, "[CODE]AvpktBsf failed");
+    CODEC_LOG(kLogError, "av_bsf_send_packet failed");
+    CODEC_LOG(kLogError, "AvpktBsf failed");
     return -1;
   }
   if (av_bsf_receive_packet(m_pBsfCtx.get(), pPacket) != 0) {
-    CODEC_LOG(kLogError, "[CODE]av_bsf_receive_packet failed");
-    CODEC_LOG(kLogError, "[CODE]AvpktBsf failed");
+    CODEC_LOG(kLogError, "av_bsf_receive_packet failed");
+    CODEC_LOG(kLogError, "AvpktBsf failed");
     return -1;
   }
   return 0;

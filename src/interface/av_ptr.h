@@ -61,15 +61,15 @@ class AvOptions {
   AvOptions() = default;
   AvOptions(const AvOptions&) = delete;
   AvOptions& operator=(const AvOptions&) = delete;
-  ~AvOptions() { av_dict_free(&dict_); }
+  ~AvOptions() { av_dict_free(&m_pDict); }
 
-  int Set(const char* key, const char* value) { return av_dict_set(&dict_, key, value, 0); }
-  void Clear() { av_dict_free(&dict_); }
-  AVDictionary** Slot() { return &dict_; }
-  AVDictionary* Get() const { return dict_; }
+  int Set(const char* key, const char* value) { return av_dict_set(&m_pDict, key, value, 0); }
+  void Clear() { av_dict_free(&m_pDict); }
+  AVDictionary** Slot() { return &m_pDict; }
+  AVDictionary* Get() const { return m_pDict; }
 
  private:
-  AVDictionary* dict_ = nullptr;
+  AVDictionary* m_pDict = nullptr;
 };
 
 }  // namespace codec_interface

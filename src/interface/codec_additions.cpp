@@ -16,7 +16,7 @@ int ICodecInterface::Drain(ICodecInterface& codec, COutParam* pOut) {
 int ICodecInterface::SetEncoderFrameRate(ICodecInterface& codec, int nNum, int nDen) {
   auto* video = dynamic_cast<CFFMpegVideoCodec*>(&codec);
   if (video == nullptr) {
-    CODEC_LOG(kLogError, "[CODE]SetEncoderFrameRate needs a video codec object");
+    CODEC_LOG(kLogError, "SetEncoderFrameRate needs a video codec object");
     return -1;
   }
   return video->SetEncoderFrameRate(nNum, nDen);

@@ -4,8 +4,6 @@ namespace codec_interface {
 
 namespace {
 
-bool Owning(const COutParam& out) { return (out.m_nFlag & OUTPARAM_FLAG_NOT_USE_CACHE) != 0; }
-
 AVFrame* CloneOf(AVFrame* pFrame) { return av_frame_clone(pFrame); }
 AVPacket* CloneOf(AVPacket* pPacket) { return av_packet_clone(pPacket); }
 
@@ -43,7 +41,7 @@ int Put(Out& out, int k, T* pEntry) {
 
 template <class Out, class T>
 int Append(Out& out, T* pItem) {
-  return Put(out, out.m_nNum, Owning(out) ? CloneOf(pItem) : pItem);
+  return Put(out, out.m_nNum, OwnsEntries(out.m_nFlag) ? CloneOf(pItem) : pItem);
 }
 
 }  // namespace

@@ -6,6 +6,10 @@
 
 namespace codec_interface {
 
+// Whether an out-param of these flags owns its entries (OUTPARAM_FLAG_NOT_USE_CACHE) rather
+// than lending the producer's.
+inline bool OwnsEntries(int nFlag) { return (nFlag & OUTPARAM_FLAG_NOT_USE_CACHE) != 0; }
+
 // Appends the codec's own frame or packet as the next entry and fills the entry's record:
 // lent (valid until the codec's next call), or a clone when the out-param owns its entries
 // (OUTPARAM_FLAG_NOT_USE_CACHE). The caller checks that a slot is free. Returns the entry's

@@ -2,16 +2,15 @@
 
 #include "codec_interface.h"
 #include "interface/ffmpeg.h"
+#include "interface/out_entries.h"
 
 namespace codec_interface {
 
 namespace {
 
-bool Owning(int flags) { return (flags & OUTPARAM_FLAG_NOT_USE_CACHE) != 0; }
-
 // A copy in owning mode holds its own references, so each object frees only what it holds.
 void CopyEntries(COutParam& target, const COutParam& source) {
-  const bool owning = Owning(source.m_nFlag);
+  const bool owning = OwnsEntries(source.m_nFlag);
   const int count = std::clamp(source.m_nNum, 0, OUTPARAM_MAX_COUNT);
   for (int k = 0; k < OUTPARAM_MAX_COUNT; ++k) {
     AVFrame* frame = source.m_pFrame[k];
@@ -52,7 +51,7 @@ COutParam::COutParam(const COutParam& other)
 COutParam::~COutParam() { COutParam::Clear(); }
 
 void COutParam::Clear() {
-  const bool owning = Owning(m_nFlag);
+  const bool owning = OwnsEntries(m_nFlag);
   ReleaseEntries(m_pFrame, m_nNum, owning, av_frame_free, av_frame_unref);
   ReleaseEntries(m_pPacket, m_nNum, owning, av_packet_free, av_packet_unref);
   m_nNum = 0;

@@ -62,9 +62,9 @@ std::vector<uint8_t> CopyPce(BitReader& in) {
   unsigned fiveBit = copy(4) + copy(4) + copy(4);  // front, side, back elements
   const unsigned fourBit = copy(2) + copy(3);      // LFE and data elements
   fiveBit += copy(4);                              // coupling elements
-  if (copy(1) != 0) copy(4);  // mono mixdown
-  if (copy(1) != 0) copy(4);  // stereo mixdown
-  if (copy(1) != 0) copy(3);  // matrix mixdown
+  if (copy(1) != 0) copy(4);                       // mono mixdown
+  if (copy(1) != 0) copy(4);                       // stereo mixdown
+  if (copy(1) != 0) copy(3);                       // matrix mixdown
   for (unsigned bits = fiveBit * 5 + fourBit * 4; bits > 0;) {
     const int chunk = bits > 16 ? 16 : static_cast<int>(bits);
     copy(chunk);

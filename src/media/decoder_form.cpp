@@ -39,7 +39,7 @@ void CDecoderForm::Flush() {
 int CDecoderForm::ThroughFilter(const AVStream* pStream, const char* pName, AVPacket* pIn) {
   const int index = pStream->index;
   auto fail = [&](int nError) {
-    CODEC_LOG(kLogError, "[CODE]MediaReader stream %d: %s failed: %s", index, pName,
+    CODEC_LOG(kLogError, "MediaReader stream %d: %s failed: %s", index, pName,
               AvErrorText(nError).c_str());
     return -1;
   };
@@ -76,20 +76,21 @@ int CDecoderForm::AsAdts(const AVStream* pStream, const AVPacket* pIn) {
     const uint8_t* asc = newConfig != nullptr ? newConfig : par->extradata;
     const int size = newConfig != nullptr ? static_cast<int>(newSize) : par->extradata_size;
     if (asc == nullptr || size <= 0) {
-      CODEC_LOG(kLogError, "[CODE]MediaReader stream %d: raw AAC without an AudioSpecificConfig",
-                index);
+      CODEC_LOG(kLogError, "MediaReader stream %d: raw AAC without an AudioSpecificConfig", index);
       return -1;
     }
     if (const char* refusal = ParseAacAdtsConfig(asc, size, &m_stAac)) {
-      CODEC_LOG(kLogError, "[CODE]MediaReader stream %d: ADTS cannot carry %s", index, refusal);
+      CODEC_LOG(kLogError, "MediaReader stream %d: ADTS cannot carry %s", index, refusal);
       m_bAacKnown = false;
       return -1;
     }
     m_bAacKnown = true;
   }
   if (!FrameAacAsAdts(m_stAac, pIn->data, pIn->size, &m_vecFrame)) {
-    CODEC_LOG(kLogError, "[CODE]MediaReader stream %d: an AAC frame of %d bytes is too long for "
-              "ADTS", index, pIn->size);
+    CODEC_LOG(kLogError,
+              "MediaReader stream %d: an AAC frame of %d bytes is too long for "
+              "ADTS",
+              index, pIn->size);
     return -1;
   }
   return 1;

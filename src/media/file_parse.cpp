@@ -8,8 +8,7 @@
 
 namespace codec_interface {
 
-CFileParse::CFileParse()
-    : m_bOpen(false), m_nAudioStreamIndex(-1), m_nVideoStreamIndex(-1) {}
+CFileParse::CFileParse() : m_bOpen(false), m_nAudioStreamIndex(-1), m_nVideoStreamIndex(-1) {}
 
 CFileParse::~CFileParse() { CFileParse::Close(); }
 
@@ -22,26 +21,24 @@ int CFileParse::Open(const char* pPath) {
   if (pCtx == nullptr) return -1;
   const int nOpen = avformat_open_input(&pCtx, pPath, nullptr, nullptr);
   if (nOpen != 0) {
-    CODEC_LOG(kLogError, "[CODE]avformat_open_input[%s] failed[%d]", pPath, nOpen);
+    CODEC_LOG(kLogError, "avformat_open_input[%s] failed[%d]", pPath, nOpen);
     return -1;
   }
   InputFormatCtxPtr pFormatCtx(pCtx);
 
-  const int nInfo = m_pfnFindStreamInfo(pFormatCtx.get(), nullptr);
+  const int nInfo = avformat_find_stream_info(pFormatCtx.get(), nullptr);
   if (nInfo < 0) {
-    CODEC_LOG(kLogError, "[CODE]avformat_find_stream_info[%s] failed[%d]", pPath, nInfo);
+    CODEC_LOG(kLogError, "avformat_find_stream_info[%s] failed[%d]", pPath, nInfo);
     return -1;
   }
   av_dump_format(pFormatCtx.get(), 0, pPath, 0);
 
-  const int nAudio =
-      av_find_best_stream(pFormatCtx.get(), AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+  const int nAudio = av_find_best_stream(pFormatCtx.get(), AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
   if (nAudio < 0) {
-    CODEC_LOG(kLogError, "[CODE]Didn't find a audio stream in[%s] Res[%d]", pPath, nAudio);
+    CODEC_LOG(kLogError, "Didn't find a audio stream in[%s] Res[%d]", pPath, nAudio);
     return -1;
   }
-  const int nVideo =
-      av_find_best_stream(pFormatCtx.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+  const int nVideo = av_find_best_stream(pFormatCtx.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
 
   PacketPtr pPacket(av_packet_alloc());
   if (pPacket == nullptr) return -1;
@@ -50,7 +47,6 @@ int CFileParse::Open(const char* pPath) {
   m_pPacket = std::move(pPacket);
   m_nAudioStreamIndex = nAudio;
   m_nVideoStreamIndex = nVideo >= 0 ? nVideo : -1;
-  m_strFilePath = pPath;
   m_bOpen = true;
   return 0;
 }
@@ -114,9 +110,8 @@ int CFileParse::ReadAudioPacket(unsigned char** ppData, int* pSize, int* pDurati
                     static_cast<double>(m_pPacket->duration) * 1000.0;
   // A garbage time base or duration must not make the conversion undefined: beyond an int it
   // saturates, and a quotient that is no number (a zero denominator) counts as no duration.
-  *pDurationMs = std::isnan(ms) ? 0
-                                : static_cast<int>(std::clamp(ms, double{INT32_MIN},
-                                                              double{INT32_MAX}));
+  *pDurationMs =
+      std::isnan(ms) ? 0 : static_cast<int>(std::clamp(ms, double{INT32_MIN}, double{INT32_MAX}));
   return 0;
 }
 

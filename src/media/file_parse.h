@@ -1,7 +1,5 @@
 #pragma once
 
-#include <string>
-
 #include "codec_interface.h"
 #include "interface/av_ptr.h"
 
@@ -32,13 +30,10 @@ class CFileParse : public IFileParseInterface {
   bool ReadPacketOf(int nIndex);
 
   bool m_bOpen;
-  std::string m_strFilePath;
   int32_t m_nAudioStreamIndex;
   int32_t m_nVideoStreamIndex;
   InputFormatCtxPtr m_pFormatCtx;
   PacketPtr m_pPacket;
-  // No real file makes stream probing fail on demand; tests put a failing step here.
-  int (*m_pfnFindStreamInfo)(AVFormatContext*, AVDictionary**) = avformat_find_stream_info;
 };
 
 }  // namespace codec_interface

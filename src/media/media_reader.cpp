@@ -8,7 +8,6 @@
 
 #include "interface/log.h"
 #include "media/media_stream_info.h"
-#include "video/ffmpeg_video_codec.h"
 
 namespace codec_interface {
 
@@ -64,20 +63,20 @@ CMediaReader::~CMediaReader() { CMediaReader::Close(); }
 
 int CMediaReader::Open(const char* pPath) {
   if (pPath == nullptr || IsOpen()) return -1;
-  CFFMpegVideoCodec::InstallFFmpegLogBridge();
+  InstallFFmpegLogBridge();
   // avformat_open_input frees the context itself when it fails.
   AVFormatContext* raw = nullptr;
   int err = avformat_open_input(&raw, pPath, nullptr, nullptr);
   if (err < 0) {
     const char* refusal = PathRefusal(pPath, err);
-    CODEC_LOG(kLogError, "[CODE]MediaReader Open[%s] failed: %s", pPath,
+    CODEC_LOG(kLogError, "MediaReader Open[%s] failed: %s", pPath,
               refusal != nullptr ? refusal : AvErrorText(err).c_str());
     return -1;
   }
   InputFormatCtxPtr ctx(raw);
   err = avformat_find_stream_info(ctx.get(), nullptr);
   if (err < 0) {
-    CODEC_LOG(kLogError, "[CODE]MediaReader Open[%s] failed to read the streams: %s", pPath,
+    CODEC_LOG(kLogError, "MediaReader Open[%s] failed to read the streams: %s", pPath,
               AvErrorText(err).c_str());
     return -1;
   }
@@ -149,13 +148,12 @@ int CMediaReader::FindBestStream(MediaStreamKind eKind) {
   for (size_t i = 0; i < m_vecStreams.size(); ++i) {
     const AVStream* st = m_pFormatCtx->streams[i];
     if (KindOf(st) != eKind) continue;
-    CODEC_LOG(kLogWarning,
-              "[CODE]MediaReader[%s] has no %s stream the library decodes (stream %d is %s)", path,
-              KindName(eKind), static_cast<int>(i),
+    CODEC_LOG(kLogWarning, "MediaReader[%s] has no %s stream the library decodes (stream %d is %s)",
+              path, KindName(eKind), static_cast<int>(i),
               IsCoverArt(st) ? "cover art" : avcodec_get_name(st->codecpar->codec_id));
     return -1;
   }
-  CODEC_LOG(kLogInfo, "[CODE]MediaReader[%s] has no %s stream", path, KindName(eKind));
+  CODEC_LOG(kLogInfo, "MediaReader[%s] has no %s stream", path, KindName(eKind));
   return -1;
 }
 
@@ -180,7 +178,7 @@ int CMediaReader::ReadStored() {
     const int err = av_read_frame(ctx, m_pPacket.get());
     if (err == AVERROR_EOF) return 0;
     if (err < 0) {
-      CODEC_LOG(kLogError, "[CODE]MediaReader ReadPacket[%s] failed: %s", m_strPath.c_str(),
+      CODEC_LOG(kLogError, "MediaReader ReadPacket[%s] failed: %s", m_strPath.c_str(),
                 AvErrorText(err).c_str());
       return -1;
     }
@@ -189,8 +187,10 @@ int CMediaReader::ReadStored() {
     if (!m_vecStreams[index].bEnabled) continue;
     // A short read at the end of the file: the demuxer hands out what was there, marked.
     if ((m_pPacket->flags & AV_PKT_FLAG_CORRUPT) && ctx->pb != nullptr && avio_feof(ctx->pb)) {
-      CODEC_LOG(kLogError, "[CODE]MediaReader ReadPacket[%s] failed: the file ends inside a packet "
-                "of stream %d", m_strPath.c_str(), index);
+      CODEC_LOG(kLogError,
+                "MediaReader ReadPacket[%s] failed: the file ends inside a packet "
+                "of stream %d",
+                m_strPath.c_str(), index);
       return -1;
     }
     if (index == m_nAwaitKeyStream) {
@@ -214,8 +214,8 @@ int CMediaReader::ReadPacket(MediaPacket* pPacket) {
     }
     const AVStream* st = m_pFormatCtx->streams[out.nStreamIndex];
     const uint8_t* data = nullptr;
-    const int converted = m_vecStreams[out.nStreamIndex].form.Convert(st, m_pPacket.get(), &data,
-                                                                      &out.nSize);
+    const int converted =
+        m_vecStreams[out.nStreamIndex].form.Convert(st, m_pPacket.get(), &data, &out.nSize);
     if (converted < 0) return -1;
     if (converted == 0) continue;
     out.pData = data;
@@ -247,7 +247,7 @@ int CMediaReader::Seek(int64_t nTimeUs) {
   AVFormatContext* ctx = m_pFormatCtx.get();
   const char* path = m_strPath.c_str();
   if (ctx->duration != AV_NOPTS_VALUE && nTimeUs > ctx->duration) {
-    CODEC_LOG(kLogError, "[CODE]MediaReader Seek[%s] to %lld us: past the end (%lld us)", path,
+    CODEC_LOG(kLogError, "MediaReader Seek[%s] to %lld us: past the end (%lld us)", path,
               static_cast<long long>(nTimeUs), static_cast<long long>(ctx->duration));
     return -1;
   }
@@ -260,10 +260,10 @@ int CMediaReader::Seek(int64_t nTimeUs) {
   const int64_t start = ctx->start_time != AV_NOPTS_VALUE ? ctx->start_time : 0;
   const int64_t target = start + std::max<int64_t>(nTimeUs, 0);
   const AVRational tb = index >= 0 ? ctx->streams[index]->time_base : AV_TIME_BASE_Q;
-  const int err = av_seek_frame(ctx, index, av_rescale_q(target, AV_TIME_BASE_Q, tb),
-                                AVSEEK_FLAG_BACKWARD);
+  const int err =
+      av_seek_frame(ctx, index, av_rescale_q(target, AV_TIME_BASE_Q, tb), AVSEEK_FLAG_BACKWARD);
   if (err < 0) {
-    CODEC_LOG(kLogError, "[CODE]MediaReader Seek[%s] to %lld us failed: %s", path,
+    CODEC_LOG(kLogError, "MediaReader Seek[%s] to %lld us failed: %s", path,
               static_cast<long long>(nTimeUs), AvErrorText(err).c_str());
     return -1;
   }

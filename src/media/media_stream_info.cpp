@@ -86,9 +86,9 @@ CodecType LibraryDecoderOf(const AVCodecParameters* pPar) {
     case AV_CODEC_ID_AAC: {
       // Without a configuration the packets are ADTS frames already (MPEG-TS, .aac).
       AacAdtsConfig config;
-      const bool framed = pPar->extradata_size <= 0 ||
-                          ParseAacAdtsConfig(pPar->extradata, pPar->extradata_size, &config) ==
-                              nullptr;
+      const bool framed =
+          pPar->extradata_size <= 0 ||
+          ParseAacAdtsConfig(pPar->extradata, pPar->extradata_size, &config) == nullptr;
       return framed ? AV_CODEC_TYPE_AACDEC : static_cast<CodecType>(-1);
     }
     default:

@@ -4,13 +4,7 @@
 #include <cstring>
 #include <string>
 
-extern "C" {
-#include <libavutil/display.h>
-}
-
 #include "interface/log.h"
-#include "media/pack_extradata.h"
-#include "video/ffmpeg_video_codec.h"
 
 namespace codec_interface {
 
@@ -23,26 +17,6 @@ long long Ll(int64_t n) { return static_cast<long long>(n); }
 
 bool IsMovFamily(const AVOutputFormat* pFormat) {
   return std::strcmp(pFormat->name, "mp4") == 0 || std::strcmp(pFormat->name, "mov") == 0;
-}
-
-AVRational TimeBaseOr(int32_t nNum, int32_t nDen, AVRational fallback) {
-  return nNum > 0 && nDen > 0 ? AVRational{nNum, nDen} : fallback;
-}
-
-// FFmpeg's matrix for an angle reads back (av_display_rotation_get) as its opposite: the reader
-// turns that into the same clockwise degrees.
-bool SetRotation(AVCodecParameters* pParams, int nRotation) {
-  if (nRotation % 360 == 0) return true;
-  AVPacketSideData* pSide =
-      av_packet_side_data_new(&pParams->coded_side_data, &pParams->nb_coded_side_data,
-                              AV_PKT_DATA_DISPLAYMATRIX, 9 * sizeof(int32_t), 0);
-  if (pSide == nullptr) return false;
-  av_display_rotation_set(reinterpret_cast<int32_t*>(pSide->data), nRotation);
-  return true;
-}
-
-bool CopyExtradata(AVCodecParameters* pParams, const unsigned char* pData, int nSize) {
-  return pData == nullptr || nSize <= 0 || SetExtradata(pParams, pData, static_cast<size_t>(nSize));
 }
 
 // Fragments at video key frames, or by time: sound alone is all key frames and would make a
@@ -63,31 +37,29 @@ CMediaWriter::~CMediaWriter() { CMediaWriter::Close(); }
 
 int CMediaWriter::Open(const char* pPath, const char* pFormat, const MediaWriterOptions& options) {
   if (pPath == nullptr || IsOpen()) return -1;
-  CFFMpegVideoCodec::InstallFFmpegLogBridge();
+  InstallFFmpegLogBridge();
   AVFormatContext* pRaw = nullptr;
   avformat_alloc_output_context2(&pRaw, nullptr, pFormat, pPath);
   if (pRaw == nullptr) {
-    CODEC_LOG(kLogError, "[CODE]MediaWriter Open[%s] failed: no container %s", pPath,
+    CODEC_LOG(kLogError, "MediaWriter Open[%s] failed: no container %s", pPath,
               pFormat != nullptr ? pFormat : "for its ending");
     return -1;
   }
   OutputFormatCtxPtr pCtx(pRaw);
   if ((options.nFlags & MEDIA_WRITER_CRASH_SAFE) != 0 && !IsMovFamily(pCtx->oformat)) {
-    CODEC_LOG(kLogError, "[CODE]MediaWriter Open[%s] failed: crash-safe mode needs MP4 or MOV",
-              pPath);
+    CODEC_LOG(kLogError, "MediaWriter Open[%s] failed: crash-safe mode needs MP4 or MOV", pPath);
     return -1;
   }
   if (WritesFile(pCtx.get())) {
     const int nError = avio_open(&pCtx->pb, pPath, AVIO_FLAG_WRITE);
     if (nError < 0) {
-      CODEC_LOG(kLogError, "[CODE]MediaWriter Open[%s] failed: %s", pPath,
-                AvErrorText(nError).c_str());
+      CODEC_LOG(kLogError, "MediaWriter Open[%s] failed: %s", pPath, AvErrorText(nError).c_str());
       return -1;
     }
   }
   m_pScratch.reset(av_packet_alloc());
   if (m_pScratch == nullptr) {
-    CODEC_LOG(kLogError, "[CODE]MediaWriter Open[%s] failed: out of memory", pPath);
+    CODEC_LOG(kLogError, "MediaWriter Open[%s] failed: out of memory", pPath);
     return -1;
   }
   m_stOptions = options;
@@ -102,73 +74,8 @@ int CMediaWriter::Open(const char* pPath, const char* pFormat, const MediaWriter
   return 0;
 }
 
-AVStream* CMediaWriter::NewStream(const char* pCodecName, AVMediaType eType, bool bComplete) {
-  if (!IsOpen() || m_bStarted) return nullptr;
-  const std::string strName(pCodecName,
-                            strnlen(pCodecName, sizeof MediaVideoStreamParam::szCodecName));
-  const AVCodecDescriptor* pCodec = avcodec_descriptor_get_by_name(strName.c_str());
-  const char* pCause = nullptr;
-  if (!bComplete) {
-    pCause = "no sample rate or channels";
-  } else if (pCodec == nullptr || pCodec->type != eType) {
-    pCause = eType == AVMEDIA_TYPE_VIDEO ? "not a video codec" : "not a sound codec";
-  } else if (avformat_query_codec(m_pFormatCtx->oformat, pCodec->id, FF_COMPLIANCE_NORMAL) == 0) {
-    pCause = "the container cannot hold it";
-  }
-  AVStream* pStream =
-      pCause == nullptr ? avformat_new_stream(m_pFormatCtx.get(), nullptr) : nullptr;
-  if (pCause == nullptr && pStream == nullptr) pCause = "out of memory";
-  if (pCause != nullptr) {
-    CODEC_LOG(kLogError, "[CODE]MediaWriter AddStream[%s] failed: %s", strName.c_str(), pCause);
-    return nullptr;
-  }
-  pStream->codecpar->codec_type = eType;
-  pStream->codecpar->codec_id = pCodec->id;
-  return pStream;
-}
-
-int CMediaWriter::AddVideoStream(const MediaVideoStreamParam& param) {
-  AVStream* pStream = NewStream(param.szCodecName, AVMEDIA_TYPE_VIDEO, true);
-  if (pStream == nullptr) return -1;
-  AVCodecParameters* pPar = pStream->codecpar;
-  pPar->width = param.nWidth;
-  pPar->height = param.nHeight;
-  if (param.nFrameRateNum > 0 && param.nFrameRateDen > 0) {
-    pStream->avg_frame_rate = pStream->r_frame_rate = {param.nFrameRateNum, param.nFrameRateDen};
-  }
-  pStream->time_base = TimeBaseOr(param.nTimeBaseNum, param.nTimeBaseDen, {1, 90000});
-  return Added(pStream, SetRotation(pPar, param.nRotation) &&
-                            CopyExtradata(pPar, param.pExtradata, param.nExtradataSize));
-}
-
-int CMediaWriter::AddAudioStream(const MediaAudioStreamParam& param) {
-  AVStream* pStream = NewStream(param.szCodecName, AVMEDIA_TYPE_AUDIO,
-                                param.nSampleRate > 0 && param.nChannels > 0);
-  if (pStream == nullptr) return -1;
-  AVCodecParameters* pPar = pStream->codecpar;
-  pPar->sample_rate = param.nSampleRate;
-  av_channel_layout_default(&pPar->ch_layout, param.nChannels);
-  pPar->frame_size = param.nFrameSamples;
-  pPar->initial_padding = param.nInitialPadding;
-  pStream->time_base = TimeBaseOr(param.nTimeBaseNum, param.nTimeBaseDen, {1, param.nSampleRate});
-  return Added(pStream, CopyExtradata(pPar, param.pExtradata, param.nExtradataSize));
-}
-
-int CMediaWriter::Added(AVStream* pStream, bool bSetUp) {
-  if (!bSetUp) {
-    // Streams cannot be taken back from the context: the file is left unusable on purpose.
-    CODEC_LOG(kLogError, "[CODE]MediaWriter AddStream[%s] failed: out of memory",
-              avcodec_get_name(pStream->codecpar->codec_id));
-    m_nHeaderError = AVERROR(EINVAL);
-    return -1;
-  }
-  m_vecStreams.emplace_back();
-  m_vecStreams.back().pStream = pStream;
-  return static_cast<int>(m_vecStreams.size()) - 1;
-}
-
 int CMediaWriter::StreamFailed(int nStream, const char* pCause) {
-  CODEC_LOG(kLogError, "[CODE]MediaWriter stream %d: %s", nStream, pCause);
+  CODEC_LOG(kLogError, "MediaWriter stream %d: %s", nStream, pCause);
   return -1;
 }
 
@@ -176,7 +83,7 @@ int CMediaWriter::CheckTime(int nStream, int64_t nDtsUs) {
   const int64_t nLastUs = m_vecStreams[static_cast<size_t>(nStream)].nLastDtsUs;
   if (nLastUs != MEDIA_NO_TIMESTAMP && nDtsUs <= nLastUs) {
     CODEC_LOG(kLogError,
-              "[CODE]MediaWriter stream %d: decoding time %lld us is not after the previous "
+              "MediaWriter stream %d: decoding time %lld us is not after the previous "
               "%lld us",
               nStream, Ll(nDtsUs), Ll(nLastUs));
     return -1;
@@ -184,7 +91,7 @@ int CMediaWriter::CheckTime(int nStream, int64_t nDtsUs) {
   const int64_t nWindowUs = m_stOptions.nInterleaveWindowUs;
   if (m_nNewestDtsUs != MEDIA_NO_TIMESTAMP && m_nNewestDtsUs - nDtsUs > nWindowUs) {
     CODEC_LOG(kLogError,
-              "[CODE]MediaWriter stream %d: packet at %lld us is %lld us behind the newest, "
+              "MediaWriter stream %d: packet at %lld us is %lld us behind the newest, "
               "past the %lld us window",
               nStream, Ll(nDtsUs), Ll(m_nNewestDtsUs - nDtsUs), Ll(nWindowUs));
     return -1;
@@ -259,7 +166,7 @@ int CMediaWriter::StartFile() {
   if (nHeader < 0) {
     m_nHeaderError = nHeader;
     m_vecWaiting.clear();
-    CODEC_LOG(kLogError, "[CODE]MediaWriter header of %s failed: %s", m_strPath.c_str(),
+    CODEC_LOG(kLogError, "MediaWriter header of %s failed: %s", m_strPath.c_str(),
               AvErrorText(nHeader).c_str());
     return -1;
   }
@@ -279,7 +186,7 @@ int CMediaWriter::Mux(AVPacket* pPacket) {
   // The muxer takes the packet's reference, success or not.
   const int nError = av_interleaved_write_frame(m_pFormatCtx.get(), pPacket);
   if (nError < 0) {
-    CODEC_LOG(kLogError, "[CODE]MediaWriter stream %d: writing failed: %s", nStream,
+    CODEC_LOG(kLogError, "MediaWriter stream %d: writing failed: %s", nStream,
               AvErrorText(nError).c_str());
     return -1;
   }
@@ -292,7 +199,7 @@ int CMediaWriter::Close() {
   if (m_nHeaderError == 0) {
     const int nTrailer = av_write_trailer(m_pFormatCtx.get());
     if (nTrailer < 0) {
-      CODEC_LOG(kLogError, "[CODE]MediaWriter Close[%s] failed: %s", m_strPath.c_str(),
+      CODEC_LOG(kLogError, "MediaWriter Close[%s] failed: %s", m_strPath.c_str(),
                 AvErrorText(nTrailer).c_str());
       nResult = -1;
     }
@@ -300,7 +207,7 @@ int CMediaWriter::Close() {
   // The last buffered bytes reach the file only here.
   const int nFlush = WritesFile(m_pFormatCtx.get()) ? avio_closep(&m_pFormatCtx->pb) : 0;
   if (nFlush < 0 && nResult == 0) {
-    CODEC_LOG(kLogError, "[CODE]MediaWriter Close[%s] failed: %s", m_strPath.c_str(),
+    CODEC_LOG(kLogError, "MediaWriter Close[%s] failed: %s", m_strPath.c_str(),
               AvErrorText(nFlush).c_str());
     nResult = -1;
   }

@@ -71,51 +71,50 @@ int CPackAudio::Init(const char* pPath, int nSampleRate, int nChannels, int nFra
   m_nSampleRate = nSampleRate;
   m_nChannels = nChannels;
   m_nFrameSamples = nFrameSamples;
-  CODEC_LOG(kLogDebug, "[CODE]初始化Ogg复用器: %s", pPath);
+  CODEC_LOG(kLogDebug, "初始化Ogg复用器: %s", pPath);
 
   AVFormatContext* pRawCtx = nullptr;
   avformat_alloc_output_context2(&pRawCtx, nullptr, MuxerName(m_ePackType), pPath);
   if (pRawCtx == nullptr) {
-    CODEC_LOG(kLogError, "[CODE]avformat_alloc_output_context2 failed");
+    CODEC_LOG(kLogError, "avformat_alloc_output_context2 failed");
     return -1;
   }
   OutputFormatCtxPtr pFormatCtx(pRawCtx);
 
   AVStream* pStream = avformat_new_stream(pFormatCtx.get(), nullptr);
   if (pStream == nullptr) {
-    CODEC_LOG(kLogError, "[CODE]avformat_new_stream failed");
+    CODEC_LOG(kLogError, "avformat_new_stream failed");
     return -1;
   }
   pStream->time_base = AVRational{1, m_nSampleRate};
   if (FillStreamParams(pStream->codecpar) < 0) {
-    CODEC_LOG(kLogError, "[CODE]FillStreamParams failed");
+    CODEC_LOG(kLogError, "FillStreamParams failed");
     return -1;
   }
 
   PacketPtr pPacket(av_packet_alloc());
   if (pPacket == nullptr) {
-    CODEC_LOG(kLogError, "[CODE]av_packet_alloc failed");
+    CODEC_LOG(kLogError, "av_packet_alloc failed");
     return -1;
   }
 
   if (WritesFile(pFormatCtx.get()) && avio_open(&pFormatCtx->pb, pPath, AVIO_FLAG_WRITE) < 0) {
-    CODEC_LOG(kLogError, "[CODE]open file[%s] failed", pPath);
+    CODEC_LOG(kLogError, "open file[%s] failed", pPath);
     return -1;
   }
 
   AvOptions options;
   const int nHeader = avformat_write_header(pFormatCtx.get(), options.Slot());
   if (nHeader < 0) {
-    char szError[64] = {};
-    av_strerror(nHeader, szError, sizeof szError);
-    CODEC_LOG(kLogError, "[CODE]avformat_write_header failed[%d]: %s", nHeader, szError);
+    CODEC_LOG(kLogError, "avformat_write_header failed[%d]: %s", nHeader,
+              AvErrorText(nHeader).c_str());
     return -1;  // the owner closes the file and frees the context
   }
 
   m_pFormatCtx = std::move(pFormatCtx);
   m_pStream = pStream;
   m_pPacket = std::move(pPacket);
-  CODEC_LOG(kLogDebug, "[CODE]Ogg文件初始化成功");
+  CODEC_LOG(kLogDebug, "Ogg文件初始化成功");
   return 0;
 }
 
@@ -125,7 +124,7 @@ int CPackAudio::FillStreamParams(AVCodecParameters* pParams) {
   pParams->ch_layout.nb_channels = m_nChannels;
   uint64_t nMask = 0;
   if (!ChannelMask(m_nChannels, &nMask)) {
-    CODEC_LOG(kLogError, "[CODE]unsupport Channels: %d", m_nChannels);
+    CODEC_LOG(kLogError, "unsupport Channels: %d", m_nChannels);
     return -1;
   }
   // The order stays unspecified: the containers take the channel count from the codec header.
@@ -179,7 +178,7 @@ int CPackAudio::WritePacket(unsigned char* pData, int nSize) {
   // The muxer references (copies) the bytes and leaves the packet blank, success or not.
   const int nWrite = av_interleaved_write_frame(m_pFormatCtx.get(), pPacket);
   if (nWrite < 0) {
-    CODEC_LOG(kLogError, "[CODE]av_interleaved_write_frame failed[%d]:%s", nWrite,
+    CODEC_LOG(kLogError, "av_interleaved_write_frame failed[%d]:%s", nWrite,
               AvErrorText(nWrite).c_str());
     return -1;
   }
@@ -192,14 +191,14 @@ void CPackAudio::Close() {
     const int nTrailer = av_write_trailer(m_pFormatCtx.get());
     m_nCloseResult = 0;
     if (nTrailer < 0) {
-      CODEC_LOG(kLogError, "[CODE]av_write_trailer failed[%d]: %s", nTrailer,
+      CODEC_LOG(kLogError, "av_write_trailer failed[%d]: %s", nTrailer,
                 AvErrorText(nTrailer).c_str());
       m_nCloseResult = -1;
     }
     // The last buffered bytes reach the file only here; a full disk may show only now.
     const int nFlush = WritesFile(m_pFormatCtx.get()) ? avio_closep(&m_pFormatCtx->pb) : 0;
     if (nFlush < 0 && m_nCloseResult == 0) {
-      CODEC_LOG(kLogError, "[CODE]PackAudio Close[%s] failed: %s", m_strOutputPath.c_str(),
+      CODEC_LOG(kLogError, "PackAudio Close[%s] failed: %s", m_strOutputPath.c_str(),
                 AvErrorText(nFlush).c_str());
       m_nCloseResult = -1;
     }
@@ -207,7 +206,7 @@ void CPackAudio::Close() {
     m_pFormatCtx.reset();  // closes the file, then frees the context
     m_pPacket.reset();
   }
-  CODEC_LOG(kLogDebug, "[CODE]Ogg文件已关闭");
+  CODEC_LOG(kLogDebug, "Ogg文件已关闭");
 }
 
 int IPackAudio::LastCloseResult(const IPackAudio& pack) {

@@ -32,8 +32,6 @@ class CPackAudio final : public IPackAudio {
   int CloseResult() const { return m_nCloseResult; }
 
  private:
-  friend struct PackAudioTestPeer;  // tests reach the private steps through it
-
   int FillStreamParams(AVCodecParameters* pParams);
 
   AudioFilePackType m_ePackType;

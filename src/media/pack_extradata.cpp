@@ -1,9 +1,8 @@
 #include "media/pack_extradata.h"
 
-#include <array>
 #include <cstring>
 
-#include "audio/aac_channels.h"
+#include "audio/aac_config.h"
 #include "interface/av_ptr.h"
 
 namespace codec_interface {
@@ -42,10 +41,14 @@ struct OpusFamily1 {
   uint8_t byMapping[8];
 };
 constexpr OpusFamily1 kOpusFamily1[8] = {
-    {1, 0, {0}},                       {1, 1, {0, 1}},
-    {2, 1, {0, 2, 1}},                 {2, 2, {0, 1, 2, 3}},
-    {3, 2, {0, 4, 1, 2, 3}},           {4, 2, {0, 4, 1, 2, 3, 5}},
-    {4, 3, {0, 4, 1, 2, 3, 5, 6}},     {5, 3, {0, 6, 1, 2, 3, 4, 5, 7}},
+    {1, 0, {0}},
+    {1, 1, {0, 1}},
+    {2, 1, {0, 2, 1}},
+    {2, 2, {0, 1, 2, 3}},
+    {3, 2, {0, 4, 1, 2, 3}},
+    {4, 2, {0, 4, 1, 2, 3, 5}},
+    {4, 3, {0, 4, 1, 2, 3, 5, 6}},
+    {5, 3, {0, 6, 1, 2, 3, 4, 5, 7}},
 };
 
 bool NeedsOpusFamily1(int nChannels) { return nChannels > 2 && nChannels <= 8; }
@@ -65,15 +68,6 @@ void PutOpusMapping(std::vector<uint8_t>& head, int nChannels) {
 
 size_t OpusHeadSize(int nChannels) {
   return NeedsOpusFamily1(nChannels) ? 21 + static_cast<size_t>(nChannels) : kOpusHeadSize;
-}
-
-int AacFrequencyIndex(int nSampleRate) {
-  static constexpr std::array<int, 13> kRates = {96000, 88200, 64000, 48000, 44100, 32000, 24000,
-                                                 22050, 16000, 12000, 11025, 8000,  7350};
-  for (size_t i = 0; i < kRates.size(); ++i) {
-    if (kRates[i] == nSampleRate) return static_cast<int>(i);
-  }
-  return 3;  // 48000
 }
 
 }  // namespace
@@ -98,10 +92,10 @@ std::vector<uint8_t> MakeOpusDops(int nSampleRate, int nChannels) {
 }
 
 std::vector<uint8_t> MakeAacSpecificConfig(int nSampleRate, int nChannels) {
-  const int nIndex = AacFrequencyIndex(nSampleRate);
+  const int nKnown = AacFrequencyIndex(nSampleRate);
+  const int nIndex = nKnown >= 0 ? nKnown : 3;  // 48000
   return {static_cast<uint8_t>(0x10 | (nIndex >> 1)),
-          static_cast<uint8_t>(((nIndex & 1) << 7) | (AacChannelConfiguration(nChannels) << 3)),
-          0};
+          static_cast<uint8_t>(((nIndex & 1) << 7) | (AacChannelConfiguration(nChannels) << 3)), 0};
 }
 
 bool SetExtradata(AVCodecParameters* pParams, const uint8_t* pBytes, size_t nSize) {

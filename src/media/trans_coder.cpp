@@ -1,5 +1,6 @@
 #include "media/trans_coder.h"
 
+#include "audio/resampler.h"
 #include "interface/log.h"
 #include "interface/out_entries.h"
 #include "interface/pixel_formats.h"
@@ -14,8 +15,6 @@ const AVFrame* SourceFrame(const COutParam* pSrc, int nIndex) {
   if (nIndex < 0 || nIndex >= pSrc->m_nNum || nIndex >= OUTPARAM_MAX_COUNT) return nullptr;
   return pSrc->m_pFrame[nIndex];
 }
-
-bool Owning(const COutParam* pOut) { return (pOut->m_nFlag & OUTPARAM_FLAG_NOT_USE_CACHE) != 0; }
 
 }  // namespace
 
@@ -54,7 +53,7 @@ int CTransCoder::InitVideo() {
   const AVPixelFormat eSrc = GetPixelFormat(m_stParam.eSrcPixelFormat);
   m_eDstPixelFormat = GetPixelFormat(m_stParam.eDstPixelFormat);
   if (eSrc == AV_PIX_FMT_NONE || m_eDstPixelFormat == AV_PIX_FMT_NONE) {
-    CODEC_LOG(kLogError, "[CODE]GetPixelFormat failed:%d->%d", m_stParam.eSrcPixelFormat,
+    CODEC_LOG(kLogError, "GetPixelFormat failed:%d->%d", m_stParam.eSrcPixelFormat,
               m_stParam.eDstPixelFormat);
     return -1;
   }
@@ -63,33 +62,16 @@ int CTransCoder::InitVideo() {
 }
 
 int CTransCoder::InitAudio() {
-  SwrPtr pSwr(swr_alloc());
-  if (pSwr == nullptr) {
-    CODEC_LOG(kLogDebug, "[CODE]Could not allocate resampler context");
-    return -1;
-  }
   const AVSampleFormat eSrc = GetSampleFormat(m_stParam.eSrcSampleFormat);
   m_eDstSampleFormat = GetSampleFormat(m_stParam.eDstSampleFormat);
   AVChannelLayout stSrcLayout{};
   av_channel_layout_default(&stSrcLayout, m_stParam.nSrcChannels);
   av_channel_layout_uninit(&m_stDstChLayout);
   av_channel_layout_default(&m_stDstChLayout, m_stParam.nDstChannels);
-
-  // A rejected option shows up as a failed set-up, like a rejection by swr_init.
-  SwrContext* pCtx = pSwr.get();
-  const TransCoderParam& p = m_stParam;
-  int nResult = av_opt_set_chlayout(pCtx, "in_chlayout", &stSrcLayout, 0);
-  if (nResult >= 0) nResult = av_opt_set_int(pCtx, "in_sample_rate", p.nSrcSampleRate, 0);
-  if (nResult >= 0) nResult = av_opt_set_sample_fmt(pCtx, "in_sample_fmt", eSrc, 0);
-  if (nResult >= 0) nResult = av_opt_set_chlayout(pCtx, "out_chlayout", &m_stDstChLayout, 0);
-  if (nResult >= 0) nResult = av_opt_set_int(pCtx, "out_sample_rate", p.nDstSampleRate, 0);
-  if (nResult >= 0) nResult = av_opt_set_sample_fmt(pCtx, "out_sample_fmt", m_eDstSampleFormat, 0);
-  if (nResult >= 0) nResult = swr_init(pCtx);
+  SwrPtr pSwr = MakeResampler({&stSrcLayout, m_stParam.nSrcSampleRate, eSrc},
+                              {&m_stDstChLayout, m_stParam.nDstSampleRate, m_eDstSampleFormat});
   av_channel_layout_uninit(&stSrcLayout);
-  if (nResult < 0) {
-    CODEC_LOG(kLogDebug, "[CODE]Failed to initialize the resampling context");
-    return -1;
-  }
+  if (pSwr == nullptr) return -1;
   m_pSwrContext = std::move(pSwr);
   return 0;
 }
@@ -110,9 +92,8 @@ int CTransCoder::Transcode(COutParam* pSrc, int nIndex, COutParam* pDst) {
 
 int CTransCoder::TranscodeVideo(COutParam* pSrc, int nIndex, CVideoDecodeOutParam* pDst) {
   if (!m_scaler.Ready()) return -1;
-  if (!Owning(pDst)) {
-    CODEC_LOG(kLogError,
-              "[CODE]TranscodeVideo Out Param Can not set OUTPARAM_FLAG_NOT_USE_CACHE flag");
+  if (!OwnsEntries(pDst->m_nFlag)) {
+    CODEC_LOG(kLogError, "TranscodeVideo Out Param Can not set OUTPARAM_FLAG_NOT_USE_CACHE flag");
     return -1;
   }
   const AVFrame* pIn = SourceFrame(pSrc, nIndex);
@@ -134,8 +115,7 @@ int CTransCoder::TranscodeVideo(COutParam* pSrc, int nIndex, CVideoDecodeOutPara
   m_scaler.TagConverted(*pOut);
   const int nRows = m_scaler.ScaleInto(*pIn, *pOut);
   if (nRows != m_stParam.nDstHeight) {
-    CODEC_LOG(kLogError, "[CODE]sws_scale get height[%d] is diff with [%d]", nRows,
-              m_stParam.nDstHeight);
+    CODEC_LOG(kLogError, "sws_scale get height[%d] is diff with [%d]", nRows, m_stParam.nDstHeight);
     return -1;
   }
 
@@ -147,9 +127,8 @@ int CTransCoder::TranscodeVideo(COutParam* pSrc, int nIndex, CVideoDecodeOutPara
 
 int CTransCoder::TranscodeAudio(COutParam* pSrc, int nIndex, CAudioDecodeOutParam* pDst) {
   if (m_pSwrContext == nullptr) return -1;
-  if (!Owning(pDst)) {
-    CODEC_LOG(kLogError,
-              "[CODE]TranscodeAudio Out Param Can not set OUTPARAM_FLAG_NOT_USE_CACHE flag");
+  if (!OwnsEntries(pDst->m_nFlag)) {
+    CODEC_LOG(kLogError, "TranscodeAudio Out Param Can not set OUTPARAM_FLAG_NOT_USE_CACHE flag");
     return -1;
   }
   const AVFrame* pIn = SourceFrame(pSrc, nIndex);
@@ -174,7 +153,7 @@ int CTransCoder::TranscodeAudio(COutParam* pSrc, int nIndex, CAudioDecodeOutPara
   const int nGot = swr_convert(m_pSwrContext.get(), pOut->extended_data, pOut->nb_samples,
                                pIn->extended_data, pIn->nb_samples);
   if (nGot < 0) {
-    CODEC_LOG(kLogError, "[CODE]swr_convert failed");
+    CODEC_LOG(kLogError, "swr_convert failed");
     return -1;
   }
 

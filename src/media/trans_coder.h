@@ -32,8 +32,6 @@ class CTransCoder final : public ITransCoder {
   int Transcode(COutParam* pSrc, int nIndex, COutParam* pDst) override;
 
  private:
-  friend struct TransCoderTestPeer;  // tests reach the private steps through it
-
   static AVPixelFormat GetPixelFormat(PixelFormat eFormat);
   static AVSampleFormat GetSampleFormat(SampleFormat eFormat);
 

@@ -3,17 +3,13 @@
 #include <cstring>
 #include <vector>
 
+#include "interface/annexb.h"
 #include "media/aac_adts_config.h"
 #include "media/pack_extradata.h"
 
 namespace codec_interface {
 
 namespace {
-
-bool StartsWithStartCode(const uint8_t* pData, int nSize) {
-  if (nSize >= 3 && pData[0] == 0 && pData[1] == 0 && pData[2] == 1) return true;
-  return nSize >= 4 && pData[0] == 0 && pData[1] == 0 && pData[2] == 0 && pData[3] == 1;
-}
 
 // FFmpeg's "extract_extradata" filter finds the parameter sets of one Annex B packet; they come
 // back as the filtered packet's new-extradata side data.
@@ -46,8 +42,8 @@ int AdtsHeaderSize(const uint8_t* pData) { return (pData[1] & 1) != 0 ? 7 : 9; }
 
 }  // namespace
 
-const char* CWriterForm::Learn(AVCodecParameters* pParams, const char* pMuxer,
-                               const uint8_t* pData, int nSize) {
+const char* CWriterForm::Learn(AVCodecParameters* pParams, const char* pMuxer, const uint8_t* pData,
+                               int nSize) {
   switch (pParams->codec_id) {
     case AV_CODEC_ID_H264:
     case AV_CODEC_ID_HEVC:
@@ -70,7 +66,7 @@ const char* CWriterForm::Learn(AVCodecParameters* pParams, const char* pMuxer,
 }
 
 const char* CWriterForm::LearnVideo(AVCodecParameters* pParams, const uint8_t* pData, int nSize) {
-  if (!StartsWithStartCode(pData, nSize)) {
+  if (LeadingStartCode(pData, nSize) == 0) {
     // Length-prefixed packets are copies of a file's: their set-up must come with them.
     return pParams->extradata_size > 0 ? nullptr
                                        : "length-prefixed packets need the stream's extradata";
@@ -80,7 +76,7 @@ const char* CWriterForm::LearnVideo(AVCodecParameters* pParams, const uint8_t* p
   if (!sets.empty()) {
     return SetExtradata(pParams, sets.data(), sets.size()) ? nullptr : "out of memory";
   }
-  const bool bAnnexBGiven = StartsWithStartCode(pParams->extradata, pParams->extradata_size);
+  const bool bAnnexBGiven = LeadingStartCode(pParams->extradata, pParams->extradata_size) != 0;
   return bAnnexBGiven ? nullptr : "the first packet carries no parameter sets";
 }
 

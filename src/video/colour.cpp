@@ -29,8 +29,7 @@ int ApplyColourTags(SwsContext* pCtx, const ColourTags& tags, AVPixelFormat eSrc
   const int* pMatrix = sws_getCoefficients(tags.eMatrix);
   const int nSrcFull = FullRange(tags.eRange, eSrc) ? 1 : 0;
   const int nDstFull = FullRange(AVCOL_RANGE_UNSPECIFIED, eDst) ? 1 : 0;
-  return sws_setColorspaceDetails(pCtx, pMatrix, nSrcFull, pMatrix, nDstFull, 0, 1 << 16,
-                                  1 << 16);
+  return sws_setColorspaceDetails(pCtx, pMatrix, nSrcFull, pMatrix, nDstFull, 0, 1 << 16, 1 << 16);
 }
 
 ColourTags ConvertedTags(const ColourTags& tags, AVPixelFormat eDst) {

@@ -1,39 +1,15 @@
-// Video codec setup and teardown, easy parameters and the bridge from FFmpeg's log.
+// The video codec object: its lock and public operations over the session Init made.
 #include "video/ffmpeg_video_codec.h"
 
-#include <cstring>
-#include <string>
-
 #include "interface/log.h"
+#include "interface/no_throw.h"
 #include "interface/pixel_formats.h"
-#include "video/codec_table.h"
+#include "interface/session_commit.h"
 
 namespace codec_interface {
 
-CFFMpegVideoCodec::CFFMpegVideoCodec()
-    : m_bKeepAspect(false),
-      m_nRealDstWidth(0),
-      m_nRealDstHeight(0),
-      m_nDstWidth(0),
-      m_nDstHeight(0),
-      m_nSrcWidth(0),
-      m_nSrcHeight(0),
-      m_nCommandQueueCount(0),
-      m_nDeviceIndex(0),
-      m_bSrcSizeFixed(false),
-      m_eCodecType(static_cast<CodecType>(-1)),
-      m_bDecoder(true),
-      m_ePixFmt(AV_PIX_FMT_NONE),
-      m_eHwPixFmt(AV_PIX_FMT_NONE),
-      m_pCodec(nullptr),
-      m_nImageBufSize(0),
-      m_nFrameIndex(0),
-      m_bEasyParamPending(false),
-      m_bInit(false) {
-  std::memset(&m_stEasyParam, 0, sizeof m_stEasyParam);
-}
-
-CFFMpegVideoCodec::~CFFMpegVideoCodec() { CFFMpegVideoCodec::Uninit(); }
+// Packet times go to FFmpeg as given: MEDIA_NO_TIMESTAMP is its AV_NOPTS_VALUE.
+static_assert(MEDIA_NO_TIMESTAMP == AV_NOPTS_VALUE, "no timestamp is FFmpeg's");
 
 namespace {
 
@@ -48,105 +24,9 @@ const char* SurfaceFormatRefusal(const VideoCodecParam& param, CodecType eType) 
   return nullptr;
 }
 
-const AVCodec* FindCodec(const VideoCodecEntry& entry) {
-  if (entry.pName != nullptr) return avcodec_find_decoder_by_name(entry.pName);
-  return entry.bEncoder ? avcodec_find_encoder(entry.eCodecId)
-                        : avcodec_find_decoder(entry.eCodecId);
-}
-
-// A fixed character array taken up to its terminating zero, or whole when it has none.
-template <size_t N>
-std::string TextOf(const char (&text)[N]) {
-  return std::string(text, strnlen(text, N));
-}
-
-int BaseLevelOf(int nFfmpegLevel) {
-  if (nFfmpegLevel == AV_LOG_PANIC || nFfmpegLevel == AV_LOG_FATAL) return kLogFatal;
-  if (nFfmpegLevel == AV_LOG_ERROR) return kLogError;
-  if (nFfmpegLevel == AV_LOG_WARNING) return kLogWarning;
-  return kLogDebug;
-}
-
-}  // namespace
-
-int CFFMpegVideoCodec::Init(CodecType eCodecType, CodecParam param) {
-  const VideoCodecParam& video = param.stVideo;
-  std::unique_lock<std::mutex> lock(m_mtxCodec);
-  InstallFFmpegLogBridge();
-  if (m_bInit) return 0;
-  if (TakeRequestedFormat(video, eCodecType) != 0 || !FindVideoCodec(eCodecType)) return -1;
-
-  // From here on a failure unlocks before its line, since Uninit takes the lock again.
-  auto fail = [&](auto logLine) {
-    lock.unlock();
-    logLine();
-    Uninit();
-    return -1;
-  };
-  if (m_pCodec == nullptr) {
-    return fail([&] {
-      CODEC_LOG(kLogError, "[CODE]Codec not found for AVCodecType:%d",
-                static_cast<int>(eCodecType));
-    });
-  }
-  const int created = CreateCodecContext(eCodecType, video.pHwDeviceCtx, video.nCommandQueueCount,
-                                         video.nAdapterIndex);
-  if (created == -1) {
-    return fail([] { CODEC_LOG(kLogError, "[CODE]Could not allocate video codec context"); });
-  }
-  if (created == kDeviceFailed) {
-    return fail([] { CODEC_LOG(kLogError, "[CODE]hw_decoder_init failed"); });
-  }
-  // Only a new codec chooses its D3D11 surfaces itself; a re-created context keeps FFmpeg's.
-  if (VideoHwDeviceType(eCodecType) == AV_HWDEVICE_TYPE_D3D11VA) {
-    m_pCodecCtx->get_format = GetHwFormat;
-  }
-  if (m_pPacket == nullptr) m_pPacket.reset(av_packet_alloc());
-  m_pVideoFrame.reset(av_frame_alloc());
-  if (m_pVideoFrame == nullptr) {
-    return fail([] { CODEC_LOG(kLogDebug, "[CODE]Could not allocate video frame"); });
-  }
-  m_pTempFrame.reset(av_frame_alloc());
-  if (m_pTempFrame == nullptr) {
-    return fail([] { CODEC_LOG(kLogDebug, "[CODE]Could not allocate temp video frame"); });
-  }
-  if (PrepareRole(video) != 0) {
-    return fail([] { CODEC_LOG(kLogDebug, "[CODE]InitEncode failed"); });
-  }
-
-  const int opened = OpenNewCodec(eCodecType, video.pHwDeviceCtx);
-  if (opened < 0) {
-    return fail([&] {
-      CODEC_LOG(kLogError, "[CODE]Could not open codec:[%d][%s]", opened,
-                AvErrorText(opened).c_str());
-    });
-  }
-
-  const std::string filterDesc = TextOf(video.szFilterDesc);
-  if (!m_bDecoder && !filterDesc.empty() &&
-      InitFilter(m_pCodecCtx.get(), video.nSrcWidth, video.nSrcHeight, m_ePixFmt,
-                 filterDesc.c_str()) != 0) {
-    return fail([] { CODEC_LOG(kLogError, "[CODE]InitFilter failed"); });
-  }
-  KeepParams(eCodecType, video, filterDesc);
-  CODEC_LOG(kLogInfo, "[CODE]video codec init succ; Using codec: %s (ID: %d)", m_pCodec->name,
-            static_cast<int>(m_pCodec->id));
-  return 0;
-}
-
-int CFFMpegVideoCodec::OpenNewCodec(CodecType eType, void* pHwDeviceCtx) {
-  if (eType != AV_CODEC_TYPE_H264DEC_MEDIACODEC) {
-    const HwFamily* family = HwFamilyOfCodec(eType);
-    return OpenCodecContext(family != nullptr && family->bAdapterDevice);
-  }
-  // MediaCodec opens with the first packet that gives the picture size; the device waits.
-  if (pHwDeviceCtx != nullptr) {
-    m_pHwDeviceRef.reset(av_buffer_ref(static_cast<AVBufferRef*>(pHwDeviceCtx)));
-  }
-  return 0;
-}
-
-int CFFMpegVideoCodec::TakeRequestedFormat(const VideoCodecParam& param, CodecType eType) {
+// The requested format in FFmpeg's terms into *pFormat; -1 after the refusal of a surface
+// format that does not fit the type or the size.
+int TakeRequestedFormat(const VideoCodecParam& param, CodecType eType, AVPixelFormat* pFormat) {
   AVPixelFormat mapped = AV_PIX_FMT_NONE;
   if (!PixelFormatToAv(param.ePixelFormat, &mapped)) return 0;
   if (const char* refusal = SurfaceFormatRefusal(param, eType)) {
@@ -154,183 +34,112 @@ int CFFMpegVideoCodec::TakeRequestedFormat(const VideoCodecParam& param, CodecTy
     CodecLog(kLogError, refusal);
     return -1;
   }
-  m_ePixFmt = mapped;
+  *pFormat = mapped;
   return 0;
 }
 
-bool CFFMpegVideoCodec::FindVideoCodec(CodecType eType) {
-  const VideoCodecEntry* entry = FindVideoCodecEntry(eType);
-  m_pCodec = entry != nullptr ? FindCodec(*entry) : nullptr;
-  const HwFamily* family = HwFamilyOfCodec(eType);
-  if (entry != nullptr && family == nullptr) {
-    m_bDecoder = !entry->bEncoder;
-  } else if (m_pCodec != nullptr) {
-    if (!GetHwPixelFormat(m_pCodec, family->eDevice, &m_eHwPixFmt)) return false;
-    m_bDecoder = true;
-  }
-  return true;
-}
+void LogUninit() { CODEC_LOG(kLogDebug, "video codec uninit"); }
 
-int CFFMpegVideoCodec::PrepareRole(const VideoCodecParam& param) {
-  if (m_bDecoder) {
-    KeepSourceSize(param);
-    return 0;
-  }
-  if (m_ePixFmt == AV_PIX_FMT_NONE) {
-    CODEC_LOG(kLogError, "[CODE]Encode can not set PIX_FMT_NONE");
+}  // namespace
+
+CFFMpegVideoCodec::~CFFMpegVideoCodec() { CFFMpegVideoCodec::Uninit(); }
+
+int CFFMpegVideoCodec::Init(CodecType eCodecType, CodecParam param) {
+  const VideoCodecParam& video = param.stVideo;
+  std::lock_guard<std::mutex> lock(m_mtxCodec);
+  InstallFFmpegLogBridge();
+  if (m_pDecoder != nullptr || m_pEncoder != nullptr) return 0;
+  AVPixelFormat eFormat = AV_PIX_FMT_NONE;
+  VideoCodecFacts facts;
+  if (TakeRequestedFormat(video, eCodecType, &eFormat) != 0 ||
+      !ResolveVideoCodec(eCodecType, &facts)) {
     return -1;
   }
-  return InitEncode(m_pCodecCtx.get(), param);
-}
-
-void CFFMpegVideoCodec::KeepSourceSize(const VideoCodecParam& param) {
-  m_nSrcWidth = param.nSrcWidth;
-  m_nSrcHeight = param.nSrcHeight;
-  m_bSrcSizeFixed = param.nSrcWidth != 0 || param.nSrcHeight != 0;
-}
-
-void CFFMpegVideoCodec::KeepParams(CodecType eType, const VideoCodecParam& param,
-                                   const std::string& strFilterDesc) {
-  m_eCodecType = eType;
-  m_nDstWidth = param.nDstWidth;
-  m_nDstHeight = param.nDstHeight;
-  m_bKeepAspect = param.bKeepAspectRatio;
-  m_nCommandQueueCount = param.nCommandQueueCount;
-  m_nDeviceIndex = param.nAdapterIndex;
-  m_strFilterDesc = strFilterDesc;
-  m_stParam = param;
-  m_bInit = true;
+  if (facts.pCodec == nullptr) {
+    CODEC_LOG(kLogError, "Codec not found for AVCodecType:%d", static_cast<int>(eCodecType));
+    LogUninit();
+    return -1;
+  }
+  const int opened =
+      facts.bDecoder
+          ? CommitSession(m_pDecoder, std::make_unique<VideoDecoder>(facts, video, eFormat),
+                          LogUninit, video)
+          : CommitSession(m_pEncoder,
+                          std::make_unique<VideoEncoder>(facts, video, eFormat, &m_stFrameRate),
+                          LogUninit, video);
+  if (opened != 0) return -1;
+  m_eCodecType = eCodecType;
+  CODEC_LOG(kLogInfo, "video codec init succ; Using codec: %s (ID: %d)", facts.pCodec->name,
+            static_cast<int>(facts.pCodec->id));
+  return 0;
 }
 
 void CFFMpegVideoCodec::Uninit() {
   std::lock_guard<std::mutex> lock(m_mtxCodec);
-  ReleaseCodecContext(true);
-  m_pHwDeviceRef.reset();
-  m_pVideoFrame.reset();
-  m_pImageBuf.reset();
-  m_nImageBufSize = 0;
-  m_scaler = Scaler();
-  m_layoutScaler = Scaler();
-  m_pPacket.reset();
-  m_filterGraph.Reset();
-  m_restart.Clear();
-  m_pFilterFrame.reset();
-  m_pSwFrame.reset();
-  m_pTempFrame.reset();
-  m_encodeOptions.Clear();  // left over when an encoder set-up stopped before opening
-  m_pCodec = nullptr;
-  m_bInit = false;
-  CODEC_LOG(kLogDebug, "[CODE]video codec uninit");
+  m_pDecoder.reset();
+  m_pEncoder.reset();
+  LogUninit();
 }
 
 int CFFMpegVideoCodec::Reset(CodecParam param) {
-  const VideoCodecParam& video = param.stVideo;
   std::lock_guard<std::mutex> lock(m_mtxCodec);
-  m_stParam = video;
-  // Only memory formats (or none): a surface format chosen at Init survives.
-  if (video.ePixelFormat == PIX_FMT_NONE || IsMemoryPixelFormat(video.ePixelFormat)) {
-    PixelFormatToAv(video.ePixelFormat, &m_ePixFmt);
-  }
-  m_nDstWidth = video.nDstWidth;
-  m_nDstHeight = video.nDstHeight;
-  m_bKeepAspect = video.bKeepAspectRatio;
-  m_scaler.Reset();
-  m_restart.Clear();
-  m_pHwDeviceRef.reset();
-  if (m_pCodecCtx == nullptr) {
-    CODEC_LOG(kLogError, "[CODE]AVCodecContext is null");
-    return -1;
-  }
-  const int recreated = RecreateCodecContext(true, video.pHwDeviceCtx);
-  if (recreated == kDeviceFailed) CODEC_LOG(kLogError, "[CODE]hw_decoder_init failed");
-  if (recreated != 0) return -1;
-  if (m_bDecoder) {
-    KeepSourceSize(video);
-  } else {
-    m_pImageBuf.reset();
-    m_nImageBufSize = 0;
-    if (InitEncode(m_pCodecCtx.get(), video) != 0) {
-      CODEC_LOG(kLogError, "[CODE]InitEncode failed");
-      return -1;
+  if (m_pDecoder != nullptr) return m_pDecoder->Reset(param.stVideo);
+  if (m_pEncoder != nullptr) return m_pEncoder->Reset(param.stVideo);
+  CODEC_LOG(kLogError, "AVCodecContext is null");
+  return -1;
+}
+
+int CFFMpegVideoCodec::Decode(unsigned char* pData, int nSize, COutParam* pOutParam) {
+  return WithoutThrowing(-1, [&] { return DecodeLocked(pData, nSize, pOutParam, AV_NOPTS_VALUE); });
+}
+
+int CFFMpegVideoCodec::DecodeTimed(unsigned char* pData, int nSize, int64_t nTimeUs,
+                                   COutParam* pOut) {
+  return WithoutThrowing(-1, [&] { return DecodeLocked(pData, nSize, pOut, nTimeUs); });
+}
+
+int CFFMpegVideoCodec::DecodeLocked(unsigned char* pData, int nSize, COutParam* pOutParam,
+                                    int64_t nPts) {
+  std::lock_guard<std::mutex> lock(m_mtxCodec);
+  auto* pOut = dynamic_cast<CVideoDecodeOutParam*>(pOutParam);
+  if (m_pDecoder == nullptr || nSize < 1 || pData == nullptr || pOut == nullptr) return -1;
+  return m_pDecoder->Decode(pData, nSize, nPts, pOut, m_easyParam);
+}
+
+int CFFMpegVideoCodec::Encode(unsigned char* pData, int nSize, COutParam* pOut) {
+  return WithoutThrowing(-1, [&] {
+    std::lock_guard<std::mutex> lock(m_mtxCodec);
+    auto* pEncOut = dynamic_cast<CVideoEncodeOutParam*>(pOut);
+    if (m_pEncoder == nullptr || nSize < 1 || pData == nullptr || pEncOut == nullptr) return -1;
+    return m_pEncoder->Encode(pData, nSize, m_nFrameIndex, pEncOut);
+  });
+}
+
+int CFFMpegVideoCodec::Drain(COutParam* pOut) {
+  return WithoutThrowing(-1, [&] {
+    std::lock_guard<std::mutex> lock(m_mtxCodec);
+    if (m_pDecoder != nullptr) {
+      auto* pDecOut = dynamic_cast<CVideoDecodeOutParam*>(pOut);
+      return pDecOut != nullptr ? m_pDecoder->Drain(pDecOut, m_easyParam) : -1;
     }
-  }
-  if (OpenCodecContext(false) < 0) {
-    CODEC_LOG(kLogError, "[CODE]Could not open codec");
+    auto* pEncOut = dynamic_cast<CVideoEncodeOutParam*>(pOut);
+    return m_pEncoder != nullptr && pEncOut != nullptr ? m_pEncoder->Drain(pEncOut) : -1;
+  });
+}
+
+int CFFMpegVideoCodec::SetEncoderFrameRate(int nNum, int nDen) {
+  const bool bCleared = nNum == 0 && nDen == 0;
+  if (!bCleared && (nNum <= 0 || nDen <= 0)) {
+    CODEC_LOG(kLogError, "SetEncoderFrameRate refuses %d/%d", nNum, nDen);
     return -1;
   }
+  std::lock_guard<std::mutex> lock(m_mtxCodec);
+  m_stFrameRate = AVRational{nNum, nDen};
   return 0;
 }
 
-void CFFMpegVideoCodec::SetEasyParam(VideoEasyParam param) {
-  std::lock_guard<std::mutex> lock(m_mtxEasyParam);
-  m_bEasyParamPending = true;
-  m_stEasyParam = param;
-}
+void CFFMpegVideoCodec::SetEasyParam(VideoEasyParam param) { m_easyParam.Post(param); }
 
 CodecType CFFMpegVideoCodec::GetCodecType() { return m_eCodecType; }
-
-void CFFMpegVideoCodec::FFmpegLogCallback(void*, int nLevel, const char* pFormat,
-                                          va_list args) {
-  if (nLevel > AV_LOG_WARNING) return;
-  base::IBaseLogInterface::GetLogInstance(nullptr)->VPrintLog(
-      BaseLevelOf(nLevel), static_cast<int>(base::GetTid()), pFormat, args);
-}
-
-void CFFMpegVideoCodec::InstallFFmpegLogBridge() {
-  static std::once_flag s_logBridge;
-  std::call_once(s_logBridge, [] { av_log_set_callback(FFmpegLogCallback); });
-}
-
-void CFFMpegVideoCodec::ReleaseCodecContext(bool bLogDeviceRef) {
-  m_bDraining = false;  // a new context starts a new stream
-  if (m_pCodecCtx == nullptr) return;
-  AVCodecContext* ctx = m_pCodecCtx.get();
-  if (ctx->codec != nullptr && av_codec_is_decoder(ctx->codec) && ctx->extradata != nullptr) {
-    av_freep(&ctx->extradata);
-    ctx->extradata_size = 0;
-  }
-  if (ctx->hw_device_ctx != nullptr && bLogDeviceRef) {
-    CODEC_LOG(kLogDebug, "[CODE]hw_device_ctx [%d]", av_buffer_get_ref_count(ctx->hw_device_ctx));
-  }
-  m_pCodecCtx.reset();  // releases the context's device reference with it
-}
-
-int CFFMpegVideoCodec::RecreateCodecContext(bool bLogDeviceRef, void* pNewDevice) {
-  ReleaseCodecContext(bLogDeviceRef);
-  return CreateCodecContext(m_eCodecType, pNewDevice, m_nCommandQueueCount, m_nDeviceIndex);
-}
-
-int CFFMpegVideoCodec::CreateCodecContext(CodecType eType, void* pNewDevice,
-                                          int nCommandQueueCount, unsigned int nAdapterIndex) {
-  m_pCodecCtx.reset(avcodec_alloc_context3(m_pCodec));
-  if (m_pCodecCtx == nullptr) return -1;
-  if (!MakesDeviceWithCodec(eType)) return 0;
-  m_pCodecCtx->pix_fmt = m_eHwPixFmt;
-  if (pNewDevice != nullptr) {
-    m_pHwDeviceRef.reset(av_buffer_ref(static_cast<AVBufferRef*>(pNewDevice)));
-  }
-  if (m_pHwDeviceRef != nullptr) {
-    m_pCodecCtx->hw_device_ctx = av_buffer_ref(m_pHwDeviceRef.get());
-    return 0;
-  }
-  // The context holds the only reference to a device made for it.
-  AVBufferRef* created = nullptr;
-  if (hw_decoder_init(&created, nullptr, VideoHwDeviceType(eType), nCommandQueueCount,
-                      nAdapterIndex) < 0) {
-    return kDeviceFailed;
-  }
-  const BufferRefPtr device(created);
-  m_pCodecCtx->hw_device_ctx = av_buffer_ref(device.get());
-  return 0;
-}
-
-int CFFMpegVideoCodec::OpenCodecContext(bool bSingleThread) {
-  AvOptions decoderOptions;
-  if (bSingleThread) decoderOptions.Set("threads", "1");
-  AvOptions& options = m_bDecoder ? decoderOptions : m_encodeOptions;
-  const int ret = avcodec_open2(m_pCodecCtx.get(), m_pCodec, options.Slot());
-  m_encodeOptions.Clear();
-  return ret;
-}
 
 }  // namespace codec_interface

@@ -30,7 +30,7 @@ int FilterGraph::Build(const std::string& strSourceArgs, const char* pFilterDesc
   int nRet = avfilter_graph_create_filter(&m_pBufferSrcCtx, avfilter_get_by_name("buffer"), "in",
                                           strSourceArgs.c_str(), nullptr, graph);
   if (nRet < 0) {
-    CODEC_LOG(kLogDebug, "[CODE]avfilter_graph_create_filter for src avfilter failed：[%s]",
+    CODEC_LOG(kLogDebug, "avfilter_graph_create_filter for src avfilter failed：[%s]",
               AvErrorText(nRet).c_str());
     Reset();
     return -1;
@@ -38,7 +38,7 @@ int FilterGraph::Build(const std::string& strSourceArgs, const char* pFilterDesc
   nRet = avfilter_graph_create_filter(&m_pBufferSinkCtx, avfilter_get_by_name("buffersink"), "out",
                                       nullptr, nullptr, graph);
   if (nRet < 0) {
-    CODEC_LOG(kLogDebug, "[CODE]avfilter_graph_create_filter for sink avfilter failed：[%s]",
+    CODEC_LOG(kLogDebug, "avfilter_graph_create_filter for sink avfilter failed：[%s]",
               AvErrorText(nRet).c_str());
     Reset();
     return -1;
@@ -49,7 +49,7 @@ int FilterGraph::Build(const std::string& strSourceArgs, const char* pFilterDesc
   const FilterInOutPtr pInputs(inputs);
   const FilterInOutPtr pOutputs(outputs);
   if (nRet < 0) {
-    CODEC_LOG(kLogDebug, "[CODE]avfilter_graph_parse2 for [%s] failed：[%s]", pFilterDesc,
+    CODEC_LOG(kLogDebug, "avfilter_graph_parse2 for [%s] failed：[%s]", pFilterDesc,
               AvErrorText(nRet).c_str());
     Reset();
     return -1;
@@ -60,7 +60,7 @@ int FilterGraph::Build(const std::string& strSourceArgs, const char* pFilterDesc
   }
   nRet = avfilter_graph_config(graph, nullptr);
   if (nRet < 0) {
-    CODEC_LOG(kLogDebug, "[CODE]avfilter_graph_config failed：[%s]", AvErrorText(nRet).c_str());
+    CODEC_LOG(kLogDebug, "avfilter_graph_config failed：[%s]", AvErrorText(nRet).c_str());
     Reset();
     return -1;
   }
@@ -76,8 +76,7 @@ int FilterGraph::Link(AVFilterInOut* pInputs, AVFilterInOut* pOutputs) {
                                 : avfilter_link(m_pBufferSrcCtx, 0, pInputs->filter_ctx,
                                                 static_cast<unsigned>(pInputs->pad_idx));
   if (nRet < 0) {
-    CODEC_LOG(kLogDebug, "[CODE]avfilter_link filter input failed：[%s]",
-              AvErrorText(nRet).c_str());
+    CODEC_LOG(kLogDebug, "avfilter_link filter input failed：[%s]", AvErrorText(nRet).c_str());
     return -1;
   }
   nRet = pOutputs == nullptr
@@ -85,8 +84,7 @@ int FilterGraph::Link(AVFilterInOut* pInputs, AVFilterInOut* pOutputs) {
              : avfilter_link(pOutputs->filter_ctx, static_cast<unsigned>(pOutputs->pad_idx),
                              m_pBufferSinkCtx, 0);
   if (nRet < 0) {
-    CODEC_LOG(kLogDebug, "[CODE]avfilter_link filter output failed：[%s]",
-              AvErrorText(nRet).c_str());
+    CODEC_LOG(kLogDebug, "avfilter_link filter output failed：[%s]", AvErrorText(nRet).c_str());
     return -1;
   }
   return 0;
@@ -94,11 +92,11 @@ int FilterGraph::Link(AVFilterInOut* pInputs, AVFilterInOut* pOutputs) {
 
 bool FilterGraph::Filter(AVFrame* pIn, AVFrame* pOut) {
   if (av_buffersrc_add_frame(m_pBufferSrcCtx, pIn) < 0) {
-    CODEC_LOG(kLogError, "[CODE]av_buffersrc_add_frame failed");
+    CODEC_LOG(kLogError, "av_buffersrc_add_frame failed");
     return false;
   }
   if (av_buffersink_get_frame(m_pBufferSinkCtx, pOut) < 0) {
-    CODEC_LOG(kLogError, "[CODE]av_buffersink_get_frame failed");
+    CODEC_LOG(kLogError, "av_buffersink_get_frame failed");
     return false;
   }
   return true;

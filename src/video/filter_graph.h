@@ -27,9 +27,6 @@ class FilterGraph {
   // line. The source takes over the picture's references: after a successful push pIn is empty.
   bool Filter(AVFrame* pIn, AVFrame* pOut);
 
-  AVFilterGraph* Graph() const { return m_pFilterGraph.get(); }
-  AVFilterContext* Source() const { return m_pBufferSrcCtx; }
-
  private:
   int Link(AVFilterInOut* pInputs, AVFilterInOut* pOutputs);
 

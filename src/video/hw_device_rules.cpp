@@ -1,7 +1,6 @@
 #include "video/hw_device_rules.h"
 
-#include <cstring>
-
+#include "interface/annexb.h"
 #include "video/hw_family_table.h"
 
 #if defined(_WIN32) && __has_include(<d3d11.h>)
@@ -25,30 +24,11 @@ constexpr int kMaxCommandQueueCount = 50;
 constexpr int kMinMediaCodecPacket = 6;
 constexpr int kNalTypeSps = 7;
 
-// Length of the Annex B start code at the front of the packet: 4, 3, or 0 for none.
-int LeadingStartCode(const uint8_t* pData, int nSize) {
-  static constexpr uint8_t kLong[] = {0, 0, 0, 1};
-  if (nSize >= 4 && std::memcmp(pData, kLong, 4) == 0) return 4;
-  if (nSize >= 3 && std::memcmp(pData, kLong + 1, 3) == 0) return 3;
-  return 0;
-}
-
-// Position of the next start code of the given length at or after nFrom; -1 when none starts
-// at or before nSize - nLength.
-int FindStartCode(const uint8_t* pData, int nSize, int nFrom, int nLength) {
-  static constexpr uint8_t kLong[] = {0, 0, 0, 1};
-  const uint8_t* code = kLong + (4 - nLength);
-  for (int i = nFrom; i <= nSize - nLength; ++i) {
-    if (std::memcmp(pData + i, code, static_cast<size_t>(nLength)) == 0) return i;
-  }
-  return -1;
-}
-
 }  // namespace
 
 int CommandQueueCountFor(int nRequested) {
   return (nRequested >= 1 && nRequested <= kMaxCommandQueueCount) ? nRequested
-                                                                   : kDefaultCommandQueueCount;
+                                                                  : kDefaultCommandQueueCount;
 }
 
 std::string HwDeviceString(AVHWDeviceType eType, unsigned int nAdapterIndex) {

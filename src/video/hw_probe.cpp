@@ -65,27 +65,27 @@ bool RunHardwareDecodeProbe(CodecType eType, PixelFormat eFormat, unsigned int n
   param.stVideo.nAdapterIndex = nAdapterIndex;
   if (codec->Init(eType, param) != 0) {
     codec.reset();
-    CODEC_LOG(kLogError, "[CODE]CheckHardwareDecode[%d][%d] Codec Init failed", type, adapter);
+    CODEC_LOG(kLogError, "CheckHardwareDecode[%d][%d] Codec Init failed", type, adapter);
     return false;
   }
 
   // Entries refer to the codec's own frames, so the out-param is cleared before Uninit.
   CVideoDecodeOutParam out(0);
   // Decode only reads the bytes.
-  const int decoded = codec->Decode(const_cast<uint8_t*>(stream.data()),
-                                    static_cast<int>(stream.size()), &out);
+  const int decoded =
+      codec->Decode(const_cast<uint8_t*>(stream.data()), static_cast<int>(stream.size()), &out);
   if (decoded < 0) {
     out.Clear();
     codec->Uninit();
     codec.reset();
-    CODEC_LOG(kLogError, "[CODE]CheckHardwareDecode[%d][%d] Decode failed", type, adapter);
+    CODEC_LOG(kLogError, "CheckHardwareDecode[%d][%d] Decode failed", type, adapter);
     return false;
   }
   const bool supported = out.m_nNum >= 1 && out.m_ePixelFormat == eFormat;
   if (supported) {
-    CODEC_LOG(kLogDebug, "[CODE]Support HardwareDecode[%d][%d]", type, adapter);
+    CODEC_LOG(kLogDebug, "Support HardwareDecode[%d][%d]", type, adapter);
   } else {
-    CODEC_LOG(kLogDebug, "[CODE]UnSupport HardwareDecode[%d][%d]", type, adapter);
+    CODEC_LOG(kLogDebug, "UnSupport HardwareDecode[%d][%d]", type, adapter);
   }
   out.Clear();
   codec->Uninit();
@@ -100,7 +100,7 @@ bool ProbeHardwareDecode(CodecType eType, unsigned int nAdapterIndex) {
   const CacheKey key{static_cast<int32_t>(eType), nAdapterIndex};
   if (const std::optional<bool> cached = Lookup(key)) return *cached;
 
-  CODEC_LOG(kLogDebug, "[CODE]CheckHardwareDecode[%d][%d]", static_cast<int>(eType),
+  CODEC_LOG(kLogDebug, "CheckHardwareDecode[%d][%d]", static_cast<int>(eType),
             static_cast<int>(nAdapterIndex));
   const bool answer = RunHardwareDecodeProbe(eType, family->eRequest, nAdapterIndex,
                                              ProbeStream(eType == family->eHevc));

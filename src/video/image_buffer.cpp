@@ -17,7 +17,7 @@ FramePtr DownloadSurface(const AVFrame& surface) {
   FramePtr memory(av_frame_alloc());
   if (memory == nullptr) return nullptr;
   if (av_hwframe_transfer_data(memory.get(), &surface, 0) != 0) {
-    CODEC_LOG(kLogError, "[CODE]av_hwframe_transfer_data failed");
+    CODEC_LOG(kLogError, "av_hwframe_transfer_data failed");
     return nullptr;
   }
   return memory;
@@ -47,8 +47,8 @@ void PutOwnedPicture(CVideoDecodeOutParam& dst, FramePtr picture) {
   dst.m_ePixelFormat = AvToPixelFormat(format);
 }
 
-int ICodecInterface::ImageGetBufferSize(PixelFormat eFormat, PixelFormat& eOutFormat,
-                                        int nWidth, int nHeight) {
+int ICodecInterface::ImageGetBufferSize(PixelFormat eFormat, PixelFormat& eOutFormat, int nWidth,
+                                        int nHeight) {
   eOutFormat = eFormat;
   AVPixelFormat measured = AV_PIX_FMT_NONE;
   if (!PixelFormatToAv(eFormat, &measured) || measured == AV_PIX_FMT_NONE) return 0;
@@ -60,8 +60,8 @@ int ICodecInterface::ImageGetBufferSize(PixelFormat eFormat, PixelFormat& eOutFo
   return av_image_get_buffer_size(measured, nWidth, nHeight, kPackedAlign);
 }
 
-int ICodecInterface::ImageCopyToBuffer(unsigned char* pBuffer, int nSize,
-                                       CVideoDecodeOutParam& src, int nIndex) {
+int ICodecInterface::ImageCopyToBuffer(unsigned char* pBuffer, int nSize, CVideoDecodeOutParam& src,
+                                       int nIndex) {
   const AVFrame* picture = EntryOf(src, nIndex);
   if (picture == nullptr) return -1;
   // FFmpeg checks the size but not the pointer; refuse a missing buffer the way it refuses a
@@ -78,9 +78,9 @@ int ICodecInterface::ImageCopyToBuffer(unsigned char* pBuffer, int nSize,
 
 int ICodecInterface::ImageHwCopyToMemory(CVideoDecodeOutParam& dst, CVideoDecodeOutParam& src,
                                          int nIndex) {
-  if ((dst.m_nFlag & OUTPARAM_FLAG_NOT_USE_CACHE) == 0) {
+  if (!OwnsEntries(dst.m_nFlag)) {
     CODEC_LOG(kLogError,
-              "[CODE]ImageHwCopyToMemory Out Param Can not set OUTPARAM_FLAG_NOT_USE_CACHE flag");
+              "ImageHwCopyToMemory Out Param Can not set OUTPARAM_FLAG_NOT_USE_CACHE flag");
     return -1;
   }
   const AVFrame* picture = EntryOf(src, nIndex);

@@ -21,8 +21,8 @@ int Scaler::Init(const ScalerGeometry& g) {
   m_pCtx.reset(sws_getContext(g.nSrcWidth, g.nSrcHeight, g.eSrcFormat, g.nDstWidth, g.nDstHeight,
                               g.eDstFormat, SWS_LANCZOS, nullptr, nullptr, nullptr));
   if (m_pCtx == nullptr) {
-    CODEC_LOG(kLogError, "[CODE]sws_getContext failed:%d-%d %d  %d-%d %d", g.nSrcWidth,
-              g.nSrcHeight, static_cast<int>(g.eSrcFormat), g.nDstWidth, g.nDstHeight,
+    CODEC_LOG(kLogError, "sws_getContext failed:%d-%d %d  %d-%d %d", g.nSrcWidth, g.nSrcHeight,
+              static_cast<int>(g.eSrcFormat), g.nDstWidth, g.nDstHeight,
               static_cast<int>(g.eDstFormat));
     return -1;
   }
@@ -63,11 +63,11 @@ int Scaler::ScaleInto(const AVFrame& src, AVFrame& dst) const {
 int Scaler::FollowColour(const AVFrame& src) {
   const ColourTags tags = TagsOf(src);
   if (tags == m_stColour) return 0;
-  const int nApplied = ApplyColourTags(m_pCtx.get(), tags, m_stGeometry.eSrcFormat,
-                                       m_stGeometry.eDstFormat);
+  const int nApplied =
+      ApplyColourTags(m_pCtx.get(), tags, m_stGeometry.eSrcFormat, m_stGeometry.eDstFormat);
   if (nApplied < 0) {
-    CODEC_LOG(kLogError, "[CODE]sws_setColorspaceDetails failed:%d matrix[%d] range[%d]",
-              nApplied, static_cast<int>(tags.eMatrix), static_cast<int>(tags.eRange));
+    CODEC_LOG(kLogError, "sws_setColorspaceDetails failed:%d matrix[%d] range[%d]", nApplied,
+              static_cast<int>(tags.eMatrix), static_cast<int>(tags.eRange));
     return nApplied;
   }
   m_stColour = tags;

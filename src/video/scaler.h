@@ -30,7 +30,6 @@ class Scaler {
     return Ready() && src.width == m_stGeometry.nSrcWidth &&
            src.height == m_stGeometry.nSrcHeight && src.format == m_stGeometry.eSrcFormat;
   }
-  SwsContext* Context() const { return m_pCtx.get(); }
 
   // Scales a picture into Frame(), whose buffers are reused while nobody else references them;
   // the source is read in place, never copied first. The result carries the source's times,

@@ -9,7 +9,7 @@
 #include <span>
 #include <thread>
 
-#include "audio/ffmpeg_audio_codec.h"
+#include "audio/aac_packet_filter.h"
 #include "support/log_capture.h"
 #include "support/media.h"
 
@@ -120,11 +120,10 @@ TEST(AdtsFraming, RecordsWrittenOut_OpenWithTheAacDemuxer) {
   }
   // The reference itself, against a header written out by hand.
   EXPECT_EQ(WithAdtsHeaders({Bytes(371)}, 44100, 2)[0], Bytes({0xFF, 0xF1, 0x50, 0x80, 0x2F, 0x5F, 0xFC}) + Bytes(371));
-  CFFMpegAudioCodec closed;
   AVPacket packet{};
   ScopedLogCapture capture;
-  EXPECT_EQ(CFFMpegAudioCodec::WriteADTSHeader(&closed, Bytes(8).data(), 6, &packet), 0);
-  EXPECT_EQ(CFFMpegAudioCodec::WriteADTSHeader(&closed, Bytes(8).data(), 8, &packet), 0);
+  EXPECT_EQ(WriteAdtsHeaderFor(nullptr, Bytes(8).data(), 6, &packet), 0);
+  EXPECT_EQ(WriteAdtsHeaderFor(nullptr, Bytes(8).data(), 8, &packet), 0);
   EXPECT_EQ(capture->OwnLines(), (std::vector<LogLine>{Error("[CODE]ADTS Outbuf is full"),
                                                        Error("[CODE]WriteADTSHeader failed")}));
 }

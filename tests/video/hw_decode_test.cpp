@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "support/log_capture.h"
+#include "video/hw_device_rules.h"
 #include "support/media.h"
 
 namespace {
@@ -52,6 +53,27 @@ TEST(HwDecode, EveryHardwareTypeFailsItsDevice) {
         {60, "[CODE]av_hwdevice_ctx_create failed:" + ErrorText(err)},
         {60, "[CODE]codec_interface::CFFMpegVideoCodec::CreateVideoHwDeviceCtx hw_decoder_create failed"}})) << type;
   }
+}
+
+// The device rules, the same on every platform: expectations worked out by hand from the bytes
+// and FFmpeg's device and surface enumerations.
+TEST(HwDeviceRules, QueueCountDeviceStringSurfaceAndMediaCodecExtradata) {
+  for (auto [asked, count] : {std::pair{1, 1}, {50, 50}, {0, 5}, {51, 5}, {-3, 5}}) EXPECT_EQ(CommandQueueCountFor(asked), count) << asked;
+  EXPECT_EQ(HwDeviceString(AV_HWDEVICE_TYPE_D3D12VA, 12) + HwDeviceString(AV_HWDEVICE_TYPE_DXVA2, 0), "120");
+  EXPECT_EQ(HwDeviceString(AV_HWDEVICE_TYPE_VIDEOTOOLBOX, 3) + HwDeviceString(AV_HWDEVICE_TYPE_CUDA, 3), "");
+  const AVPixelFormat offered[] = {AV_PIX_FMT_YUV420P, AV_PIX_FMT_D3D11, AV_PIX_FMT_DXVA2_VLD, AV_PIX_FMT_NONE, AV_PIX_FMT_D3D12};
+  for (auto [device, surface] : {std::pair{AV_HWDEVICE_TYPE_DXVA2, AV_PIX_FMT_DXVA2_VLD}, {AV_HWDEVICE_TYPE_D3D11VA, AV_PIX_FMT_D3D11},
+                                 {AV_HWDEVICE_TYPE_D3D12VA, AV_PIX_FMT_NONE}, {AV_HWDEVICE_TYPE_CUDA, AV_PIX_FMT_NONE}}) {
+    EXPECT_EQ(PickHwSurfaceFormat(device, offered), surface) << device;  // nothing read past the list's end
+  }
+  EXPECT_EQ(PickHwSurfaceFormat(AV_HWDEVICE_TYPE_DXVA2, nullptr), AV_PIX_FMT_NONE);
+  const std::pair<Bytes, int> packets[] = {
+      {{0, 0, 0, 1, 0x67, 1, 2, 0, 0, 0, 1, 0x68, 3, 0, 0, 0, 1, 0x65, 4}, 13},  // SPS and PPS before the slice
+      {{0, 0, 1, 0x27, 1, 0, 0, 1, 0x28, 3}, 10},                                // no third start code: the whole packet
+      {{0, 0, 0, 1, 0x67, 1, 0, 0, 1, 0x68, 3}, -1},                             // no second code of the same length
+      {{0, 0, 0, 1, 0x65, 1, 0, 0, 0, 1, 0x68}, -1},                             // no SPS first
+      {{0, 0, 1, 0x67, 0}, -1}};                                                 // shorter than six bytes
+  for (const auto& [packet, size] : packets) EXPECT_EQ(MediaCodecExtradataSize(packet.data(), static_cast<int>(packet.size())), size) << packet.size();
 }
 
 TEST(HwDevice, ReleaseLogsTheCountThenDropsOneReference) {

@@ -12,8 +12,8 @@ namespace base {
 /// What CSpsParse learns from a sequence parameter set. Width and height come first, so that a
 /// caller reading only them keeps working.
 struct h264_sps_data {
-  int32_t width;   ///< Picture width in pixels, after cropping.
-  int32_t height;  ///< Picture height in pixels, after cropping.
+  int32_t width;                 ///< Picture width in pixels, after cropping.
+  int32_t height;                ///< Picture height in pixels, after cropping.
   int32_t profile_idc;           ///< profile_idc.
   int32_t level_idc;             ///< level_idc.
   int32_t seq_parameter_set_id;  ///< seq_parameter_set_id.
@@ -24,10 +24,10 @@ struct h264_sps_data {
   int32_t pic_order_cnt_type;    ///< pic_order_cnt_type.
   int32_t max_num_ref_frames;    ///< max_num_ref_frames.
   int32_t frame_mbs_only_flag;   ///< frame_mbs_only_flag.
-  int32_t crop_left;    ///< frame_crop_left_offset (0 without cropping).
-  int32_t crop_right;   ///< frame_crop_right_offset.
-  int32_t crop_top;     ///< frame_crop_top_offset.
-  int32_t crop_bottom;  ///< frame_crop_bottom_offset.
+  int32_t crop_left;             ///< frame_crop_left_offset (0 without cropping).
+  int32_t crop_right;            ///< frame_crop_right_offset.
+  int32_t crop_top;              ///< frame_crop_top_offset.
+  int32_t crop_bottom;           ///< frame_crop_bottom_offset.
   int32_t vui_parameters_present_flag;  ///< vui_parameters_present_flag.
 };
 
