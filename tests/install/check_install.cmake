@@ -10,6 +10,20 @@ endfunction()
 
 file(REMOVE_RECURSE ${WORK})
 run("install" ${CMAKE_COMMAND} --install ${BUILD} --prefix ${WORK}/prefix)
+if(TOOLCHAIN)
+  # Windows: the host cross-built alike and run with nothing but the install tree's bin/ to
+  # find DLLs in, so that a DLL the tree lacks fails the run.
+  run("find_package(codec)" ${CMAKE_COMMAND} -S ${HOST} -B ${WORK}/host -G Ninja
+      -DCMAKE_TOOLCHAIN_FILE=${TOOLCHAIN} -Dcodec_DIR=${WORK}/prefix/lib/cmake/codec)
+  run("host build" ${CMAKE_COMMAND} --build ${WORK}/host)
+  set(ENV{WINEPATH} ${WORK}/prefix/bin)
+  run("host run" ${EMULATOR} ${WORK}/host/host.exe)
+  string(REPLACE "\r" "" out "${out}")
+  if(NOT out STREQUAL "host ok\n")
+    message(FATAL_ERROR "host run printed: ${out}")
+  endif()
+  return()
+endif()
 run("find_package(codec)" ${CMAKE_COMMAND} -S ${HOST} -B ${WORK}/host -G Ninja -DCMAKE_PREFIX_PATH=${WORK}/prefix)
 run("host build" ${CMAKE_COMMAND} --build ${WORK}/host)
 run("host run" ${WORK}/host/host)

@@ -107,6 +107,9 @@ ReadBack ReadMediaFile(const std::string& path, int stream = 0);
 inline void Hold(codec_interface::COutParam& out, FramePtr frame) { out.m_pFrame[out.m_nNum++] = frame.release(); }
 
 // A file in the temporary directory, unique to the process, removed when the object goes.
+// This process's id, for names no other test process running at the same time uses.
+int ProcessId();
+
 struct ScratchFile {
   explicit ScratchFile(const std::string& name);
   ~ScratchFile() { std::filesystem::remove(path); }

@@ -1,7 +1,9 @@
 // The codec program run as a user runs it, on files made here with plain FFmpeg's encoders and
 // muxers, and its results read back with plain libavformat/libavcodec.
 #include <gtest/gtest.h>
+#if !defined(_WIN32)
 #include <sys/wait.h>
+#endif
 
 #include <algorithm>
 #include <array>
@@ -39,7 +41,7 @@ void Append(const fs::path& path, const std::vector<Bytes>& packets) {
 class CodecCommand : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    dir_ = fs::path(::testing::TempDir()) / ("codec_command_" + std::to_string(getpid()));
+    dir_ = fs::path(::testing::TempDir()) / ("codec_command_" + std::to_string(ProcessId()));
     fs::create_directories(dir_ / "folder");
     // libx265 keeps a few blocks past its close; they are not the program's, nor is the note
     // of them its output.
@@ -98,11 +100,21 @@ class CodecCommand : public ::testing::Test {
   static std::string In(const std::string& name) { return (dir_ / name).string(); }
 
   static Outcome Codec(const std::string& args) {
+#if defined(_WIN32)
+    // cmd.exe runs it: the whole line quoted once more, as cmd strips the outer quotes.
+    std::string program = CODEC_PROGRAM;
+    std::ranges::replace(program, '/', '\\');
+    const std::string command = "\"\"" + program + "\" " + args + " >\"" + In("stdout") + "\" 2>\"" +
+                                In("stderr") + "\" <NUL\"";
+    const int status = std::system(command.c_str());
+#else
     const std::string command = "LSAN_OPTIONS=print_suppressions=0:suppressions=" + In("lsan.supp") +
                                 " " CODEC_PROGRAM " " + args + " >" + In("stdout") + " 2>" + In("stderr") +
                                 " </dev/null";
-    const int status = std::system(command.c_str());
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, Slurp(In("stdout")), Slurp(In("stderr"))};
+    int status = std::system(command.c_str());
+    status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+#endif
+    return {status, Slurp(In("stdout")), Slurp(In("stderr"))};
   }
 
   static fs::path dir_;

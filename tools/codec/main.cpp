@@ -7,6 +7,7 @@
 #include "commands.h"
 #include "failure.h"
 #include "library_log.h"
+#include "utf8_arguments.h"
 
 using namespace codec_tool;
 
@@ -48,7 +49,8 @@ int main(int argc, char** argv) {
   // The library's logger goes in once the flags are known, before a command runs.
   app.parse_complete_callback([&] { log = LibraryLog::Install(global.verbose); });
   try {
-    app.parse(argc, argv);
+    Utf8Arguments arguments(argc, argv);
+    app.parse(arguments.Count(), arguments.Values());
   } catch (const CLI::CallForHelp& e) {
     return app.exit(e);
   } catch (const CLI::CallForAllHelp& e) {

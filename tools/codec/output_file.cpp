@@ -1,6 +1,6 @@
 #include "output_file.h"
 
-#include <unistd.h>
+#include "platform_io.h"
 
 #include <cctype>
 #include <csignal>
@@ -32,7 +32,10 @@ void RemovePendingAndStop(int signal) {
 
 int Remember(const std::string& path) {
   static const bool installed = [] {
-    for (int signal : {SIGINT, SIGTERM, SIGHUP}) std::signal(signal, RemovePendingAndStop);
+    for (int signal : {SIGINT, SIGTERM}) std::signal(signal, RemovePendingAndStop);
+#if defined(SIGHUP)  // not on Windows
+    std::signal(SIGHUP, RemovePendingAndStop);
+#endif
     return true;
   }();
   (void)installed;
