@@ -112,7 +112,8 @@ int ProcessId();
 
 struct ScratchFile {
   explicit ScratchFile(const std::string& name);
-  ~ScratchFile() { std::filesystem::remove(path); }
+  // The name is UTF-8 (as the library takes it), which a narrow path is not on Windows.
+  ~ScratchFile() { std::filesystem::remove(std::u8string(path.begin(), path.end())); }
   const std::string path;
 };
 
