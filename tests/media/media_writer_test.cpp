@@ -50,7 +50,7 @@ int Write(IMediaWriter& writer, const Packet& p) { return writer.WritePacket(p.s
 
 // Writes the sources' packets in decoding-time order, as a recorder hands them out; kills the
 // process at the first picture from `killAt` on. 0, or -1 at the first call that fails.
-int Record(const std::string& path, const char* format, int flags, const std::vector<const Source*>& sources, int64_t killAt = INT64_MAX) {
+int Record(const std::string& path, const char* format, int flags, const std::vector<const Source*>& sources, [[maybe_unused]] int64_t killAt = INT64_MAX) {
   auto writer = IMediaWriter::Create();
   if (writer->Open(path.c_str(), format, {0, flags, 0}) != 0) return -1;
   std::vector<Packet> all;
