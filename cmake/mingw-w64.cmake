@@ -35,3 +35,5 @@ find_program(CODEC_WINE NAMES wine64 wine PATHS /usr/lib/wine)
 if(CODEC_WINE)
   set(CMAKE_CROSSCOMPILING_EMULATOR ${CODEC_WINE})
 endif()
+# Test programs are listed when the tests run, where Wine and its DLL path are set up.
+set(CMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE PRE_TEST)

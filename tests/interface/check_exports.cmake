@@ -1,22 +1,14 @@
-# Fails when a shared library exports a defined symbol outside its own namespace. An ELF library's
-# exports come from nm, a DLL's from its export table (objdump), both demangled. Given the Linux
-# library as LINUX_CODEC_LIB, the DLL must also export every codec_interface function it does.
+# Fails when a shared library exports a defined symbol outside its own namespace. Given the Linux
+# library as LINUX_CODEC_LIB, a DLL must also export every codec_interface function it does.
 
-# exports(lib out): the demangled names a library exports.
+# exports(lib out): the demangled names an ELF library (nm) or a DLL (its export table) exports.
 function(exports lib out)
+  set(list "nm -D -C --defined-only '${lib}' | cut -d' ' -f3-")
   if(lib MATCHES "\\.dll$")
-    execute_process(COMMAND ${OBJDUMP} -p ${lib} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
-    string(REGEX MATCHALL "\n\t\\[ *[0-9]+\\] [^\n]+" entries "${dump}")
-    list(TRANSFORM entries REPLACE "^\n\t\\[ *[0-9]+\\] " "")
-    list(JOIN entries "\n" mangled)
-    get_filename_component(name ${lib} NAME)
-    file(WRITE ${WORK}/${name}.exports "${mangled}\n")
-    execute_process(COMMAND c++filt INPUT_FILE ${WORK}/${name}.exports OUTPUT_VARIABLE text)
-  else()
-    execute_process(COMMAND nm -D -C --defined-only ${lib} OUTPUT_VARIABLE text RESULT_VARIABLE rc)
-    string(REGEX REPLACE "(^|\n)[0-9a-f]+ [A-Za-z] " "\\1" text "${text}")
+    set(list "${OBJDUMP} -p '${lib}' | sed -n 's/^\t\\[ *[0-9]*\\] //p' | c++filt")
   endif()
-  string(STRIP "${text}" text)
+  execute_process(COMMAND bash -c "set -o pipefail; ${list}" OUTPUT_VARIABLE text RESULT_VARIABLE rc
+                  OUTPUT_STRIP_TRAILING_WHITESPACE)
   if(NOT rc EQUAL 0 OR text STREQUAL "")
     message(FATAL_ERROR "${lib} exports nothing, or its exports cannot be listed")
   endif()
@@ -40,9 +32,8 @@ set(prefix "^(typeinfo for |typeinfo name for |vtable for |VTT for |non-virtual 
 check_library(${CODEC_LIB} "${prefix}codec_interface::")
 check_library(${BASE_LIB} "${prefix}base::")
 
-# The same interface on both systems: the functions (not the compiler's tables and thunks) of the
-# Linux library against the DLL's. The DLL may add what the compiler generates for a dllexport
-# class (its copy and move members, inline ones), never lack a function.
+# The functions, not the compiler's tables and thunks. The DLL may add members the compiler
+# generates for a dllexport class (copies, moves, inline ones), never lack a function.
 if(LINUX_CODEC_LIB)
   exports(${LINUX_CODEC_LIB} linux)
   exports(${CODEC_LIB} windows)
@@ -50,15 +41,11 @@ if(LINUX_CODEC_LIB)
   list(FILTER windows INCLUDE REGEX "^codec_interface::")
   set(missing ${linux})
   list(REMOVE_ITEM missing ${windows})
-  set(added ${windows})
-  list(REMOVE_ITEM added ${linux})
+  list(REMOVE_ITEM windows ${linux})
   foreach(symbol IN LISTS missing)
     message(SEND_ERROR "the DLL lacks ${symbol}")
   endforeach()
-  foreach(symbol IN LISTS added)
-    message(STATUS "only in the DLL: ${symbol}")
-  endforeach()
   list(LENGTH linux count)
-  list(LENGTH added extra)
-  message(STATUS "codec_interface functions: ${count} in the Linux library, all in the DLL (${extra} more there)")
+  list(JOIN windows "\n  " added)
+  message(STATUS "codec_interface functions: ${count} in the Linux library, all in the DLL; only in the DLL:\n  ${added}")
 endif()

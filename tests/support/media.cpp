@@ -1,11 +1,6 @@
 #include "support/media.h"
 
 #include <gtest/gtest.h>
-#if defined(_WIN32)
-#include <process.h>
-#else
-#include <unistd.h>
-#endif
 
 #include <algorithm>
 #include <cmath>
@@ -294,16 +289,8 @@ ReadBack ReadMediaFile(const std::string& path, int stream) {
   return out;
 }
 
-int ProcessId() {
-#if defined(_WIN32)
-  return _getpid();
-#else
-  return getpid();
-#endif
-}
-
 ScratchFile::ScratchFile(const std::string& name)
-    : path(::testing::TempDir() + "codec_" + std::to_string(ProcessId()) + "_" + name) {}
+    : path(::testing::TempDir() + "codec_" + std::to_string(getpid()) + "_" + name) {}
 
 std::shared_ptr<ICodecInterface> OpenCodec(CodecType type, const CodecParam& param) {
   auto codec = ICodecInterface::Create(type);

@@ -9,6 +9,12 @@
 #include <utility>
 #include <vector>
 
+#if defined(_WIN32)
+#include <process.h>  // getpid, for scratch names
+#else
+#include <unistd.h>
+#endif
+
 #include "codec_interface.h"
 #include "interface/av_ptr.h"
 
@@ -107,9 +113,6 @@ ReadBack ReadMediaFile(const std::string& path, int stream = 0);
 inline void Hold(codec_interface::COutParam& out, FramePtr frame) { out.m_pFrame[out.m_nNum++] = frame.release(); }
 
 // A file in the temporary directory, unique to the process, removed when the object goes.
-// This process's id, for names no other test process running at the same time uses.
-int ProcessId();
-
 struct ScratchFile {
   explicit ScratchFile(const std::string& name);
   // The name is UTF-8 (as the library takes it), which a narrow path is not on Windows.

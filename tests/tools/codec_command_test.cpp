@@ -41,7 +41,7 @@ void Append(const fs::path& path, const std::vector<Bytes>& packets) {
 class CodecCommand : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    dir_ = fs::path(::testing::TempDir()) / ("codec_command_" + std::to_string(ProcessId()));
+    dir_ = fs::path(::testing::TempDir()) / ("codec_command_" + std::to_string(getpid()));
     fs::create_directories(dir_ / "folder");
     // libx265 keeps a few blocks past its close; they are not the program's, nor is the note
     // of them its output.
@@ -100,13 +100,10 @@ class CodecCommand : public ::testing::Test {
   static std::string In(const std::string& name) { return (dir_ / name).string(); }
 
   static Outcome Codec(const std::string& args) {
-#if defined(_WIN32)
-    // cmd.exe runs it: the whole line quoted once more, as cmd strips the outer quotes.
+#if defined(_WIN32)  // cmd.exe runs it: the whole line quoted once more, as cmd strips the outer quotes
     std::string program = CODEC_PROGRAM;
     std::ranges::replace(program, '/', '\\');
-    const std::string command = "\"\"" + program + "\" " + args + " >\"" + In("stdout") + "\" 2>\"" +
-                                In("stderr") + "\" <NUL\"";
-    const int status = std::system(command.c_str());
+    const int status = std::system(("\"\"" + program + "\" " + args + " >\"" + In("stdout") + "\" 2>\"" + In("stderr") + "\" <NUL\"").c_str());
 #else
     const std::string command = "LSAN_OPTIONS=print_suppressions=0:suppressions=" + In("lsan.supp") +
                                 " " CODEC_PROGRAM " " + args + " >" + In("stdout") + " 2>" + In("stderr") +
