@@ -5,7 +5,7 @@
 function(exports lib out)
   set(list "nm -D -C --defined-only '${lib}' | cut -d' ' -f3-")
   if(lib MATCHES "\\.dll$")
-    set(list "${OBJDUMP} -p '${lib}' | sed -n 's/^\t\\[ *[0-9]*\\] //p' | c++filt")
+    set(list "${OBJDUMP} -p '${lib}' | sed -n '/Ordinal.Name Pointer/,/^$/ s/^\t\\[ *[0-9]*\\] //p' | c++filt")
   endif()
   execute_process(COMMAND bash -c "set -o pipefail; ${list}" OUTPUT_VARIABLE text RESULT_VARIABLE rc
                   OUTPUT_STRIP_TRAILING_WHITESPACE)
