@@ -30,6 +30,7 @@ int main(int argc, char** argv) {
                "codec"};
   app.footer("Example: codec demo ./codec-demo\nRun `codec COMMAND --help` for each command.");
   app.require_subcommand(1);
+  app.allow_windows_style_options(false);  // "/folder" is a path on Windows too, not an option
   Global global;
   AddInfoCommand(app, global);
   AddProbeCommand(app, global);
