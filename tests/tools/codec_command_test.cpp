@@ -111,7 +111,11 @@ class CodecCommand : public ::testing::Test {
     int status = std::system(command.c_str());
     status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 #endif
-    return {status, Slurp(In("stdout")), Slurp(In("stderr"))};
+    Outcome run{status, Slurp(In("stdout")), Slurp(In("stderr"))};
+#if defined(_WIN32)  // text streams end their lines with CR LF there
+    std::erase(run.out, '\r'), std::erase(run.err, '\r');
+#endif
+    return run;
   }
 
   static fs::path dir_;
