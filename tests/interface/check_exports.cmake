@@ -25,31 +25,29 @@ function(fail_on entries text)
 endfunction()
 
 # typeinfo and vtables of the exported classes carry the namespace in their demangled names.
-set(prefix "^(typeinfo for |typeinfo name for |vtable for |VTT for |non-virtual thunk to |virtual thunk to )?")
-foreach(lib_namespace IN ITEMS "${CODEC_LIB};codec_interface" "${BASE_LIB};base")
-  list(GET lib_namespace 0 lib)
-  list(GET lib_namespace 1 namespace)
+function(check_library lib namespace)
   exports(${lib} names)
-  list(FILTER names EXCLUDE REGEX "${prefix}${namespace}::")
+  list(FILTER names EXCLUDE REGEX "^(typeinfo for |typeinfo name for |vtable for |VTT for |non-virtual thunk to |virtual thunk to )?${namespace}::")
   fail_on(names "${lib} exports outside ${namespace}")
-endforeach()
+endfunction()
+check_library(${CODEC_LIB} codec_interface)
+check_library(${BASE_LIB} base)
 
-# The functions, not the compiler's tables and thunks. The DLL may add members the compiler
-# generates for a dllexport class (copies, moves, inline ones), never lack a function.
+# The functions, not the compiler's tables and thunks (int64_t is long on Linux, long long on
+# Windows: one name for both). The DLL may add members the compiler generates for a dllexport
+# class (copies, moves, inline ones), never lack a function.
 if(LINUX_CODEC_LIB)
   exports(${LINUX_CODEC_LIB} linux)
   exports(${CODEC_LIB} windows)
-  list(FILTER linux INCLUDE REGEX "^codec_interface::")
-  list(FILTER windows INCLUDE REGEX "^codec_interface::")
-  # int64_t is long on Linux and long long on Windows: one name for both.
-  list(TRANSFORM linux REPLACE "long long" "long")
-  list(TRANSFORM windows REPLACE "long long" "long")
+  foreach(side linux windows)
+    list(FILTER ${side} INCLUDE REGEX "^codec_interface::")
+    list(TRANSFORM ${side} REPLACE "long long" "long")
+  endforeach()
   set(missing ${linux})
   list(REMOVE_ITEM missing ${windows})
   fail_on(missing "the DLL lacks")
   list(REMOVE_ITEM windows ${linux})
   list(LENGTH linux count)
   list(LENGTH windows extra)
-  list(JOIN windows "\n  " added)
-  message(STATUS "codec_interface functions: ${count} in the Linux library, ${extra} more in the DLL\n  ${added}")
+  message(STATUS "codec_interface functions: ${count} in the Linux library, ${extra} more in the DLL ${windows}")
 endif()
