@@ -17,7 +17,8 @@ Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
 SRC
   local opts=(-o Dir::Etc::SourceList=/dev/null -o "Dir::Etc::SourceParts=$aptdir/sources"
               -o "Dir::State::Lists=$aptdir/lists" -o APT::Sandbox::User=root)
-  apt-get "${opts[@]}" update -qq
+  # One index per DIR: several packages fetched into the same DIR share it.
+  compgen -G "$aptdir/lists/*Sources*" >/dev/null || apt-get "${opts[@]}" update -qq
   # A Debian file of the package that cannot be had (its .dsc, say) does not matter as long as
   # the upstream tarball came; apt's complaint is shown only when it did not.
   (cd "$work/src" && apt-get "${opts[@]}" source --download-only -qq "$package") \
@@ -30,4 +31,21 @@ SRC
     return 1
   fi
   echo "$orig"
+}
+
+# ensure_d3d12_headers DIR: trixie's d3d12video.h, which Debian 12's MinGW lacks (FFmpeg's
+# D3D12VA code needs it), and the newer d3d12.h it needs beside it, unpacked once into DIR.
+ensure_d3d12_headers() {
+  local dir=$1 work orig members=()
+  [ -f "$dir/.complete" ] && return 0
+  work=$(mktemp -d "${TMPDIR:-/tmp}/codec-d3d12-headers.XXXXXX")
+  orig=$(fetch_trixie_source "$work" mingw-w64) || { rm -rf "$work"; return 1; }
+  for h in d3d12.h d3d12video.h; do members+=("*/mingw-w64-headers/include/$h"); done
+  mkdir -p "$work/out"
+  tar -xf "$orig" -C "$work/out" --strip-components=3 --wildcards "${members[@]}"
+  touch "$work/out/.complete"
+  mkdir -p "$(dirname "$dir")"
+  rm -rf "$dir"
+  mv "$work/out" "$dir"
+  rm -rf "$work"
 }

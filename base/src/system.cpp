@@ -8,6 +8,7 @@
 #include <unistd.h>
 #endif
 
+#include <bit>
 #include <thread>
 
 namespace base {
@@ -21,8 +22,14 @@ long GetTid() {
 }
 
 int GetCpuCount() {
-#if !defined(_WIN32)
   // The affinity mask, so that a process confined to some CPUs does not oversubscribe them.
+#if defined(_WIN32)
+  DWORD_PTR process = 0, system = 0;  // the process's processor group: at most 64 CPUs
+  if (GetProcessAffinityMask(GetCurrentProcess(), &process, &system) != 0) {
+    const int n = std::popcount(static_cast<unsigned long long>(process));
+    if (n > 0) return n;
+  }
+#else
   cpu_set_t set;
   CPU_ZERO(&set);
   if (sched_getaffinity(0, sizeof set, &set) == 0) {

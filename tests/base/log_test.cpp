@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
+#if defined(_WIN32)
+#include <windows.h>
+#else
 #include <sched.h>
+#endif
 
 #include <thread>
 
@@ -47,6 +51,13 @@ TEST(BaseLog, StderrLogger_WritesInformationAndAboveWithLevelAndTid) {
 }
 
 TEST(BaseSystem, GetCpuCountFollowsANarrowedAffinity) {
+#if defined(_WIN32)
+  DWORD_PTR saved = 0, system = 0;
+  ASSERT_NE(GetProcessAffinityMask(GetCurrentProcess(), &saved, &system), 0);
+  ASSERT_NE(SetProcessAffinityMask(GetCurrentProcess(), saved & -saved), 0);  // the lowest CPU
+  EXPECT_EQ(base::GetCpuCount(), 1);
+  ASSERT_NE(SetProcessAffinityMask(GetCurrentProcess(), saved), 0);
+#else
   cpu_set_t saved, one;
   ASSERT_EQ(sched_getaffinity(0, sizeof saved, &saved), 0);
   CPU_ZERO(&one);
@@ -56,6 +67,7 @@ TEST(BaseSystem, GetCpuCountFollowsANarrowedAffinity) {
   ASSERT_EQ(sched_setaffinity(0, sizeof one, &one), 0);
   EXPECT_EQ(base::GetCpuCount(), 1);
   ASSERT_EQ(sched_setaffinity(0, sizeof saved, &saved), 0);
+#endif
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 #include "support/media.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>

@@ -9,6 +9,12 @@
 #include <utility>
 #include <vector>
 
+#if defined(_WIN32)
+#include <process.h>  // getpid, for scratch names
+#else
+#include <unistd.h>
+#endif
+
 #include "codec_interface.h"
 #include "interface/av_ptr.h"
 
@@ -110,7 +116,8 @@ inline void Hold(codec_interface::COutParam& out, FramePtr frame) { out.m_pFrame
 // A file in the temporary directory, unique to the process, removed when the object goes.
 struct ScratchFile {
   explicit ScratchFile(const std::string& name);
-  ~ScratchFile() { std::filesystem::remove(path); }
+  // The name is UTF-8 (as the library takes it), which a narrow path is not on Windows.
+  ~ScratchFile() { std::filesystem::remove(std::u8string(path.begin(), path.end())); }
   const std::string path;
 };
 

@@ -7,9 +7,8 @@
 #include <climits>
 #include <thread>
 
-#include "support/log_capture.h"
+#include "support/hw_lines.h"
 #include "video/hw_device_rules.h"
-#include "support/media.h"
 
 namespace {
 
@@ -17,21 +16,22 @@ using namespace codec_interface;
 using namespace codec_test;
 
 // Every hardware decoder but MediaCodec, whose device waits for the first packet, with the
-// device type it asks FFmpeg for.
-const std::pair<CodecType, const char*> kHwTypes[] = {
-    {AV_CODEC_TYPE_HEVCDEC_DXVA2, "dxva2"},   {AV_CODEC_TYPE_HEVCDEC_D3D12VA, "d3d12va"},
-    {AV_CODEC_TYPE_HEVCDEC_D3D11VA, "d3d11va"}, {AV_CODEC_TYPE_H264DEC_DXVA2, "dxva2"},
-    {AV_CODEC_TYPE_H264DEC_D3D12VA, "d3d12va"}, {AV_CODEC_TYPE_H264DEC_D3D11VA, "d3d11va"},
-    {AV_CODEC_TYPE_H264DEC_VIDEOTOOLBOX, "videotoolbox"},
-    {AV_CODEC_TYPE_HEVCDEC_VIDEOTOOLBOX, "videotoolbox"}};
+// device type it asks FFmpeg for and its codec.
+const std::tuple<CodecType, const char*, AVCodecID> kHwTypes[] = {
+    {AV_CODEC_TYPE_HEVCDEC_DXVA2, "dxva2", AV_CODEC_ID_HEVC},   {AV_CODEC_TYPE_HEVCDEC_D3D12VA, "d3d12va", AV_CODEC_ID_HEVC},
+    {AV_CODEC_TYPE_HEVCDEC_D3D11VA, "d3d11va", AV_CODEC_ID_HEVC}, {AV_CODEC_TYPE_H264DEC_DXVA2, "dxva2", AV_CODEC_ID_H264},
+    {AV_CODEC_TYPE_H264DEC_D3D12VA, "d3d12va", AV_CODEC_ID_H264}, {AV_CODEC_TYPE_H264DEC_D3D11VA, "d3d11va", AV_CODEC_ID_H264},
+    {AV_CODEC_TYPE_H264DEC_VIDEOTOOLBOX, "videotoolbox", AV_CODEC_ID_H264},
+    {AV_CODEC_TYPE_HEVCDEC_VIDEOTOOLBOX, "videotoolbox", AV_CODEC_ID_HEVC}};
 
-// One probe of a hardware decoder here, keyed as logged: Init finds no configuration, and the
-// codec is released (its "uninit" line) before the verdict.
+// One probe of a hardware decoder here, keyed as logged: Init fails as it does without the
+// device, and the codec is released (its "uninit" line) before the verdict.
 std::vector<LogLine> ProbeLines(int type, int adapter) {
   const std::string key =
       "[CODE]CheckHardwareDecode[" + std::to_string(type) + "][" + std::to_string(adapter) + "]";
-  return {{0, key}, {60, "[CODE]avcodec_get_hw_config failed"}, {0, "[CODE]video codec uninit"},
-          {60, key + " Codec Init failed"}};
+  const auto& [t, device, codec] = *std::ranges::find(kHwTypes, CodecType(type), [](const auto& e) { return std::get<0>(e); });
+  return std::vector<LogLine>{{0, key}} + HwInitLines(codec, device) +
+         std::vector<LogLine>{{0, "[CODE]video codec uninit"}, {60, key + " Codec Init failed"}};
 }
 
 // Software and unknown types and families do nothing; each hardware type fails its device. (Its
@@ -44,7 +44,7 @@ TEST(HwDecode, EveryHardwareTypeFailsItsDevice) {
     EXPECT_FALSE(ICodecInterface::CheckHardwareDecode(CodecType(type), 90)) << type;
   }
   EXPECT_TRUE(capture->OwnLines().empty());
-  for (const auto& [type, device] : kHwTypes) {
+  for (const auto& [type, device, codec] : kHwTypes) {
     AVBufferRef* ref = nullptr;  // FFmpeg's own answer for such a device here
     const int err = av_hwdevice_ctx_create(&ref, av_hwdevice_find_type_by_name(device), nullptr, nullptr, 0);
     capture->Clear();
@@ -116,7 +116,7 @@ TEST(CheckHardwareDecode, ConcurrentQuestionsProbeEachKeyOnceAndAgree) {
       // Every thread asks every key twice, in an order of its own, and prepares a family.
       for (int i = 0; i < 2 * kKeys; ++i) {
         const int k = (i + t * 5) % kKeys;
-        EXPECT_FALSE(ICodecInterface::CheckHardwareDecode(kHwTypes[k % 8].first, 150 + k / 8));
+        EXPECT_FALSE(ICodecInterface::CheckHardwareDecode(std::get<0>(kHwTypes[k % 8]), 150 + k / 8));
         if (i == kKeys) ICodecInterface::Prepare(HardwareDecoderType(t % 4), 150);
       }
     });
@@ -124,7 +124,7 @@ TEST(CheckHardwareDecode, ConcurrentQuestionsProbeEachKeyOnceAndAgree) {
   threads.clear();  // joins
   const std::vector<LogLine> lines = capture->OwnLines();
   for (int k = 0; k < kKeys; ++k) {
-    const LogLine first = ProbeLines(kHwTypes[k % 8].first, 150 + k / 8)[0];
+    const LogLine first = ProbeLines(std::get<0>(kHwTypes[k % 8]), 150 + k / 8)[0];
     // Probed, and never again once the answer was stored: at most once per thread.
     const auto count = std::count(lines.begin(), lines.end(), first);
     EXPECT_TRUE(count >= 1 && count <= kThreads) << first.second << " " << count;

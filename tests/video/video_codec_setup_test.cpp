@@ -1,8 +1,7 @@
 // Init's refusals, and the bridge that forwards FFmpeg's own log lines.
 #include <gtest/gtest.h>
 
-#include "support/log_capture.h"
-#include "support/media.h"
+#include "support/hw_lines.h"
 
 namespace {
 
@@ -10,8 +9,7 @@ using namespace codec_interface;
 using codec_test::LogLine;
 
 TEST(VideoCodecInit, Refusals_LogExactLinesAndKeepNoType) {
-  // This FFmpeg build has none of the five device families, nor MediaCodec.
-  ASSERT_EQ(avcodec_get_hw_config(avcodec_find_decoder(AV_CODEC_ID_H264), 0), nullptr);
+  // This FFmpeg build has no MediaCodec, and no device of the families it may have.
   ASSERT_EQ(avcodec_find_decoder_by_name("h264_mediacodec"), nullptr);
   const auto mustSet = [](std::string f) {
     return std::vector<LogLine>{{60, "[CODE]PIX_FMT_" + f + " must set CodecType:AV_CODEC_TYPE_H264DEC_" +
@@ -20,7 +18,6 @@ TEST(VideoCodecInit, Refusals_LogExactLinesAndKeepNoType) {
   const auto noSize = [](std::string f) {
     return std::vector<LogLine>{{60, "[CODE]PIX_FMT_" + f + " can not change size"}};
   };
-  const std::vector<LogLine> noHwConfig{{60, "[CODE]avcodec_get_hw_config failed"}};
   const LogLine uninit{0, "[CODE]video codec uninit"};
   const std::vector<LogLine> noFormat{
       {60, "[CODE]Encode can not set PIX_FMT_NONE"}, {0, "[CODE]InitEncode failed"}, uninit};
@@ -35,8 +32,8 @@ TEST(VideoCodecInit, Refusals_LogExactLinesAndKeepNoType) {
       {AV_CODEC_TYPE_HEVCDEC_VIDEOTOOLBOX, PIX_FMT_VIDEOTOOLBOX, 640, 480, noSize("VIDEOTOOLBOX")},
       // Hardware types end without a usable configuration, and without Uninit, whatever the
       // format; with a type's own format, as the hardware probe asks, the probe's lines show it.
-      {AV_CODEC_TYPE_HEVCDEC_D3D12VA, PIX_FMT_NV12, 0, 0, noHwConfig},
-      {AV_CODEC_TYPE_H264DEC_VIDEOTOOLBOX, PIX_FMT_NONE, 0, 0, noHwConfig},
+      {AV_CODEC_TYPE_HEVCDEC_D3D12VA, PIX_FMT_NV12, 0, 0, codec_test::HwInitLines(AV_CODEC_ID_HEVC, "d3d12va")},
+      {AV_CODEC_TYPE_H264DEC_VIDEOTOOLBOX, PIX_FMT_NONE, 0, 0, codec_test::HwInitLines(AV_CODEC_ID_H264, "videotoolbox")},
       {AV_CODEC_TYPE_H264DEC_MEDIACODEC, PIX_FMT_YUV420P, 0, 0,
        {{60, "[CODE]Codec not found for AVCodecType:11"}, uninit}},
       {AV_CODEC_TYPE_H264ENC, PIX_FMT_NONE, 320, 240, noFormat},

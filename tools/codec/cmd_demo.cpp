@@ -17,6 +17,7 @@
 #include "quality.h"
 #include "synth.h"
 #include "video_codec.h"
+#include "utf8_path.h"
 
 namespace codec_tool {
 using namespace codec_interface;
@@ -62,7 +63,7 @@ class Demo {
 
  private:
   std::string Path(const std::string& name) const {
-    return (std::filesystem::path(m_strFolder) / name).string();
+    return Utf8Text(Utf8Path(m_strFolder) / name);
   }
   // Runs one step; a failure becomes the row's quality column and the demo's result.
   void Step(const std::string& file, const std::string& step, const std::function<void(Row&)>& body);

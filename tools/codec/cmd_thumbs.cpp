@@ -17,6 +17,7 @@
 #include "output_file.h"
 #include "progress.h"
 #include "video_codec.h"
+#include "utf8_path.h"
 
 namespace codec_tool {
 using namespace codec_interface;
@@ -90,7 +91,7 @@ DecodeSettings ThumbnailSettings(const ThumbsOptions& options, const MediaStream
 std::string ThumbnailPath(const std::string& folder, long number) {
   char name[32];
   std::snprintf(name, sizeof name, "thumb-%05ld.bmp", number);
-  return (std::filesystem::path(folder) / name).string();
+  return Utf8Text(Utf8Path(folder) / name);
 }
 
 // Writes thumbnails as BMP files, the encoder made again whenever the pictures change size.

@@ -2,11 +2,11 @@
 
 #include <algorithm>
 #include <fcntl.h>
-#include <unistd.h>
 
 #include <cstdio>
 
 #include "codec_interface.h"
+#include "platform_io.h"
 
 namespace codec_tool {
 namespace {
@@ -87,7 +87,7 @@ std::vector<std::string> LibraryLog::Explaining(size_t count) const {
 MuteForeignPrints::MuteForeignPrints() {
   if (g_verbose) return;
   std::fflush(stderr);
-  int nothing = open("/dev/null", O_WRONLY);
+  int nothing = open(kNullDevice, O_WRONLY);
   if (nothing < 0) return;
   m_nSaved = dup(STDERR_FILENO);
   if (m_nSaved >= 0) dup2(nothing, STDERR_FILENO);

@@ -7,6 +7,7 @@
 #include "commands.h"
 #include "failure.h"
 #include "library_log.h"
+#include "utf8_arguments.h"
 
 using namespace codec_tool;
 
@@ -29,6 +30,7 @@ int main(int argc, char** argv) {
                "codec"};
   app.footer("Example: codec demo ./codec-demo\nRun `codec COMMAND --help` for each command.");
   app.require_subcommand(1);
+  app.allow_windows_style_options(false);  // "/folder" is a path on Windows too, not an option
   Global global;
   AddInfoCommand(app, global);
   AddProbeCommand(app, global);
@@ -51,7 +53,8 @@ int main(int argc, char** argv) {
   // The library's logger goes in once the flags are known, before a command runs.
   app.parse_complete_callback([&] { log = LibraryLog::Install(global.verbose); });
   try {
-    app.parse(argc, argv);
+    Utf8Arguments arguments(argc, argv);
+    app.parse(arguments.Count(), arguments.Values());
   } catch (const CLI::CallForHelp& e) {
     return app.exit(e);
   } catch (const CLI::CallForAllHelp& e) {

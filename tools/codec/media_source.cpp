@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "failure.h"
+#include "utf8_path.h"
 
 namespace codec_tool {
 using namespace codec_interface;
@@ -17,10 +18,10 @@ namespace {
 // about files that exist, can be read and hold something.
 void CheckReadable(const std::string& path) {
   std::error_code error;
-  if (std::filesystem::is_directory(path, error)) {
+  if (std::filesystem::is_directory(Utf8Path(path), error)) {
     throw Failure("cannot read " + path + ": a folder, not a file", kExitFailure, true);
   }
-  std::ifstream file(path, std::ios::binary);
+  std::ifstream file(Utf8Path(path), std::ios::binary);
   if (!file) {
     throw Failure("cannot read " + path + ": " + std::strerror(errno), kExitFailure, true);
   }

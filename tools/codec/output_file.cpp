@@ -1,6 +1,6 @@
 #include "output_file.h"
 
-#include <unistd.h>
+#include "platform_io.h"
 
 #include <cctype>
 #include <csignal>
@@ -9,6 +9,7 @@
 #include <filesystem>
 
 #include "failure.h"
+#include "utf8_path.h"
 
 namespace codec_tool {
 namespace fs = std::filesystem;
@@ -32,7 +33,10 @@ void RemovePendingAndStop(int signal) {
 
 int Remember(const std::string& path) {
   static const bool installed = [] {
-    for (int signal : {SIGINT, SIGTERM, SIGHUP}) std::signal(signal, RemovePendingAndStop);
+    for (int signal : {SIGINT, SIGTERM}) std::signal(signal, RemovePendingAndStop);
+#if defined(SIGHUP)  // not on Windows
+    std::signal(SIGHUP, RemovePendingAndStop);
+#endif
     return true;
   }();
   (void)installed;
@@ -54,10 +58,10 @@ void Forget(int slot) {
 }  // namespace
 
 OutputFile::OutputFile(std::string path) : m_strPath(std::move(path)) {
-  fs::path final(m_strPath);
-  std::string name = final.filename().string();
+  const fs::path final = Utf8Path(m_strPath);
+  std::string name = Utf8Text(final.filename());
   name.insert(0, 1, '.').append(".part").append(std::to_string(getpid()));
-  m_strTemp = (final.parent_path() / name).string();
+  m_strTemp = Utf8Text(final.parent_path() / name);
   m_nSlot = Remember(m_strTemp);
   m_pFile = std::fopen(m_strTemp.c_str(), "wb");
   if (m_pFile == nullptr) {
@@ -71,7 +75,7 @@ OutputFile::~OutputFile() {
   Forget(m_nSlot);
   if (!m_bCommitted) {
     std::error_code ignored;
-    fs::remove(m_strTemp, ignored);
+    fs::remove(Utf8Path(m_strTemp), ignored);
   }
 }
 
@@ -88,21 +92,21 @@ void OutputFile::Commit() {
   }
   m_pFile = nullptr;
   std::error_code error;
-  fs::rename(m_strTemp, m_strPath, error);
+  fs::rename(Utf8Path(m_strTemp), Utf8Path(m_strPath), error);
   if (error) throw Failure("cannot write " + m_strPath + ": " + error.message(), kExitFailure, true);
   m_bCommitted = true;
 }
 
 std::string Ending(const std::string& path) {
-  std::string ending = fs::path(path).extension().string();
+  std::string ending = Utf8Text(Utf8Path(path).extension());
   for (char& c : ending) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return ending;
 }
 
 void MakeFolder(const std::string& path) {
   std::error_code error;
-  fs::create_directories(path, error);
-  if (error || !fs::is_directory(path)) {
+  fs::create_directories(Utf8Path(path), error);
+  if (error || !fs::is_directory(Utf8Path(path))) {
     throw Failure("cannot make folder " + path + ": " +
                   (error ? error.message() : "not a folder"),
                   kExitFailure, true);

@@ -1,6 +1,6 @@
 #include "progress.h"
 
-#include <unistd.h>
+#include "platform_io.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 
 namespace codec_tool {
 using namespace codec_interface;
@@ -68,7 +69,7 @@ Pcm MakeToneSweep(int sampleRate, double seconds) {
   double growth = std::log(kHigh / kLow) / seconds;  // exponential sweep
   for (size_t i = 0; i < count; ++i) {
     double frequency = kLow * std::exp(growth * double(i) / sampleRate);
-    phase += 2 * M_PI * frequency / sampleRate;
+    phase += 2 * std::numbers::pi * frequency / sampleRate;
     pcm.samples[2 * i] = static_cast<int16_t>(kAmplitude * std::sin(phase));
     pcm.samples[2 * i + 1] = static_cast<int16_t>(kAmplitude * std::sin(kFifth * phase));
   }
