@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "interface/codec_exchange.h"
 #include "interface/log.h"
 #include "interface/out_entries.h"
 
@@ -84,10 +85,10 @@ int AudioDecoder::Decode(uint8_t* pData, int nSize, CAudioDecodeOutParam* pOut) 
   if (m_pPacket == nullptr) return -1;
   LeaveDrain();
   FillInputPacket(pData, nSize);
-  const int r = avcodec_send_packet(m_pCodecCtx.get(), m_pPacket.get());
-  if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return 0;
-  if (r < 0) {
-    CODEC_LOG(kLogError, "audio avcodec_send_packet failed:%d", r);
+  const ExchangeStatus sent = DecoderSend(m_pCodecCtx.get(), m_pPacket.get());
+  if (sent.Idle()) return 0;
+  if (sent.Failed()) {
+    CODEC_LOG(kLogError, "audio avcodec_send_packet failed:%d", sent.Code());
     avcodec_flush_buffers(m_pCodecCtx.get());
     return -2;
   }
@@ -102,10 +103,10 @@ int AudioDecoder::Decode(uint8_t* pData, int nSize, CAudioDecodeOutParam* pOut) 
 }
 
 int AudioDecoder::ReceiveFrame(CAudioDecodeOutParam* pOut, int nSlot) {
-  const int r = avcodec_receive_frame(m_pCodecCtx.get(), m_pDecoded.get());
-  if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return 0;
-  if (r < 0) {
-    CODEC_LOG(kLogError, "audio avcodec_receive_frame failed:%d", r);
+  const ExchangeStatus got = DecoderReceive(m_pCodecCtx.get(), m_pDecoded.get());
+  if (got.Idle()) return 0;
+  if (got.Failed()) {
+    CODEC_LOG(kLogError, "audio avcodec_receive_frame failed:%d", got.Code());
     avcodec_flush_buffers(m_pCodecCtx.get());
     return -2;
   }
@@ -178,9 +179,9 @@ int AudioDecoder::Drain(CAudioDecodeOutParam* pOut) {
   const int nBefore = pOut->m_nNum;
   if (!m_bDraining) {
     // EOF: an empty packet given to Decode has ended the stream already.
-    const int nSent = avcodec_send_packet(m_pCodecCtx.get(), nullptr);
-    if (nSent < 0 && nSent != AVERROR_EOF) {
-      CODEC_LOG(kLogError, "audio drain avcodec_send_packet failed:%d", nSent);
+    const ExchangeStatus sent = DecoderSend(m_pCodecCtx.get(), nullptr);
+    if (!sent.Passed() && !sent.Ended()) {
+      CODEC_LOG(kLogError, "audio drain avcodec_send_packet failed:%d", sent.Code());
       avcodec_flush_buffers(m_pCodecCtx.get());
       return -1;
     }

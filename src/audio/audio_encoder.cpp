@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "interface/codec_exchange.h"
 #include "interface/log.h"
 
 namespace codec_interface {
@@ -70,9 +71,9 @@ int AudioEncoder::Drain(CAudioEncodeOutParam* pOut) {
       AbandonDrain();
       return -1;
     }
-    const int nSent = avcodec_send_frame(m_pCodecCtx.get(), nullptr);
-    if (nSent < 0 && nSent != AVERROR_EOF) {
-      CODEC_LOG(kLogError, "audio drain avcodec_send_frame failed:%d", nSent);
+    const ExchangeStatus sent = EncoderSend(m_pCodecCtx.get(), nullptr);
+    if (!sent.Passed() && !sent.Ended()) {
+      CODEC_LOG(kLogError, "audio drain avcodec_send_frame failed:%d", sent.Code());
       AbandonDrain();
       return -1;
     }

@@ -5,6 +5,7 @@
 
 #include "audio/audio_encoder.h"
 #include "audio/audio_fifo.h"
+#include "interface/codec_exchange.h"
 #include "interface/log.h"
 #include "interface/out_entries.h"
 
@@ -160,10 +161,10 @@ int AudioEncoder::EncodeThroughFifo(uint8_t* const* ppPlanes, int nConverted,
 }
 
 int AudioEncoder::EncodeFrame(AVFrame* pFrame, CAudioEncodeOutParam* pOut) {
-  const int r = avcodec_send_frame(m_pCodecCtx.get(), pFrame);
-  if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return 0;
-  if (r < 0) {
-    CODEC_LOG(kLogError, "audio avcodec_send_frame failed:%d", r);
+  const ExchangeStatus sent = EncoderSend(m_pCodecCtx.get(), pFrame);
+  if (sent.Idle()) return 0;
+  if (sent.Failed()) {
+    CODEC_LOG(kLogError, "audio avcodec_send_frame failed:%d", sent.Code());
     return -1;
   }
   for (;;) {
@@ -188,10 +189,10 @@ int AudioEncoder::ReceivePacket(CAudioEncodeOutParam* pOut) {
     }
   }
   AVPacket* packet = m_vecPackets[slot].get();
-  const int r = avcodec_receive_packet(m_pCodecCtx.get(), packet);
-  if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return 0;
-  if (r < 0) {
-    CODEC_LOG(kLogError, "audio avcodec_receive_packet failed:%d", r);
+  const ExchangeStatus got = EncoderReceive(m_pCodecCtx.get(), packet);
+  if (got.Idle()) return 0;
+  if (got.Failed()) {
+    CODEC_LOG(kLogError, "audio avcodec_receive_packet failed:%d", got.Code());
     return -1;
   }
   if (m_aacFilter.Filter(packet) != 0) return -1;

@@ -4,7 +4,7 @@
 
 #include "codec_interface.h"
 #include "interface/av_ptr.h"
-#include "video/scaler.h"
+#include "interface/scaler.h"
 
 namespace codec_interface {
 

@@ -24,8 +24,6 @@ bool IsKeyPacket(AVCodecID eCodec, const uint8_t* pData, int nSize) {
   return false;
 }
 
-bool LetThrough(int ret) { return ret >= 0 || ret == AVERROR(EAGAIN) || ret == AVERROR_EOF; }
-
 }  // namespace
 
 void DecoderRestart::Keep(AVCodecID eCodec, const AVPacket& packet) {
@@ -51,44 +49,44 @@ void DecoderRestart::Keep(AVCodecID eCodec, const AVPacket& packet) {
   m_vecPackets.push_back(std::move(pCopy));
 }
 
-int DecoderRestart::Replay(AVCodecContext* pCtx) {
+ExchangeStatus DecoderRestart::Replay(AVCodecContext* pCtx) {
   m_waiting.clear();  // the old decoder's, which the replay makes again
-  int ret = 0;
+  ExchangeStatus sent(0);
   for (const PacketPtr& pPacket : m_vecPackets) {
-    ret = avcodec_send_packet(pCtx, pPacket.get());
-    if (ret == AVERROR(EAGAIN)) {
+    sent = DecoderSend(pCtx, pPacket.get());
+    if (sent.Waits()) {
       // The decoder holds a finished picture and a packet: take the picture, then send again.
-      ret = ReceiveReady(pCtx);
-      if (ret >= 0) ret = avcodec_send_packet(pCtx, pPacket.get());
+      const ExchangeStatus ready = ReceiveReady(pCtx);
+      sent = ready.Failed() ? ready : DecoderSend(pCtx, pPacket.get());
     }
-    if (ret < 0 && ret != AVERROR_INVALIDDATA) return ret;
-    const int received = ReceiveReady(pCtx);
-    if (received < 0) return received;
+    if (!sent.Passed() && !sent.Corrupt()) return sent;
+    const ExchangeStatus ready = ReceiveReady(pCtx);
+    if (ready.Failed()) return ready;
   }
-  return ret;
+  return sent;
 }
 
-int DecoderRestart::ReceiveReady(AVCodecContext* pCtx) {
+ExchangeStatus DecoderRestart::ReceiveReady(AVCodecContext* pCtx) {
   for (;;) {
     FramePtr pFrame(av_frame_alloc());
-    if (pFrame == nullptr) return AVERROR(ENOMEM);
-    const int ret = avcodec_receive_frame(pCtx, pFrame.get());
-    if (ret < 0) return LetThrough(ret) ? 0 : ret;
+    if (pFrame == nullptr) return ExchangeStatus(AVERROR(ENOMEM));
+    const ExchangeStatus got = DecoderReceive(pCtx, pFrame.get());
+    if (!got.Passed()) return got;
     m_waiting.push_back(std::move(pFrame));
   }
 }
 
-int DecoderRestart::Receive(AVCodecContext* pCtx, AVFrame* pFrame) {
-  if (m_waiting.empty()) return avcodec_receive_frame(pCtx, pFrame);
+ExchangeStatus DecoderRestart::Receive(AVCodecContext* pCtx, AVFrame* pFrame) {
+  if (m_waiting.empty()) return DecoderReceive(pCtx, pFrame);
   FramePtr pBehind(av_frame_alloc());
-  if (pBehind == nullptr) return AVERROR(ENOMEM);
-  const int ret = avcodec_receive_frame(pCtx, pBehind.get());
-  if (!LetThrough(ret)) return ret;
-  if (ret >= 0) m_waiting.push_back(std::move(pBehind));
+  if (pBehind == nullptr) return ExchangeStatus(AVERROR(ENOMEM));
+  const ExchangeStatus got = DecoderReceive(pCtx, pBehind.get());
+  if (got.Failed()) return got;
+  if (got.Passed()) m_waiting.push_back(std::move(pBehind));
   av_frame_unref(pFrame);
   av_frame_move_ref(pFrame, m_waiting.front().get());
   m_waiting.pop_front();
-  return 0;
+  return ExchangeStatus(0);
 }
 
 void DecoderRestart::Clear() {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "interface/av_ptr.h"
+#include "interface/codec_exchange.h"
 
 namespace codec_interface {
 
@@ -20,19 +21,20 @@ class DecoderRestart {
   void KeyPictureOut() { m_vecPackets.clear(); }
   bool CanReplay() const { return !m_vecPackets.empty(); }
   // Sends the kept packets, the current one last, into a new decoder; the pictures they
-  // complete wait in order for Receive. FFmpeg's result of the last send, or of a failing one.
-  int Replay(AVCodecContext* pCtx);
+  // complete wait in order for Receive. The status of the last send, or of a failing step.
+  ExchangeStatus Replay(AVCodecContext* pCtx);
   // The next picture into pFrame: a waiting one first (the decoder's next one then waits behind
-  // it, so that the decoder never fills up), else the decoder's. FFmpeg's receive result.
-  int Receive(AVCodecContext* pCtx, AVFrame* pFrame);
+  // it, so that the decoder never fills up), else the decoder's.
+  ExchangeStatus Receive(AVCodecContext* pCtx, AVFrame* pFrame);
   // Forgets packets and waiting pictures (flush, Reset, Uninit).
   void Clear();
 
   static constexpr size_t kMaxPackets = 32;
 
  private:
-  // Receives every picture the decoder has ready to the back of the queue.
-  int ReceiveReady(AVCodecContext* pCtx);
+  // Receives every picture the decoder has ready to the back of the queue; the status that
+  // ended it (idle, or failed).
+  ExchangeStatus ReceiveReady(AVCodecContext* pCtx);
 
   std::vector<PacketPtr> m_vecPackets;
   bool m_bOverflow = false;

@@ -14,10 +14,6 @@ namespace {
 constexpr const char* kDecodeChangeSizeName =
     "codec_interface::CFFMpegVideoCodec::DecodeChangeSize";
 
-bool SendLetThrough(int ret) {
-  return ret >= 0 || ret == AVERROR(EAGAIN) || ret == AVERROR_EOF || ret == AVERROR_INVALIDDATA;
-}
-
 }  // namespace
 
 VideoDecoder::VideoDecoder(const VideoCodecFacts& facts, const VideoCodecParam& param,
@@ -155,18 +151,19 @@ int VideoDecoder::OpenMediaCodecWith(unsigned char* pData, int nSize) {
 
 int VideoDecoder::DecodePacket(CVideoDecodeOutParam* pOut, bool bReplay) {
   AVCodecContext* ctx = m_context.Get();
-  int ret = bReplay ? m_restart.Replay(ctx) : avcodec_send_packet(ctx, m_pPacket.get());
-  if (!SendLetThrough(ret)) {
-    CODEC_LOG(kLogError, "video avcodec_send_packet failed:%d", ret);
+  const ExchangeStatus sent = bReplay ? m_restart.Replay(ctx) : DecoderSend(ctx, m_pPacket.get());
+  // A packet the decoder finds corrupt is dropped by it; the pictures before it still come out.
+  if (sent.Failed() && !sent.Corrupt()) {
+    CODEC_LOG(kLogError, "video avcodec_send_packet failed:%d", sent.Code());
     // A context that never opened has nothing to flush.
     if (avcodec_is_open(ctx)) avcodec_flush_buffers(ctx);
     m_restart.Clear();
     return -2;
   }
-  ret = m_restart.Receive(ctx, m_pPicture.get());
-  if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF) return 0;
-  if (ret < 0) {
-    CODEC_LOG(kLogError, "video avcodec_receive_frame failed:%d", ret);
+  const ExchangeStatus got = m_restart.Receive(ctx, m_pPicture.get());
+  if (got.Idle()) return 0;
+  if (got.Failed()) {
+    CODEC_LOG(kLogError, "video avcodec_receive_frame failed:%d", got.Code());
     avcodec_flush_buffers(ctx);
     m_restart.Clear();
     return -2;
@@ -228,23 +225,23 @@ int VideoDecoder::Drain(CVideoDecodeOutParam* pOut, EasyParamMailbox& easy) {
   if (!avcodec_is_open(ctx)) return 0;
   for (;;) {
     if (!m_context.Draining()) {
-      const int nSent = avcodec_send_packet(ctx, nullptr);
-      // EAGAIN: pictures wait to be received first; the end is told on the next round.
-      if (nSent < 0 && nSent != AVERROR(EAGAIN) && nSent != AVERROR_EOF) {
-        CODEC_LOG(kLogError, "video drain avcodec_send_packet failed:%d", nSent);
+      const ExchangeStatus sent = DecoderSend(ctx, nullptr);
+      if (sent.Failed()) {
+        CODEC_LOG(kLogError, "video drain avcodec_send_packet failed:%d", sent.Code());
         LeaveDrain();
         return -1;
       }
-      m_context.SetDraining(nSent != AVERROR(EAGAIN));
+      // Pictures wait to be received first: the end is told on the next round.
+      m_context.SetDraining(!sent.Waits());
     }
     // Pictures that a replay after a size change completed come out first.
-    const int nReceived = m_restart.Receive(ctx, m_pPicture.get());
-    if (nReceived == AVERROR_EOF || nReceived == AVERROR(EAGAIN)) {
+    const ExchangeStatus got = m_restart.Receive(ctx, m_pPicture.get());
+    if (got.Idle()) {
       LeaveDrain();
       return 0;
     }
-    if (nReceived < 0) {
-      CODEC_LOG(kLogError, "video drain avcodec_receive_frame failed:%d", nReceived);
+    if (got.Failed()) {
+      CODEC_LOG(kLogError, "video drain avcodec_receive_frame failed:%d", got.Code());
       LeaveDrain();
       return -1;
     }

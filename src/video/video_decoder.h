@@ -7,10 +7,10 @@
 
 #include "codec_interface.h"
 #include "interface/av_ptr.h"
+#include "interface/scaler.h"
 #include "video/decoder_restart.h"
 #include "video/easy_param_mailbox.h"
 #include "video/picture_filter.h"
-#include "video/scaler.h"
 #include "video/video_codec_context.h"
 
 namespace codec_interface {

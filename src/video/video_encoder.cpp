@@ -3,10 +3,11 @@
 
 #include <climits>
 
+#include "interface/codec_exchange.h"
+#include "interface/colour.h"
 #include "interface/fixed_text.h"
 #include "interface/log.h"
 #include "interface/pixel_formats.h"
-#include "video/colour.h"
 
 namespace codec_interface {
 
@@ -174,9 +175,9 @@ int VideoEncoder::Drain(CVideoEncodeOutParam* pOut) {
   if (!Ready()) return -1;
   pOut->m_nNum = 0;
   if (!m_context.Draining()) {
-    const int nSent = avcodec_send_frame(m_context.Get(), nullptr);
-    if (nSent < 0 && nSent != AVERROR_EOF) {
-      CODEC_LOG(kLogError, "video drain avcodec_send_frame failed:%d", nSent);
+    const ExchangeStatus sent = EncoderSend(m_context.Get(), nullptr);
+    if (!sent.Passed() && !sent.Ended()) {
+      CODEC_LOG(kLogError, "video drain avcodec_send_frame failed:%d", sent.Code());
       AbandonDrain();
       return -1;
     }

@@ -6,8 +6,8 @@
 
 #include "codec_interface.h"
 #include "interface/av_ptr.h"
+#include "interface/scaler.h"
 #include "video/picture_filter.h"
-#include "video/scaler.h"
 #include "video/video_codec_context.h"
 
 namespace codec_interface {

@@ -1,5 +1,6 @@
 // The encoder's input: a raw picture from the caller's buffer, optionally through the filter
 // graph and the scaler, into one H.264, HEVC or BMP packet per call.
+#include "interface/codec_exchange.h"
 #include "interface/log.h"
 #include "interface/out_entries.h"
 #include "video/video_encoder.h"
@@ -40,11 +41,11 @@ int VideoEncoder::Encode(uint8_t* pData, int nSize, int64_t& nFrameIndex,
   if (ScaleEncodeInput() != 0) return -1;
 
   m_pVideoFrame->pts = nFrameIndex++;
-  const int nSent = avcodec_send_frame(m_context.Get(), m_pVideoFrame.get());
+  const ExchangeStatus sent = EncoderSend(m_context.Get(), m_pVideoFrame.get());
   av_frame_unref(m_pVideoFrame.get());
-  if (nSent == AVERROR(EAGAIN) || nSent == AVERROR_EOF) return 0;
-  if (nSent < 0) {
-    CODEC_LOG(kLogError, "Video avcodec_send_frame failed:%d", nSent);
+  if (sent.Idle()) return 0;
+  if (sent.Failed()) {
+    CODEC_LOG(kLogError, "Video avcodec_send_frame failed:%d", sent.Code());
     return -1;
   }
   if (ReceivePacket(pOut) != 0) return -1;
@@ -118,12 +119,12 @@ int VideoEncoder::ScaleEncodeInput() {
 int VideoEncoder::ReceivePacket(CVideoEncodeOutParam* pOut) {
   if (m_pPacket == nullptr) m_pPacket.reset(av_packet_alloc());
   if (m_pPacket == nullptr) return -1;
-  const int nReceived = avcodec_receive_packet(m_context.Get(), m_pPacket.get());
-  if (nReceived < 0 && nReceived != AVERROR(EAGAIN) && nReceived != AVERROR_EOF) {
-    CODEC_LOG(kLogError, "Video avcodec_receive_packet failed:%d", nReceived);
+  const ExchangeStatus got = EncoderReceive(m_context.Get(), m_pPacket.get());
+  if (got.Failed()) {
+    CODEC_LOG(kLogError, "Video avcodec_receive_packet failed:%d", got.Code());
     return -1;
   }
-  if (nReceived >= 0 && pOut->m_nNum < OUTPARAM_MAX_COUNT &&
+  if (got.Passed() && pOut->m_nNum < OUTPARAM_MAX_COUNT &&
       AppendEntry(*pOut, m_pPacket.get()) < 0) {
     return -1;
   }

@@ -1,4 +1,4 @@
-#include "video/scaler.h"
+#include "interface/scaler.h"
 
 #include "interface/log.h"
 

@@ -1,8 +1,9 @@
-// A scaler with the frame it writes into and the geometry it was built for.
+// A scaler shared by the video codecs and the transcoder: the frame it writes into and the
+// geometry it was built for.
 #pragma once
 
 #include "interface/av_ptr.h"
-#include "video/colour.h"
+#include "interface/colour.h"
 
 namespace codec_interface {
 

@@ -1,4 +1,4 @@
-#include "video/colour.h"
+#include "interface/colour.h"
 
 namespace codec_interface {
 
