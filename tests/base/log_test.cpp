@@ -5,8 +5,6 @@
 #include <sched.h>
 #endif
 
-#include <thread>
-
 #include "base/log.h"
 #include "base/system.h"
 #include "support/log_capture.h"
@@ -16,28 +14,16 @@ namespace {
 using base::IBaseLogInterface;
 using codec_test::CaptureLogger;
 
-// Installing returns the logger given, an empty pointer gives the one installed; from several
-// threads at once no line is lost.
-TEST(BaseLog, GetLogInstance_ConcurrentInstallAndUseLosesNoLine) {
+// Installing returns the logger given, an empty pointer gives the one installed. (Loggers
+// replaced while many threads log, with no line lost, is the load test's.)
+TEST(BaseLog, GetLogInstance_InstallsAndReturnsTheLogger) {
   auto previous = IBaseLogInterface::GetLogInstance(nullptr);
-  auto a = std::make_shared<CaptureLogger>(), b = std::make_shared<CaptureLogger>();
+  auto a = std::make_shared<CaptureLogger>();
   EXPECT_EQ(IBaseLogInterface::GetLogInstance(a), a);
   IBaseLogInterface::GetLogInstance(nullptr)->PrintLog(60, 7, "[CODE]x %d %s", 3, "y");
   EXPECT_EQ(a->OwnLines(), (std::vector<codec_test::LogLine>{{60, "[CODE]x 3 y"}}));
-  a->Clear();
-  std::vector<std::jthread> threads;
-  for (int t = 0; t < 4; ++t) {
-    threads.emplace_back([&, t] {
-      for (int i = 0; i < 200; ++i) {
-        if (i % 10 == 0) IBaseLogInterface::GetLogInstance(t % 2 ? a : b);
-        IBaseLogInterface::GetLogInstance(nullptr)->PrintLog(20, t, "[CODE]%d", i);
-      }
-    });
-  }
-  threads.clear();  // joins
   EXPECT_EQ(IBaseLogInterface::GetLogInstance(previous), previous);
   EXPECT_EQ(IBaseLogInterface::GetLogInstance(nullptr), previous);
-  EXPECT_EQ(a->OwnLines().size() + b->OwnLines().size(), 800u);
 }
 
 TEST(BaseLog, StderrLogger_WritesInformationAndAboveWithLevelAndTid) {

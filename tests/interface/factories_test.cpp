@@ -27,9 +27,10 @@ TEST(Factories, CodecCreate_ChoosesTheObjectBySignedCodecType) {
   }
 }
 
-// Every operation given a null pointer, an out-param of another class, a negative or huge size
-// or count, or a value outside its enumeration returns its failure value and logs no line of
-// its own beyond the designed ones; AddressSanitizer reports any memory it touches that it does
+// Every operation given a null pointer, an out-param of another class (a null one takes the same
+// check), a negative or huge size or count, or a value outside its enumeration returns its
+// failure value and logs no line of its own beyond the designed ones (an index out of range is
+// the picture functions' test); AddressSanitizer reports any memory it touches that it does
 // not own. IPackAudio and ITransCoder have no virtual destructor: ASan also reports a delete
 // through the wrong type.
 TEST(WrongArguments, EveryOperationRefusesWithItsFailureValue) {
@@ -44,7 +45,7 @@ TEST(WrongArguments, EveryOperationRefusesWithItsFailureValue) {
   auto pack = IPackAudio::Create(AUDIO_FILE_PACK_AAC);
   auto parse = IFileParseInterface::Create();
   CAudioDecodeOutParam aDec, aDecBad(OUTPARAM_FLAG_NOT_USE_CACHE);
-  CAudioEncodeOutParam aEnc, aEncBad;
+  CAudioEncodeOutParam aEncBad;
   CVideoDecodeOutParam vDec, vDecBad(OUTPARAM_FLAG_NOT_USE_CACHE), picture(OUTPARAM_FLAG_NOT_USE_CACHE);
   CVideoEncodeOutParam vEnc;
   aDecBad.m_nNum = aEncBad.m_nNum = vDecBad.m_nNum = -3;
@@ -54,22 +55,17 @@ TEST(WrongArguments, EveryOperationRefusesWithItsFailureValue) {
   int size = 0;
   PixelFormat format = PIX_FMT_NONE;
   const std::tuple<const char*, std::function<int()>, int, std::vector<LogLine>> cases[] = {
-      {"audio Decode, null out", [&] { return audioDec->Decode(d, 160, nullptr); }, -1, {}},
       {"audio Decode, video out", [&] { return audioDec->Decode(d, 160, &vDec); }, -1, {}},
-      {"audio Decode, encode out", [&] { return audioDec->Decode(d, 160, &aEnc); }, -1, {}},
       {"audio Decode, null data", [&] { return audioDec->Decode(nullptr, 160, &aDec); }, -1, {}},
       {"audio Decode, negative size", [&] { return audioDec->Decode(d, -160, &aDec); }, -1, {}},
       {"audio Decode, negative count", [&] { return audioDec->Decode(d, 160, &aDecBad); }, -1, {}},
       {"audio Encode, decode out", [&] { return audioEnc->Encode(d, 320, &aDec); }, -1, {}},
-      {"audio Encode, video out", [&] { return audioEnc->Encode(d, 320, &vEnc); }, -1, {}},
       {"audio Encode, negative count", [&] { return audioEnc->Encode(d, 320, &aEncBad); }, -1, {}},
       {"video Decode, audio out", [&] { return videoDec->Decode(d, 100, &aDec); }, -1, {}},
-      {"video Decode, encode out", [&] { return videoDec->Decode(d, 100, &vEnc); }, -1, {}},
       {"video Decode, null data", [&] { return videoDec->Decode(nullptr, 100, &vDec); }, -1, {}},
       {"video Decode, negative size", [&] { return videoDec->Decode(d, INT_MIN, &vDec); }, -1, {}},
       {"video Decode, negative count", [&] { return videoDec->Decode(d, 0, &vDecBad); }, -1, {}},
       {"video Encode, decode out", [&] { return videoEnc->Encode(d, 512, &vDec); }, -1, {}},
-      {"video Encode, audio out", [&] { return videoEnc->Encode(d, 512, &aEnc); }, -1, {}},
       {"video Encode, null data", [&] { return videoEnc->Encode(nullptr, 512, &vEnc); }, -1, {}},
       {"video Encode, negative size", [&] { return videoEnc->Encode(d, -512, &vEnc); }, -1, {}},
       {"video Encode, short buffer", [&] { return videoEnc->Encode(d, 511, &vEnc); }, -1,
@@ -85,7 +81,6 @@ TEST(WrongArguments, EveryOperationRefusesWithItsFailureValue) {
       {"buffer size, huge", [&] { return ICodecInterface::ImageGetBufferSize(PIX_FMT_RGBA, format, INT_MAX, INT_MAX); }, AVERROR(EINVAL), {}},
       {"buffer size, negative", [&] { return ICodecInterface::ImageGetBufferSize(PIX_FMT_RGBA, format, -16, 8); }, AVERROR(EINVAL), {}},
       {"copy, negative size", [&] { return ICodecInterface::ImageCopyToBuffer(d, -1, picture, 0); }, AVERROR(EINVAL), {}},
-      {"copy, index", [&] { return ICodecInterface::ImageCopyToBuffer(d, 4096, picture, INT_MAX); }, -1, {}},
       {"copy, negative count", [&] { return ICodecInterface::ImageCopyToBuffer(d, 4096, vDecBad, -1); }, -1, {}},
       {"hardware copy, index", [&] { return ICodecInterface::ImageHwCopyToMemory(picture, vDecBad, 0); }, -1, {}},
       {"parse, null path", [&] { return parse->Open(nullptr); }, -1, {}},

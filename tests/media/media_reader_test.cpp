@@ -191,12 +191,12 @@ TEST(MediaReader, BadInputsGiveOneLineNamingTheCause) {
   std::filesystem::create_directory(folder.path);
   // The path, the call that fails after Open (none: Open fails), the line's level and text after "[CODE]MediaReader".
   const std::tuple<std::string, std::function<int(IMediaReader&)>, int, std::string> cases[] = {
-      {whole.path + ".missing", {}, 60, " Open[%s] failed: No such file or directory"},
+      {whole.path + ".missing", {}, 60, " Open[%s] failed: " + ErrorText(AVERROR(ENOENT))},
       {folder.path, {}, 60, " Open[%s] failed: it is a folder"},
       {empty.path, {}, 60, " Open[%s] failed: the file is empty"},
-      {half.path, {}, 60, " Open[%s] failed: Invalid data found when processing input"},
+      {half.path, {}, 60, " Open[%s] failed: " + ErrorText(AVERROR_INVALIDDATA)},
 #if !defined(_WIN32)  // a file that opens but cannot be read, which only Linux has at hand
-      {"/proc/self/mem", {}, 60, " Open[%s] failed: Input/output error"},
+      {"/proc/self/mem", {}, 60, " Open[%s] failed: " + ErrorText(AVERROR(EIO))},
 #endif
       {cut.path, [](IMediaReader& r) { MediaPacket p{}; int got = 1; while ((got = r.ReadPacket(&p)) == 1) {} return got; }, 60,
        " ReadPacket[%s] failed: the file ends inside a packet of stream 1"},

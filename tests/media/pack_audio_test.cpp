@@ -56,10 +56,10 @@ TEST(PackAudio, Init_FailuresLogTheirLinesAndLeaveNothingOpen) {
       {AUDIO_FILE_PACK_OGG_OPUS, noDirectory, 48000, 2, {{60, "[CODE]open file[" + noDirectory + "] failed"}}},
       {AUDIO_FILE_PACK_MP4_AAC, noDirectory, 48000, 3,
        {{60, "[CODE]unsupport Channels: 3"}, {60, "[CODE]FillStreamParams failed"}}},
-      {AUDIO_FILE_PACK_OGG_OPUS, "/dev/null", 0, 2, {{60, "[CODE]avformat_write_header failed[-22]: Invalid argument"}}},
+      {AUDIO_FILE_PACK_OGG_OPUS, "/dev/null", 0, 2, {{60, "[CODE]avformat_write_header failed[-22]: " + ErrorText(AVERROR(EINVAL))}}},
       // MP4 writes its header at once, so a full disk refuses it.
       {AUDIO_FILE_PACK_MP4_AAC, "/dev/full", 48000, 2,
-       {{60, "[CODE]avformat_write_header failed[-28]: No space left on device"}}},
+       {{60, "[CODE]avformat_write_header failed[-28]: " + ErrorText(AVERROR(ENOSPC))}}},
   };
   for (const auto& [type, path, rate, channels, lines] : cases) {
     auto pack = IPackAudio::Create(AudioFilePackType(type));

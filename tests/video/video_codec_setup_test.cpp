@@ -1,7 +1,8 @@
 // Init's refusals, and the bridge that forwards FFmpeg's own log lines.
 #include <gtest/gtest.h>
 
-#include "support/hw_lines.h"
+#include "support/log_capture.h"
+#include "support/media.h"
 
 namespace {
 
@@ -30,10 +31,6 @@ TEST(VideoCodecInit, Refusals_LogExactLinesAndKeepNoType) {
       {AV_CODEC_TYPE_H264DEC_D3D12VA, PIX_FMT_D3D12VA, 0, 5, noSize("D3D12VA")},
       {AV_CODEC_TYPE_H264DEC_MEDIACODEC, PIX_FMT_VIDEOTOOLBOX, 0, 0, mustSet("VIDEOTOOLBOX")},
       {AV_CODEC_TYPE_HEVCDEC_VIDEOTOOLBOX, PIX_FMT_VIDEOTOOLBOX, 640, 480, noSize("VIDEOTOOLBOX")},
-      // Hardware types end without a usable configuration, and without Uninit, whatever the
-      // format; with a type's own format, as the hardware probe asks, the probe's lines show it.
-      {AV_CODEC_TYPE_HEVCDEC_D3D12VA, PIX_FMT_NV12, 0, 0, codec_test::HwInitLines(AV_CODEC_ID_HEVC, "d3d12va")},
-      {AV_CODEC_TYPE_H264DEC_VIDEOTOOLBOX, PIX_FMT_NONE, 0, 0, codec_test::HwInitLines(AV_CODEC_ID_H264, "videotoolbox")},
       {AV_CODEC_TYPE_H264DEC_MEDIACODEC, PIX_FMT_YUV420P, 0, 0,
        {{60, "[CODE]Codec not found for AVCodecType:11"}, uninit}},
       {AV_CODEC_TYPE_H264ENC, PIX_FMT_NONE, 320, 240, noFormat},

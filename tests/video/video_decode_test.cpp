@@ -175,26 +175,24 @@ TEST(VideoDecode, EasyParamAndReset_TakeEffectAtTheNextPicture) {
   const EncodedStream& video = Stream("libx264", 1280, 720);
   const auto plain = DecodeWith("h264", video.data);
   const LogLine swsFailed{60, "[CODE]sws_getContext failed:1280-720 0  -2-10 0"};
-  // The size asked for and, when the call succeeds, handed out (0: untouched); the result, our
-  // lines and FFmpeg's. The second step sets nothing: the scaler serves on.
-  const std::tuple<int, int, int, std::vector<LogLine>, std::vector<LogLine>> steps[] = {
-      {320, 240, 1, {Learned(1280, 720), Line("[CODE]reset decode easy param [", 320, 240, "]"),
-                     Scaled(320, 240, 0)}, {}},
-      {320, 240, 1, {}, {}},
+  // The size asked for and, when the call succeeds, handed out (0: untouched); the result and
+  // our lines (libswscale's own words for the refusal are its business). The second step sets
+  // nothing: the scaler serves on.
+  const std::tuple<int, int, int, std::vector<LogLine>> steps[] = {
+      {320, 240, 1, {Learned(1280, 720), Line("[CODE]reset decode easy param [", 320, 240, "]"), Scaled(320, 240, 0)}},
+      {320, 240, 1, {}},
       {-2, 10, -1, {Line("[CODE]reset decode easy param [", -2, 10, "]"), Scaled(-2, 10, 0), swsFailed,
-                    {60, "[CODE]SwsCtxInit failed"}, {60, "[CODE]OutPutFrame failed!"}},
-       {{60, "1280x720 -> -2x10 is invalid scaling dimension\n"}}},
-      {0, 0, 1, {Line("[CODE]reset decode easy param [", 0, 0, "]")}, {}},
+                    {60, "[CODE]SwsCtxInit failed"}, {60, "[CODE]OutPutFrame failed!"}}},
+      {0, 0, 1, {Line("[CODE]reset decode easy param [", 0, 0, "]")}},
   };
   auto codec = OpenCodec(AV_CODEC_TYPE_H264DEC, VideoParam(PIX_FMT_NONE));
   CVideoDecodeOutParam out;
   for (size_t i = 0; i < 4; ++i) {
-    const auto& [width, height, result, lines, forwarded] = steps[i];
+    const auto& [width, height, result, lines] = steps[i];
     if (i != 1) codec->SetEasyParam(VideoEasyParam{width, height, {}});
     ScopedLogCapture capture;
     EXPECT_EQ(Decode(*codec, video.data[i], out), result) << i;
-    EXPECT_EQ(std::tuple(capture->OwnLines(), capture->ForwardedLines(), out.m_nNum),
-              std::tuple(lines, forwarded, result > 0 ? 1 : 0)) << i;
+    EXPECT_EQ(std::tuple(capture->OwnLines(), out.m_nNum), std::tuple(lines, result > 0 ? 1 : 0)) << i;
     if (result > 0) {
       ExpectPicture(out, plain[i].get(), width ? width : 1280, height ? height : 720, PIX_FMT_YUV420P,
                     AV_PIX_FMT_YUV420P);
