@@ -3,6 +3,7 @@
 #include "audio/ffmpeg_audio_codec.h"
 #include "codec_interface.h"
 #include "interface/log.h"
+#include "video/codec_threads.h"
 #include "video/ffmpeg_video_codec.h"
 
 namespace codec_interface {
@@ -20,6 +21,19 @@ int ICodecInterface::SetEncoderFrameRate(ICodecInterface& codec, int nNum, int n
     return -1;
   }
   return video->SetEncoderFrameRate(nNum, nDen);
+}
+
+int ICodecInterface::SetThreads(ICodecInterface& codec, int nCount, int nKinds) {
+  auto* video = dynamic_cast<CFFMpegVideoCodec*>(&codec);
+  if (video == nullptr) {
+    CODEC_LOG(kLogError, "SetThreads needs a video codec object");
+    return -1;
+  }
+  return video->SetThreads(nCount, nKinds);
+}
+
+int ICodecInterface::SetDefaultThreads(int nDecoderCount, int nDecoderKinds, int nEncoderCount) {
+  return StoreDefaultThreads(nDecoderCount, nDecoderKinds, nEncoderCount);
 }
 
 int ICodecInterface::DecodeTimed(ICodecInterface& codec, unsigned char* pData, int nSize,
