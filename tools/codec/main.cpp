@@ -48,10 +48,22 @@ int main(int argc, char** argv) {
   };
   for (CLI::App* command : app.get_subcommands([](CLI::App*) { return true; })) addFlags(*command);
   addFlags(app);
+  for (const char* name : {"thumbs", "video", "convert", "record"}) {
+    app.get_subcommand(name)
+        ->add_option("--threads", global.threads,
+                     "threads per video decoder and encoder (default: one per core; 1 decodes "
+                     "each picture as its packet arrives)")
+        ->check(CLI::Range(1, 1024));
+  }
 
   std::shared_ptr<LibraryLog> log;
   // The library's logger goes in once the flags are known, before a command runs.
-  app.parse_complete_callback([&] { log = LibraryLog::Install(global.verbose); });
+  app.parse_complete_callback([&] {
+    log = LibraryLog::Install(global.verbose);
+    codec_interface::ICodecInterface::SetDefaultThreads(
+        global.threads, codec_interface::CODEC_THREAD_FRAME | codec_interface::CODEC_THREAD_SLICE,
+        global.threads);
+  });
   try {
     Utf8Arguments arguments(argc, argv);
     app.parse(arguments.Count(), arguments.Values());
