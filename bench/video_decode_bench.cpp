@@ -120,11 +120,14 @@ void DecodeWithFfmpeg(benchmark::State& state, const Stream& stream, bool scale,
       ->Unit(benchmark::kMillisecond)
 
 // The caller's thread only waits for the decoder's: its CPU time says nothing.
-#define CODEC_THREADED_PAIR(name, stream)                                             \
-  BENCHMARK_CAPTURE(DecodeWithLibrary, name, stream, false, 2)                        \
-      ->Name("video_decode/" #name "_frame_threads_2/ours")                           \
+#define CODEC_WALL_ROW(name, stream, threads, row)                                    \
+  BENCHMARK_CAPTURE(DecodeWithLibrary, name, stream, false, threads)                  \
+      ->Name(row)                                                                     \
       ->UseRealTime()                                                                 \
-      ->Unit(benchmark::kMillisecond);                                                \
+      ->Unit(benchmark::kMillisecond)
+
+#define CODEC_THREADED_PAIR(name, stream)                                             \
+  CODEC_WALL_ROW(name, stream, 2, "video_decode/" #name "_frame_threads_2/ours");     \
   BENCHMARK_CAPTURE(DecodeWithFfmpeg, name, stream, false, 2)                         \
       ->Name("video_decode/" #name "_frame_threads_2/plain")                          \
       ->UseRealTime()                                                                 \
@@ -132,19 +135,10 @@ void DecodeWithFfmpeg(benchmark::State& state, const Stream& stream, bool scale,
 
 // Pictures a second in items_per_second; two streams run on two benchmark threads.
 #define CODEC_SCALING(name, stream)                                                   \
-  BENCHMARK_CAPTURE(DecodeWithLibrary, name, stream, false, 1)                        \
-      ->Name("video_decode_scaling/" #name "/1_stream_1_thread")                      \
-      ->UseRealTime()                                                                 \
-      ->Unit(benchmark::kMillisecond);                                                \
-  BENCHMARK_CAPTURE(DecodeWithLibrary, name, stream, false, 2)                        \
-      ->Name("video_decode_scaling/" #name "/1_stream_2_threads")                     \
-      ->UseRealTime()                                                                 \
-      ->Unit(benchmark::kMillisecond);                                                \
-  BENCHMARK_CAPTURE(DecodeWithLibrary, name, stream, false, 1)                        \
-      ->Name("video_decode_scaling/" #name "/2_streams_1_thread_each")                \
-      ->Threads(2)                                                                    \
-      ->UseRealTime()                                                                 \
-      ->Unit(benchmark::kMillisecond)
+  CODEC_WALL_ROW(name, stream, 1, "video_decode_scaling/" #name "/1_stream_1_thread");  \
+  CODEC_WALL_ROW(name, stream, 2, "video_decode_scaling/" #name "/1_stream_2_threads"); \
+  CODEC_WALL_ROW(name, stream, 1, "video_decode_scaling/" #name "/2_streams_1_thread_each") \
+      ->Threads(2)
 
 CODEC_PAIR(h264_1080p, kH264, false);
 CODEC_PAIR(hevc_1080p, kHevc, false);

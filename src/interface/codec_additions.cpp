@@ -14,22 +14,25 @@ int ICodecInterface::Drain(ICodecInterface& codec, COutParam* pOut) {
   return -1;
 }
 
-int ICodecInterface::SetEncoderFrameRate(ICodecInterface& codec, int nNum, int nDen) {
+namespace {
+
+// The video object behind @p codec; null after the line naming the caller when it is none.
+CFFMpegVideoCodec* VideoObject(ICodecInterface& codec, const char* pCaller) {
   auto* video = dynamic_cast<CFFMpegVideoCodec*>(&codec);
-  if (video == nullptr) {
-    CODEC_LOG(kLogError, "SetEncoderFrameRate needs a video codec object");
-    return -1;
-  }
-  return video->SetEncoderFrameRate(nNum, nDen);
+  if (video == nullptr) CODEC_LOG(kLogError, "%s needs a video codec object", pCaller);
+  return video;
+}
+
+}  // namespace
+
+int ICodecInterface::SetEncoderFrameRate(ICodecInterface& codec, int nNum, int nDen) {
+  CFFMpegVideoCodec* video = VideoObject(codec, "SetEncoderFrameRate");
+  return video != nullptr ? video->SetEncoderFrameRate(nNum, nDen) : -1;
 }
 
 int ICodecInterface::SetThreads(ICodecInterface& codec, int nCount, int nKinds) {
-  auto* video = dynamic_cast<CFFMpegVideoCodec*>(&codec);
-  if (video == nullptr) {
-    CODEC_LOG(kLogError, "SetThreads needs a video codec object");
-    return -1;
-  }
-  return video->SetThreads(nCount, nKinds);
+  CFFMpegVideoCodec* video = VideoObject(codec, "SetThreads");
+  return video != nullptr ? video->SetThreads(nCount, nKinds) : -1;
 }
 
 int ICodecInterface::SetDefaultThreads(int nDecoderCount, int nDecoderKinds, int nEncoderCount) {
