@@ -89,9 +89,8 @@ TEST(VideoThreads, EncodersKeepNoDelay_RefusedValuesAreLogged) {
     ASSERT_EQ(ICodecInterface::SetThreads(*codec, 2, CODEC_THREAD_FRAME), 0);
     ASSERT_EQ(codec->Init(type, VideoParam(PIX_FMT_YUV420P, 64, 48)), 0);
     CVideoEncodeOutParam out;
-    for (int i = 0; i < 4; ++i) {
-      Bytes picture = PackPicture(MakePicture(64, 48, AV_PIX_FMT_YUV420P, i).get());
-      EXPECT_EQ(codec->Encode(picture.data(), static_cast<int>(picture.size()), &out), 1) << type << " " << i;
+    for (Bytes picture : {PackPicture(MakePicture(64, 48, AV_PIX_FMT_YUV420P, 0).get()), PackPicture(MakePicture(64, 48, AV_PIX_FMT_YUV420P, 1).get())}) {
+      EXPECT_EQ(codec->Encode(picture.data(), static_cast<int>(picture.size()), &out), 1) << type;
     }
   }
   ScopedLogCapture capture;
@@ -120,8 +119,9 @@ TEST(VideoThreads, ConcurrentEasyParamWhileFrameThreadsDecode) {
   for (int round = 0; round < 4; ++round) {
     for (const Bytes& packet : packets) {
       if (Decode(*codec, packet, out) != 1) continue;
+      const auto size = std::pair(out.m_nWidth, out.m_nHeight);
+      EXPECT_TRUE(size == std::pair(80, 48) || size == std::pair(160, 96)) << size.first << "x" << size.second;
       ++pictures;
-      EXPECT_TRUE((out.m_nWidth == 80 && out.m_nHeight == 48) || (out.m_nWidth == 160 && out.m_nHeight == 96)) << out.m_nWidth;
     }
     while (ICodecInterface::Drain(*codec, &out) == 1) ++pictures;
   }
