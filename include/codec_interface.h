@@ -45,11 +45,11 @@
 /// shared libraries' SONAMEs (libcodec.so.N and libcodec_base.so.N for major version N).
 #define CODEC_VERSION_MAJOR 1
 /// Minor version: changes with every compatible addition to the interface.
-#define CODEC_VERSION_MINOR 2
+#define CODEC_VERSION_MINOR 3
 /// Patch version: changes that leave the interface as it is.
 #define CODEC_VERSION_PATCH 0
 /// The three version numbers as text, "major.minor.patch".
-#define CODEC_VERSION_STRING "1.2.0"
+#define CODEC_VERSION_STRING "1.3.0"
 
 /// @def CODEC_API
 /// Marks what the shared library exports: default visibility with GCC and Clang, dllexport while
@@ -501,6 +501,20 @@ class CODEC_API CAudioDecodeOutParam : public COutParam {
 };
 
 // ---------------------------------------------------------------------------------------------
+// Since 1.3: threads of software decoders and encoders (ICodecInterface::SetThreads).
+
+/// How a software decoder spreads its work over threads; the values may be or-ed together.
+enum CodecThreadKind : int32_t {
+  /// Consecutive pictures are decoded on different threads at once. Each thread past the first
+  /// holds one more picture back before the first comes out: N frame threads cost N - 1 pictures
+  /// of delay, which a drain hands out at the end of the stream.
+  CODEC_THREAD_FRAME = 1,
+  /// The parts (slices) of one picture are decoded on different threads; no delay, but only
+  /// streams made of several slices gain.
+  CODEC_THREAD_SLICE = 2,
+};
+
+// ---------------------------------------------------------------------------------------------
 // Interfaces. The declaration order of the virtual operations is fixed.
 
 /// An audio or video encoder or decoder, made by Create and set up by Init; also the home of
@@ -681,6 +695,31 @@ class CODEC_API ICodecInterface {
   ///         DecodeTimed (FFmpeg's best estimate where packets came without one);
   ///         MEDIA_NO_TIMESTAMP for an index outside the entries or a picture without a time.
   static int64_t GetPictureTime(const CVideoDecodeOutParam& out, int nIndex);
+
+  // ----- Since 1.3: thread settings; the table of virtual operations is unchanged. -----
+
+  /// Chooses the threads of video object @p codec, used by its next Init and every later Reset
+  /// instead of the process-wide defaults (SetDefaultThreads). Call it before Init.
+  ///
+  /// A software decoder runs @p nCount threads (0: one per CPU core) of the kinds @p nKinds
+  /// (CodecThreadKind bits, at least one); 1 is the default and decodes on the caller's thread,
+  /// each picture coming out with its own packet. Frame threads cost one picture of delay per
+  /// thread past the first (see CODEC_THREAD_FRAME); Decode still hands out at most one picture a
+  /// call, and Drain the ones held at the end. Hardware decoders keep their own thread settings.
+  /// An encoder runs @p nCount threads, 0 (the default) leaving the choice to the encoder; it
+  /// ignores @p nKinds. Audio objects have no thread settings.
+  /// @return 0; -1 for an object that is not a video object, a negative @p nCount, or kinds
+  ///         other than 1 to 3, after a log line. Takes the object's lock.
+  static int SetThreads(ICodecInterface& codec, int nCount, int nKinds);
+
+  /// Sets the process-wide thread defaults of video objects that were given none by SetThreads,
+  /// read by their Init: @p nDecoderCount threads of the kinds @p nDecoderKinds for software
+  /// decoders and @p nEncoderCount for encoders, with the meanings of SetThreads. Until the first
+  /// call: 1 thread for decoders, the encoder's own choice for encoders. Objects already open
+  /// keep their settings until their next Init.
+  /// @return 0; -1 for values SetThreads refuses, after a log line (the defaults stay). Any
+  ///         thread.
+  static int SetDefaultThreads(int nDecoderCount, int nDecoderKinds, int nEncoderCount);
 };
 
 /// Reads the compressed packets of a media file (any container FFmpeg opens), ready for
@@ -1124,6 +1163,7 @@ static_assert(HARDWARE_DECODER_VIDEOTOOLBOX == 3 && AUDIO_FILE_PACK_MP3 == 4,
               "family and file kinds are fixed");
 static_assert(FILE_AUDIO_CODEC_SPEEX == 4 && FILE_VIDEO_CODEC_HEVC == 1,
               "file codec values are fixed");
+static_assert(CODEC_THREAD_FRAME == 1 && CODEC_THREAD_SLICE == 2, "thread kinds are fixed");
 static_assert(OUTPARAM_MAX_COUNT == 20 && OUTPARAM_FLAG_NOT_USE_CACHE == 1,
               "out-param capacity and flag are fixed");
 

@@ -3,6 +3,7 @@
 #include "audio/ffmpeg_audio_codec.h"
 #include "codec_interface.h"
 #include "interface/log.h"
+#include "video/codec_threads.h"
 #include "video/ffmpeg_video_codec.h"
 
 namespace codec_interface {
@@ -13,13 +14,29 @@ int ICodecInterface::Drain(ICodecInterface& codec, COutParam* pOut) {
   return -1;
 }
 
-int ICodecInterface::SetEncoderFrameRate(ICodecInterface& codec, int nNum, int nDen) {
+namespace {
+
+// The video object behind @p codec; null after the line naming the caller when it is none.
+CFFMpegVideoCodec* VideoObject(ICodecInterface& codec, const char* pCaller) {
   auto* video = dynamic_cast<CFFMpegVideoCodec*>(&codec);
-  if (video == nullptr) {
-    CODEC_LOG(kLogError, "SetEncoderFrameRate needs a video codec object");
-    return -1;
-  }
-  return video->SetEncoderFrameRate(nNum, nDen);
+  if (video == nullptr) CODEC_LOG(kLogError, "%s needs a video codec object", pCaller);
+  return video;
+}
+
+}  // namespace
+
+int ICodecInterface::SetEncoderFrameRate(ICodecInterface& codec, int nNum, int nDen) {
+  CFFMpegVideoCodec* video = VideoObject(codec, "SetEncoderFrameRate");
+  return video != nullptr ? video->SetEncoderFrameRate(nNum, nDen) : -1;
+}
+
+int ICodecInterface::SetThreads(ICodecInterface& codec, int nCount, int nKinds) {
+  CFFMpegVideoCodec* video = VideoObject(codec, "SetThreads");
+  return video != nullptr ? video->SetThreads(nCount, nKinds) : -1;
+}
+
+int ICodecInterface::SetDefaultThreads(int nDecoderCount, int nDecoderKinds, int nEncoderCount) {
+  return StoreDefaultThreads(nDecoderCount, nDecoderKinds, nEncoderCount);
 }
 
 int ICodecInterface::DecodeTimed(ICodecInterface& codec, unsigned char* pData, int nSize,

@@ -31,13 +31,16 @@ void DecoderRestart::Keep(AVCodecID eCodec, const AVPacket& packet) {
   if (IsKeyPacket(eCodec, packet.data, packet.size)) {
     m_vecPackets.clear();
     m_bOverflow = false;
+    m_nEarlierKeys = m_nKeysInFlight++;
   } else if (m_vecPackets.empty() || m_bOverflow) {
     return;  // no key packet to start from
   }
   if (m_vecPackets.size() == kMaxPackets) {
-    // The key picture never came out: nothing bounded is left to replay.
+    // The key picture never came out: nothing bounded is left to replay, and the count of
+    // key pictures to come starts afresh.
     m_vecPackets.clear();
     m_bOverflow = true;
+    m_nKeysInFlight = m_nEarlierKeys = 0;
     return;
   }
   PacketPtr pCopy(av_packet_alloc());
@@ -49,8 +52,20 @@ void DecoderRestart::Keep(AVCodecID eCodec, const AVPacket& packet) {
   m_vecPackets.push_back(std::move(pCopy));
 }
 
+void DecoderRestart::KeyPictureOut() {
+  if (m_nKeysInFlight > 0) --m_nKeysInFlight;
+  if (m_nEarlierKeys > 0) {
+    --m_nEarlierKeys;
+    return;
+  }
+  m_vecPackets.clear();
+}
+
 ExchangeStatus DecoderRestart::Replay(AVCodecContext* pCtx) {
   m_waiting.clear();  // the old decoder's, which the replay makes again
+  // The new decoder has seen only the kept key packet.
+  m_nKeysInFlight = 1;
+  m_nEarlierKeys = 0;
   ExchangeStatus sent(0);
   for (const PacketPtr& pPacket : m_vecPackets) {
     sent = DecoderSend(pCtx, pPacket.get());
@@ -93,6 +108,7 @@ void DecoderRestart::Clear() {
   m_vecPackets.clear();
   m_bOverflow = false;
   m_waiting.clear();
+  m_nKeysInFlight = m_nEarlierKeys = 0;
 }
 
 }  // namespace codec_interface

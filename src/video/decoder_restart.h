@@ -17,8 +17,10 @@ class DecoderRestart {
   // key picture comes out (KeyPictureOut) or kMaxPackets were kept without it. Other codecs
   // need no replay: nothing is kept for them.
   void Keep(AVCodecID eCodec, const AVPacket& packet);
-  // The key picture came out at the size the decoder already had: nothing will be replayed.
-  void KeyPictureOut() { m_vecPackets.clear(); }
+  // A key picture came out at the size the decoder already had. When it is the kept key
+  // packet's own, nothing will be replayed; an earlier key packet's (reordering and frame
+  // threads hand pictures out several packets late) leaves the kept packets.
+  void KeyPictureOut();
   bool CanReplay() const { return !m_vecPackets.empty(); }
   // Sends the kept packets, the current one last, into a new decoder; the pictures they
   // complete wait in order for Receive. The status of the last send, or of a failing step.
@@ -38,6 +40,8 @@ class DecoderRestart {
 
   std::vector<PacketPtr> m_vecPackets;
   bool m_bOverflow = false;
+  int m_nKeysInFlight = 0;  // key packets sent whose pictures have not come out
+  int m_nEarlierKeys = 0;   // of those, the ones sent before the kept key packet
   std::deque<FramePtr> m_waiting;
 };
 

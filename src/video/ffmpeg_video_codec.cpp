@@ -62,10 +62,13 @@ int CFFMpegVideoCodec::Init(CodecType eCodecType, CodecParam param) {
   }
   const int opened =
       facts.bDecoder
-          ? CommitSession(m_pDecoder, std::make_unique<VideoDecoder>(facts, video, eFormat),
-                          LogUninit, video)
+          ? CommitSession(
+                m_pDecoder,
+                std::make_unique<VideoDecoder>(facts, video, eFormat, ChosenThreads(true)),
+                LogUninit, video)
           : CommitSession(m_pEncoder,
-                          std::make_unique<VideoEncoder>(facts, video, eFormat, &m_stFrameRate),
+                          std::make_unique<VideoEncoder>(facts, video, eFormat, &m_stFrameRate,
+                                                         ChosenThreads(false)),
                           LogUninit, video);
   if (opened != 0) return -1;
   m_eCodecType = eCodecType;
@@ -136,6 +139,17 @@ int CFFMpegVideoCodec::SetEncoderFrameRate(int nNum, int nDen) {
   std::lock_guard<std::mutex> lock(m_mtxCodec);
   m_stFrameRate = AVRational{nNum, nDen};
   return 0;
+}
+
+int CFFMpegVideoCodec::SetThreads(int nCount, int nKinds) {
+  if (!AcceptThreads("SetThreads", nCount, nKinds)) return -1;
+  std::lock_guard<std::mutex> lock(m_mtxCodec);
+  m_threads = ThreadChoice{nCount, nKinds};
+  return 0;
+}
+
+ThreadChoice CFFMpegVideoCodec::ChosenThreads(bool bDecoder) const {
+  return m_threads.value_or(DefaultThreads(bDecoder));
 }
 
 void CFFMpegVideoCodec::SetEasyParam(VideoEasyParam param) { m_easyParam.Post(param); }

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 #include "codec_interface.h"
 #include "video/easy_param_mailbox.h"
@@ -31,9 +32,12 @@ class CFFMpegVideoCodec : public ICodecInterface {
   // Reached from ICodecInterface's static additions, under m_mtxCodec as Decode and Encode.
   int Drain(COutParam* pOut);
   int SetEncoderFrameRate(int nNum, int nDen);
+  int SetThreads(int nCount, int nKinds);
   int DecodeTimed(unsigned char* pData, int nSize, int64_t nTimeUs, COutParam* pOut);
 
  private:
+  // The object's own thread choice, else the process-wide default of the role.
+  ThreadChoice ChosenThreads(bool bDecoder) const;
   int DecodeLocked(unsigned char* pData, int nSize, COutParam* pOutParam, int64_t nPts);
 
   std::mutex m_mtxCodec;
@@ -41,8 +45,9 @@ class CFFMpegVideoCodec : public ICodecInterface {
   std::unique_ptr<VideoDecoder> m_pDecoder;
   std::unique_ptr<VideoEncoder> m_pEncoder;
   EasyParamMailbox m_easyParam;
-  AVRational m_stFrameRate{0, 0};  // from SetEncoderFrameRate; 0/0 when not given
-  int64_t m_nFrameIndex = 0;       // the encoder's next picture time, over every Init
+  AVRational m_stFrameRate{0, 0};         // from SetEncoderFrameRate; 0/0 when not given
+  std::optional<ThreadChoice> m_threads;  // from SetThreads
+  int64_t m_nFrameIndex = 0;              // the encoder's next picture time, over every Init
 };
 
 }  // namespace codec_interface

@@ -14,6 +14,8 @@ namespace codec_interface {
 int VideoCodecContext::Create(void* pNewDevice) {
   m_pCtx.reset(avcodec_alloc_context3(m_facts.pCodec));
   if (m_pCtx == nullptr) return -1;
+  // Hardware decoders keep their own settings; encoders take theirs with their options.
+  if (m_facts.bDecoder && m_facts.pHw == nullptr) ApplyDecoderThreads(m_threads, m_pCtx.get());
   if (!m_facts.MakesDeviceWithCodec()) return 0;
   m_pCtx->pix_fmt = m_facts.eHwPixFmt;
   if (pNewDevice != nullptr) KeepDevice(pNewDevice);

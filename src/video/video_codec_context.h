@@ -3,6 +3,7 @@
 #pragma once
 
 #include "interface/av_ptr.h"
+#include "video/codec_threads.h"
 #include "video/video_codec_facts.h"
 
 namespace codec_interface {
@@ -10,17 +11,20 @@ namespace codec_interface {
 class VideoCodecContext {
  public:
   VideoCodecContext(const VideoCodecFacts& facts, int nCommandQueueCount,
-                    unsigned int nAdapterIndex)
-      : m_facts(facts), m_nCommandQueueCount(nCommandQueueCount), m_nAdapterIndex(nAdapterIndex) {}
+                    unsigned int nAdapterIndex, ThreadChoice threads)
+      : m_facts(facts),
+        m_nCommandQueueCount(nCommandQueueCount),
+        m_nAdapterIndex(nAdapterIndex),
+        m_threads(threads) {}
   ~VideoCodecContext() { Release(true); }
   VideoCodecContext(const VideoCodecContext&) = delete;
   VideoCodecContext& operator=(const VideoCodecContext&) = delete;
 
   static constexpr int kDeviceFailed = -2;
-  // A new, unopened context; a hardware type that makes its device with the codec gets its
-  // surface format and device: pNewDevice (a caller's AVBufferRef, which is kept from then on),
-  // else the kept one, else a new device. Logs nothing but the device's failure; 0, -1 when
-  // the context cannot be allocated, or kDeviceFailed.
+  // A new, unopened context, a software decoder's with its threads; a hardware type that makes its
+  // device with the codec gets its surface format and device: pNewDevice (a caller's AVBufferRef,
+  // which is kept from then on), else the kept one, else a new device. Logs nothing but the
+  // device's failure; 0, -1 when the context cannot be allocated, or kDeviceFailed.
   int Create(void* pNewDevice);
   // Frees the context and its device reference; with bLogDeviceRef the device's reference
   // count is logged first.
@@ -43,6 +47,7 @@ class VideoCodecContext {
 
   AVCodecContext* Get() const { return m_pCtx.get(); }
   const VideoCodecFacts& Facts() const { return m_facts; }
+  const ThreadChoice& Threads() const { return m_threads; }
   // The context has been told the stream ended; a new context starts a new stream.
   bool Draining() const { return m_bDraining; }
   void SetDraining(bool bDraining) { m_bDraining = bDraining; }
@@ -53,6 +58,7 @@ class VideoCodecContext {
   const VideoCodecFacts m_facts;
   const int m_nCommandQueueCount;
   const unsigned int m_nAdapterIndex;
+  const ThreadChoice m_threads;
   BufferRefPtr m_pHwDeviceRef;  // a caller's device, referenced by every context made
   CodecCtxPtr m_pCtx;
   bool m_bDraining = false;

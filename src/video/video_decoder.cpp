@@ -17,8 +17,8 @@ constexpr const char* kDecodeChangeSizeName =
 }  // namespace
 
 VideoDecoder::VideoDecoder(const VideoCodecFacts& facts, const VideoCodecParam& param,
-                           AVPixelFormat eFormat)
-    : m_context(facts, param.nCommandQueueCount, param.nAdapterIndex),
+                           AVPixelFormat eFormat, ThreadChoice threads)
+    : m_context(facts, param.nCommandQueueCount, param.nAdapterIndex, threads),
       m_ePixFmt(eFormat),
       m_nDstWidth(param.nDstWidth),
       m_nDstHeight(param.nDstHeight),

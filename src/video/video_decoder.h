@@ -17,7 +17,8 @@ namespace codec_interface {
 
 class VideoDecoder {
  public:
-  VideoDecoder(const VideoCodecFacts& facts, const VideoCodecParam& param, AVPixelFormat eFormat);
+  VideoDecoder(const VideoCodecFacts& facts, const VideoCodecParam& param, AVPixelFormat eFormat,
+               ThreadChoice threads);
 
   // Makes and opens the decoder. 0, or -1 after the failing step's line.
   int Open(const VideoCodecParam& param);

@@ -48,8 +48,9 @@ void SetPresets(const EncoderPresets& presets, AvOptions& options) {
 }  // namespace
 
 VideoEncoder::VideoEncoder(const VideoCodecFacts& facts, const VideoCodecParam& param,
-                           AVPixelFormat eFormat, const AVRational* pFrameRate)
-    : m_context(facts, param.nCommandQueueCount, param.nAdapterIndex),
+                           AVPixelFormat eFormat, const AVRational* pFrameRate,
+                           ThreadChoice threads)
+    : m_context(facts, param.nCommandQueueCount, param.nAdapterIndex, threads),
       m_ePixFmt(eFormat),
       m_stParam(param),
       m_pFrameRate(pFrameRate) {
@@ -116,6 +117,7 @@ int VideoEncoder::InitEncode(const VideoCodecParam& param) {
   // A previous open may have left keys the encoder did not take.
   m_encodeOptions.Clear();
   SetPresets(m_context.Facts().presets, m_encodeOptions);
+  ApplyEncoderThreads(m_context.Threads(), pCtx, m_encodeOptions);
 
   // The filter's declared output size means nothing without a filter: the scaler then reads
   // the caller's pictures, at their own size.

@@ -16,7 +16,7 @@ class VideoEncoder {
  public:
   // pFrameRate: the object's rational frame rate (0/0 when not given), read at every opening.
   VideoEncoder(const VideoCodecFacts& facts, const VideoCodecParam& param, AVPixelFormat eFormat,
-               const AVRational* pFrameRate);
+               const AVRational* pFrameRate, ThreadChoice threads);
 
   // Makes and opens the encoder. 0, or -1 after the failing step's line.
   int Open(const VideoCodecParam& param);

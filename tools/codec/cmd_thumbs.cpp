@@ -85,6 +85,12 @@ DecodeSettings ThumbnailSettings(const ThumbsOptions& options, const MediaStream
   settings.keepAspect = options.keepAspect;
   settings.filter = UprightFilter(stream.nRotation);
   settings.type = ChooseDecoder(stream, options.hw, global);
+  // Most pictures are skipped: converted only when written, where the library names the
+  // stream's layout and nothing else is done to the pictures.
+  const std::string layout = stream.szPixelFormat;
+  settings.convertWhenTaken = settings.width == 0 && settings.filter.empty() &&
+                              settings.type == stream.eDecoderType &&
+                              (layout == "yuv420p" || layout == "yuvj420p");
   return settings;
 }
 
@@ -200,8 +206,8 @@ struct Walk {
   int64_t pictureUs;  // one picture's time at the stream's rate
   long fromStart = 0;  // pictures since the start; -1 after a seek elsewhere
 
-  bool Next(Picture& picture) {
-    if (!pictures.Next(picture)) return false;
+  bool Next(Picture& picture, bool pixels = true) {
+    if (!pictures.Next(picture, pixels)) return false;
     ++result.pictures;
     // A raw stream's pictures come without times: counted from the start instead.
     if (picture.timeUs == MEDIA_NO_TIMESTAMP && fromStart >= 0) {
@@ -213,7 +219,7 @@ struct Walk {
 };
 
 void EveryNth(Walk& walk, int every) {
-  for (Picture picture; walk.Next(picture);) {
+  for (Picture picture; walk.Next(picture, walk.result.pictures % every == 0);) {
     if ((walk.result.pictures - 1) % every == 0) walk.writer.Write(picture, walk.result.pictures);
   }
 }

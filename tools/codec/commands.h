@@ -15,6 +15,7 @@ namespace codec_tool {
 struct Global {
   bool quiet = false;
   bool verbose = false;
+  int threads = 0;  // --threads of the commands that decode or encode pictures; 0: every core
 };
 
 // "WxH" with both numbers above 0.

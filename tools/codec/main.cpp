@@ -4,6 +4,7 @@
 #include <memory>
 #include <new>
 
+#include "base/system.h"
 #include "commands.h"
 #include "failure.h"
 #include "library_log.h"
@@ -48,10 +49,25 @@ int main(int argc, char** argv) {
   };
   for (CLI::App* command : app.get_subcommands([](CLI::App*) { return true; })) addFlags(*command);
   addFlags(app);
+  for (const char* name : {"thumbs", "video", "convert", "record"}) {
+    app.get_subcommand(name)
+        ->add_option("--threads", global.threads,
+                     "threads per video decoder and encoder (default: every core, decoders one "
+                     "more; 1 decodes each picture as its packet arrives)")
+        ->check(CLI::Range(1, 1024));
+  }
 
   std::shared_ptr<LibraryLog> log;
   // The library's logger goes in once the flags are known, before a command runs.
-  app.parse_complete_callback([&] { log = LibraryLog::Install(global.verbose); });
+  app.parse_complete_callback([&] {
+    log = LibraryLog::Install(global.verbose);
+    // By default one decoder thread more than cores, as the ffmpeg program has it: this
+    // program's own thread waits on the decoder between its steps, and a core would idle then.
+    const int decoderThreads = global.threads > 0 ? global.threads : base::GetCpuCount() + 1;
+    codec_interface::ICodecInterface::SetDefaultThreads(
+        decoderThreads, codec_interface::CODEC_THREAD_FRAME | codec_interface::CODEC_THREAD_SLICE,
+        global.threads);
+  });
   try {
     Utf8Arguments arguments(argc, argv);
     app.parse(arguments.Count(), arguments.Values());

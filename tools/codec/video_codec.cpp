@@ -12,7 +12,8 @@ VideoDecoder::VideoDecoder(const DecodeSettings& settings)
     : m_pCodec(ICodecInterface::Create(settings.type.value_or(AV_CODEC_TYPE_H264DEC))) {
   CodecParam param{};
   VideoCodecParam& video = param.stVideo;
-  video.ePixelFormat = settings.format;
+  video.ePixelFormat = settings.convertWhenTaken ? PIX_FMT_NONE : settings.format;
+  if (settings.convertWhenTaken) m_convertTo = settings.format;
   video.nDstWidth = settings.width;
   video.nDstHeight = settings.height;
   video.bKeepAspectRatio = settings.keepAspect;
@@ -27,38 +28,67 @@ VideoDecoder::VideoDecoder(const DecodeSettings& settings)
   }
 }
 
-VideoDecoder::~VideoDecoder() { m_out.Clear(); }
+VideoDecoder::~VideoDecoder() {
+  m_out.Clear();
+  m_converted.Clear();
+}
 
-bool VideoDecoder::Decode(const MediaPacket& packet, Picture& picture) {
+bool VideoDecoder::Decode(const MediaPacket& packet, Picture& picture, bool pixels) {
   m_out.Clear();
   // The decoder only reads the bytes.
   int result = ICodecInterface::DecodeTimed(*m_pCodec, const_cast<unsigned char*>(packet.pData),
                                             packet.nSize, packet.nPtsUs, &m_out);
   if (result == -2) return false;
-  return TakePicture(result, picture);
+  return TakePicture(result, picture, pixels);
 }
 
-bool VideoDecoder::Drain(Picture& picture) {
+bool VideoDecoder::Drain(Picture& picture, bool pixels) {
   m_out.Clear();
-  return TakePicture(ICodecInterface::Drain(*m_pCodec, &m_out), picture);
+  return TakePicture(ICodecInterface::Drain(*m_pCodec, &m_out), picture, pixels);
 }
 
-bool VideoDecoder::TakePicture(int result, Picture& picture) {
+bool VideoDecoder::TakePicture(int result, Picture& picture, bool pixels) {
   if (result < 0) throw Failure("a picture could not be decoded");
   if (result == 0) return false;
+  picture.timeUs = ICodecInterface::GetPictureTime(m_out, 0);
+  if (!pixels) {
+    picture.width = m_out.m_nWidth;
+    picture.height = m_out.m_nHeight;
+    return true;
+  }
+  CVideoDecodeOutParam& out = Converted();
   PixelFormat format = PIX_FMT_NONE;
-  int size = ICodecInterface::ImageGetBufferSize(m_out.m_ePixelFormat, format, m_out.m_nWidth,
-                                                 m_out.m_nHeight);
+  int size =
+      ICodecInterface::ImageGetBufferSize(out.m_ePixelFormat, format, out.m_nWidth, out.m_nHeight);
   if (size <= 0) throw Failure("the decoded pictures come in a pixel format not handled here");
   picture.data.resize(size);
-  if (ICodecInterface::ImageCopyToBuffer(picture.data.data(), size, m_out, 0) != size) {
+  if (ICodecInterface::ImageCopyToBuffer(picture.data.data(), size, out, 0) != size) {
     throw Failure("a decoded picture could not be copied out");
   }
-  picture.width = m_out.m_nWidth;
-  picture.height = m_out.m_nHeight;
+  picture.width = out.m_nWidth;
+  picture.height = out.m_nHeight;
   picture.format = format;
-  picture.timeUs = ICodecInterface::GetPictureTime(m_out, 0);
   return true;
+}
+
+CVideoDecodeOutParam& VideoDecoder::Converted() {
+  if (!m_convertTo || m_out.m_ePixelFormat == *m_convertTo) return m_out;
+  TransCoderParam param{};
+  param.eSrcPixelFormat = m_out.m_ePixelFormat;
+  param.nSrcWidth = param.nDstWidth = m_out.m_nWidth;
+  param.nSrcHeight = param.nDstHeight = m_out.m_nHeight;
+  param.eDstPixelFormat = *m_convertTo;
+  // A stream that changes its size or layout gets a converter made for it.
+  if (m_pConverter == nullptr || std::memcmp(&param, &m_converterParam, sizeof param) != 0) {
+    m_pConverter = ITransCoder::Create();
+    if (m_pConverter->Init(0, param) != 0) throw Failure("the picture converter did not start");
+    m_converterParam = param;
+  }
+  m_converted.Clear();
+  if (m_pConverter->Transcode(&m_out, 0, &m_converted) != 0) {
+    throw Failure("a decoded picture could not be converted");
+  }
+  return m_converted;
 }
 
 PictureStream::PictureStream(MediaSource& source, DecodeSettings settings)
@@ -69,13 +99,13 @@ PictureStream::PictureStream(MediaSource& source, DecodeSettings settings)
   m_decoder.emplace(m_settings);
 }
 
-bool PictureStream::Next(Picture& picture) {
+bool PictureStream::Next(Picture& picture, bool pixels) {
   MediaPacket packet{};
   while (!m_bEnded && m_source.Next(packet)) {
-    if (packet.nSize > 0 && m_decoder->Decode(packet, picture)) return true;
+    if (packet.nSize > 0 && m_decoder->Decode(packet, picture, pixels)) return true;
   }
   m_bEnded = true;
-  return m_decoder->Drain(picture);
+  return m_decoder->Drain(picture, pixels);
 }
 
 bool PictureStream::Seek(int64_t timeUs) {

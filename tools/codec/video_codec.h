@@ -27,6 +27,10 @@ struct DecodeSettings {
   std::string filter;  // FFmpeg filter description, applied after scaling
   // The decoder; none: the stream's own software decoder.
   std::optional<codec_interface::CodecType> type;
+  // Pictures leave the decoder as they are and only those whose pixels are taken are
+  // converted to `format`: for pictures at their own size and unfiltered, of a stream whose
+  // layout the library names.
+  bool convertWhenTaken = false;
 };
 
 class VideoDecoder {
@@ -35,17 +39,25 @@ class VideoDecoder {
   ~VideoDecoder();
   // Decodes one packet; true when a picture came out, with the time of the packet it came
   // from. A packet the decoder rejects (damaged, or before the first key frame) is skipped.
-  bool Decode(const codec_interface::MediaPacket& packet, Picture& picture);
+  // Without `pixels` only the picture's size and time are filled in: a picture nobody looks
+  // at is not copied.
+  bool Decode(const codec_interface::MediaPacket& packet, Picture& picture, bool pixels = true);
   // The pictures still held back for reordering, one a call; false when none is left.
-  bool Drain(Picture& picture);
+  bool Drain(Picture& picture, bool pixels = true);
   // The latest picture as the library holds it, for the raw transcoder.
   codec_interface::CVideoDecodeOutParam& Latest() { return m_out; }
 
  private:
-  bool TakePicture(int result, Picture& picture);
+  bool TakePicture(int result, Picture& picture, bool pixels);
+  // The latest picture in the format asked for: itself, or converted into m_converted.
+  codec_interface::CVideoDecodeOutParam& Converted();
 
   std::shared_ptr<codec_interface::ICodecInterface> m_pCodec;
   codec_interface::CVideoDecodeOutParam m_out;
+  std::optional<codec_interface::PixelFormat> m_convertTo;  // with convertWhenTaken
+  std::shared_ptr<codec_interface::ITransCoder> m_pConverter;
+  codec_interface::TransCoderParam m_converterParam{};
+  codec_interface::CVideoDecodeOutParam m_converted{codec_interface::OUTPARAM_FLAG_NOT_USE_CACHE};
 };
 
 // The pictures of a file's video stream, decoded in presentation order; the decoder follows
@@ -55,8 +67,8 @@ class PictureStream {
   // Chooses the source's video stream.
   PictureStream(MediaSource& source, DecodeSettings settings);
   const codec_interface::MediaStreamInfo& Stream() const { return m_stream; }
-  // The next picture; false at the end of the stream.
-  bool Next(Picture& picture);
+  // The next picture, its pixels only when asked for; false at the end of the stream.
+  bool Next(Picture& picture, bool pixels = true);
   // Continues from the key frame at or before `timeUs`; false when the container refuses.
   bool Seek(int64_t timeUs);
   // Continues from the first picture.
