@@ -192,20 +192,17 @@ TEST(MediaWriter, RefusalsNameTheirCause) {
 // pictures wait for the first sound) although the reader is gone; the sound comes from a host
 // buffer overwritten after every call, which the writer must have copied.
 TEST(MediaWriter, CopiedPacketsOutliveTheReader) {
-  const Media& m = Sources();
-  const Source a = From(m.aac, 1);
+  const Source a = From(Sources().aac, 1);
   const ScratchFile in("in.mp4"), out("out.mp4");
-  WriteMediaFile(in.path, "mp4", {&m.h264});
+  WriteMediaFile(in.path, "mp4", {&Sources().h264});
   auto writer = IMediaWriter::Create();
-  ASSERT_EQ(writer->Open(out.path.c_str(), nullptr, {0, 0, 0}), 0);
-  std::vector<Bytes> written[2];
+  std::vector<Bytes> written[2], back[2];
   {
     auto reader = IMediaReader::Create();
     MediaStreamInfo info{};
-    ASSERT_TRUE(reader->Open(in.path.c_str()) == 0 && reader->SetPacketForm(MEDIA_PACKET_FORM_STORED) == 0 && reader->GetStreamInfo(0, &info) == 0);
+    ASSERT_TRUE(reader->Open(in.path.c_str()) == 0 && reader->SetPacketForm(MEDIA_PACKET_FORM_STORED) == 0 && reader->GetStreamInfo(0, &info) == 0 && writer->Open(out.path.c_str(), nullptr, {0, 0, 0}) == 0);
     const MediaVideoStreamParam v{"h264", info.nWidth, info.nHeight, 25, 1, info.nTimeBaseNum, info.nTimeBaseDen, 0, info.nExtradataSize, info.pExtradata};
-    ASSERT_EQ(writer->AddVideoStream(v), 0);
-    ASSERT_EQ(Add(*writer, a), 1);
+    ASSERT_TRUE(writer->AddVideoStream(v) == 0 && Add(*writer, a) == 1);
     for (MediaPacket p{}; reader->ReadPacket(&p) == 1; written[0].emplace_back(p.pData, p.pData + p.nSize))
       ASSERT_EQ(writer->WritePacket(0, p.pData, p.nSize, p.nPtsUs, p.nDtsUs, p.nDurationUs, p.nFlags & MEDIA_PACKET_KEY), 0);
   }
@@ -215,7 +212,6 @@ TEST(MediaWriter, CopiedPacketsOutliveTheReader) {
     std::ranges::fill(buffer, 0xff);
   }
   ASSERT_EQ(writer->Close(), 0);
-  std::vector<Bytes> back[2];
   for (const ReadBack::Packet& p : ReadMediaFile(out.path).packets) back[p.stream].push_back(p.data);
   EXPECT_TRUE(back[0] == written[0] && back[1] == written[1]);
 }
