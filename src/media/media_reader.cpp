@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "interface/log.h"
+#include "media/lent_packets.h"
 #include "media/media_stream_info.h"
 
 namespace codec_interface {
@@ -91,6 +92,7 @@ int CMediaReader::Open(const char* pPath) {
 }
 
 void CMediaReader::Close() {
+  Withdraw();
   m_vecStreams.clear();
   m_pPacket.reset();
   m_pFormatCtx.reset();
@@ -174,6 +176,7 @@ int CMediaReader::ReadStored() {
   AVFormatContext* ctx = m_pFormatCtx.get();
   for (;;) {
     // av_read_frame does not release what the packet held before.
+    Withdraw();
     av_packet_unref(m_pPacket.get());
     const int err = av_read_frame(ctx, m_pPacket.get());
     if (err == AVERROR_EOF) return 0;
@@ -209,6 +212,9 @@ int CMediaReader::ReadPacket(MediaPacket* pPacket) {
     // Timestamps and flags first: the Annex B filters take the packet over.
     MediaPacket out = Describe(*m_pPacket);
     if (m_eForm == MEDIA_PACKET_FORM_STORED) {
+      // A writer copying the packet on takes a reference instead of the bytes.
+      LendPacket(m_pPacket.get());
+      m_bLent = true;
       *pPacket = out;
       return 1;
     }
@@ -242,6 +248,11 @@ MediaPacket CMediaReader::Describe(const AVPacket& packet) const {
   return out;
 }
 
+void CMediaReader::Withdraw() {
+  if (m_bLent) WithdrawPacket(m_pPacket.get());
+  m_bLent = false;
+}
+
 int CMediaReader::Seek(int64_t nTimeUs) {
   if (!IsOpen()) return -1;
   AVFormatContext* ctx = m_pFormatCtx.get();
@@ -268,6 +279,7 @@ int CMediaReader::Seek(int64_t nTimeUs) {
     return -1;
   }
   for (Stream& stream : m_vecStreams) stream.form.Flush();
+  Withdraw();
   av_packet_unref(m_pPacket.get());
   m_nAwaitKeyStream = index;
   return 0;

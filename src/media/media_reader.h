@@ -47,6 +47,8 @@ class CMediaReader : public IMediaReader {
   int ReadStored();
   // The record of a packet as stored: its bytes, timestamps and flags.
   MediaPacket Describe(const AVPacket& packet) const;
+  // Ends the loan of m_pPacket's bytes to writers, before the packet changes.
+  void Withdraw();
 
   std::string m_strPath;
   InputFormatCtxPtr m_pFormatCtx;
@@ -55,6 +57,7 @@ class CMediaReader : public IMediaReader {
   MediaPacketForm m_eForm = MEDIA_PACKET_FORM_DECODER;
   // After a seek, packets of this stream are skipped up to its first key frame.
   int m_nAwaitKeyStream = -1;
+  bool m_bLent = false;  // m_pPacket's bytes are lent (see lent_packets.h)
 };
 
 }  // namespace codec_interface

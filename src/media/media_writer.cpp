@@ -5,6 +5,7 @@
 #include <string>
 
 #include "interface/log.h"
+#include "media/lent_packets.h"
 
 namespace codec_interface {
 
@@ -29,6 +30,21 @@ void SetFragments(AvOptions& options, int nFragmentMs, bool bVideo) {
   } else {
     options.Set("movflags", "+frag_keyframe+empty_moov+delay_moov+default_base_moof");
   }
+}
+
+// The packet's bytes: a reference where they are a reader's lent packet's, else a copy (the
+// caller's buffer is free once WritePacket returns). False when out of memory.
+bool TakeBytes(AVPacket* pPacket, const uint8_t* pData, int nSize) {
+  BufferRefPtr pLent = BorrowPacketBytes(pData, nSize);
+  if (pLent == nullptr) {
+    if (av_new_packet(pPacket, nSize) < 0) return false;
+    std::memcpy(pPacket->data, pData, static_cast<size_t>(nSize));
+    return true;
+  }
+  pPacket->buf = pLent.release();
+  pPacket->data = const_cast<uint8_t*>(pData);  // FFmpeg's field is not const; nothing writes
+  pPacket->size = nSize;
+  return true;
 }
 
 }  // namespace
@@ -126,16 +142,15 @@ int CMediaWriter::WritePacket(int nStream, const unsigned char* pData, int nSize
   // Once the header is out the muxer takes each packet's bytes over and leaves the record
   // blank, so one record serves every packet; before, each waits in a record of its own.
   PacketPtr pPacket(m_bStarted ? m_pScratch.release() : av_packet_alloc());
-  if (pPacket == nullptr || av_new_packet(pPacket.get(), nSize) < 0) {
+  if (pPacket == nullptr || !TakeBytes(pPacket.get(), pData, nSize)) {
     m_pScratch = std::move(pPacket);
     return StreamFailed(nStream, "out of memory");
   }
-  std::memcpy(pPacket->data, pData, static_cast<size_t>(nSize));
   pPacket->stream_index = nStream;
   pPacket->pts = nPtsUs;
   pPacket->dts = nDtsUs;
   pPacket->duration = nDurationUs;
-  if (bKey) pPacket->flags |= AV_PKT_FLAG_KEY;
+  pPacket->flags = bKey ? AV_PKT_FLAG_KEY : 0;
   stream.nLastDtsUs = nDtsUs;
   m_nNewestDtsUs = m_nNewestDtsUs == MEDIA_NO_TIMESTAMP ? nDtsUs : std::max(m_nNewestDtsUs, nDtsUs);
   if (m_bStarted) {

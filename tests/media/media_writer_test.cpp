@@ -188,6 +188,34 @@ TEST(MediaWriter, RefusalsNameTheirCause) {
   EXPECT_EQ(Inspect(file.path).at(0).decoded, 25);
 }
 
+// Packets copied from a reader are kept by reference, intact while the writer holds them (all
+// pictures wait for the first sound) although the reader is gone; the sound comes from a host
+// buffer overwritten after every call, which the writer must have copied.
+TEST(MediaWriter, CopiedPacketsOutliveTheReader) {
+  const Source a = From(Sources().aac, 1);
+  const ScratchFile in("in.mp4"), out("out.mp4");
+  WriteMediaFile(in.path, "mp4", {&Sources().h264});
+  auto writer = IMediaWriter::Create();
+  std::vector<Bytes> written[2], back[2];
+  {
+    auto reader = IMediaReader::Create();
+    MediaStreamInfo info{};
+    ASSERT_TRUE(reader->Open(in.path.c_str()) == 0 && reader->SetPacketForm(MEDIA_PACKET_FORM_STORED) == 0 && reader->GetStreamInfo(0, &info) == 0 && writer->Open(out.path.c_str(), nullptr, {0, 0, 0}) == 0);
+    const MediaVideoStreamParam v{"h264", info.nWidth, info.nHeight, 25, 1, info.nTimeBaseNum, info.nTimeBaseDen, 0, info.nExtradataSize, info.pExtradata};
+    ASSERT_TRUE(writer->AddVideoStream(v) == 0 && Add(*writer, a) == 1);
+    for (MediaPacket p{}; reader->ReadPacket(&p) == 1; written[0].emplace_back(p.pData, p.pData + p.nSize))
+      ASSERT_EQ(writer->WritePacket(0, p.pData, p.nSize, p.nPtsUs, p.nDtsUs, p.nDurationUs, p.nFlags & MEDIA_PACKET_KEY), 0);
+  }
+  for (const Packet& p : a.packets) {
+    Bytes buffer = written[1].emplace_back(p.data);
+    ASSERT_EQ(writer->WritePacket(1, buffer.data(), int(buffer.size()), p.pts, p.dts, p.duration, p.key), 0);
+    std::ranges::fill(buffer, 0xff);
+  }
+  ASSERT_EQ(writer->Close(), 0);
+  for (const ReadBack::Packet& p : ReadMediaFile(out.path).packets) back[p.stream].push_back(p.data);
+  EXPECT_TRUE(back[0] == written[0] && back[1] == written[1]);
+}
+
 #if !defined(_WIN32)
 // Runs `body` in a child process, its files limited to `fileLimit` bytes with SIGXFSZ ignored
 // (writes then fail with EFBIG, as on a full disk); its exit status is what body returns.
