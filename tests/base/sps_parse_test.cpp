@@ -1,7 +1,5 @@
 #include "base/sps_parse.h"
 
-#include <gtest/gtest.h>
-
 #include <cstring>
 #include <memory>
 

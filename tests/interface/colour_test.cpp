@@ -1,12 +1,10 @@
 // Colours of tagged streams against FFmpeg's own conversion with the declared matrix and
 // range, and the colours encoders declare.
-#include <gtest/gtest.h>
 
 #include "support/media.h"
 
 namespace {
 
-using namespace codec_interface;
 using namespace codec_test;
 
 // A BT.709, a BT.2020 and a full-range clip decoded into RGB and NV12 (and the raw

@@ -1,7 +1,6 @@
 // Many codecs at once, one thread per CPU, through the public interface only, while another
 // thread probes hardware, changes running decoders' output size and replaces the process logger.
 // Every codec must hand out exactly what it hands out alone, and no log line may go astray.
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
@@ -15,7 +14,6 @@
 #include "base/log.h"
 #include "base/system.h"
 #include "codec_interface.h"
-#include "support/log_capture.h"
 #include "support/media.h"
 
 namespace codec_interface {
@@ -103,11 +101,9 @@ struct DecoderBoard {
 // codecs log.
 using Loggers = std::vector<std::shared_ptr<codec_test::CaptureLogger>>;
 int Inits(const Loggers& loggers) {
-  size_t count = 0;
-  for (const auto& logger : loggers) {
-    count += static_cast<size_t>(std::ranges::count(logger->OwnLines(), codec_test::LogLine{20, kAudioInit}));
-  }
-  return static_cast<int>(count);
+  int count = 0;
+  for (const auto& logger : loggers) count += int(std::ranges::count(logger->OwnLines(), codec_test::LogLine{20, kAudioInit}));
+  return count;
 }
 
 // Opens a codec, gives it every input in turn (to Encode or to Decode), lets `each` look at every

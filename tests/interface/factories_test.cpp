@@ -1,9 +1,6 @@
-#include <gtest/gtest.h>
-
 #include <climits>
 #include <functional>
 
-#include "support/log_capture.h"
 #include "support/media.h"
 
 namespace {

@@ -1,9 +1,6 @@
-#include <gtest/gtest.h>
-
 #include <filesystem>
 
 #include "media/file_parse.h"
-#include "support/log_capture.h"
 #include "support/media.h"
 
 namespace codec_interface {
@@ -14,7 +11,6 @@ struct FileParseTestPeer {
 
 namespace {
 
-using namespace codec_interface;
 using namespace codec_test;
 
 // Each file once: the codecs it maps to, and either its failure line or reads that alternate

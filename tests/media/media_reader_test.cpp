@@ -1,10 +1,7 @@
-#include <gtest/gtest.h>
-
 #include <filesystem>
 #include <fstream>
 #include <map>
 
-#include "support/log_capture.h"
 #include "support/media.h"
 
 extern "C" {
@@ -13,7 +10,6 @@ extern "C" {
 
 namespace {
 
-using namespace codec_interface;
 using namespace codec_test;
 
 struct Read { MediaPacket packet; Bytes data; };  // a packet and a copy of its bytes
@@ -57,10 +53,8 @@ TEST(MediaReader, FactsAndPacketsMatchLibavformatInEveryContainer) {
     SCOPED_TRACE(name);
     const ScratchFile file(name);
     WriteMediaFile(file.path, muxer, streams);
-    AVFormatContext* raw = nullptr;
-    ASSERT_EQ(avformat_open_input(&raw, file.path.c_str(), nullptr, nullptr), 0);
-    InputFormatCtxPtr plain(raw);
-    ASSERT_GE(avformat_find_stream_info(plain.get(), nullptr), 0);
+    const InputFormatCtxPtr plain = OpenInput(file.path);
+    ASSERT_NE(plain, nullptr);
     auto reader = IMediaReader::Create();
     ScopedLogCapture capture;
     ASSERT_EQ(reader->Open(file.path.c_str()), 0);
@@ -134,15 +128,11 @@ TEST(MediaReader, MultichannelAacDecodesInTheLibrary) {
     WriteMediaFile(adts.path, "adts", {&aac});  // FFmpeg's own framing: the element in the first frame
     auto reader = IMediaReader::Create();
     ASSERT_EQ(reader->Open(file.path.c_str()), 0);
-    const auto decoder = OpenCodec(AV_CODEC_TYPE_AACDEC, AudioParam(48000, 48000, channels, channels, 3, 3));
-    const std::vector<Read> packets = ReadAll(*reader, MEDIA_PACKET_FORM_DECODER);
-    EXPECT_EQ(packets.at(0).data, ReadMediaFile(adts.path).packets.at(0).data);  // byte for byte
-    int64_t samples = 0;
-    for (const Read& r : packets) {
-      CAudioDecodeOutParam out;
-      ASSERT_GE(decoder->Decode(const_cast<uint8_t*>(r.data.data()), int(r.data.size()), &out), 0);
-      for (int k = 0; k < out.m_nNum; ++k) samples += out.m_outData[k].nSize / (4 * channels);
-    }
+    const CodecParam param = AudioParam(48000, 48000, channels, channels, 3, 3);
+    std::vector<Bytes> packets;
+    for (const Read& r : ReadAll(*reader, MEDIA_PACKET_FORM_DECODER)) packets.push_back(r.data);
+    EXPECT_EQ(packets.at(0), ReadMediaFile(adts.path).packets.at(0).data);  // byte for byte
+    const auto samples = int64_t(DecodeOurs(*OpenCodec(AV_CODEC_TYPE_AACDEC, param), packets, param.stAudio).size()) / channels;
     EXPECT_EQ(samples, ReadMediaFile(file.path).decoded + aac.initialPadding);  // FFmpeg drops the delay
   }
 }

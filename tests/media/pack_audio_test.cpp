@@ -1,14 +1,9 @@
-#include <gtest/gtest.h>
-
-#include <span>
 
 #include "media/pack_extradata.h"
-#include "support/log_capture.h"
 #include "support/media.h"
 
 namespace {
 
-using namespace codec_interface;
 using namespace codec_test;
 
 Bytes Hex(std::string text) {
@@ -124,20 +119,15 @@ TEST(PackAudio, EncodersOutputPackedForEveryChannelCount_DecodesInPlainFfmpeg) {
       SCOPED_TRACE(testing::Message() << kind << " " << channels);
       auto codec = OpenCodec(opus ? AV_CODEC_TYPE_OPUSENC : AV_CODEC_TYPE_AACENC,
                              AudioParam(rate, rate, channels, channels, SAMPLE_FMT_S16, SAMPLE_FMT_NONE, 256000));
-      Bytes pcm = MakeSinePcm(AV_SAMPLE_FMT_S16, rate, channels, frame * 20);
+      const Bytes pcm = MakeSinePcm(AV_SAMPLE_FMT_S16, rate, channels, frame * 20);
       const ScratchFile file("channels");
       auto pack = IPackAudio::Create(kind);
       ASSERT_EQ(pack->Init(file.path.c_str(), rate, channels, frame), 0);
-      size_t written = 0;
-      for (size_t offset = 0, chunk = size_t(frame) * channels * 2; offset < pcm.size(); offset += chunk) {
-        CAudioEncodeOutParam out;
-        ASSERT_GE(codec->Encode(pcm.data() + offset, int(chunk), &out), 0);
-        for (const AudioEncOutData& d : std::span(out.m_outData, out.m_nNum)) {
-          Bytes packet = (kind == AUDIO_FILE_PACK_AAC ? Bytes(d.byHeader, d.byHeader + d.nHeaderSize) : Bytes()) +
-                         Bytes(d.pData, d.pData + d.nSize);
-          ASSERT_EQ(pack->WritePacket(packet.data(), static_cast<int>(packet.size())), 0);
-          ++written;
-        }
+      const EncodedRecords run = EncodeInChunks(*codec, pcm, size_t(frame) * channels * 2);
+      const size_t written = run.packets.size();
+      for (size_t i = 0; i < written; ++i) {
+        Bytes packet = (kind == AUDIO_FILE_PACK_AAC ? run.headers[i] : Bytes()) + run.packets[i];
+        ASSERT_EQ(pack->WritePacket(packet.data(), static_cast<int>(packet.size())), 0);
       }
       pack->Close();
       const ReadBack plain = ReadMediaFile(file.path);

@@ -1,11 +1,7 @@
-#include <gtest/gtest.h>
-
-#include "support/log_capture.h"
 #include "support/media.h"
 
 namespace {
 
-using namespace codec_interface;
 using namespace codec_test;
 
 constexpr int kOwning = OUTPARAM_FLAG_NOT_USE_CACHE;
@@ -48,12 +44,7 @@ TEST(TransCoder, PicturesAndSound_MatchPlainSwscaleAndSwresample) {
     const int sampleBytes = dstCh * av_get_bytes_per_sample(AVSampleFormat(to));
     auto trans = ITransCoder::Create();
     ASSERT_EQ(trans->Init(1, TransParam(from, srcRate, srcCh, to, dstRate, dstCh)), 0);
-    AVChannelLayout in{}, out{};
-    av_channel_layout_default(&in, srcCh), av_channel_layout_default(&out, dstCh);
-    SwrContext* raw = nullptr;
-    swr_alloc_set_opts2(&raw, &out, AVSampleFormat(to), dstRate, &in, AVSampleFormat(from), srcRate, 0, nullptr);
-    const SwrPtr plain(raw);
-    ASSERT_GE(swr_init(plain.get()), 0);
+    const SwrPtr plain = Resampler(AVSampleFormat(from), srcRate, srcCh, AVSampleFormat(to), dstRate, dstCh);
     for (int n = 0; n < 3; ++n) {
       CAudioDecodeOutParam src(kOwning), dst(kOwning);
       Hold(src, MakeTone(AVSampleFormat(from), srcRate, srcCh, block, n * block));

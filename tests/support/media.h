@@ -4,6 +4,8 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <utility>
@@ -15,21 +17,29 @@
 #include <unistd.h>
 #endif
 
+#include <gtest/gtest.h>
+
 #include "codec_interface.h"
 #include "interface/av_ptr.h"
+#include "support/log_capture.h"
 
 namespace codec_test {
 
+// Tests name the library's types as its hosts do (using codec_test brings them in too).
+using namespace codec_interface;
+using codec_interface::CodecCtxPtr;
 using codec_interface::FramePtr;
+using codec_interface::InputFormatCtxPtr;
 using codec_interface::PacketPtr;
+using codec_interface::SwrPtr;
 using Bytes = std::vector<uint8_t>;
 using Options = std::vector<std::pair<std::string, std::string>>;
 using ParamsPtr = codec_interface::AvPtr<AVCodecParameters, avcodec_parameters_free>;
 
 // Two vectors one after the other.
 template <class T>
-std::vector<T> operator+(std::vector<T> a, const std::vector<T>& b) {
-  a.insert(a.end(), b.begin(), b.end());
+std::vector<T> operator+(std::vector<T> a, std::vector<T> b) {
+  a.insert(a.end(), std::make_move_iterator(b.begin()), std::make_move_iterator(b.end()));
   return a;
 }
 
@@ -64,6 +74,13 @@ EncodedStream EncodeVideo(const char* encoder, int width, int height, int frames
 EncodedStream EncodeTone(const char* encoder, int rate, int channels, int samples,
                          int anyFrameSize = 160, int64_t bitRate = 0);
 
+// The codec opened with the options after `set` has filled in its context; fails the test if it
+// does not open.
+CodecCtxPtr OpenContext(const AVCodec* codec, const std::function<void(AVCodecContext*)>& set,
+                        const Options& options = {});
+// The packet (null: the drain) sent to an open decoder, and every frame it gives back then; fails
+// the test if the decoder refuses the packet or fails.
+std::vector<FramePtr> SendReceive(AVCodecContext* decoder, const AVPacket* packet);
 // Every packet through the named decoder, drained at the end. Rate and channels are for
 // decoders that cannot tell them from the packets.
 std::vector<FramePtr> DecodeWith(const char* decoder, const std::vector<Bytes>& packets,
@@ -109,6 +126,9 @@ struct ReadBack {
   int width = 0, height = 0;  // of its pictures
 };
 ReadBack ReadMediaFile(const std::string& path, int stream = 0);
+// The file opened by plain libavformat (fails the test if it cannot be), its streams probed (null
+// if they cannot be).
+InputFormatCtxPtr OpenInput(const std::string& path);
 
 // Hands a frame to an owning out-param as its next entry, the way a decoder does.
 inline void Hold(codec_interface::COutParam& out, FramePtr frame) { out.m_pFrame[out.m_nNum++] = frame.release(); }
@@ -121,9 +141,29 @@ struct ScratchFile {
   const std::string path;
 };
 
+// What our audio encoder made: every record's payload and header.
+struct EncodedRecords {
+  std::vector<Bytes> packets, headers;
+};
+// The records the out-param holds, added to the run.
+void Take(EncodedRecords& run, const CAudioEncodeOutParam& out);
+// Feeds pcm to our encoder in chunks. Each chunk is a heap block of its exact size, checked
+// unchanged and freed right after its call: AddressSanitizer reports any later access. Calls of
+// 0, 1 (under one sample of S16) or -4 bytes, or without data, must change nothing (the same
+// entries; the caller checks the lines and the stream).
+EncodedRecords EncodeInChunks(ICodecInterface& codec, const Bytes& pcm, size_t chunkBytes);
+// Every packet through our audio decoder, as doubles; each frame in the destination's format,
+// rate and channels, whatever the packets hold.
+std::vector<double> DecodeOurs(ICodecInterface& codec, const std::vector<Bytes>& packets,
+                               const AudioCodecParam& a);
+
 // A codec object made by the factory and opened; fails the test if Init fails.
 std::shared_ptr<codec_interface::ICodecInterface> OpenCodec(codec_interface::CodecType type,
                                                             const codec_interface::CodecParam& param);
+// Plain libswresample set up between the formats, rates and default layouts; fails the test if
+// it cannot start.
+SwrPtr Resampler(AVSampleFormat from, int fromRate, int fromChannels, AVSampleFormat to, int toRate,
+                 int toChannels);
 // FFmpeg's text for an error code, as av_strerror writes it.
 std::string ErrorText(int err);
 

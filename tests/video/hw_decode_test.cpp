@@ -1,19 +1,16 @@
 // Hardware decoding on a machine whose FFmpeg has none of the five device families: device
 // creation and release, and the decode probe (false once per (type, adapter), then cached).
 // The probe cache lives as long as the program, so each test uses adapters of its own.
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <climits>
 #include <thread>
 
-#include "support/log_capture.h"
 #include "support/media.h"
 #include "video/hw_device_rules.h"
 
 namespace {
 
-using namespace codec_interface;
 using namespace codec_test;
 
 // Every hardware decoder but MediaCodec, whose device waits for the first packet, with the

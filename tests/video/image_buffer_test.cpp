@@ -1,14 +1,11 @@
 // ImageGetBufferSize, ImageCopyToBuffer and ImageHwCopyToMemory: sizes, copies checked against
 // FFmpeg's own packed copy, and every refusal with its exact line.
-#include <gtest/gtest.h>
 
-#include "support/log_capture.h"
 #include "support/media.h"
 #include "video/image_buffer.h"
 
 namespace {
 
-using namespace codec_interface;
 using namespace codec_test;
 
 TEST(ImageCopyToBuffer, EachEntryEqualsFfmpegsPackedCopyOfItsSize) {

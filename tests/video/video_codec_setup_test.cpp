@@ -1,7 +1,5 @@
 // Init's refusals, and the bridge that forwards FFmpeg's own log lines.
-#include <gtest/gtest.h>
 
-#include "support/log_capture.h"
 #include "support/media.h"
 
 namespace {

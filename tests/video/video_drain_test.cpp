@@ -1,12 +1,9 @@
 // Draining video codecs, picture times and encoder frame rates, held to plain FFmpeg.
-#include <gtest/gtest.h>
 
-#include "support/log_capture.h"
 #include "support/media.h"
 
 namespace {
 
-using namespace codec_interface;
 using namespace codec_test;
 
 constexpr AVRational kUs{1, 1000000};
@@ -14,15 +11,12 @@ constexpr AVRational kUs{1, 1000000};
 // Plain FFmpeg's pictures of the stream, its packets timed in microseconds, drained at the end;
 // the frame rate the stream declares into *pRate.
 std::vector<FramePtr> PlainTimed(const char* decoder, const EncodedStream& stream, AVRational* pRate = nullptr) {
-  CodecCtxPtr ctx(avcodec_alloc_context3(avcodec_find_decoder_by_name(decoder)));
-  ctx->pkt_timebase = kUs;
-  EXPECT_GE(avcodec_open2(ctx.get(), ctx->codec, nullptr), 0);
+  const CodecCtxPtr ctx = OpenContext(avcodec_find_decoder_by_name(decoder), [](AVCodecContext* c) { c->pkt_timebase = kUs; });
   std::vector<FramePtr> frames;
   for (size_t i = 0; i <= stream.packets.size(); ++i) {
     PacketPtr p(i < stream.packets.size() ? av_packet_clone(stream.packets[i].get()) : nullptr);
     if (p != nullptr) p->pts = av_rescale_q(p->pts, stream.timeBase, kUs), p->dts = AV_NOPTS_VALUE;
-    EXPECT_GE(avcodec_send_packet(ctx.get(), p.get()), 0);
-    for (FramePtr f(av_frame_alloc()); avcodec_receive_frame(ctx.get(), f.get()) >= 0; f.reset(av_frame_alloc())) frames.push_back(std::move(f));
+    frames = std::move(frames) + SendReceive(ctx.get(), p.get());
   }
   if (pRate != nullptr) *pRate = ctx->framerate;
   return frames;

@@ -1,17 +1,14 @@
 // Video encoding and the filter graph, checked with plain libavcodec and libavfilter.
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 
 #include "interface/pixel_formats.h"
-#include "support/log_capture.h"
 #include "support/media.h"
 
 namespace {
 
-using namespace codec_interface;
 using namespace codec_test;
 
 // One picture through a graph that plain libavfilter builds from `description`.
