@@ -3,7 +3,6 @@
 
 #include <cmath>
 #include <cstring>
-#include <functional>
 #include <thread>
 
 #include "audio/aac_packet_filter.h"

@@ -1,7 +1,6 @@
 #include "base/sps_parse.h"
 
 #include <cstring>
-#include <memory>
 
 #include "support/media.h"
 

@@ -1,5 +1,4 @@
 #include <climits>
-#include <functional>
 
 #include "support/media.h"
 
