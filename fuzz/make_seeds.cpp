@@ -101,10 +101,8 @@ int main(int argc, char** argv) {
   const EncodedStream surround = EncodeTone("aac", 16000, 7, 2048);  // a program config element
   FileSeed("aac-7ch.mp4", "mp4", {&surround});
 
-  for (const auto& [name, width, height] :
-       {std::tuple{"sps-64x48", 64, 48}, {"sps-100x58-cropped", 100, 58}}) {
-    Write("sps_parse", name, EncodeVideo("libx264", width, height, 1).data[0]);
-  }
+  Write("sps_parse", "sps-64x48", EncodeVideo("libx264", 64, 48, 1).data[0]);
+  Write("sps_parse", "sps-100x58-cropped", EncodeVideo("libx264", 100, 58, 1).data[0]);
   // Layout, picture size, measured layout and size, buffer choice, entry, count
   // (see image_buffer_fuzzer.cpp).
   Write("image_buffer", "nv12-exact",
