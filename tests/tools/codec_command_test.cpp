@@ -10,7 +10,6 @@
 #include <fstream>
 #include <optional>
 #include <set>
-#include <sstream>
 
 extern "C" {
 #include <libavutil/display.h>
@@ -23,15 +22,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct Outcome {
-  int code;
-  std::string out, err;
-};
+struct Outcome { int code; std::string out, err; };
 
 std::string Slurp(const fs::path& path) {
-  std::stringstream text;
-  text << std::ifstream(path, std::ios::binary).rdbuf();
-  return text.str();
+  std::ifstream file(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(file), {}};
 }
 
 void Append(const fs::path& path, const std::vector<Bytes>& packets) {
@@ -245,12 +240,10 @@ TEST_F(CodecCommand, SubcommandsWorkOnFilesPlainFFmpegMade) {
 
 // The first timestamp in seconds of the file's stream of this kind, and that stream's index.
 std::pair<double, int> FirstTime(const ReadBack& file, AVMediaType kind) {
-  for (int i = 0; i < int(file.streams.size()); ++i) {
-    if (file.streams[size_t(i)]->codec_type != kind) continue;
-    const auto first = std::ranges::find(file.packets, i, &ReadBack::Packet::stream);
-    return {first != file.packets.end() ? first->time : NAN, i};
-  }
-  return {NAN, -1};
+  const auto stream = std::ranges::find(file.streams, kind, [](const ParamsPtr& p) { return p->codec_type; });
+  const int i = stream == file.streams.end() ? -1 : int(stream - file.streams.begin());
+  const auto first = std::ranges::find(file.packets, i, &ReadBack::Packet::stream);
+  return {first != file.packets.end() ? first->time : NAN, i};
 }
 
 TEST_F(CodecCommand, ConvertKeepsEveryStreamInStepIntoEveryContainer) {
