@@ -25,7 +25,6 @@ TEST(FileParse, Open_MapsCodecsReadsEachStreamOrLogsTheFailure_DurationsSaturate
   const std::tuple<const char*, const char*, std::vector<const EncodedStream*>, int, int, const char*, int> cases[] = {
       {"both.mp4", "mp4", {&h264, &aac}, FILE_AUDIO_CODEC_AAC, FILE_VIDEO_CODEC_H264, nullptr, 0},
       {"aac.mp4", "mp4", {&aac}, FILE_AUDIO_CODEC_AAC, FILE_VIDEO_CODEC_NONE, nullptr, 0},
-      {"both.ts", "mpegts", {&h264, &aac}, FILE_AUDIO_CODEC_AAC, FILE_VIDEO_CODEC_H264, nullptr, 0},
       {"h264.mp4", "mp4", {&h264}, -1, -1, "[CODE]Didn't find a audio stream in[%s] Res[%d]", AVERROR_STREAM_NOT_FOUND},
       {"missing.mp4", nullptr, {}, -1, -1, notOpened, AVERROR(ENOENT)},
       {"half.mp4", "mp4", {&h264, &aac}, -1, -1, notOpened, AVERROR_INVALIDDATA},
