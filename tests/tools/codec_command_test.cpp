@@ -137,12 +137,12 @@ TEST_F(CodecCommand, SubcommandsWorkOnFilesPlainFFmpegMade) {
   const std::string out = In("out");
   fs::create_directories(out);
   // Arguments, what standard output says (nothing at all when nothing is listed), a line standard
-  // error holds (empty: it stays empty; none: anything), and what files it writes hold: codec, rate, channels,
-  // width, height, and for pictures their count; for sound the input and its stream, whose length
-  // the output has within one codec frame (ADTS AAC: after the encoder's delay, which ADTS cannot
-  // tell a player to skip), or the source's milliseconds (FFmpeg 7.1's Speex
-  // decoder doubles each packet of libspeex's; plain FFmpeg stops at an empty packet, which the
-  // MP4 still counts as 20 ms).
+  // error holds (empty: it stays empty; none: anything), and what files it writes hold: codec,
+  // rate, channels, width, height, and for pictures their count; for sound the input and its
+  // stream, whose length the output has within one codec frame (ADTS AAC: after the encoder's
+  // delay, which ADTS cannot tell a player to skip), or the source's milliseconds (FFmpeg 7.1's
+  // Speex decoder doubles each packet of libspeex's; plain FFmpeg stops at an empty packet, which
+  // the MP4 still counts as 20 ms).
   using Holds = std::tuple<const char*, AVCodecID, int, int, int, int, const char*, int>;
   const std::tuple<std::string, std::vector<std::string>, std::optional<std::string>, std::vector<Holds>> cases[] = {
       {"info --json", {"\"missing\": 0", "\"decoder libopus\": true", "\"d3d11va h264\": false"}, "", {}},
