@@ -74,7 +74,8 @@ std::vector<Found> Inspect(const std::string& path) {
   for (AVStream* st : std::span(ctx->streams, ctx->nb_streams)) {
     const AVPacketSideData* side = av_packet_side_data_get(st->codecpar->coded_side_data, st->codecpar->nb_coded_side_data, AV_PKT_DATA_DISPLAYMATRIX);
     out.push_back({.rotation = side ? int(av_display_rotation_get(reinterpret_cast<const int32_t*>(side->data))) : 0, .fps = av_q2d(st->avg_frame_rate)});
-    decoders.push_back(OpenContext(avcodec_find_decoder(st->codecpar->codec_id), [&](AVCodecContext* c) { avcodec_parameters_to_context(c, st->codecpar); }));
+    const auto copy = [&](AVCodecContext* c) { avcodec_parameters_to_context(c, st->codecpar); };
+    decoders.push_back(OpenContext(avcodec_find_decoder(st->codecpar->codec_id), copy));
   }
   PacketPtr packet(av_packet_alloc());
   for (bool more = true; more; av_packet_unref(packet.get())) {  // the pass after the last packet drains every decoder
@@ -84,7 +85,8 @@ std::vector<Found> Inspect(const std::string& path) {
       const AVRational tb = ctx->streams[s]->time_base;
       if (more && packet->pts != AV_NOPTS_VALUE) out[s].startUs = std::min(out[s].startUs, Us(packet->pts, tb));  // raw streams have no times
       if (more && packet->pts != AV_NOPTS_VALUE) out[s].endUs = std::max(out[s].endUs, Us(packet->pts + packet->duration, tb));
-      for (const FramePtr& frame : SendReceive(decoders[s].get(), more ? packet.get() : nullptr)) out[s].decoded += frame->nb_samples ? frame->nb_samples : 1;
+      const std::vector<FramePtr> frames = SendReceive(decoders[s].get(), more ? packet.get() : nullptr);
+      for (const FramePtr& frame : frames) out[s].decoded += frame->nb_samples ? frame->nb_samples : 1;
     }
   }
   return out;
