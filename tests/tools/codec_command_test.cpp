@@ -159,13 +159,14 @@ TEST_F(CodecCommand, SubcommandsWorkOnFilesPlainFFmpegMade) {
         {"demo/thumbs/thumb-00001.bmp", AV_CODEC_ID_BMP, 0, 0, 320, 180, nullptr, 1}, {"demo/sound.aac", AV_CODEC_ID_AAC, 48000, 2, 0, 0, nullptr, 1000},
         {"demo/sound.m4a", AV_CODEC_ID_AAC, 48000, 2, 0, 0, nullptr, 1024}, {"demo/sound.ogg", AV_CODEC_ID_OPUS, 48000, 2, 0, 0, nullptr, 1000},
         {"demo/sound-opus.mp4", AV_CODEC_ID_OPUS, 48000, 2, 0, 0, nullptr, 1000}, {"demo/sound-mono.ogg", AV_CODEC_ID_OPUS, 48000, 1, 0, 0, nullptr, 1024}}},
+      // Probing: one row per kind of fact (the codecs' labels are a table in the tool, not retried
+      // for each; the files only probed before are read by the rows that convert them).
       {"probe " + In("movie.mp4"), {"stream 0: video H.264 (h264), 320x240, 25 fps, yuv420p, 1.000 s: 25 packets",
         "stream 1: sound AAC (aac), 48000 Hz, 2 channels, fltp"}, "", {}},
       {"probe " + In("movie.mkv"), {"video HEVC (hevc), 320x240, 25 fps", "sound Opus (opus), 48000 Hz, 1 channel"}, "", {}},
       {"probe --json " + In("tone.ogg"), {"\"format\": \"ogg\"", "\"codec\": \"Opus\", \"codec_name\": \"opus\", \"decoded\": true, \"packets\": 51"}, "", {}},
       {"probe " + In("seven.aac"), {"sound AAC (aac), 48000 Hz, 8 channels"}, "", {}},
       {"probe " + In("mulaw.mov"), {"sound G.711 mu-law (pcm_mulaw), 48000 Hz, 1 channel, s16, 3.000 s"}, "", {}},
-      {"probe " + In("alaw.wav"), {"sound G.711 A-law (pcm_alaw), 8000 Hz, 1 channel"}, "", {}},
       {"probe " + In("tone.mp3"), {"sound mp3 (mp3), 44100 Hz, 2 channels", "not decoded by the library"}, "", {}},
       {"probe " + In("phone.mp4"), {"320x240, 59.940 fps (60000/1001), yuv420p, rotated 90"}, "", {}},
       {"probe --json " + In("phone.mp4"), {"\"frame_rate\": \"60000/1001\", \"rotation\": 90", "\"audio\": null"}, "", {}},
