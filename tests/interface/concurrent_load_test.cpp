@@ -3,6 +3,7 @@
 // it hands out alone, and no log line may go astray. (Resizing a decoder from another thread while
 // it decodes is the threads test's.)
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <thread>
@@ -103,11 +104,20 @@ CodecParam AudioParam(const AudioKind& kind, bool decoder) {
                                 decoder ? SAMPLE_FMT_S16 : kind.encoderDst, 64000);
 }
 
-// One worker's whole job: every round a new video decoder and encoder and an audio encoder and
-// decoder of the round's kind, each driven through its stream and traced.
-std::vector<Trace> Work(const Media& media) {
+// One worker's whole job: every round a question for the hardware probe on an adapter no
+// one has asked about (every worker asks the same one at once), packets from the G.711 encoder
+// all workers share (which the other thread closes and opens: each call finds it closed or gives
+// one packet), then a new video decoder and encoder and an audio encoder and decoder of the
+// round's kind, each driven through its stream and traced.
+std::vector<Trace> Work(const Media& media, unsigned int adapter, ICodecInterface* shared) {
   std::vector<Trace> traces;
   for (int round = 0; round < kRounds; ++round) {
+    EXPECT_FALSE(ICodecInterface::CheckHardwareDecode(AV_CODEC_TYPE_H264DEC_D3D11VA, adapter + round));
+    for (Bytes chunk : shared ? media.pcm[0] : std::vector<Bytes>()) {  // A-law's 160 samples
+      CAudioEncodeOutParam out(OUTPARAM_FLAG_NOT_USE_CACHE);
+      const int result = shared->Encode(chunk.data(), static_cast<int>(chunk.size()), &out);
+      EXPECT_TRUE(result == -1 || (result == 1 && out.m_outData[0].nSize == 160)) << result;
+    }
     traces.push_back(Drive<CVideoDecodeOutParam>(
         AV_CODEC_TYPE_H264DEC, codec_test::VideoParam(PIX_FMT_BGRA), media.h264, false,
         [](Trace& trace, const CVideoDecodeOutParam& out, int k) {
@@ -151,7 +161,7 @@ TEST(LoadConcurrent, CodecsOnEveryCpuWhileProbingAndReplacingTheLogger) {
   // Alone first: what each codec gives without company.
   Loggers loggers = {std::make_shared<codec_test::CaptureLogger>()};
   base::IBaseLogInterface::GetLogInstance(loggers[0]);
-  const std::vector<Trace> alone = Work(media);
+  const std::vector<Trace> alone = Work(media, 400, nullptr);
   ASSERT_EQ(Inits(loggers), 2 * kRounds);
   // Init gives 0, and every packet in one picture out, every picture one packet.
   std::vector<int> onePerCall(kPictures + 1, 1);
@@ -165,9 +175,14 @@ TEST(LoadConcurrent, CodecsOnEveryCpuWhileProbingAndReplacingTheLogger) {
 
   const int workers = std::max(2, base::GetCpuCount());
   std::atomic<bool> done{false};
+  const CodecParam g711 = AudioParam(kAudioKinds[0], false);
+  const std::shared_ptr<ICodecInterface> shared = codec_test::OpenCodec(AV_CODEC_TYPE_G711AENC, g711);
+  int sharedInits = 1;
   std::thread side([&] {
     unsigned int i = 0;
     do {
+      shared->Uninit();
+      sharedInits += shared->Init(AV_CODEC_TYPE_G711AENC, g711) == 0;
       base::IBaseLogInterface::GetLogInstance(
           loggers.emplace_back(std::make_shared<codec_test::CaptureLogger>()));
       // A new adapter each time, so each is a real probe and not an answer from the cache.
@@ -179,13 +194,13 @@ TEST(LoadConcurrent, CodecsOnEveryCpuWhileProbingAndReplacingTheLogger) {
   std::vector<std::vector<Trace>> together(static_cast<size_t>(workers));
   std::vector<std::thread> threads;
   for (auto& traces : together) {
-    threads.emplace_back([&media, &traces] { traces = Work(media); });
+    threads.emplace_back([&media, &traces, &shared] { traces = Work(media, 500, shared.get()); });
   }
   for (std::thread& thread : threads) thread.join();
   done = true;
   side.join();
 
-  EXPECT_EQ(Inits(loggers), 2 * kRounds * (workers + 1));  // the lines alone are still counted
+  EXPECT_EQ(Inits(loggers), 2 * kRounds * (workers + 1) + sharedInits);  // the lines alone are still counted
   for (const std::vector<Trace>& traces : together) EXPECT_TRUE(traces == alone);
 }
 

@@ -27,11 +27,6 @@ namespace codec_test {
 
 // Tests name the library's types as its hosts do (using codec_test brings them in too).
 using namespace codec_interface;
-using codec_interface::CodecCtxPtr;
-using codec_interface::FramePtr;
-using codec_interface::InputFormatCtxPtr;
-using codec_interface::PacketPtr;
-using codec_interface::SwrPtr;
 using Bytes = std::vector<uint8_t>;
 using Options = std::vector<std::pair<std::string, std::string>>;
 using ParamsPtr = codec_interface::AvPtr<AVCodecParameters, avcodec_parameters_free>;

@@ -148,7 +148,7 @@ TEST(VideoEncode, CacheLendsTheCodecsPacketOwningOutParamKeepsItsOwn) {
 
 // A decoder's filter applies to every picture, set at Init or by the easy parameters for the
 // next picture, after the scaler when a layout and size are asked for: a filter that changes the
-// layout (format=gray) still hands out the layout asked for, with every plane of it. A text that
+// layout (format=rgb24, one plane) still hands out the layout asked for, with every plane of it. A text that
 // fails logs its step (with the full-width colon) on every picture, which passes unfiltered.
 // "reverse" holds every picture back: no picture, and for an encoder no packet, is the answer.
 TEST(VideoFilter, DecoderFilters_FollowTheTextOrLogTheFailingStep) {
@@ -160,7 +160,7 @@ TEST(VideoFilter, DecoderFilters_FollowTheTextOrLogTheFailingStep) {
   };
   const LogLine noPicture{60, "[CODE]av_buffersink_get_frame failed"};
   const std::pair<const char*, std::vector<LogLine>> cases[] = {
-      {"hflip", {}}, {"vflip", {}}, {"", {}}, {"format=gray", {}}, {"format=rgb24", {}}, {"reverse", {noPicture}},
+      {"hflip", {}}, {"vflip", {}}, {"", {}}, {"format=rgb24", {}}, {"reverse", {noPicture}},
       {"hflip,nosuchfilter", failed("avfilter_graph_parse2 for [hflip,nosuchfilter]", AVERROR_FILTER_NOT_FOUND)},
       {"overlay", failed("avfilter_graph_config", AVERROR(EINVAL))},  // second input left open
       {"testsrc", failed("avfilter_link filter input", AVERROR(EINVAL))},
