@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <initializer_list>
 
 #include "support/media.h"
 
@@ -15,9 +14,14 @@ namespace {
 
 fs::path g_root;
 
-void Write(const std::string& target, const std::string& name, const Bytes& bytes) {
+// The seed's path, its target's folder made.
+std::string Seed(const std::string& target, const std::string& name) {
   fs::create_directories(g_root / target);
-  std::ofstream(g_root / target / name, std::ios::binary)
+  return (g_root / target / name).string();
+}
+
+void Write(const std::string& target, const std::string& name, const Bytes& bytes) {
+  std::ofstream(Seed(target, name), std::ios::binary)
       .write(reinterpret_cast<const char*>(bytes.data()),
              static_cast<std::streamsize>(bytes.size()));
 }
@@ -59,11 +63,8 @@ void AudioSeeds(const char* target, const std::vector<Bytes>& packets, int rateI
 }
 
 void FileSeed(const std::string& name, const char* muxer,
-              const std::vector<const EncodedStream*>& streams, const char* target = "file_parse") {
-  const ScratchFile file(name);
-  WriteMediaFile(file.path, muxer, streams);
-  std::ifstream in(file.path, std::ios::binary);
-  Write(target, name, Bytes{std::istreambuf_iterator<char>(in), {}});
+              const std::vector<const EncodedStream*>& streams) {
+  WriteMediaFile(Seed("media_file", name), muxer, streams);
 }
 
 }  // namespace
@@ -87,23 +88,20 @@ int main(int argc, char** argv) {
   const EncodedStream alaw = EncodeTone("pcm_alaw", 8000, 1, 480);
   AudioSeeds("audio_decode_g711a", alaw.data, 0, 1);
 
-  FileSeed("h264-aac.mp4", "mp4", {&h264, &aac});
+  FileSeed("h264-annexb-aac.mp4", "mp4", {&h264, &aac});
   FileSeed("h264-aac.ts", "mpegts", {&h264, &aac});
   FileSeed("opus.ogg", "ogg", {&opus});
   FileSeed("alaw.mkv", "matroska", {&alaw});
+  FileSeed("h264.h264", "h264", {&h264});
   const EncodedStream h264Mp4 = EncodeVideo("libx264", 64, 48, 6, {{"flags", "+global_header"}});
   const EncodedStream hevcMp4 = EncodeVideo("libx265", 64, 48, 3, {{"flags", "+global_header"}});
+  FileSeed("h264-aac.mp4", "mp4", {&h264Mp4, &aac});
+  FileSeed("hevc-opus.mkv", "matroska", {&hevcMp4, &opus});
   const EncodedStream surround = EncodeTone("aac", 16000, 7, 2048);  // a program config element
-  FileSeed("h264-aac.mp4", "mp4", {&h264Mp4, &aac}, "media_reader");
-  FileSeed("hevc-opus.mkv", "matroska", {&hevcMp4, &opus}, "media_reader");
-  FileSeed("h264-aac.ts", "mpegts", {&h264, &aac}, "media_reader");
-  FileSeed("aac-7ch.mp4", "mp4", {&surround}, "media_reader");
-  FileSeed("h264.h264", "h264", {&h264}, "media_reader");
+  FileSeed("aac-7ch.mp4", "mp4", {&surround});
 
-  for (const auto& [name, width, height] :
-       {std::tuple{"sps-64x48", 64, 48}, {"sps-100x58-cropped", 100, 58}}) {
-    Write("sps_parse", name, EncodeVideo("libx264", width, height, 1).data[0]);
-  }
+  Write("sps_parse", "sps-64x48", EncodeVideo("libx264", 64, 48, 1).data[0]);
+  Write("sps_parse", "sps-100x58-cropped", EncodeVideo("libx264", 100, 58, 1).data[0]);
   // Layout, picture size, measured layout and size, buffer choice, entry, count
   // (see image_buffer_fuzzer.cpp).
   Write("image_buffer", "nv12-exact",

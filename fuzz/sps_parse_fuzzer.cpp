@@ -1,6 +1,4 @@
 // base's H.264 sequence parameter set parser on any bytes; it may read only those.
-#include <cstdio>
-
 #include "base/sps_parse.h"
 #include "fuzz_input.h"
 

@@ -1,10 +1,9 @@
 // Audio codec objects against FFmpeg's own encoders, decoders and AAC demuxer, and their
-// refusals with the exact lines.
+// refusals with the exact lines. (One object's calls from many threads at once are the load
+// test's.)
 
 #include <cmath>
 #include <cstring>
-#include <functional>
-#include <thread>
 
 #include "audio/aac_packet_filter.h"
 #include "support/media.h"
@@ -112,29 +111,6 @@ TEST(AudioSetup, Failures_ReturnCodesAndExactLines) {
     EXPECT_EQ(capture->OwnLines(), lines);
     EXPECT_TRUE(step || codec->GetCodecType() == CodecType(-1));
   }
-}
-
-// Init, Encode and Uninit from several threads on one object are serialised by its lock: every
-// call finds the object closed or gives one 160-byte packet.
-TEST(AudioSetup, ConcurrentCallsOnOneObject_AreSerialised) {
-  const CodecParam param = AudioParam(8000, 8000, 1, 1, S16, S16);
-  auto codec = OpenCodec(AV_CODEC_TYPE_G711UENC, param);
-  const Bytes pcm = MakeSinePcm(AV_SAMPLE_FMT_S16, 8000, 1, 160);
-  std::vector<int> bad(4, 0);
-  std::vector<std::jthread> threads;
-  for (int t = 0; t < 4; ++t) {
-    threads.emplace_back([&, t] {
-      for (int i = 0; i < 50; ++i) {
-        CAudioEncodeOutParam out(OUTPARAM_FLAG_NOT_USE_CACHE);
-        Bytes chunk = pcm;
-        const int r = codec->Encode(chunk.data(), 320, &out);
-        if (!(r == -1 || (r == 1 && out.m_outData[0].nSize == 160))) bad[t]++;
-        if (t == 0 && i % 10 == 0) codec->Uninit(), codec->Init(AV_CODEC_TYPE_G711UENC, param);
-      }
-    });
-  }
-  threads.clear();  // joins
-  EXPECT_EQ(bad, std::vector<int>(4, 0));
 }
 
 // Encode rows (a source format given): our packets decoded by FFmpeg. Decode rows: FFmpeg's

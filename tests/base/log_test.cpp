@@ -7,25 +7,10 @@
 
 #include "base/log.h"
 #include "base/system.h"
-#include "support/log_capture.h"
 
 namespace {
 
-using base::IBaseLogInterface;
-using codec_test::CaptureLogger;
-
-// Installing returns the logger given, an empty pointer gives the one installed. (Loggers
-// replaced while many threads log, with no line lost, is the load test's.)
-TEST(BaseLog, GetLogInstance_InstallsAndReturnsTheLogger) {
-  auto previous = IBaseLogInterface::GetLogInstance(nullptr);
-  auto a = std::make_shared<CaptureLogger>();
-  EXPECT_EQ(IBaseLogInterface::GetLogInstance(a), a);
-  IBaseLogInterface::GetLogInstance(nullptr)->PrintLog(60, 7, "[CODE]x %d %s", 3, "y");
-  EXPECT_EQ(a->OwnLines(), (std::vector<codec_test::LogLine>{{60, "[CODE]x 3 y"}}));
-  EXPECT_EQ(IBaseLogInterface::GetLogInstance(previous), previous);
-  EXPECT_EQ(IBaseLogInterface::GetLogInstance(nullptr), previous);
-}
-
+// (Installing and replacing loggers, while many threads log, is the load test's.)
 TEST(BaseLog, StderrLogger_WritesInformationAndAboveWithLevelAndTid) {
   base::CStderrLog logger;
   testing::internal::CaptureStderr();

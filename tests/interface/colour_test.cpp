@@ -22,7 +22,7 @@ TEST(Colour, TaggedStreamsConvertWithTheirMatrixAndRange) {
     ASSERT_EQ(plain.size(), 1u);
     auto codec = OpenCodec(type, VideoParam(format));
     CVideoDecodeOutParam out;
-    ASSERT_GE(codec->Decode(Bytes(stream.data[0]).data(), static_cast<int>(stream.data[0].size()), &out), 0);
+    ASSERT_GE(Decode(*codec, stream.data[0], out), 0);
     ASSERT_EQ(out.m_nNum == 0 ? ICodecInterface::Drain(*codec, &out) : 1, 1);  // a frame-threaded decoder waits
     const FramePtr reference = Scale(plain[0].get(), 96, 64, av, SWS_LANCZOS, true);
     EXPECT_GE(Psnr(out.m_pFrame[0], reference.get()), 40.0) << encoder << " " << av;

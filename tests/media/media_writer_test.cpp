@@ -1,5 +1,3 @@
-#include <gtest/gtest.h>
-
 #include <signal.h>
 #if !defined(_WIN32)
 #include <sys/resource.h>
@@ -9,10 +7,8 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <functional>
 #include <span>
 
-#include "support/log_capture.h"
 #include "support/media.h"
 
 extern "C" {
@@ -21,7 +17,6 @@ extern "C" {
 
 namespace {
 
-using namespace codec_interface;
 using namespace codec_test;
 
 struct Packet { int stream; Bytes data; int64_t pts, dts, duration; bool key; };
@@ -66,8 +61,9 @@ int Record(const std::string& path, const char* format, int flags, const std::ve
   return writer->Close();
 }
 
-// What plain libavformat and libavcodec make of every stream of a file (nothing when it does not open).
-struct Found { int64_t startUs = INT64_MAX, endUs = INT64_MIN, decoded = 0, failures = 0; int rotation = 0; double fps = 0; };
+// What plain libavformat and libavcodec make of every stream of a file (nothing when it does not open); a
+// packet a decoder refuses fails the test.
+struct Found { int64_t startUs = INT64_MAX, endUs = INT64_MIN, decoded = 0; int rotation = 0; double fps = 0; };
 std::vector<Found> Inspect(const std::string& path) {
   AVFormatContext* raw = nullptr;
   const bool opened = avformat_open_input(&raw, path.c_str(), nullptr, nullptr) == 0;
@@ -78,12 +74,10 @@ std::vector<Found> Inspect(const std::string& path) {
   for (AVStream* st : std::span(ctx->streams, ctx->nb_streams)) {
     const AVPacketSideData* side = av_packet_side_data_get(st->codecpar->coded_side_data, st->codecpar->nb_coded_side_data, AV_PKT_DATA_DISPLAYMATRIX);
     out.push_back({.rotation = side ? int(av_display_rotation_get(reinterpret_cast<const int32_t*>(side->data))) : 0, .fps = av_q2d(st->avg_frame_rate)});
-    decoders.emplace_back(avcodec_alloc_context3(avcodec_find_decoder(st->codecpar->codec_id)));
-    avcodec_parameters_to_context(decoders.back().get(), st->codecpar);
-    EXPECT_EQ(avcodec_open2(decoders.back().get(), nullptr, nullptr), 0);
+    const auto copy = [&](AVCodecContext* c) { avcodec_parameters_to_context(c, st->codecpar); };
+    decoders.push_back(OpenContext(avcodec_find_decoder(st->codecpar->codec_id), copy));
   }
   PacketPtr packet(av_packet_alloc());
-  FramePtr frame(av_frame_alloc());
   for (bool more = true; more; av_packet_unref(packet.get())) {  // the pass after the last packet drains every decoder
     more = av_read_frame(ctx.get(), packet.get()) >= 0;
     for (size_t s = 0; s < out.size(); ++s) {
@@ -91,8 +85,8 @@ std::vector<Found> Inspect(const std::string& path) {
       const AVRational tb = ctx->streams[s]->time_base;
       if (more && packet->pts != AV_NOPTS_VALUE) out[s].startUs = std::min(out[s].startUs, Us(packet->pts, tb));  // raw streams have no times
       if (more && packet->pts != AV_NOPTS_VALUE) out[s].endUs = std::max(out[s].endUs, Us(packet->pts + packet->duration, tb));
-      out[s].failures += avcodec_send_packet(decoders[s].get(), more ? packet.get() : nullptr) < 0;
-      while (avcodec_receive_frame(decoders[s].get(), frame.get()) == 0) out[s].decoded += frame->nb_samples ? frame->nb_samples : 1;
+      const std::vector<FramePtr> frames = SendReceive(decoders[s].get(), more ? packet.get() : nullptr);
+      for (const FramePtr& frame : frames) out[s].decoded += frame->nb_samples ? frame->nb_samples : 1;
     }
   }
   return out;
@@ -108,14 +102,10 @@ const Media& Sources() { static const Media media; return media; }
 Source LibraryAac() {
   Source aac{false, "aac", 48000, 2, 1024, 0, {}, {}};
   auto encoder = OpenCodec(AV_CODEC_TYPE_AACENC, AudioParam(48000, 48000, 2, 2, SAMPLE_FMT_S16, SAMPLE_FMT_NONE, 128000));
-  Bytes pcm = MakeSinePcm(AV_SAMPLE_FMT_S16, 48000, 2, 48000);
-  for (size_t offset = 0; offset < pcm.size(); offset += 4096) {
-    CAudioEncodeOutParam out;
-    EXPECT_GE(encoder->Encode(pcm.data() + offset, 4096, &out), 0);
-    for (const AudioEncOutData& d : std::span(out.m_outData, out.m_nNum)) {
-      const int64_t t = int64_t(aac.packets.size()) * 1024 * 1000000 / 48000;
-      aac.packets.push_back({1, Bytes(d.byHeader, d.byHeader + d.nHeaderSize) + Bytes(d.pData, d.pData + d.nSize), t, t, 21333, true});
-    }
+  const EncodedRecords run = EncodeInChunks(*encoder, MakeSinePcm(AV_SAMPLE_FMT_S16, 48000, 2, 48000), 4096);
+  for (size_t i = 0; i < run.packets.size(); ++i) {
+    const int64_t t = int64_t(i) * 1024 * 1000000 / 48000;
+    aac.packets.push_back({1, run.headers[i] + run.packets[i], t, t, 21333, true});
   }
   return aac;
 }
@@ -130,7 +120,6 @@ void ExpectLike(const std::string& path, const std::vector<const Source*>& sourc
     const Source& in = *sources[s];
     const int64_t frameUs = in.video ? 40000 : int64_t(1000000) * std::max(in.frameSamples, 1024) / in.rate, inStart = in.video ? 0 : in.packets[0].pts,
                   inEnd = in.packets.back().pts + in.packets.back().duration;
-    EXPECT_EQ(found[s].failures, 0);
     if (timed) { EXPECT_NEAR(double(found[s].endUs - found[s].startUs), double(inEnd - inStart), double(frameUs)) << s; EXPECT_NEAR(double(found[s].startUs), double(inStart), double(frameUs)) << s; }
     // FFmpeg reads a quarter turn clockwise as -90.
     if (in.video) { EXPECT_EQ(found[s].decoded, int64_t(in.packets.size())); if (matrix) { EXPECT_EQ(std::tuple(found[s].rotation, found[s].fps), std::tuple(-90, 25.0)); } }
@@ -255,7 +244,6 @@ TEST(MediaWriter, FullDiskIsReportedAtTheFailingCall) {
 TEST(MediaWriter, KilledRecorderLeavesPlayableCrashSafeFile) {
   const EncodedStream h264 = EncodeVideo("libx264", 64, 48, 100), aac = EncodeTone("aac", 48000, 2, 4 * 48000);
   const Source v = From(h264, 0), a = From(aac, 1);
-  std::printf("| killed after | crash-safe: pictures, seconds | plain MP4 |\n");
   for (const int pictures : {5, 23, 47, 81}) {
     std::vector<Found> left[2];
     for (const int flags : {MEDIA_WRITER_CRASH_SAFE, 0}) {
@@ -266,10 +254,8 @@ TEST(MediaWriter, KilledRecorderLeavesPlayableCrashSafeFile) {
     // Before the first fragment is complete there is nothing to play, not even the moov.
     ASSERT_EQ(std::pair(left[1].size(), left[0].size()), std::pair(size_t(pictures < 10 ? 0 : 2), size_t(0))) << pictures;  // plain MP4: no moov, no file
     const Found video = left[1].empty() ? Found{} : left[1][0];
-    EXPECT_EQ(std::tuple(video.decoded, video.failures), std::tuple(pictures / 10 * 10, 0)) << pictures;
+    EXPECT_EQ(video.decoded, pictures / 10 * 10) << pictures;
     if (video.decoded > 0) { EXPECT_NEAR(double(video.endUs - video.startUs), video.decoded * 40000.0, 40000.0); }
-    std::printf("| %d pictures | %s%lld, %.2f s | %s |\n", pictures, left[1].empty() ? "does not open: " : "", static_cast<long long>(video.decoded),
-                video.decoded > 0 ? (video.endUs - video.startUs) / 1e6 : 0.0, left[0].empty() ? "does not open" : "opens");
   }
 }
 

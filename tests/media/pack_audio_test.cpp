@@ -17,7 +17,8 @@ TEST(PackAudio, CodecHeadersAreByteExact) {
   const std::tuple<std::vector<uint8_t> (*)(int, int), int, int, const char*> cases[] = {
       // "OpusHead", version 1, channels, pre-skip 3840 (1280 at 16000 Hz), input rate, gain 0,
       // mapping family 0; for 5.1 family 1 with 4 streams, 2 of them coupled, and the Vorbis
-      // order mapping. (Stereo at 48000 Hz, and the AudioSpecificConfig for 44100 Hz stereo,
+      // order mapping: the family-1 tails are those FFmpeg's libopus encoder writes for the same
+      // channel counts. (Stereo at 48000 Hz, and the AudioSpecificConfig for 44100 Hz stereo,
       // are the round trip's.)
       {MakeOpusHead, 16000, 1, "4F70757348656164 01 01 0005 803E0000 0000 00"},
       {MakeOpusHead, 48000, 6, "4F70757348656164 01 06 000F 80BB0000 0000 01 04 02 000401020305"},
@@ -31,13 +32,6 @@ TEST(PackAudio, CodecHeadersAreByteExact) {
       {MakeAacSpecificConfig, 7350, 8, "163800"},
   };
   for (const auto& [make, rate, channels, bytes] : cases) EXPECT_EQ(make(rate, channels), Hex(bytes)) << bytes;
-  // The family-1 tail is what FFmpeg's libopus encoder writes for the same channel count.
-  for (const int channels : {6, 8}) {
-    const EncodedStream libopus = EncodeTone("libopus", 48000, channels, 960);
-    const Bytes ours = MakeOpusHead(48000, channels);
-    const AVCodecParameters& par = *libopus.params;
-    EXPECT_EQ(Bytes(par.extradata + 18, par.extradata + par.extradata_size), Bytes(ours.begin() + 18, ours.end()));
-  }
 }
 
 // Refusals before the file is opened use a path that cannot be opened, so a wrongly opened

@@ -7,9 +7,9 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <optional>
+#include <set>
 
 extern "C" {
 #include <libavutil/display.h>
@@ -22,15 +22,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct Outcome {
-  int code;
-  std::string out, err;
-};
+struct Outcome { int code; std::string out, err; };
 
 std::string Slurp(const fs::path& path) {
-  std::stringstream text;
-  text << std::ifstream(path, std::ios::binary).rdbuf();
-  return text.str();
+  std::ifstream file(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(file), {}};
 }
 
 void Append(const fs::path& path, const std::vector<Bytes>& packets) {
@@ -88,9 +84,9 @@ class CodecCommand : public ::testing::Test {
     Append(In("sizes.h264"), EncodeVideo("libx264", 320, 240, 10).data + EncodeVideo("libx264", 160, 120, 10).data);
     for (int rate : {44100, 8000, 96000}) Append(In("rates.aac"), WithAdtsHeaders(EncodeTone("aac", rate, 2, rate).data, rate, 2));
     Append(In("seven.aac"), WithAdtsHeaders(EncodeTone("aac", 48000, 8, 4096).data, 48000, 7));
-    // Broken files: no index (the MP4's comes last), cut in the middle of a packet, empty.
-    const std::string mp4 = Slurp(In("movie.mp4")), wav = Slurp(In("alaw.wav"));
-    std::ofstream(In("half.mp4"), std::ios::binary) << mp4.substr(0, mp4.size() / 2);
+    // Broken files: cut in the middle of a packet, empty. (A cut MP4 without its index fails
+    // where the notes do: nothing the library can open.)
+    const std::string wav = Slurp(In("alaw.wav"));
     std::ofstream(In("cut.wav"), std::ios::binary) << wav.substr(0, wav.size() * 2 / 3 + 1);
     std::ofstream(In("empty.mp4"));
     std::ofstream(In("notes.txt")) << "not media\n";
@@ -137,84 +133,41 @@ std::array<int, 3> Pixel(const AVFrame* p, int x, int y) {
 }
 int Apart(std::array<int, 3> a, std::array<int, 3> b) { return std::abs(a[0] - b[0]) + std::abs(a[1] - b[1]) + std::abs(a[2] - b[2]); }
 
-TEST_F(CodecCommand, DemoWritesFilesThatPlainFFmpegReadsAsItsTableSays) {
-  const std::string demo = In("demo");
-  const Outcome run = Codec("demo " + demo + " --seconds 1");
-  ASSERT_EQ(run.code, 0) << run.out << run.err;
-  EXPECT_NE(run.out.find("read back, seek to the middle"), std::string::npos) << run.out;
-  // File, kind, codec, picture size or channels.
-  const std::tuple<const char*, AVMediaType, AVCodecID, int, int, int> expected[] = {
-      {"video.h264", AVMEDIA_TYPE_VIDEO, AV_CODEC_ID_H264, 1280, 720, 0},
-      {"video.hevc", AVMEDIA_TYPE_VIDEO, AV_CODEC_ID_HEVC, 1280, 720, 0},
-      {"video-640x360.h264", AVMEDIA_TYPE_VIDEO, AV_CODEC_ID_H264, 640, 360, 0},
-      {"thumbs/thumb-00001.bmp", AVMEDIA_TYPE_VIDEO, AV_CODEC_ID_BMP, 320, 180, 0},
-      {"sound.aac", AVMEDIA_TYPE_AUDIO, AV_CODEC_ID_AAC, 0, 0, 2},
-      {"sound.m4a", AVMEDIA_TYPE_AUDIO, AV_CODEC_ID_AAC, 0, 0, 2},
-      {"sound.ogg", AVMEDIA_TYPE_AUDIO, AV_CODEC_ID_OPUS, 0, 0, 2},
-      {"sound-opus.mp4", AVMEDIA_TYPE_AUDIO, AV_CODEC_ID_OPUS, 0, 0, 2},
-      {"sound-mono.ogg", AVMEDIA_TYPE_AUDIO, AV_CODEC_ID_OPUS, 0, 0, 1},
-  };
-  for (const auto& [file, kind, codec, width, height, channels] : expected) {
-    SCOPED_TRACE(file);
-    const ReadBack got = ReadMediaFile(demo + "/" + file);
-    ASSERT_FALSE(got.streams.empty());
-    const AVCodecParameters* stream = got.streams[0].get();
-    EXPECT_EQ(std::tuple(stream->codec_type, stream->codec_id), std::tuple(kind, codec));
-    const std::string name = fs::path(file).filename().string();
-    const size_t at = run.out.find("\n" + name + " ");
-    const bool listed = at != std::string::npos;
-    const std::string line = listed ? run.out.substr(at + 1, run.out.find('\n', at + 1) - at - 1) : std::string();
-    EXPECT_TRUE(listed || name.ends_with(".bmp")) << run.out;
-    if (kind == AVMEDIA_TYPE_VIDEO) {
-      // Every picture the table counts decodes, at the size it names.
-      const int64_t pictures = name.ends_with(".bmp") ? 1 : 25;
-      EXPECT_EQ(std::tuple(got.width, got.height, got.decoded, std::ranges::count(got.packets, 0, &ReadBack::Packet::stream)),
-                std::tuple(width, height, pictures, pictures));
-      EXPECT_TRUE(!listed || line.find(", 25 pictures") != std::string::npos) << line;
-      continue;
-    }
-    EXPECT_EQ(std::tuple(stream->sample_rate, stream->ch_layout.nb_channels), std::tuple(48000, channels));
-    // The table's packet count is the file's, and its duration the decoded sound's within
-    // one codec frame (counting what the container's pre-skip drops).
-    unsigned long packets = 0;
-    double tableSeconds = 0;
-    const size_t numbers = line.rfind(", ", line.find(" packets, "));
-    ASSERT_NE(numbers, std::string::npos) << line;
-    ASSERT_EQ(std::sscanf(line.c_str() + numbers, ", %lu packets, %lf s", &packets, &tableSeconds), 2) << line;
-    EXPECT_EQ(int64_t(packets), std::ranges::count(got.packets, 0, &ReadBack::Packet::stream));
-    const double frame = codec == AV_CODEC_ID_AAC ? 1024.0 / 48000 : 960.0 / 48000;
-    const double seconds = double(got.decoded + stream->initial_padding) / 48000;
-    EXPECT_NEAR(tableSeconds, seconds, frame + 0.005);
-    EXPECT_GT(seconds, 1.0 - 3 * frame);  // at most the encoder's tail is lost
-  }
-}
-
 TEST_F(CodecCommand, SubcommandsWorkOnFilesPlainFFmpegMade) {
   const std::string out = In("out");
   fs::create_directories(out);
   // Arguments, what standard output says (nothing at all when nothing is listed), a line standard
-  // error holds (none: it stays empty), and what files it writes hold: codec, rate, channels,
-  // width, height, and for pictures their count; for sound the input and its stream, whose length
-  // the output has within one codec frame (ADTS AAC: after the encoder's delay, which ADTS cannot
-  // tell a player to skip), or the source's milliseconds (FFmpeg 7.1's Speex
-  // decoder doubles each packet of libspeex's; plain FFmpeg stops at an empty packet, which the
-  // MP4 still counts as 20 ms).
+  // error holds (empty: it stays empty; none: anything), and what files it writes hold: codec,
+  // rate, channels, width, height, and for pictures their count; for sound the input and its
+  // stream, whose length the output has within one codec frame (ADTS AAC: after the encoder's
+  // delay, which ADTS cannot tell a player to skip), or the source's milliseconds (FFmpeg 7.1's
+  // Speex decoder doubles each packet of libspeex's; plain FFmpeg stops at an empty packet, which
+  // the MP4 still counts as 20 ms).
   using Holds = std::tuple<const char*, AVCodecID, int, int, int, int, const char*, int>;
-  const std::tuple<std::string, std::vector<std::string>, std::string, std::vector<Holds>> cases[] = {
+  const std::tuple<std::string, std::vector<std::string>, std::optional<std::string>, std::vector<Holds>> cases[] = {
       {"info --json", {"\"missing\": 0", "\"decoder libopus\": true", "\"d3d11va h264\": false"}, "", {}},
+      // The demo's table: what the library reads back from each file (AAC and Opus with their
+      // encoders' delay), which plain FFmpeg finds there too (the packed MP4 keeps the AAC
+      // encoder's delay, and the mono Opus made from it too); progress lines come with slow
+      // steps only.
+      {"demo " + out + "/demo --seconds 1", {"read back, seek to the middle", "H.264 1280x720, 25 pictures", "HEVC 1280x720, 25 pictures",
+        "H.264 640x360, 25 pictures", "1 BMP files 320x180", "sound.aac           AAC 48000 Hz stereo, 48 packets, 1.02 s",
+        "sound.m4a           AAC 48000 Hz stereo, 48 packets, 1.02 s", "sound.ogg           Opus 48000 Hz stereo, 54 packets, 1.08 s",
+        "sound-opus.mp4      Opus 48000 Hz stereo, 54 packets, 1.08 s", "sound-mono.ogg      Opus 48000 Hz mono, 52 packets, 1.03 s"},
+       {}, {{"demo/video.h264", AV_CODEC_ID_H264, 0, 0, 1280, 720, nullptr, 25},
+        {"demo/video.hevc", AV_CODEC_ID_HEVC, 0, 0, 1280, 720, nullptr, 25}, {"demo/video-640x360.h264", AV_CODEC_ID_H264, 0, 0, 640, 360, nullptr, 25},
+        {"demo/thumbs/thumb-00001.bmp", AV_CODEC_ID_BMP, 0, 0, 320, 180, nullptr, 1}, {"demo/sound.aac", AV_CODEC_ID_AAC, 48000, 2, 0, 0, nullptr, 1000},
+        {"demo/sound.m4a", AV_CODEC_ID_AAC, 48000, 2, 0, 0, nullptr, 1024}, {"demo/sound.ogg", AV_CODEC_ID_OPUS, 48000, 2, 0, 0, nullptr, 1000},
+        {"demo/sound-opus.mp4", AV_CODEC_ID_OPUS, 48000, 2, 0, 0, nullptr, 1000}, {"demo/sound-mono.ogg", AV_CODEC_ID_OPUS, 48000, 1, 0, 0, nullptr, 1024}}},
+      // Probing: one row per kind of fact (the codecs' labels are a table in the tool, not retried
+      // for each codec).
       {"probe " + In("movie.mp4"), {"stream 0: video H.264 (h264), 320x240, 25 fps, yuv420p, 1.000 s: 25 packets",
         "stream 1: sound AAC (aac), 48000 Hz, 2 channels, fltp"}, "", {}},
       {"probe " + In("movie.mkv"), {"video HEVC (hevc), 320x240, 25 fps", "sound Opus (opus), 48000 Hz, 1 channel"}, "", {}},
       {"probe --json " + In("tone.ogg"), {"\"format\": \"ogg\"", "\"codec\": \"Opus\", \"codec_name\": \"opus\", \"decoded\": true, \"packets\": 51"}, "", {}},
-      {"probe " + In("raw.hevc"), {"stream 0: video HEVC (hevc), 320x240"}, "", {}},
-      {"probe " + In("surround.mp4"), {"sound AAC (aac), 48000 Hz, 6 channels"}, "", {}},
       {"probe " + In("seven.aac"), {"sound AAC (aac), 48000 Hz, 8 channels"}, "", {}},
       {"probe " + In("mulaw.mov"), {"sound G.711 mu-law (pcm_mulaw), 48000 Hz, 1 channel, s16, 3.000 s"}, "", {}},
-      {"probe " + In("alaw.wav"), {"sound G.711 A-law (pcm_alaw), 8000 Hz, 1 channel"}, "", {}},
-      {"probe " + In("speex.ogg"), {"sound Speex (speex), 16000 Hz, 1 channel"}, "", {}},
-      {"probe " + In("mjpeg.avi"), {"video MJPEG (mjpeg), 320x240"}, "", {}},
       {"probe " + In("tone.mp3"), {"sound mp3 (mp3), 44100 Hz, 2 channels", "not decoded by the library"}, "", {}},
-      {"probe " + In("empty-first.mp4"), {"sound Opus (opus), 48000 Hz, 1 channel"}, "", {}},
       {"probe " + In("phone.mp4"), {"320x240, 59.940 fps (60000/1001), yuv420p, rotated 90"}, "", {}},
       {"probe --json " + In("phone.mp4"), {"\"frame_rate\": \"60000/1001\", \"rotation\": 90", "\"audio\": null"}, "", {}},
       {"thumbs " + In("movie.mkv") + " -o " + out + "/t --every 10 --size 160x160 --keep-aspect",
@@ -251,7 +204,7 @@ TEST_F(CodecCommand, SubcommandsWorkOnFilesPlainFFmpegMade) {
     for (const std::string& text : says) {
       EXPECT_NE(run.out.find(text), std::string::npos) << args << " lacks " << text << ":\n" << run.out;
     }
-    EXPECT_TRUE(err.empty() ? run.err.empty() : run.err.find(err) != std::string::npos) << args << "\n" << run.err;
+    EXPECT_TRUE(!err || (err->empty() ? run.err.empty() : run.err.find(*err) != std::string::npos)) << args << "\n" << run.err;
     for (const auto& [file, codec, rate, channels, width, height, from, amount] : files) {
       const ReadBack got = ReadMediaFile(out + "/" + file);
       ASSERT_FALSE(got.streams.empty()) << file;
@@ -288,12 +241,10 @@ TEST_F(CodecCommand, SubcommandsWorkOnFilesPlainFFmpegMade) {
 
 // The first timestamp in seconds of the file's stream of this kind, and that stream's index.
 std::pair<double, int> FirstTime(const ReadBack& file, AVMediaType kind) {
-  for (int i = 0; i < int(file.streams.size()); ++i) {
-    if (file.streams[size_t(i)]->codec_type != kind) continue;
-    const auto first = std::ranges::find(file.packets, i, &ReadBack::Packet::stream);
-    return {first != file.packets.end() ? first->time : NAN, i};
-  }
-  return {NAN, -1};
+  const auto stream = std::ranges::find(file.streams, kind, [](const ParamsPtr& p) { return p->codec_type; });
+  const int i = stream == file.streams.end() ? -1 : int(stream - file.streams.begin());
+  const auto first = std::ranges::find(file.packets, i, &ReadBack::Packet::stream);
+  return {first != file.packets.end() ? first->time : NAN, i};
 }
 
 TEST_F(CodecCommand, ConvertKeepsEveryStreamInStepIntoEveryContainer) {
@@ -337,13 +288,14 @@ TEST_F(CodecCommand, ConvertKeepsEveryStreamInStepIntoEveryContainer) {
     const double apart = FirstTime(in, AVMEDIA_TYPE_VIDEO).first - FirstTime(in, AVMEDIA_TYPE_AUDIO).first;
     EXPECT_TRUE(video < 0 || std::abs(picture - sound - apart) <= 0.04) << args << ": " << picture << " and " << sound;
   }
-  // Copied as stored, packet for packet; the crash-safe file in fragments.
-  const ReadBack mkv = ReadMediaFile(In("movie.mkv")), remuxed = ReadMediaFile(out + "l.mp4");
-  ASSERT_EQ(remuxed.packets.size(), mkv.packets.size());
-  for (size_t i = 0; i < mkv.packets.size(); ++i) {
-    const auto same = std::ranges::find_if(remuxed.packets, [&](const ReadBack::Packet& p) { return p.data == mkv.packets[i].data; });
-    EXPECT_TRUE(same != remuxed.packets.end() && same->stream == mkv.packets[i].stream) << "packet " << i;
-  }
+  // Copied as stored, packet for packet (in whatever order the muxer interleaves them); the
+  // crash-safe file in fragments.
+  const auto stored = [](const ReadBack& file) {
+    std::multiset<std::pair<int, Bytes>> packets;
+    for (const ReadBack::Packet& p : file.packets) packets.emplace(p.stream, p.data);
+    return packets;
+  };
+  EXPECT_EQ(stored(ReadMediaFile(out + "l.mp4")), stored(ReadMediaFile(In("movie.mkv"))));
   EXPECT_NE(Slurp(out + "f.mp4").find("moof"), std::string::npos);
   EXPECT_EQ(Slurp(out + "a.mp4").find("moof"), std::string::npos);
   // A phone's clip keeps its turn and its 59.94 pictures a second.
@@ -362,15 +314,14 @@ TEST_F(CodecCommand, ConvertKeepsEveryStreamInStepIntoEveryContainer) {
 TEST_F(CodecCommand, BadInputGetsOneLineAndNoFile) {
   const std::string out = In("bad");
   fs::create_directories(out);
-  // Arguments, exit code, and how the first line on standard error begins.
+  // Arguments, exit code, and how the first line on standard error begins. (Values outside an
+  // option's declared range or set are the argument parser's own refusals, not retried here.)
   const std::tuple<std::string, int, std::string> cases[] = {
       {"probe " + In("missing.mp4"), 1, "codec: cannot read " + In("missing.mp4") + ": " + std::strerror(ENOENT) + "\n"},
       {"thumbs " + In("folder") + " -o " + out, 1, "codec: cannot read " + In("folder") + ": a folder, not a file\n"},
       {"audio " + In("empty.mp4") + " " + out + "/x.ogg", 1, "codec: cannot read " + In("empty.mp4") + ": the file is empty\n"},
       {"probe " + In("notes.txt"), 1, "codec: " + In("notes.txt") + ": not a media file the library can open"},
-      {"video " + In("half.mp4") + " " + out + "/x.h264", 1, "codec: " + In("half.mp4") + ": not a media file"},
       {"audio " + In("cut.wav") + " " + out + "/x.ogg", 1, "codec: " + In("cut.wav") + ": the file cannot be read to its end"},
-      {"thumbs " + In("tone.ogg") + " -o " + out, 1, "codec: " + In("tone.ogg") + ": no video stream\n"},
       {"audio " + In("raw.hevc") + " " + out + "/x.ogg", 1, "codec: " + In("raw.hevc") + ": no sound stream\n"},
       {"audio " + In("tone.mp3") + " " + out + "/x.ogg", 1,
        "codec: " + In("tone.mp3") + ": its sound stream is mp3, which the library does not decode"},
@@ -386,13 +337,10 @@ TEST_F(CodecCommand, BadInputGetsOneLineAndNoFile) {
       {"convert " + In("movie.mp4") + " " + out + "/x.ogg --video h264", 1, "codec: cannot write " + out + "/x.ogg: the writer refused a packet\n  library: "},  // FFmpeg's words follow
       {"convert " + In("movie.mp4") + " " + out + "/no/x.mp4", 1, "codec: cannot write " + out + "/no/x.mp4: " + std::strerror(ENOENT)},
       {"convert " + In("movie.mp4") + " " + out + "/x.mkv --crash-safe", 2, "codec: --crash-safe needs an .mp4 or .mov file\n"},
+      // Every command picks its stream in one place: a file without one fails alike in each.
       {"convert " + In("tone.ogg") + " " + out + "/x.mp4 --video copy", 1, "codec: " + In("tone.ogg") + ": no video stream\n"},
       {"thumbs " + In("movie.mp4") + " --size 0x0", 2, "--size: must be WIDTHxHEIGHT"},
-      {"thumbs " + In("movie.mp4") + " --every -1", 2, "--every: Value -1 not in range"},
       {"thumbs " + In("movie.mp4") + " --at 1,x", 2, "--at: must be times"},
-      {"thumbs " + In("movie.mp4") + " --count 3 --every 2", 2, "--every excludes --count"},
-      {"thumbs " + In("movie.mp4") + " --hw nosuch", 2, "--hw: "},
-      {"frobnicate", 2, "A subcommand is required"},
   };
   for (const auto& [args, code, first] : cases) {
     const Outcome run = Codec(args);

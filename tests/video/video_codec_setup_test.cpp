@@ -4,8 +4,7 @@
 
 namespace {
 
-using namespace codec_interface;
-using codec_test::LogLine;
+using namespace codec_test;
 
 TEST(VideoCodecInit, Refusals_LogExactLinesAndKeepNoType) {
   // This FFmpeg build has no MediaCodec, and no device of the families it may have.
@@ -35,8 +34,8 @@ TEST(VideoCodecInit, Refusals_LogExactLinesAndKeepNoType) {
   };
   for (const auto& [type, format, width, height, lines] : cases) {
     auto codec = ICodecInterface::Create(AV_CODEC_TYPE_H264DEC);
-    codec_test::ScopedLogCapture capture;
-    EXPECT_EQ(codec->Init(CodecType(type), codec_test::VideoParam(format, width, height, width, height)), -1);
+    ScopedLogCapture capture;
+    EXPECT_EQ(codec->Init(CodecType(type), VideoParam(format, width, height, width, height)), -1);
     EXPECT_EQ(capture->OwnLines(), lines) << type << " " << format;
     EXPECT_EQ(codec->GetCodecType(), CodecType(-1));
   }
@@ -46,9 +45,9 @@ TEST(VideoCodecInit, Refusals_LogExactLinesAndKeepNoType) {
 // own printer would put before the text of a context with a class.
 TEST(VideoCodecInit, FfmpegLines_WarningsAndWorseReachTheLoggerWithoutPrefix) {
   auto codec = ICodecInterface::Create(AV_CODEC_TYPE_MJPEGDEC);
-  ASSERT_EQ(codec->Init(AV_CODEC_TYPE_MJPEGDEC, codec_test::VideoParam(PIX_FMT_NONE)), 0);
+  ASSERT_EQ(codec->Init(AV_CODEC_TYPE_MJPEGDEC, VideoParam(PIX_FMT_NONE)), 0);
   CodecCtxPtr context(avcodec_alloc_context3(nullptr));
-  codec_test::ScopedLogCapture capture;
+  ScopedLogCapture capture;
   for (int level : {AV_LOG_PANIC, AV_LOG_FATAL, AV_LOG_ERROR, AV_LOG_WARNING, AV_LOG_INFO,
                     AV_LOG_VERBOSE, AV_LOG_DEBUG}) {
     av_log(context.get(), level, "broken %s %d\n", "slice", level);

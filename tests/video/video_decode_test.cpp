@@ -16,10 +16,6 @@ const EncodedStream& Stream(const char* encoder, int width, int height) {
   return it->second;
 }
 
-int Decode(ICodecInterface& codec, const Bytes& packet, CVideoDecodeOutParam& out) {
-  return codec.Decode(const_cast<uint8_t*>(packet.data()), static_cast<int>(packet.size()), &out);
-}
-
 // The out-param holds one entry that describes its picture, and the picture is `expected`, or
 // the plain one scaled as sws_scale does it when the output is another.
 void ExpectPicture(const CVideoDecodeOutParam& out, const AVFrame* plain, int width, int height,

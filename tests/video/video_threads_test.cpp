@@ -1,23 +1,15 @@
 // Decoder and encoder threads: frame-threaded pictures are the single-threaded ones, the delay is
 // the one documented, and the defaults are today's.
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <atomic>
 #include <thread>
 
 #include "base/system.h"
-#include "support/log_capture.h"
 #include "support/media.h"
 
 namespace {
 
-using namespace codec_interface;
 using namespace codec_test;
-
-int Decode(ICodecInterface& codec, const Bytes& packet, CVideoDecodeOutParam& out) {
-  return codec.Decode(const_cast<uint8_t*>(packet.data()), static_cast<int>(packet.size()), &out);
-}
 
 struct Decoded {
   std::vector<Bytes> pictures;                // packed, in the order handed out
