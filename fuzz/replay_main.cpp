@@ -18,7 +18,8 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     if (fs::is_regular_file(argv[i])) inputs.emplace_back(argv[i]);
     if (!fs::is_directory(argv[i])) continue;
-    for (const auto& entry : fs::directory_iterator(argv[i])) inputs.push_back(entry.path());
+    for (const auto& entry : fs::directory_iterator(argv[i]))
+      if (entry.is_regular_file()) inputs.push_back(entry.path());  // not a stray folder
   }
   std::sort(inputs.begin(), inputs.end());
   for (const fs::path& path : inputs) {
