@@ -1,20 +1,22 @@
 #include "media/lent_packets.h"
 
 #include <algorithm>
-#include <atomic>
 #include <functional>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 namespace codec_interface {
 
 namespace {
 
-// Readers and writers may live on different threads; a lent packet's fields are read only
-// under this lock, and its owner withdraws it under the same lock before touching it again.
+// Readers and writers may live on different threads; a lent packet's fields and the claims are
+// touched only under this lock, and a packet's owner ends its loan under the same lock before
+// changing it.
 struct Loans {
   std::mutex mutex;
   std::vector<const AVPacket*> packets;
+  std::vector<CPacketClaim*> claims;
   // The size of packets, read without the lock so that writers fed by encoders never take it.
   // A loan missed through a stale read costs only a copy.
   std::atomic<size_t> count{0};
@@ -25,33 +27,92 @@ Loans& TheLoans() {
   return loans;
 }
 
+bool EndsWith(const AVPacket* pPacket, const uint8_t* pData, int nSize) {
+  return pPacket->buf != nullptr && std::less_equal<const uint8_t*>()(pPacket->data, pData) &&
+         pData + nSize == pPacket->data + pPacket->size;
+}
+
+// Every claim on pEnding but one gets a reference of its own; the one left gets the lender's.
+void HandOverClaims(std::vector<CPacketClaim*>& claims, AVPacket* pEnding) {
+  CPacketClaim* pLast = nullptr;
+  for (CPacketClaim* pClaim : claims) {
+    if (!pClaim->Of(pEnding)) continue;
+    if (pLast != nullptr) pLast->HandOver(av_buffer_ref(pEnding->buf));
+    pLast = pClaim;
+  }
+  if (pLast == nullptr) return;
+  pLast->HandOver(std::exchange(pEnding->buf, nullptr));
+  std::erase_if(claims, [&](const CPacketClaim* c) { return c->Of(pEnding); });
+}
+
 }  // namespace
 
-void LendPacket(const AVPacket* pPacket) {
-  if (pPacket->buf == nullptr) return;
+void MoveLoan(AVPacket* pEnding, const AVPacket* pStarting) {
+  const bool bStarts = pStarting != nullptr && pStarting->buf != nullptr;
   Loans& loans = TheLoans();
+  if (!bStarts && (pEnding == nullptr || loans.count.load(std::memory_order_relaxed) == 0)) return;
   const std::lock_guard<std::mutex> lock(loans.mutex);
-  loans.packets.push_back(pPacket);
+  // The starting packet takes the ending one's place in the list.
+  const auto ending =
+      pEnding != nullptr ? std::ranges::find(loans.packets, pEnding) : loans.packets.end();
+  if (ending != loans.packets.end()) {
+    HandOverClaims(loans.claims, pEnding);
+    if (bStarts) {
+      *ending = pStarting;
+      return;
+    }
+    loans.packets.erase(ending);
+  } else if (bStarts) {
+    loans.packets.push_back(pStarting);
+  }
   loans.count.store(loans.packets.size(), std::memory_order_relaxed);
 }
 
-void WithdrawPacket(const AVPacket* pPacket) {
-  Loans& loans = TheLoans();
-  const std::lock_guard<std::mutex> lock(loans.mutex);
-  std::erase(loans.packets, pPacket);
-  loans.count.store(loans.packets.size(), std::memory_order_relaxed);
+CPacketClaim::~CPacketClaim() { Cancel(); }
+
+void CPacketClaim::Cancel() {
+  if (m_eState.load(std::memory_order_acquire) == kWaiting) {
+    Loans& loans = TheLoans();
+    const std::lock_guard<std::mutex> lock(loans.mutex);
+    std::erase(loans.claims, this);
+  }
+  m_eState.store(kNone, std::memory_order_relaxed);
 }
 
-BufferRefPtr BorrowPacketBytes(const uint8_t* pData, int nSize) {
+bool CPacketClaim::Claim(AVPacket* pDest, const uint8_t* pData, int nSize) {
   Loans& loans = TheLoans();
-  if (loans.count.load(std::memory_order_relaxed) == 0) return nullptr;
+  if (loans.count.load(std::memory_order_relaxed) == 0) return false;
   const std::lock_guard<std::mutex> lock(loans.mutex);
-  const auto lent =
-      std::find_if(loans.packets.begin(), loans.packets.end(), [&](const AVPacket* p) {
-        return p->buf != nullptr && std::less_equal<const uint8_t*>()(p->data, pData) &&
-               pData + nSize == p->data + p->size;
-      });
-  return BufferRefPtr(lent != loans.packets.end() ? av_buffer_ref((*lent)->buf) : nullptr);
+  const auto lent = std::find_if(loans.packets.begin(), loans.packets.end(),
+                                 [&](const AVPacket* p) { return EndsWith(p, pData, nSize); });
+  if (lent == loans.packets.end()) return false;
+  m_pDest = pDest;
+  m_pLender = *lent;
+  m_eState.store(kWaiting, std::memory_order_relaxed);
+  loans.claims.push_back(this);
+  return true;
+}
+
+void CPacketClaim::HandOver(AVBufferRef* pBuffer) {
+  m_pDest->buf = pBuffer;
+  m_eState.store(pBuffer != nullptr ? kHandedOver : kFailed, std::memory_order_release);
+}
+
+bool CPacketClaim::Settle() {
+  State eState = m_eState.load(std::memory_order_acquire);
+  if (eState == kWaiting) {
+    // The lender has not moved on: a reference of our own, while its bytes are still lent.
+    Loans& loans = TheLoans();
+    const std::lock_guard<std::mutex> lock(loans.mutex);
+    eState = m_eState.load(std::memory_order_relaxed);
+    if (eState == kWaiting) {
+      std::erase(loans.claims, this);
+      m_pDest->buf = av_buffer_ref(m_pLender->buf);
+      eState = m_pDest->buf != nullptr ? kHandedOver : kFailed;
+    }
+  }
+  m_eState.store(kNone, std::memory_order_relaxed);
+  return eState != kFailed;
 }
 
 }  // namespace codec_interface

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <string_view>
 #include <system_error>
+#include <utility>
 
 #include "interface/log.h"
 #include "media/lent_packets.h"
@@ -81,10 +82,11 @@ int CMediaReader::Open(const char* pPath) {
               AvErrorText(err).c_str());
     return -1;
   }
-  PacketPtr packet(av_packet_alloc());
-  if (packet == nullptr) return -1;
+  PacketPtr packet(av_packet_alloc()), next(av_packet_alloc());
+  if (packet == nullptr || next == nullptr) return -1;
   m_pFormatCtx = std::move(ctx);
   m_pPacket = std::move(packet);
+  m_pNext = std::move(next);
   m_strPath = pPath;
   m_nAwaitKeyStream = -1;
   SyncStreams();
@@ -92,9 +94,10 @@ int CMediaReader::Open(const char* pPath) {
 }
 
 void CMediaReader::Close() {
-  Withdraw();
+  ReleaseCurrent();
   m_vecStreams.clear();
   m_pPacket.reset();
+  m_pNext.reset();
   m_pFormatCtx.reset();
   m_nAwaitKeyStream = -1;
 }
@@ -174,30 +177,31 @@ int CMediaReader::SetPacketForm(MediaPacketForm eForm) {
 
 int CMediaReader::ReadStored() {
   AVFormatContext* ctx = m_pFormatCtx.get();
-  for (;;) {
-    // av_read_frame does not release what the packet held before.
-    Withdraw();
-    av_packet_unref(m_pPacket.get());
-    const int err = av_read_frame(ctx, m_pPacket.get());
+  AVPacket* next = m_pNext.get();
+  // The record is blank here; a packet skipped below is released before the next read, as
+  // av_read_frame does not release what the packet held before.
+  for (;; av_packet_unref(next)) {
+    const int err = av_read_frame(ctx, next);
     if (err == AVERROR_EOF) return 0;
     if (err < 0) {
       CODEC_LOG(kLogError, "MediaReader ReadPacket[%s] failed: %s", m_strPath.c_str(),
                 AvErrorText(err).c_str());
       return -1;
     }
-    SyncStreams();
-    const int index = m_pPacket->stream_index;
+    if (m_vecStreams.size() < ctx->nb_streams) SyncStreams();
+    const int index = next->stream_index;
     if (!m_vecStreams[index].bEnabled) continue;
     // A short read at the end of the file: the demuxer hands out what was there, marked.
-    if ((m_pPacket->flags & AV_PKT_FLAG_CORRUPT) && ctx->pb != nullptr && avio_feof(ctx->pb)) {
+    if ((next->flags & AV_PKT_FLAG_CORRUPT) && ctx->pb != nullptr && avio_feof(ctx->pb)) {
       CODEC_LOG(kLogError,
                 "MediaReader ReadPacket[%s] failed: the file ends inside a packet "
                 "of stream %d",
                 m_strPath.c_str(), index);
+      av_packet_unref(next);
       return -1;
     }
     if (index == m_nAwaitKeyStream) {
-      if (!(m_pPacket->flags & AV_PKT_FLAG_KEY)) continue;
+      if (!(next->flags & AV_PKT_FLAG_KEY)) continue;
       m_nAwaitKeyStream = -1;
     }
     return 1;
@@ -208,13 +212,16 @@ int CMediaReader::ReadPacket(MediaPacket* pPacket) {
   if (!IsOpen() || pPacket == nullptr) return -1;
   for (;;) {
     const int got = ReadStored();
-    if (got <= 0) return got;
+    if (got <= 0) {
+      ReleaseCurrent();
+      return got;
+    }
+    // A writer copying the packet on keeps its bytes instead of copying them.
+    const bool bStored = m_eForm == MEDIA_PACKET_FORM_STORED;
+    ReplaceCurrent(bStored);
     // Timestamps and flags first: the Annex B filters take the packet over.
     MediaPacket out = Describe(*m_pPacket);
-    if (m_eForm == MEDIA_PACKET_FORM_STORED) {
-      // A writer copying the packet on takes a reference instead of the bytes.
-      LendPacket(m_pPacket.get());
-      m_bLent = true;
+    if (bStored) {
       *pPacket = out;
       return 1;
     }
@@ -248,9 +255,18 @@ MediaPacket CMediaReader::Describe(const AVPacket& packet) const {
   return out;
 }
 
-void CMediaReader::Withdraw() {
-  if (m_bLent) WithdrawPacket(m_pPacket.get());
+void CMediaReader::ReplaceCurrent(bool bLend) {
+  if (m_bLent || bLend)
+    MoveLoan(m_bLent ? m_pPacket.get() : nullptr, bLend ? m_pNext.get() : nullptr);
+  m_bLent = bLend;
+  av_packet_unref(m_pPacket.get());
+  std::swap(m_pPacket, m_pNext);
+}
+
+void CMediaReader::ReleaseCurrent() {
+  if (m_bLent) MoveLoan(m_pPacket.get(), nullptr);
   m_bLent = false;
+  if (m_pPacket != nullptr) av_packet_unref(m_pPacket.get());
 }
 
 int CMediaReader::Seek(int64_t nTimeUs) {
@@ -279,8 +295,7 @@ int CMediaReader::Seek(int64_t nTimeUs) {
     return -1;
   }
   for (Stream& stream : m_vecStreams) stream.form.Flush();
-  Withdraw();
-  av_packet_unref(m_pPacket.get());
+  ReleaseCurrent();
   m_nAwaitKeyStream = index;
   return 0;
 }

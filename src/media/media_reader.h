@@ -43,16 +43,20 @@ class CMediaReader : public IMediaReader {
   int BestStream(MediaStreamKind eKind) const;
   // Adds the streams the container announced since the last look.
   void SyncStreams();
-  // Reads the next packet of an enabled stream into m_pPacket: 1, 0 at the end, -1 logged.
+  // Reads the next packet of an enabled stream into m_pNext: 1, 0 at the end, -1 logged.
   int ReadStored();
   // The record of a packet as stored: its bytes, timestamps and flags.
   MediaPacket Describe(const AVPacket& packet) const;
-  // Ends the loan of m_pPacket's bytes to writers, before the packet changes.
-  void Withdraw();
+  // m_pNext becomes the packet handed out, lent to writers when bLend; the one before is
+  // released, its loan ended first (see lent_packets.h).
+  void ReplaceCurrent(bool bLend);
+  // Releases the packet handed out, its loan ended first.
+  void ReleaseCurrent();
 
   std::string m_strPath;
   InputFormatCtxPtr m_pFormatCtx;
-  PacketPtr m_pPacket;
+  PacketPtr m_pPacket;  // the packet handed out
+  PacketPtr m_pNext;    // the record the next packet is read into
   std::vector<Stream> m_vecStreams;
   MediaPacketForm m_eForm = MEDIA_PACKET_FORM_DECODER;
   // After a seek, packets of this stream are skipped up to its first key frame.

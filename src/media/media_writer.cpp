@@ -32,18 +32,11 @@ void SetFragments(AvOptions& options, int nFragmentMs, bool bVideo) {
   }
 }
 
-// The packet's bytes: a reference where they are a reader's lent packet's, else a copy (the
-// caller's buffer is free once WritePacket returns). False when out of memory.
-bool TakeBytes(AVPacket* pPacket, const uint8_t* pData, int nSize) {
-  BufferRefPtr pLent = BorrowPacketBytes(pData, nSize);
-  if (pLent == nullptr) {
-    if (av_new_packet(pPacket, nSize) < 0) return false;
-    std::memcpy(pPacket->data, pData, static_cast<size_t>(nSize));
-    return true;
-  }
-  pPacket->buf = pLent.release();
-  pPacket->data = const_cast<uint8_t*>(pData);  // FFmpeg's field is not const; nothing writes
-  pPacket->size = nSize;
+// A copy of the packet's bytes: the caller's buffer is free once WritePacket returns. False
+// when out of memory.
+bool CopyBytes(AVPacket* pPacket, const uint8_t* pData, int nSize) {
+  if (av_new_packet(pPacket, nSize) < 0) return false;
+  std::memcpy(pPacket->data, pData, static_cast<size_t>(nSize));
   return true;
 }
 
@@ -74,7 +67,8 @@ int CMediaWriter::Open(const char* pPath, const char* pFormat, const MediaWriter
     }
   }
   m_pScratch.reset(av_packet_alloc());
-  if (m_pScratch == nullptr) {
+  m_pClaimed.reset(av_packet_alloc());
+  if (m_pScratch == nullptr || m_pClaimed == nullptr) {
     CODEC_LOG(kLogError, "MediaWriter Open[%s] failed: out of memory", pPath);
     return -1;
   }
@@ -127,6 +121,7 @@ int CMediaWriter::WritePacket(int nStream, const unsigned char* pData, int nSize
     return -1;
   }
   if (m_nHeaderError < 0) return StreamFailed(nStream, "the file's header could not be written");
+  if (PassClaimed() < 0) return -1;
   if (nDtsUs == MEDIA_NO_TIMESTAMP) nDtsUs = nPtsUs;
   if (nDtsUs == MEDIA_NO_TIMESTAMP) return StreamFailed(nStream, "a packet without timestamps");
   if (CheckTime(nStream, nDtsUs) < 0) return -1;
@@ -139,31 +134,53 @@ int CMediaWriter::WritePacket(int nStream, const unsigned char* pData, int nSize
   stream.bSeen = true;
   stream.form.Payload(&pData, &nSize);
 
-  // Once the header is out the muxer takes each packet's bytes over and leaves the record
-  // blank, so one record serves every packet; before, each waits in a record of its own.
-  PacketPtr pPacket(m_bStarted ? m_pScratch.release() : av_packet_alloc());
-  if (pPacket == nullptr || !TakeBytes(pPacket.get(), pData, nSize)) {
-    m_pScratch = std::move(pPacket);
-    return StreamFailed(nStream, "out of memory");
+  stream.nLastDtsUs = nDtsUs;
+  m_nNewestDtsUs = m_nNewestDtsUs == MEDIA_NO_TIMESTAMP ? nDtsUs : std::max(m_nNewestDtsUs, nDtsUs);
+
+  // Bytes of a reader's packet are claimed, and the packet goes on at the next call, by when
+  // the reader has usually moved on and handed its reference over; other bytes are copied.
+  AVPacket* pPacket = m_pClaimed.get();
+  const bool bClaimed = m_claim.Claim(pPacket, pData, nSize);
+  if (bClaimed) {
+    pPacket->data = const_cast<uint8_t*>(pData);  // FFmpeg's field is not const; nothing writes
+    pPacket->size = nSize;
+  } else {
+    pPacket = m_pScratch.get();
+    if (!CopyBytes(pPacket, pData, nSize)) return StreamFailed(nStream, "out of memory");
   }
   pPacket->stream_index = nStream;
   pPacket->pts = nPtsUs;
   pPacket->dts = nDtsUs;
   pPacket->duration = nDurationUs;
   pPacket->flags = bKey ? AV_PKT_FLAG_KEY : 0;
-  stream.nLastDtsUs = nDtsUs;
-  m_nNewestDtsUs = m_nNewestDtsUs == MEDIA_NO_TIMESTAMP ? nDtsUs : std::max(m_nNewestDtsUs, nDtsUs);
-  if (m_bStarted) {
-    const int nResult = Mux(pPacket.get());
-    m_pScratch = std::move(pPacket);
-    return nResult;
-  }
-
-  m_vecWaiting.push_back(std::move(pPacket));
+  const int nResult = bClaimed ? 0 : Pass(m_pScratch);
   // A stream that stays silent for a whole window does not hold the others back any longer.
-  const bool bWaitedTooLong =
-      m_nNewestDtsUs - m_vecWaiting.front()->dts > m_stOptions.nInterleaveWindowUs;
-  return AllSeen() || bWaitedTooLong ? StartFile() : 0;
+  const bool bWaitedTooLong = !m_vecWaiting.empty() && m_nNewestDtsUs - m_vecWaiting.front()->dts >
+                                                           m_stOptions.nInterleaveWindowUs;
+  return nResult == 0 && !m_bStarted && (AllSeen() || bWaitedTooLong) ? StartFile() : nResult;
+}
+
+int CMediaWriter::PassClaimed() {
+  if (!m_claim.Waiting()) return 0;
+  if (!m_claim.Settle()) {
+    av_packet_unref(m_pClaimed.get());
+    return StreamFailed(m_pClaimed->stream_index, "out of memory");
+  }
+  return Pass(m_pClaimed);
+}
+
+int CMediaWriter::Pass(PacketPtr& pPacket) {
+  if (m_bStarted) return Mux(pPacket.get());
+  // Before the header each packet waits in a record of its own; once it is out the muxer takes
+  // each packet's bytes over and leaves the record blank, so one record serves every packet.
+  PacketPtr pRecord(av_packet_alloc());
+  if (pRecord == nullptr) {
+    av_packet_unref(pPacket.get());
+    return StreamFailed(pPacket->stream_index, "out of memory");
+  }
+  std::swap(pRecord, pPacket);
+  m_vecWaiting.push_back(std::move(pRecord));
+  return 0;
 }
 
 int CMediaWriter::StartFile() {
@@ -210,7 +227,13 @@ int CMediaWriter::Mux(AVPacket* pPacket) {
 
 int CMediaWriter::Close() {
   if (!IsOpen()) return 0;
-  int nResult = m_bStarted ? 0 : StartFile();
+  int nResult = 0;
+  if (m_nHeaderError < 0) {
+    m_claim.Cancel();
+  } else {
+    nResult = PassClaimed();
+  }
+  if (!m_bStarted && StartFile() < 0) nResult = -1;
   if (m_nHeaderError == 0) {
     const int nTrailer = av_write_trailer(m_pFormatCtx.get());
     if (nTrailer < 0) {
@@ -228,6 +251,7 @@ int CMediaWriter::Close() {
   }
   m_pFormatCtx.reset();
   m_pScratch.reset();
+  m_pClaimed.reset();
   m_vecStreams.clear();
   m_vecWaiting.clear();
   m_bStarted = false;

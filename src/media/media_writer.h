@@ -6,6 +6,7 @@
 
 #include "codec_interface.h"
 #include "interface/av_ptr.h"
+#include "media/lent_packets.h"
 #include "media/writer_form.h"
 
 namespace codec_interface {
@@ -49,6 +50,11 @@ class CMediaWriter final : public IMediaWriter {
   int StartFile();
   // Hands one packet (timestamps in microseconds) to the muxer: 0, or -1 logged.
   int Mux(AVPacket* pPacket);
+  // Passes the packet on: to the muxer, or before the header into the waiting line (pPacket
+  // is then a fresh record). 0, or -1 logged.
+  int Pass(PacketPtr& pPacket);
+  // Passes on the claimed packet of the call before, if any: 0, or -1 logged.
+  int PassClaimed();
   bool AllSeen() const;
 
   std::string m_strPath;
@@ -56,7 +62,10 @@ class CMediaWriter final : public IMediaWriter {
   MediaWriterOptions m_stOptions{};
   std::vector<Stream> m_vecStreams;
   std::vector<PacketPtr> m_vecWaiting;
-  PacketPtr m_pScratch;  // the record of packets written at once
+  PacketPtr m_pScratch;  // the record of copied packets
+  PacketPtr m_pClaimed;  // the record of a packet whose bytes a reader lent
+  // m_pClaimed's claim; declared after it, so that it is cancelled before the record goes.
+  CPacketClaim m_claim;
   bool m_bStarted = false;
   // Below 0 once the header failed (or a stream could not be set up): nothing more is written.
   int m_nHeaderError = 0;

@@ -7,7 +7,9 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <semaphore>
 #include <span>
+#include <thread>
 
 #include "support/media.h"
 
@@ -177,32 +179,56 @@ TEST(MediaWriter, RefusalsNameTheirCause) {
   EXPECT_EQ(Inspect(file.path).at(0).decoded, 25);
 }
 
-// Packets copied from a reader are kept by reference, intact while the writer holds them (all
-// pictures wait for the first sound) although the reader is gone; the sound comes from a host
-// buffer overwritten after every call, which the writer must have copied.
-TEST(MediaWriter, CopiedPacketsOutliveTheReader) {
+// Packets copied from a reader keep the reader's bytes without a copy: written on another thread
+// and by a second writer on the reader's, by that second writer closed while it waits for them,
+// and after the reader is gone. The sound comes from a host buffer overwritten after every call,
+// which the writer must have copied.
+TEST(MediaWriter, ConcurrentCopiesKeepTheReadersBytes) {
   const Source a = From(Sources().aac, 1);
-  const ScratchFile in("in.mp4"), out("out.mp4");
+  const ScratchFile in("in.mp4"), out("out.mp4"), tee("tee.mp4");
   WriteMediaFile(in.path, "mp4", {&Sources().h264});
-  auto writer = IMediaWriter::Create();
+  auto writer = IMediaWriter::Create(), second = IMediaWriter::Create();
   std::vector<Bytes> written[2], back[2];
+  size_t sound = 0;
   {
     auto reader = IMediaReader::Create();
     MediaStreamInfo info{};
-    ASSERT_TRUE(reader->Open(in.path.c_str()) == 0 && reader->SetPacketForm(MEDIA_PACKET_FORM_STORED) == 0 && reader->GetStreamInfo(0, &info) == 0 && writer->Open(out.path.c_str(), nullptr, {0, 0, 0}) == 0);
+    ASSERT_TRUE(reader->Open(in.path.c_str()) == 0 && reader->SetPacketForm(MEDIA_PACKET_FORM_STORED) == 0 && reader->GetStreamInfo(0, &info) == 0 && writer->Open(out.path.c_str(), nullptr, {0, 0, 0}) == 0 && second->Open(tee.path.c_str(), nullptr, {0, 0, 0}) == 0);
     const MediaVideoStreamParam v{"h264", info.nWidth, info.nHeight, 25, 1, info.nTimeBaseNum, info.nTimeBaseDen, 0, info.nExtradataSize, info.pExtradata};
-    ASSERT_TRUE(writer->AddVideoStream(v) == 0 && Add(*writer, a) == 1);
-    for (MediaPacket p{}; reader->ReadPacket(&p) == 1; written[0].emplace_back(p.pData, p.pData + p.nSize))
-      ASSERT_EQ(writer->WritePacket(0, p.pData, p.nSize, p.nPtsUs, p.nDtsUs, p.nDurationUs, p.nFlags & MEDIA_PACKET_KEY), 0);
+    ASSERT_TRUE(writer->AddVideoStream(v) == 0 && Add(*writer, a) == 1 && second->AddVideoStream(v) == 0);
+    MediaPacket p{};
+    const auto put = [&p](IMediaWriter& w) { return w.WritePacket(0, p.pData, p.nSize, p.nPtsUs, p.nDtsUs, p.nDurationUs, p.nFlags & MEDIA_PACKET_KEY); };
+    std::binary_semaphore readOne{0}, wroteOne{0};
+    std::thread writing([&] {
+      for (int k = 0; (readOne.acquire(), p.nSize > 0); ++k) {
+        EXPECT_EQ(put(*writer), 0);
+        wroteOne.release();
+        // Every other picture, sound while the reader hands the picture over; else the claim
+        // waits for the reader's next read, with the second writer's on the same packet.
+        if (k % 2 == 1) { EXPECT_EQ(Write(*writer, a.packets[sound++]), 0); }
+      }
+    });
+    for (; reader->ReadPacket(&p) == 1; written[0].emplace_back(p.pData, p.pData + p.nSize)) {
+      readOne.release();
+      if (written[0].size() < 10) { EXPECT_EQ(put(*second), 0); }
+      wroteOne.acquire();
+      if (written[0].size() == 9) { EXPECT_EQ(second->Close(), 0); }
+    }
+    p.nSize = 0;
+    readOne.release();
+    writing.join();
   }
   for (const Packet& p : a.packets) {
     Bytes buffer = written[1].emplace_back(p.data);
-    ASSERT_EQ(writer->WritePacket(1, buffer.data(), int(buffer.size()), p.pts, p.dts, p.duration, p.key), 0);
+    if (written[1].size() > sound) { ASSERT_EQ(writer->WritePacket(1, buffer.data(), int(buffer.size()), p.pts, p.dts, p.duration, p.key), 0); }
     std::ranges::fill(buffer, 0xff);
   }
   ASSERT_EQ(writer->Close(), 0);
   for (const ReadBack::Packet& p : ReadMediaFile(out.path).packets) back[p.stream].push_back(p.data);
+  std::vector<Bytes> teed;
+  for (const ReadBack::Packet& p : ReadMediaFile(tee.path).packets) teed.push_back(p.data);
   EXPECT_TRUE(back[0] == written[0] && back[1] == written[1]);
+  EXPECT_TRUE(teed == std::vector<Bytes>(written[0].begin(), written[0].begin() + 10));
 }
 
 #if !defined(_WIN32)
