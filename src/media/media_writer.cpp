@@ -162,11 +162,14 @@ int CMediaWriter::WritePacket(int nStream, const unsigned char* pData, int nSize
 
 int CMediaWriter::PassClaimed() {
   if (!m_claim.Waiting()) return 0;
-  if (!m_claim.Settle()) {
-    av_packet_unref(m_pClaimed.get());
-    return StreamFailed(m_pClaimed->stream_index, "out of memory");
-  }
+  if (!m_claim.Settle()) return DropForMemory(m_pClaimed.get());
   return Pass(m_pClaimed);
+}
+
+int CMediaWriter::DropForMemory(AVPacket* pPacket) {
+  const int nStream = pPacket->stream_index;  // before the release blanks it
+  av_packet_unref(pPacket);
+  return StreamFailed(nStream, "out of memory");
 }
 
 int CMediaWriter::Pass(PacketPtr& pPacket) {
@@ -174,10 +177,7 @@ int CMediaWriter::Pass(PacketPtr& pPacket) {
   // Before the header each packet waits in a record of its own; once it is out the muxer takes
   // each packet's bytes over and leaves the record blank, so one record serves every packet.
   PacketPtr pRecord(av_packet_alloc());
-  if (pRecord == nullptr) {
-    av_packet_unref(pPacket.get());
-    return StreamFailed(pPacket->stream_index, "out of memory");
-  }
+  if (pRecord == nullptr) return DropForMemory(pPacket.get());
   std::swap(pRecord, pPacket);
   m_vecWaiting.push_back(std::move(pRecord));
   return 0;

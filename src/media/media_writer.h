@@ -53,6 +53,8 @@ class CMediaWriter final : public IMediaWriter {
   // Passes the packet on: to the muxer, or before the header into the waiting line (pPacket
   // is then a fresh record). 0, or -1 logged.
   int Pass(PacketPtr& pPacket);
+  // Releases a packet that cannot go on for want of memory: -1 logged.
+  int DropForMemory(AVPacket* pPacket);
   // Passes on the claimed packet of the call before, if any: 0, or -1 logged.
   int PassClaimed();
   bool AllSeen() const;

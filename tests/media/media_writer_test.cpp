@@ -6,6 +6,7 @@
 #endif
 
 #include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <semaphore>
 #include <span>
@@ -188,7 +189,7 @@ TEST(MediaWriter, ConcurrentCopiesKeepTheReadersBytes) {
   const ScratchFile in("in.mp4"), out("out.mp4"), tee("tee.mp4");
   WriteMediaFile(in.path, "mp4", {&Sources().h264});
   auto writer = IMediaWriter::Create(), second = IMediaWriter::Create();
-  std::vector<Bytes> written[2], back[2];
+  std::vector<Bytes> written[2], back[3];  // back[2]: the second writer's
   size_t sound = 0;
   {
     auto reader = IMediaReader::Create();
@@ -225,10 +226,30 @@ TEST(MediaWriter, ConcurrentCopiesKeepTheReadersBytes) {
   }
   ASSERT_EQ(writer->Close(), 0);
   for (const ReadBack::Packet& p : ReadMediaFile(out.path).packets) back[p.stream].push_back(p.data);
-  std::vector<Bytes> teed;
-  for (const ReadBack::Packet& p : ReadMediaFile(tee.path).packets) teed.push_back(p.data);
+  for (const ReadBack::Packet& p : ReadMediaFile(tee.path).packets) back[2].push_back(p.data);
   EXPECT_TRUE(back[0] == written[0] && back[1] == written[1]);
-  EXPECT_TRUE(teed == std::vector<Bytes>(written[0].begin(), written[0].begin() + 10));
+  EXPECT_TRUE(back[2] == std::vector<Bytes>(written[0].begin(), written[0].begin() + 10));
+}
+
+// A claimed packet that cannot go on for want of memory is dropped with a line naming its stream.
+TEST(MediaWriter, ClaimedPacketWithoutMemoryNamesItsStream) {
+  const Source a = From(Sources().aac, 0);
+  const ScratchFile in("in.mp4"), out("out.mp4");
+  WriteMediaFile(in.path, "mp4", {&Sources().h264});
+  auto reader = IMediaReader::Create();
+  auto writer = IMediaWriter::Create();
+  MediaStreamInfo info{};
+  ASSERT_TRUE(reader->Open(in.path.c_str()) == 0 && reader->SetPacketForm(MEDIA_PACKET_FORM_STORED) == 0 && reader->GetStreamInfo(0, &info) == 0 && writer->Open(out.path.c_str(), nullptr, {0, 0, 0}) == 0 && Add(*writer, a) == 0);
+  const MediaVideoStreamParam v{"h264", info.nWidth, info.nHeight, 25, 1, info.nTimeBaseNum, info.nTimeBaseDen, 0, info.nExtradataSize, info.pExtradata};
+  MediaPacket p{};
+  ASSERT_TRUE(writer->AddVideoStream(v) == 1 && reader->ReadPacket(&p) == 1);
+  ASSERT_EQ(writer->WritePacket(1, p.pData, p.nSize, p.nPtsUs, p.nDtsUs, p.nDurationUs, true), 0);  // claimed; waits for the sound
+  ASSERT_EQ(reader->ReadPacket(&p), 1);  // hands its reference over
+  ScopedLogCapture log;
+  av_max_alloc(1);  // every allocation fails until the default comes back
+  EXPECT_EQ(Write(*writer, a.packets[0]), -1);
+  av_max_alloc(INT_MAX);
+  EXPECT_EQ(log->OwnLines(), (std::vector<LogLine>{{60, "[CODE]MediaWriter stream 1: out of memory"}}));
 }
 
 #if !defined(_WIN32)
