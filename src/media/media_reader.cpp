@@ -10,6 +10,7 @@
 #include "interface/log.h"
 #include "media/lent_packets.h"
 #include "media/media_stream_info.h"
+#include "media/microseconds.h"
 
 namespace codec_interface {
 

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "media/aac_adts_config.h"
+#include "media/microseconds.h"
 
 extern "C" {
 #include <libavutil/display.h>
@@ -105,11 +106,6 @@ int RotationOf(const AVCodecParameters* pPar) {
   // The matrix turns counter-clockwise; upright needs the opposite, in quarter turns.
   const long quarters = std::lround(-std::round(angle) / 90.0);
   return static_cast<int>(((quarters % 4) + 4) % 4) * 90;
-}
-
-int64_t ToMicroseconds(int64_t nTime, AVRational timeBase) {
-  if (nTime == AV_NOPTS_VALUE || timeBase.num <= 0 || timeBase.den <= 0) return MEDIA_NO_TIMESTAMP;
-  return av_rescale_q(nTime, timeBase, AVRational{1, 1000000});
 }
 
 void FillMediaStreamInfo(AVFormatContext* pCtx, AVStream* pStream,

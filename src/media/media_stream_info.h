@@ -23,7 +23,4 @@ int RotationOf(const AVCodecParameters* pPar);
 void FillMediaStreamInfo(AVFormatContext* pCtx, AVStream* pStream,
                          const std::vector<uint8_t>& extradata, MediaStreamInfo* pInfo);
 
-// Microseconds for a time in `timeBase`, or MEDIA_NO_TIMESTAMP.
-int64_t ToMicroseconds(int64_t nTime, AVRational timeBase);
-
 }  // namespace codec_interface

@@ -6,13 +6,13 @@
 
 #include "interface/log.h"
 #include "media/lent_packets.h"
+#include "media/microseconds.h"
 
 namespace codec_interface {
 
 namespace {
 
 constexpr int64_t kDefaultWindowUs = 10000000;
-constexpr AVRational kMicroseconds{1, 1000000};
 
 long long Ll(int64_t n) { return static_cast<long long>(n); }
 
@@ -213,7 +213,7 @@ int CMediaWriter::StartFile() {
 int CMediaWriter::Mux(AVPacket* pPacket) {
   const int nStream = pPacket->stream_index;
   const AVRational timeBase = m_pFormatCtx->streams[nStream]->time_base;
-  av_packet_rescale_ts(pPacket, kMicroseconds, timeBase);
+  PacketFromMicroseconds(pPacket, timeBase);
   pPacket->time_base = timeBase;
   // The muxer takes the packet's reference, success or not.
   const int nError = av_interleaved_write_frame(m_pFormatCtx.get(), pPacket);
