@@ -8,7 +8,8 @@
 #include <algorithm>
 #include <climits>
 #include <cstdio>
-#include <semaphore>
+#include <condition_variable>
+#include <mutex>
 #include <span>
 #include <thread>
 
@@ -180,6 +181,16 @@ TEST(MediaWriter, RefusalsNameTheirCause) {
   EXPECT_EQ(Inspect(file.path).at(0).decoded, 25);
 }
 
+// A turn handed between two threads. (With MinGW's std::binary_semaphore this test once hung
+// under Wine.)
+struct Baton {
+  std::mutex mutex;
+  std::condition_variable handed;
+  bool ready = false;
+  void Release() { { const std::lock_guard lock(mutex); ready = true; } handed.notify_one(); }
+  void Acquire() { std::unique_lock lock(mutex); handed.wait(lock, [this] { return ready; }); ready = false; }
+};
+
 // Packets copied from a reader keep the reader's bytes without a copy: written on another thread
 // and by a second writer on the reader's, by that second writer closed while it waits for them,
 // and after the reader is gone. The sound comes from a host buffer overwritten after every call,
@@ -199,24 +210,24 @@ TEST(MediaWriter, ConcurrentCopiesKeepTheReadersBytes) {
     ASSERT_TRUE(writer->AddVideoStream(v) == 0 && Add(*writer, a) == 1 && second->AddVideoStream(v) == 0);
     MediaPacket p{};
     const auto put = [&p](IMediaWriter& w) { return w.WritePacket(0, p.pData, p.nSize, p.nPtsUs, p.nDtsUs, p.nDurationUs, p.nFlags & MEDIA_PACKET_KEY); };
-    std::binary_semaphore readOne{0}, wroteOne{0};
+    Baton readOne, wroteOne;
     std::thread writing([&] {
-      for (int k = 0; (readOne.acquire(), p.nSize > 0); ++k) {
+      for (int k = 0; (readOne.Acquire(), p.nSize > 0); ++k) {
         EXPECT_EQ(put(*writer), 0);
-        wroteOne.release();
+        wroteOne.Release();
         // Every other picture, sound while the reader hands the picture over; else the claim
         // waits for the reader's next read, with the second writer's on the same packet.
         if (k % 2 == 1) { EXPECT_EQ(Write(*writer, a.packets[sound++]), 0); }
       }
     });
     for (; reader->ReadPacket(&p) == 1; written[0].emplace_back(p.pData, p.pData + p.nSize)) {
-      readOne.release();
+      readOne.Release();
       if (written[0].size() < 10) { EXPECT_EQ(put(*second), 0); }
-      wroteOne.acquire();
+      wroteOne.Acquire();
       if (written[0].size() == 9) { EXPECT_EQ(second->Close(), 0); }
     }
     p.nSize = 0;
-    readOne.release();
+    readOne.Release();
     writing.join();
   }
   for (const Packet& p : a.packets) {
