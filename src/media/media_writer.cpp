@@ -134,9 +134,6 @@ int CMediaWriter::WritePacket(int nStream, const unsigned char* pData, int nSize
   stream.bSeen = true;
   stream.form.Payload(&pData, &nSize);
 
-  stream.nLastDtsUs = nDtsUs;
-  m_nNewestDtsUs = m_nNewestDtsUs == MEDIA_NO_TIMESTAMP ? nDtsUs : std::max(m_nNewestDtsUs, nDtsUs);
-
   // Bytes of a reader's packet are claimed, and the packet goes on at the next call, by when
   // the reader has usually moved on and handed its reference over; other bytes are copied.
   AVPacket* pPacket = m_pClaimed.get();
@@ -153,6 +150,8 @@ int CMediaWriter::WritePacket(int nStream, const unsigned char* pData, int nSize
   pPacket->dts = nDtsUs;
   pPacket->duration = nDurationUs;
   pPacket->flags = bKey ? AV_PKT_FLAG_KEY : 0;
+  stream.nLastDtsUs = nDtsUs;
+  m_nNewestDtsUs = m_nNewestDtsUs == MEDIA_NO_TIMESTAMP ? nDtsUs : std::max(m_nNewestDtsUs, nDtsUs);
   const int nResult = bClaimed ? 0 : Pass(m_pScratch);
   // A stream that stays silent for a whole window does not hold the others back any longer.
   const bool bWaitedTooLong = !m_vecWaiting.empty() && m_nNewestDtsUs - m_vecWaiting.front()->dts >
