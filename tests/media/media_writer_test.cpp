@@ -181,6 +181,15 @@ TEST(MediaWriter, RefusalsNameTheirCause) {
   EXPECT_EQ(Inspect(file.path).at(0).decoded, 25);
 }
 
+// FFmpeg's H.264 packets in an MP4 at `path`, opened by `reader` as stored; that stream as a
+// writer sets it up (its extradata is the reader's).
+MediaVideoStreamParam OpenStoredH264(IMediaReader& reader, const std::string& path) {
+  WriteMediaFile(path, "mp4", {&Sources().h264});
+  MediaStreamInfo info{};
+  EXPECT_TRUE(reader.Open(path.c_str()) == 0 && reader.SetPacketForm(MEDIA_PACKET_FORM_STORED) == 0 && reader.GetStreamInfo(0, &info) == 0);
+  return {"h264", info.nWidth, info.nHeight, 25, 1, info.nTimeBaseNum, info.nTimeBaseDen, 0, info.nExtradataSize, info.pExtradata};
+}
+
 // A turn handed between two threads. (With MinGW's std::binary_semaphore this test once hung
 // under Wine.)
 struct Baton {
@@ -198,15 +207,13 @@ struct Baton {
 TEST(MediaWriter, ConcurrentCopiesKeepTheReadersBytes) {
   const Source a = From(Sources().aac, 1);
   const ScratchFile in("in.mp4"), out("out.mp4"), tee("tee.mp4");
-  WriteMediaFile(in.path, "mp4", {&Sources().h264});
   auto writer = IMediaWriter::Create(), second = IMediaWriter::Create();
   std::vector<Bytes> written[2], back[3];  // back[2]: the second writer's
   size_t sound = 0;
   {
     auto reader = IMediaReader::Create();
-    MediaStreamInfo info{};
-    ASSERT_TRUE(reader->Open(in.path.c_str()) == 0 && reader->SetPacketForm(MEDIA_PACKET_FORM_STORED) == 0 && reader->GetStreamInfo(0, &info) == 0 && writer->Open(out.path.c_str(), nullptr, {0, 0, 0}) == 0 && second->Open(tee.path.c_str(), nullptr, {0, 0, 0}) == 0);
-    const MediaVideoStreamParam v{"h264", info.nWidth, info.nHeight, 25, 1, info.nTimeBaseNum, info.nTimeBaseDen, 0, info.nExtradataSize, info.pExtradata};
+    const MediaVideoStreamParam v = OpenStoredH264(*reader, in.path);
+    ASSERT_TRUE(writer->Open(out.path.c_str(), nullptr, {0, 0, 0}) == 0 && second->Open(tee.path.c_str(), nullptr, {0, 0, 0}) == 0);
     ASSERT_TRUE(writer->AddVideoStream(v) == 0 && Add(*writer, a) == 1 && second->AddVideoStream(v) == 0);
     MediaPacket p{};
     const auto put = [&p](IMediaWriter& w) { return w.WritePacket(0, p.pData, p.nSize, p.nPtsUs, p.nDtsUs, p.nDurationUs, p.nFlags & MEDIA_PACKET_KEY); };
@@ -246,12 +253,10 @@ TEST(MediaWriter, ConcurrentCopiesKeepTheReadersBytes) {
 TEST(MediaWriter, ClaimedPacketWithoutMemoryNamesItsStream) {
   const Source a = From(Sources().aac, 0);
   const ScratchFile in("in.mp4"), out("out.mp4");
-  WriteMediaFile(in.path, "mp4", {&Sources().h264});
   auto reader = IMediaReader::Create();
   auto writer = IMediaWriter::Create();
-  MediaStreamInfo info{};
-  ASSERT_TRUE(reader->Open(in.path.c_str()) == 0 && reader->SetPacketForm(MEDIA_PACKET_FORM_STORED) == 0 && reader->GetStreamInfo(0, &info) == 0 && writer->Open(out.path.c_str(), nullptr, {0, 0, 0}) == 0 && Add(*writer, a) == 0);
-  const MediaVideoStreamParam v{"h264", info.nWidth, info.nHeight, 25, 1, info.nTimeBaseNum, info.nTimeBaseDen, 0, info.nExtradataSize, info.pExtradata};
+  const MediaVideoStreamParam v = OpenStoredH264(*reader, in.path);
+  ASSERT_TRUE(writer->Open(out.path.c_str(), nullptr, {0, 0, 0}) == 0 && Add(*writer, a) == 0);
   MediaPacket p{};
   ASSERT_TRUE(writer->AddVideoStream(v) == 1 && reader->ReadPacket(&p) == 1);
   ASSERT_EQ(writer->WritePacket(1, p.pData, p.nSize, p.nPtsUs, p.nDtsUs, p.nDurationUs, true), 0);  // claimed; waits for the sound
