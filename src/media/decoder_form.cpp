@@ -1,5 +1,6 @@
 #include "media/decoder_form.h"
 
+#include "interface/annexb.h"
 #include "interface/log.h"
 
 namespace codec_interface {
@@ -11,13 +12,17 @@ int CDecoderForm::Convert(const AVStream* pStream, AVPacket* pIn, const uint8_t*
   int result = 1;
   *ppData = pIn->data;
   *pSize = pIn->size;
-  switch (pStream->codecpar->codec_id) {
+  const AVCodecParameters* par = pStream->codecpar;
+  switch (par->codec_id) {
     case AV_CODEC_ID_H264:
-      result = ThroughFilter(pStream, "h264_mp4toannexb", pIn);
-      if (result == 1) *ppData = m_pFiltered->data, *pSize = m_pFiltered->size;
-      break;
     case AV_CODEC_ID_HEVC:
-      result = ThroughFilter(pStream, "hevc_mp4toannexb", pIn);
+      if (LeadingStartCode(par->extradata, par->extradata_size) != 0) {
+        WithParameterSets(par, pIn, ppData, pSize);
+        break;
+      }
+      result = ThroughFilter(
+          pStream, par->codec_id == AV_CODEC_ID_H264 ? "h264_mp4toannexb" : "hevc_mp4toannexb",
+          pIn);
       if (result == 1) *ppData = m_pFiltered->data, *pSize = m_pFiltered->size;
       break;
     case AV_CODEC_ID_AAC:
@@ -30,6 +35,18 @@ int CDecoderForm::Convert(const AVStream* pStream, AVPacket* pIn, const uint8_t*
       break;
   }
   return (result == 1 && *pSize == 0) ? 0 : result;
+}
+
+void CDecoderForm::WithParameterSets(const AVCodecParameters* pParams, const AVPacket* pIn,
+                                     const uint8_t** ppData, int* pSize) {
+  if ((pIn->flags & AV_PKT_FLAG_KEY) == 0 ||
+      CarriesSequenceParameters(pIn->data, pIn->size, pParams->codec_id == AV_CODEC_ID_HEVC)) {
+    return;
+  }
+  m_vecFrame.assign(pParams->extradata, pParams->extradata + pParams->extradata_size);
+  m_vecFrame.insert(m_vecFrame.end(), pIn->data, pIn->data + pIn->size);
+  *ppData = m_vecFrame.data();
+  *pSize = static_cast<int>(m_vecFrame.size());
 }
 
 void CDecoderForm::Flush() {

@@ -21,6 +21,11 @@ class CDecoderForm {
   void Flush();
 
  private:
+  // Annex B parameter sets beside the stream (AVI; MPEG-TS and raw streams as FFmpeg's parser
+  // found them) stay there with FFmpeg's Annex B filters: a key frame without its own gets
+  // them in front.
+  void WithParameterSets(const AVCodecParameters* pParams, const AVPacket* pIn,
+                         const uint8_t** ppData, int* pSize);
   int ThroughFilter(const AVStream* pStream, const char* pName, AVPacket* pIn);
   int AsAdts(const AVStream* pStream, const AVPacket* pIn);
 
@@ -30,7 +35,7 @@ class CDecoderForm {
   // AAC: the configuration in force (from the stream, or from a packet that changes it).
   bool m_bAacKnown = false;
   AacAdtsConfig m_stAac;
-  std::vector<uint8_t> m_vecFrame;
+  std::vector<uint8_t> m_vecFrame;  // a packet rebuilt: ADTS header or parameter sets in front
 };
 
 }  // namespace codec_interface

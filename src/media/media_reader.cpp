@@ -107,7 +107,7 @@ void CMediaReader::SyncStreams() {
   // Some containers (MPEG-TS) announce streams while they are read.
   for (size_t i = m_vecStreams.size(); i < m_pFormatCtx->nb_streams; ++i) {
     const AVCodecParameters* par = m_pFormatCtx->streams[i]->codecpar;
-    Stream& stream = m_vecStreams.emplace_back();
+    Stream& stream = m_vecStreams.emplace_back(m_pFormatCtx->streams[i]);
     if (par->extradata_size > 0) {
       stream.vecExtradata.assign(par->extradata, par->extradata + par->extradata_size);
     }
@@ -205,6 +205,7 @@ int CMediaReader::ReadStored() {
       if (!(next->flags & AV_PKT_FLAG_KEY)) continue;
       m_nAwaitKeyStream = -1;
     }
+    m_vecStreams[index].times.Fill(next);
     return 1;
   }
 }
@@ -295,7 +296,10 @@ int CMediaReader::Seek(int64_t nTimeUs) {
               static_cast<long long>(nTimeUs), AvErrorText(err).c_str());
     return -1;
   }
-  for (Stream& stream : m_vecStreams) stream.form.Flush();
+  for (Stream& stream : m_vecStreams) {
+    stream.form.Flush();
+    stream.times.Restart();
+  }
   ReleaseCurrent();
   m_nAwaitKeyStream = index;
   return 0;

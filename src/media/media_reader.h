@@ -7,6 +7,7 @@
 #include "codec_interface.h"
 #include "interface/av_ptr.h"
 #include "media/decoder_form.h"
+#include "media/decoding_times.h"
 
 namespace codec_interface {
 
@@ -33,9 +34,11 @@ class CMediaReader : public IMediaReader {
 
  private:
   struct Stream {
+    explicit Stream(const AVStream* pStream) : times(pStream) {}
     std::vector<uint8_t> vecExtradata;
     bool bEnabled = true;
     CDecoderForm form;
+    CDecodingTimes times;
   };
 
   bool IsOpen() const { return m_pFormatCtx != nullptr; }

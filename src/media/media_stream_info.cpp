@@ -42,8 +42,11 @@ void FillVideo(AVFormatContext* pCtx, AVStream* pStream, MediaStreamInfo* pInfo)
                              ? par->sample_aspect_ratio
                              : AVRational{0, 1};
   pInfo->nSarNum = sar.num, pInfo->nSarDen = sar.den;
-  AVRational rate = pStream->avg_frame_rate;
-  if (rate.num <= 0 || rate.den <= 0) rate = av_guess_frame_rate(pCtx, pStream, nullptr);
+  // FFmpeg's own guess, as its ffmpeg program takes it: the average of a file whose times leave
+  // room for reordered pictures (AVI) can be twice the real rate, and of one stamped in
+  // milliseconds (FLV) comes out as 989/33.
+  AVRational rate = av_guess_frame_rate(pCtx, pStream, nullptr);
+  if (rate.num <= 0 || rate.den <= 0) rate = pStream->avg_frame_rate;
   if (rate.num <= 0 || rate.den <= 0) rate = AVRational{0, 1};
   pInfo->nFrameRateNum = rate.num, pInfo->nFrameRateDen = rate.den;
   pInfo->nRotation = RotationOf(par);

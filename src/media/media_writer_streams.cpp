@@ -1,4 +1,5 @@
 // The streams of a media writer: each added with its codec's parameters before the header.
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -30,6 +31,30 @@ bool SetRotation(AVCodecParameters* pParams, int nRotation) {
   return true;
 }
 
+// The codecs MPEG-TS has a stream type for; FFmpeg writes any other as private data, which
+// players do not know how to play.
+constexpr AVCodecID kTransportStreamCodecs[] = {
+    AV_CODEC_ID_H264, AV_CODEC_ID_HEVC, AV_CODEC_ID_MPEG1VIDEO, AV_CODEC_ID_MPEG2VIDEO,
+    AV_CODEC_ID_AAC,  AV_CODEC_ID_MP2,  AV_CODEC_ID_MP3,        AV_CODEC_ID_AC3,
+    AV_CODEC_ID_EAC3, AV_CODEC_ID_OPUS};
+
+// Why the container cannot take the codec; null when it can. FFmpeg does not know for every
+// muxer, and where it does not the header tells.
+const char* RefusalOf(const AVOutputFormat* pFormat, AVCodecID eCodec) {
+  const int nHolds = avformat_query_codec(pFormat, eCodec, FF_COMPLIANCE_NORMAL);
+  if (nHolds == 0) return "the container cannot hold it";
+  if (std::strcmp(pFormat->name, "mpegts") == 0 &&
+      std::ranges::find(kTransportStreamCodecs, eCodec) == std::end(kTransportStreamCodecs)) {
+    return "the container cannot hold it";
+  }
+  // MP4 describes VP9 by its profile and bit depth, which the stream's parameters do not carry.
+  if (eCodec == AV_CODEC_ID_VP9 && nHolds > 0 && std::strcmp(pFormat->name, "matroska") != 0 &&
+      std::strcmp(pFormat->name, "webm") != 0) {
+    return "the writer cannot describe it in this container";
+  }
+  return nullptr;
+}
+
 bool CopyExtradata(AVCodecParameters* pParams, const unsigned char* pData, int nSize) {
   return pData == nullptr || nSize <= 0 || SetExtradata(pParams, pData, static_cast<size_t>(nSize));
 }
@@ -46,8 +71,8 @@ AVStream* CMediaWriter::NewStream(const char* pCodecName, AVMediaType eType, boo
     pCause = "no sample rate or channels";
   } else if (pCodec == nullptr || pCodec->type != eType) {
     pCause = eType == AVMEDIA_TYPE_VIDEO ? "not a video codec" : "not a sound codec";
-  } else if (avformat_query_codec(m_pFormatCtx->oformat, pCodec->id, FF_COMPLIANCE_NORMAL) == 0) {
-    pCause = "the container cannot hold it";
+  } else {
+    pCause = RefusalOf(m_pFormatCtx->oformat, pCodec->id);
   }
   AVStream* pStream =
       pCause == nullptr ? avformat_new_stream(m_pFormatCtx.get(), nullptr) : nullptr;

@@ -26,6 +26,7 @@ std::vector<Read> ReadAll(IMediaReader& reader, MediaPacketForm form) {
 TEST(MediaReader, FactsAndPacketsMatchLibavformatInEveryContainer) {
   const EncodedStream h264 = EncodeVideo("libx264", 64, 48, 25, {{"flags", "+global_header"}});
   const EncodedStream annexB = EncodeVideo("libx264", 64, 48, 12);
+  const EncodedStream reordered = EncodeVideo("libx264", 64, 48, 25, {{"flags", "+global_header"}, {"bf", "2"}});
   EncodedStream hevc = EncodeVideo("libx265", 64, 48, 12, {{"flags", "+global_header"}, {"pixel_format", "yuv420p10le"},
                                    {"colorspace", "bt709"}, {"color_primaries", "bt709"}, {"color_trc", "bt709"},
                                    {"color_range", "pc"}});
@@ -43,7 +44,8 @@ TEST(MediaReader, FactsAndPacketsMatchLibavformatInEveryContainer) {
       {"clip ñandú.mp4", "mp4", {&h264, &aac}}, {"av.mkv", "matroska", {&h264, &opus}},
       {"hevc10.mp4", "mp4", {&hevc}},           {"av.ts", "mpegts", {&annexB, &aac}},
       {"a.ogg", "ogg", {&opus}},                {"u.wav", "wav", {&mulaw}},
-      {"v.h264", "h264", {&annexB}},            {"resized.ts", "mpegts", {&resized, &aac}}};
+      {"v.h264", "h264", {&annexB}},            {"resized.ts", "mpegts", {&resized, &aac}},
+      {"reordered.mkv", "matroska", {&reordered, &aac}}, {"reordered.avi", "avi", {&reordered}}};
   const std::map<AVCodecID, CodecType> kDecoders = {
       {AV_CODEC_ID_H264, AV_CODEC_TYPE_H264DEC}, {AV_CODEC_ID_HEVC, AV_CODEC_TYPE_HEVCDEC}, {AV_CODEC_ID_AAC, AV_CODEC_TYPE_AACDEC},
       {AV_CODEC_ID_OPUS, AV_CODEC_TYPE_OPUSDEC}, {AV_CODEC_ID_PCM_MULAW, AV_CODEC_TYPE_G711UDEC}};
@@ -70,6 +72,9 @@ TEST(MediaReader, FactsAndPacketsMatchLibavformatInEveryContainer) {
                 std::tuple(int(i), std::string(avcodec_get_name(par->codec_id)), kDecoders.at(par->codec_id),
                            st->time_base.num, st->time_base.den, par->width, par->height, par->sample_rate,
                            par->ch_layout.nb_channels, Bytes(par->extradata, par->extradata + par->extradata_size)));
+      // Every H.264 stream is 25 pictures a second: AVI's times leave room for the reordered
+      // ones, at twice the rate.
+      if (par->codec_id == AV_CODEC_ID_H264) { EXPECT_EQ(std::pair(s.nFrameRateNum, s.nFrameRateDen), std::pair(25, 1)); }
       if (par->codec_id == AV_CODEC_ID_HEVC) {  // the facts the file was tagged with
         EXPECT_EQ(std::tuple(s.nFrameRateNum, s.nFrameRateDen, s.nRotation, s.nBitDepth, std::string(s.szPixelFormat),
                              std::string(s.szLanguage), s.nColorMatrix, s.nColorRange, s.nColorPrimaries, s.nColorTransfer),
@@ -87,13 +92,19 @@ TEST(MediaReader, FactsAndPacketsMatchLibavformatInEveryContainer) {
     reader->Close();  // and again from the start
     ASSERT_EQ(reader->Open(file.path.c_str()), 0);
     const std::vector<Read> decoder = ReadAll(*reader, MEDIA_PACKET_FORM_DECODER);
+    std::map<int, int64_t> lastDts;
     for (size_t k = 0; k < packets.size(); ++k) {
       const AVPacket& p = *packets[k];
       const MediaPacket& m = stored[k].packet;
       const AVRational tb = plain->streams[p.stream_index]->time_base;
-      EXPECT_EQ(std::tuple(m.nStreamIndex, m.nPts, m.nDts, m.nDuration, m.nPtsUs, m.nFlags, stored[k].data),
-                std::tuple(p.stream_index, p.pts, p.dts, p.duration, p.pts == AV_NOPTS_VALUE ? MEDIA_NO_TIMESTAMP : av_rescale_q(p.pts, tb, {1, 1000000}),
+      EXPECT_EQ(std::tuple(m.nStreamIndex, m.nPts, m.nDuration, m.nPtsUs, m.nFlags, stored[k].data),
+                std::tuple(p.stream_index, p.pts, p.duration, p.pts == AV_NOPTS_VALUE ? MEDIA_NO_TIMESTAMP : av_rescale_q(p.pts, tb, {1, 1000000}),
                            p.flags & AV_PKT_FLAG_KEY, Bytes(p.data, p.data + p.size))) << k;
+      // FFmpeg's decoding time where it has one; Matroska's first reordered pictures have none,
+      // and get one before the next and not after their presentation.
+      if (p.dts != AV_NOPTS_VALUE || p.pts == AV_NOPTS_VALUE) { EXPECT_EQ(m.nDts, p.dts) << k; }
+      else { EXPECT_TRUE(m.nDts <= m.nPts && (!lastDts.contains(m.nStreamIndex) || m.nDts > lastDts[m.nStreamIndex])) << k; }
+      lastDts[m.nStreamIndex] = m.nDts;
     }
     // In decoder form the same packets, but none empty.
     std::vector<Read> nonEmpty;
@@ -111,6 +122,10 @@ TEST(MediaReader, FactsAndPacketsMatchLibavformatInEveryContainer) {
                                                 : b == nonEmpty[k].data;
       EXPECT_TRUE(form) << k;
     }
+    // The library's decoders get no extradata: the pictures' decoder form alone decodes whole.
+    std::vector<Bytes> pictures;
+    for (const Read& r : decoder) { if (video && r.packet.nStreamIndex == 0) pictures.push_back(r.data); }
+    if (video) { EXPECT_EQ(DecodeWith(avcodec_get_name(plain->streams[0]->codecpar->codec_id), pictures).size(), pictures.size()); }
     EXPECT_EQ(capture->OwnLines().size(), video ? 0u : 1u);  // "has no video stream"
   }
 }

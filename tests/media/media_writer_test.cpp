@@ -164,6 +164,7 @@ TEST(MediaWriter, RefusalsNameTheirCause) {
     EXPECT_EQ(writer->Open(path, format, {0, flags, 0}), -1);
   ASSERT_EQ(writer->Open(file.path.c_str(), nullptr, {500000, 0, 0}), 0);
   EXPECT_EQ(Add(*writer, alaw), -1);
+  EXPECT_EQ(writer->AddVideoStream({"vp9", 64, 48, 25, 1, 0, 0, 0, 0, nullptr}), -1);  // MP4 describes it by facts the writer is not told
   for (int i = 0; const Source* s : {&v, &a}) ASSERT_EQ(Add(*writer, *s), i++);
   const auto writeAll = [&](const Source& s, size_t from, size_t to) { for (size_t i = from; i < to; ++i) ASSERT_EQ(Write(*writer, s.packets[i]), 0); };
   writeAll(v, 0, 10), writeAll(a, 0, 20), writeAll(v, 10, 25);
@@ -176,6 +177,7 @@ TEST(MediaWriter, RefusalsNameTheirCause) {
       {60, "[CODE]MediaWriter Open[" + file.path + "] failed: no container no-such-muxer"},
       {60, "[CODE]MediaWriter Open[" + file.path + "] failed: crash-safe mode needs MP4 or MOV"},
       {60, "[CODE]MediaWriter AddStream[pcm_alaw] failed: the container cannot hold it"},
+      {60, "[CODE]MediaWriter AddStream[vp9] failed: the writer cannot describe it in this container"},
       {60, "[CODE]MediaWriter stream 1: packet at " + std::to_string(late.dts) + " us is " + std::to_string(960000 - late.dts) + " us behind the newest, past the 500000 us window"},
       {60, "[CODE]MediaWriter stream 0: decoding time " + std::to_string(v.packets[3].dts) + " us is not after the previous 960000 us"}}));
   EXPECT_EQ(Inspect(file.path).at(0).decoded, 25);

@@ -51,6 +51,7 @@ class CodecCommand : public ::testing::Test {
     WriteMediaFile(In("movie.mp4"), "mp4", {&h264, &aac});
     WriteMediaFile(In("movie.mkv"), "matroska", {&hevc, &opus});
     WriteMediaFile(In("movie.ts"), "mpegts", {&h264, &aac});
+    WriteMediaFile(In("reordered.mkv"), "matroska", {&h264, &aac});  // the first pictures without decoding times
     WriteMediaFile(In("tone.ogg"), "ogg", {&opus});
     const auto write = [](const char* name, const char* muxer, const EncodedStream& stream) { WriteMediaFile(In(name), muxer, {&stream}); };
     write("tone.mp3", "mp3", EncodeTone("libmp3lame", 44100, 2, 10 * 1152));
@@ -192,6 +193,9 @@ TEST_F(CodecCommand, SubcommandsWorkOnFilesPlainFFmpegMade) {
       {"video " + In("movie.mp4") + " " + out + "/d.hevc --size 160x120 --filter hflip",
        {"d.hevc: 25 pictures of 160x120"}, "", {{"d.hevc", AV_CODEC_ID_HEVC, 0, 0, 160, 120, nullptr, 25}}},
       {"video " + In("raw.hevc") + " " + out + "/e.h264", {"e.h264: 25 pictures of 320x240"}, "", {{"e.h264", AV_CODEC_ID_H264, 0, 0, 320, 240, nullptr, 25}}},
+      // A copy needs no decoder. All eleven MP3 frames play: the encoder's delay was dropped only
+      // at the MP3 file's own header's word.
+      {"remux " + In("tone.mp3") + " " + out + "/t.mka", {"t.mka: sound mp3 copied"}, "", {{"t.mka", AV_CODEC_ID_MP3, 44100, 2, 0, 0, nullptr, 11 * 1152 * 1000 / 44100}}},
       {"video " + In("phone.mp4") + " " + out + "/f.h264", {"f.h264: 25 pictures of 320x240"}, "", {{"f.h264", AV_CODEC_ID_H264, 0, 0, 320, 240, nullptr, 25}}},
       // Recording a second in real time, crash-safe (what a recorder killed midway leaves is the
       // media writer test's).
@@ -271,6 +275,7 @@ TEST_F(CodecCommand, ConvertKeepsEveryStreamInStepIntoEveryContainer) {
       {"audio", "k.mkv", {AV_CODEC_ID_AAC}, A, "movie.mp4"},
       {"remux", "l.mp4", {AV_CODEC_ID_HEVC, AV_CODEC_ID_OPUS}, 0, "movie.mkv"},
       {"remux", "m.mp4", {AV_CODEC_ID_H264, AV_CODEC_ID_AAC}, A, "movie.ts"},
+      {"remux", "n.mp4", {AV_CODEC_ID_H264, AV_CODEC_ID_AAC}, 0, "reordered.mkv"},
   };
   for (const auto& [command, file, codecs, extra, from] : cases) {
     const std::string args = command.substr(0, command.find(' ')) + " " + In(from) + " " + out + file + (command.find(' ') == std::string::npos ? "" : command.substr(command.find(' ')));
@@ -336,6 +341,8 @@ TEST_F(CodecCommand, BadInputGetsOneLineAndNoFile) {
       {"video " + In("movie.mp4") + " " + out + "/x.ogg", 2, "codec: " + out + "/x.ogg: the name"},
       {"convert " + In("movie.mp4") + " " + out + "/x.ogg --video h264", 1, "codec: cannot write " + out + "/x.ogg: the writer refused a packet\n  library: "},  // FFmpeg's words follow
       {"convert " + In("movie.mp4") + " " + out + "/no/x.mp4", 1, "codec: cannot write " + out + "/no/x.mp4: " + std::strerror(ENOENT)},
+      {"remux " + In("alaw.wav") + " " + out + "/x.ts", 1, "codec: cannot write " + out + "/x.ts: the container does not take a pcm_alaw stream\n"
+       "  library: [CODE]MediaWriter AddStream[pcm_alaw] failed: the container cannot hold it\n"},  // MPEG-TS would carry it as data no player knows
       {"convert " + In("movie.mp4") + " " + out + "/x.mkv --crash-safe", 2, "codec: --crash-safe needs an .mp4 or .mov file\n"},
       // Every command picks its stream in one place: a file without one fails alike in each.
       {"convert " + In("tone.ogg") + " " + out + "/x.mp4 --video copy", 1, "codec: " + In("tone.ogg") + ": no video stream\n"},

@@ -61,8 +61,18 @@ AudioEncodeSettings AudioSettings(const ConvertOptions& options, const std::stri
 // was not asked for.
 int StreamFor(MediaSource& source, MediaStreamKind kind, const std::string& mode, bool asked) {
   if (mode == "none") return -1;
-  const int best = source.Best(kind);
+  // A copy needs no decoder: a stream the library does not decode is copied all the same.
+  const int best = mode == "copy" ? source.BestStored(kind) : source.Best(kind);
   if (best < 0 && asked) source.Choose(kind);  // fails naming what IN has instead
+  const int stored = source.BestStored(kind);
+  if (best < 0 && stored >= 0) {
+    const char* what = kind == MEDIA_STREAM_VIDEO ? "video" : "sound";
+    std::fprintf(stderr,
+                 "codec: %s: its %s stream is %s, which the library does not decode; left out "
+                 "(--%s copy keeps it)\n",
+                 source.Path().c_str(), what, source.Streams()[size_t(stored)].szCodecName,
+                 kind == MEDIA_STREAM_VIDEO ? "video" : "audio");
+  }
   return best;
 }
 

@@ -81,6 +81,18 @@ const MediaStreamInfo& MediaSource::Choose(MediaStreamKind kind) {
   return m_streams[size_t(best)];
 }
 
+int MediaSource::BestStored(MediaStreamKind kind) const {
+  int best = -1;
+  const auto isDefault = [](const MediaStreamInfo& s) {
+    return (s.nDisposition & MEDIA_DISPOSITION_DEFAULT) != 0;
+  };
+  for (const MediaStreamInfo& stream : m_streams) {
+    if (stream.eKind != kind || (stream.nDisposition & MEDIA_DISPOSITION_ATTACHED_PIC) != 0) continue;
+    if (best < 0 || (isDefault(stream) && !isDefault(m_streams[size_t(best)]))) best = stream.nIndex;
+  }
+  return best;
+}
+
 void MediaSource::Use(const std::vector<int>& streams, MediaPacketForm form) {
   for (const MediaStreamInfo& stream : m_streams) {
     const bool used = std::find(streams.begin(), streams.end(), stream.nIndex) != streams.end();

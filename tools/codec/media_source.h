@@ -24,6 +24,8 @@ class MediaSource {
   // The index of the stream of this kind a player would pick among those the library decodes;
   // -1 when there is none.
   int Best(codec_interface::MediaStreamKind kind) const { return m_pReader->FindBestStream(kind); }
+  // The same among all streams of the kind but cover art, for copying, which needs no decoder.
+  int BestStored(codec_interface::MediaStreamKind kind) const;
   // The stream of this kind the library decodes (the default one first); from now on only its
   // packets are read. Fails naming what the file has instead.
   const codec_interface::MediaStreamInfo& Choose(codec_interface::MediaStreamKind kind);
