@@ -45,11 +45,11 @@
 /// shared libraries' SONAMEs (libcodec.so.N and libcodec_base.so.N for major version N).
 #define CODEC_VERSION_MAJOR 1
 /// Minor version: changes with every compatible addition to the interface.
-#define CODEC_VERSION_MINOR 3
+#define CODEC_VERSION_MINOR 4
 /// Patch version: changes that leave the interface as it is.
 #define CODEC_VERSION_PATCH 0
 /// The three version numbers as text, "major.minor.patch".
-#define CODEC_VERSION_STRING "1.3.0"
+#define CODEC_VERSION_STRING "1.4.0"
 
 /// @def CODEC_API
 /// Marks what the shared library exports: default visibility with GCC and Clang, dllexport while
@@ -720,6 +720,20 @@ class CODEC_API ICodecInterface {
   /// @return 0; -1 for values SetThreads refuses, after a log line (the defaults stay). Any
   ///         thread.
   static int SetDefaultThreads(int nDecoderCount, int nDecoderKinds, int nEncoderCount);
+
+  // ----- Since 1.4: colours; the table of virtual operations is unchanged. -----
+
+  /// Tells video encoder @p codec how the YUV pictures it will be given are coloured, for its
+  /// next Init and every later Reset; the stream then declares it, so that players show the
+  /// colours the pictures were made with (a BT.709 picture read as BT.601 comes out green-tinged).
+  /// The codes are H.273's, as MediaStreamInfo reports them: @p nMatrix, @p nPrimaries and
+  /// @p nTransfer (2 each: unspecified), @p nRange (0 unspecified, 1 limited, 2 full). All
+  /// unspecified, as before the first call, leaves the stream untagged. Pictures given as RGB
+  /// are converted by the encoder, which declares its own conversion (BT.601) instead.
+  /// @return 0; -1 for an object that is not a video object or a code FFmpeg does not know,
+  ///         after a log line. Call it before Init; takes the object's lock.
+  static int SetEncoderColour(ICodecInterface& codec, int nMatrix, int nRange, int nPrimaries,
+                              int nTransfer);
 };
 
 /// Reads the compressed packets of a media file (any container FFmpeg opens), ready for

@@ -30,6 +30,12 @@ int ICodecInterface::SetEncoderFrameRate(ICodecInterface& codec, int nNum, int n
   return video != nullptr ? video->SetEncoderFrameRate(nNum, nDen) : -1;
 }
 
+int ICodecInterface::SetEncoderColour(ICodecInterface& codec, int nMatrix, int nRange,
+                                      int nPrimaries, int nTransfer) {
+  CFFMpegVideoCodec* video = VideoObject(codec, "SetEncoderColour");
+  return video != nullptr ? video->SetEncoderColour(nMatrix, nRange, nPrimaries, nTransfer) : -1;
+}
+
 int ICodecInterface::SetThreads(ICodecInterface& codec, int nCount, int nKinds) {
   CFFMpegVideoCodec* video = VideoObject(codec, "SetThreads");
   return video != nullptr ? video->SetThreads(nCount, nKinds) : -1;

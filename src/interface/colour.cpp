@@ -37,9 +37,17 @@ ColourTags ConvertedTags(const ColourTags& tags, AVPixelFormat eDst) {
   return {tags.eMatrix, FullRangeLayout(eDst) ? AVCOL_RANGE_JPEG : AVCOL_RANGE_MPEG};
 }
 
-void TagEncoderColour(AVCodecContext* pCtx, AVPixelFormat eSource) {
+void TagEncoderColour(AVCodecContext* pCtx, AVPixelFormat eSource,
+                      const ColourDescription& described) {
   const auto eTarget = static_cast<AVPixelFormat>(pCtx->pix_fmt);
-  if (!IsRgb(eSource) || IsRgb(eTarget)) return;
+  if (IsRgb(eTarget)) return;
+  if (!IsRgb(eSource)) {
+    pCtx->colorspace = described.eMatrix;
+    pCtx->color_range = described.eRange;
+    pCtx->color_primaries = described.ePrimaries;
+    pCtx->color_trc = described.eTransfer;
+    return;
+  }
   pCtx->colorspace = AVCOL_SPC_BT470BG;
   pCtx->color_range = FullRangeLayout(eTarget) ? AVCOL_RANGE_JPEG : AVCOL_RANGE_MPEG;
 }

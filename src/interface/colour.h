@@ -26,9 +26,18 @@ int ApplyColourTags(SwsContext* pCtx, const ColourTags& tags, AVPixelFormat eSrc
 // The tags of a picture converted into eDst from one with these tags.
 ColourTags ConvertedTags(const ColourTags& tags, AVPixelFormat eDst);
 
+// How a host says its YUV pictures are coloured; all unspecified for untagged ones.
+struct ColourDescription {
+  AVColorSpace eMatrix = AVCOL_SPC_UNSPECIFIED;
+  AVColorRange eRange = AVCOL_RANGE_UNSPECIFIED;
+  AVColorPrimaries ePrimaries = AVCOL_PRI_UNSPECIFIED;
+  AVColorTransferCharacteristic eTransfer = AVCOL_TRC_UNSPECIFIED;
+};
+
 // An encoder that converts RGB pictures into YUV declares the conversion libswscale makes
 // (BT.601, the encoder layout's range) so that players show the host's colours; YUV input
-// stays untagged.
-void TagEncoderColour(AVCodecContext* pCtx, AVPixelFormat eSource);
+// declares what the host described.
+void TagEncoderColour(AVCodecContext* pCtx, AVPixelFormat eSource,
+                      const ColourDescription& described);
 
 }  // namespace codec_interface

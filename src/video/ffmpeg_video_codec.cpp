@@ -61,15 +61,14 @@ int CFFMpegVideoCodec::Init(CodecType eCodecType, CodecParam param) {
     return -1;
   }
   const int opened =
-      facts.bDecoder
-          ? CommitSession(
-                m_pDecoder,
-                std::make_unique<VideoDecoder>(facts, video, eFormat, ChosenThreads(true)),
-                LogUninit, video)
-          : CommitSession(m_pEncoder,
-                          std::make_unique<VideoEncoder>(facts, video, eFormat, &m_stFrameRate,
-                                                         ChosenThreads(false)),
-                          LogUninit, video);
+      facts.bDecoder ? CommitSession(m_pDecoder,
+                                     std::make_unique<VideoDecoder>(facts, video, eFormat,
+                                                                    ChosenThreads(true)),
+                                     LogUninit, video)
+                     : CommitSession(m_pEncoder,
+                                     std::make_unique<VideoEncoder>(
+                                         facts, video, eFormat, &m_stChoices, ChosenThreads(false)),
+                                     LogUninit, video);
   if (opened != 0) return -1;
   m_eCodecType = eCodecType;
   CODEC_LOG(kLogInfo, "video codec init succ; Using codec: %s (ID: %d)", facts.pCodec->name,
@@ -137,7 +136,37 @@ int CFFMpegVideoCodec::SetEncoderFrameRate(int nNum, int nDen) {
     return -1;
   }
   std::lock_guard<std::mutex> lock(m_mtxCodec);
-  m_stFrameRate = AVRational{nNum, nDen};
+  m_stChoices.frameRate = AVRational{nNum, nDen};
+  return 0;
+}
+
+namespace {
+
+// Whether FFmpeg knows the code: it names every one it knows, the others being H.273's reserved
+// ones. Checked before the cast, as no enumeration holds every int.
+template <typename Enum>
+bool KnownCode(int nCode, int nCount, const char* (*pName)(Enum)) {
+  return nCode >= 0 && nCode < nCount && pName(static_cast<Enum>(nCode)) != nullptr;
+}
+
+}  // namespace
+
+int CFFMpegVideoCodec::SetEncoderColour(int nMatrix, int nRange, int nPrimaries, int nTransfer) {
+  const char* pRefused = !KnownCode(nMatrix, AVCOL_SPC_NB, av_color_space_name)    ? "matrix"
+                         : !KnownCode(nRange, AVCOL_RANGE_NB, av_color_range_name) ? "range"
+                         : !KnownCode(nPrimaries, AVCOL_PRI_NB, av_color_primaries_name)
+                             ? "primaries"
+                         : !KnownCode(nTransfer, AVCOL_TRC_NB, av_color_transfer_name) ? "transfer"
+                                                                                       : nullptr;
+  if (pRefused != nullptr) {
+    CODEC_LOG(kLogError, "SetEncoderColour refuses %s %d/%d/%d/%d", pRefused, nMatrix, nRange,
+              nPrimaries, nTransfer);
+    return -1;
+  }
+  std::lock_guard<std::mutex> lock(m_mtxCodec);
+  m_stChoices.colour = {static_cast<AVColorSpace>(nMatrix), static_cast<AVColorRange>(nRange),
+                        static_cast<AVColorPrimaries>(nPrimaries),
+                        static_cast<AVColorTransferCharacteristic>(nTransfer)};
   return 0;
 }
 

@@ -32,6 +32,7 @@ class CFFMpegVideoCodec : public ICodecInterface {
   // Reached from ICodecInterface's static additions, under m_mtxCodec as Decode and Encode.
   int Drain(COutParam* pOut);
   int SetEncoderFrameRate(int nNum, int nDen);
+  int SetEncoderColour(int nMatrix, int nRange, int nPrimaries, int nTransfer);
   int SetThreads(int nCount, int nKinds);
   int DecodeTimed(unsigned char* pData, int nSize, int64_t nTimeUs, COutParam* pOut);
 
@@ -45,7 +46,7 @@ class CFFMpegVideoCodec : public ICodecInterface {
   std::unique_ptr<VideoDecoder> m_pDecoder;
   std::unique_ptr<VideoEncoder> m_pEncoder;
   EasyParamMailbox m_easyParam;
-  AVRational m_stFrameRate{0, 0};         // from SetEncoderFrameRate; 0/0 when not given
+  EncoderChoices m_stChoices;             // from SetEncoderFrameRate and SetEncoderColour
   std::optional<ThreadChoice> m_threads;  // from SetThreads
   int64_t m_nFrameIndex = 0;              // the encoder's next picture time, over every Init
 };

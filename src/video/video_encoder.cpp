@@ -48,12 +48,12 @@ void SetPresets(const EncoderPresets& presets, AvOptions& options) {
 }  // namespace
 
 VideoEncoder::VideoEncoder(const VideoCodecFacts& facts, const VideoCodecParam& param,
-                           AVPixelFormat eFormat, const AVRational* pFrameRate,
+                           AVPixelFormat eFormat, const EncoderChoices* pChoices,
                            ThreadChoice threads)
     : m_context(facts, param.nCommandQueueCount, param.nAdapterIndex, threads),
       m_ePixFmt(eFormat),
       m_stParam(param),
-      m_pFrameRate(pFrameRate) {
+      m_pChoices(pChoices) {
   m_filter.Describe(TextOf(param.szFilterDesc));
 }
 
@@ -113,7 +113,7 @@ int VideoEncoder::InitEncode(const VideoCodecParam& param) {
   pCtx->max_b_frames = 0;
   pCtx->refs = 6;
   pCtx->pix_fmt = ChooseEncoderFormat(pCtx, m_ePixFmt);
-  TagEncoderColour(pCtx, m_ePixFmt);
+  TagEncoderColour(pCtx, m_ePixFmt, m_pChoices->colour);
   // A previous open may have left keys the encoder did not take.
   m_encodeOptions.Clear();
   SetPresets(m_context.Facts().presets, m_encodeOptions);
@@ -140,7 +140,7 @@ int VideoEncoder::InitEncode(const VideoCodecParam& param) {
 
 void VideoEncoder::SetEncoderTiming(int nFrameRate) const {
   AVCodecContext* pCtx = m_context.Get();
-  const AVRational rate = *m_pFrameRate;
+  const AVRational rate = m_pChoices->frameRate;
   // Two ticks a picture: the time base is twice the picture's duration.
   if (rate.num <= 0) {
     pCtx->time_base = AVRational{2, nFrameRate};

@@ -6,17 +6,24 @@
 
 #include "codec_interface.h"
 #include "interface/av_ptr.h"
+#include "interface/colour.h"
 #include "interface/scaler.h"
 #include "video/picture_filter.h"
 #include "video/video_codec_context.h"
 
 namespace codec_interface {
 
+// What a host chose for an encoder object beyond VideoCodecParam, through the static additions.
+struct EncoderChoices {
+  AVRational frameRate{0, 0};  // 0/0 when not given
+  ColourDescription colour;
+};
+
 class VideoEncoder {
  public:
-  // pFrameRate: the object's rational frame rate (0/0 when not given), read at every opening.
+  // pChoices: the object's own choices, read at every opening.
   VideoEncoder(const VideoCodecFacts& facts, const VideoCodecParam& param, AVPixelFormat eFormat,
-               const AVRational* pFrameRate, ThreadChoice threads);
+               const EncoderChoices* pChoices, ThreadChoice threads);
 
   // Makes and opens the encoder. 0, or -1 after the failing step's line.
   int Open(const VideoCodecParam& param);
@@ -63,7 +70,7 @@ class VideoEncoder {
   VideoCodecContext m_context;
   AVPixelFormat m_ePixFmt;
   VideoCodecParam m_stParam;  // of the last Init or Reset, for re-opening after a drain
-  const AVRational* m_pFrameRate;
+  const EncoderChoices* m_pChoices;
   int32_t m_nSrcWidth = 0;
   int32_t m_nSrcHeight = 0;
   int32_t m_nRealDstWidth = 0;

@@ -39,22 +39,37 @@ TEST(Colour, TaggedStreamsConvertWithTheirMatrixAndRange) {
 }
 
 // An encoder fed RGB declares the matrix and range of its conversion, and plain FFmpeg's
-// conversion with them gives back the host's colours; YUV input stays untagged.
-TEST(Colour, EncodersDeclareTheirConversionFromRgb) {
+// conversion with them gives back the host's colours; YUV input declares what the host said
+// (BT.709 matrix, BT.2020 primaries, PQ transfer, limited range), or nothing.
+TEST(Colour, EncodersDeclareTheirConversionFromRgbOrTheHostsColours) {
   for (const auto& [type, decoder] : {std::pair{AV_CODEC_TYPE_H264ENC, "h264"}, {AV_CODEC_TYPE_HEVCENC, "hevc"}}) {
-    for (const AVPixelFormat source : {AV_PIX_FMT_BGRA, AV_PIX_FMT_YUV420P}) {
-      auto codec = OpenCodec(type, VideoParam(source == AV_PIX_FMT_BGRA ? PIX_FMT_BGRA : PIX_FMT_YUV420P, 96, 64));
+    for (const auto& [source, described] : {std::pair{AV_PIX_FMT_BGRA, true}, {AV_PIX_FMT_YUV420P, true}, {AV_PIX_FMT_YUV420P, false}}) {
+      auto codec = ICodecInterface::Create(type);
+      if (described) { ASSERT_EQ(ICodecInterface::SetEncoderColour(*codec, AVCOL_SPC_BT709, AVCOL_RANGE_MPEG, AVCOL_PRI_BT2020, AVCOL_TRC_SMPTE2084), 0); }
+      ASSERT_EQ(codec->Init(type, VideoParam(source == AV_PIX_FMT_BGRA ? PIX_FMT_BGRA : PIX_FMT_YUV420P, 96, 64)), 0);
       const FramePtr picture = MakePicture(96, 64, source, 0);
       CVideoEncodeOutParam out;
       ASSERT_EQ(codec->Encode(PackPicture(picture.get()).data(), static_cast<int>(PackPicture(picture.get()).size()), &out), 1);
       const auto decoded = DecodeWith(decoder, {Bytes(out.m_outData[0].pData, out.m_outData[0].pData + out.m_outData[0].nSize)});
       ASSERT_EQ(decoded.size(), 1u);
       const bool rgb = source == AV_PIX_FMT_BGRA;
-      EXPECT_EQ(decoded[0]->colorspace, rgb ? AVCOL_SPC_BT470BG : AVCOL_SPC_UNSPECIFIED) << decoder;
-      EXPECT_EQ(decoded[0]->color_range, rgb ? AVCOL_RANGE_MPEG : decoded[0]->color_range) << decoder;
+      const AVFrame& d = *decoded[0];
+      using Tags = std::tuple<AVColorSpace, AVColorRange, AVColorPrimaries, AVColorTransferCharacteristic>;
+      EXPECT_EQ(Tags(d.colorspace, d.color_range, d.color_primaries, d.color_trc),
+                rgb ? Tags(AVCOL_SPC_BT470BG, AVCOL_RANGE_MPEG, AVCOL_PRI_UNSPECIFIED, AVCOL_TRC_UNSPECIFIED)
+                : described ? Tags(AVCOL_SPC_BT709, AVCOL_RANGE_MPEG, AVCOL_PRI_BT2020, AVCOL_TRC_SMPTE2084)
+                            : Tags(AVCOL_SPC_UNSPECIFIED, d.color_range, AVCOL_PRI_UNSPECIFIED, AVCOL_TRC_UNSPECIFIED)) << decoder;
       EXPECT_GE(rgb ? Psnr(Scale(decoded[0].get(), 96, 64, source, SWS_LANCZOS, true).get(), picture.get()) : 99, 30.0);
     }
   }
+  ScopedLogCapture log;
+  auto video = ICodecInterface::Create(AV_CODEC_TYPE_H264ENC), audio = ICodecInterface::Create(AV_CODEC_TYPE_AACENC);
+  EXPECT_EQ(ICodecInterface::SetEncoderColour(*video, 1, 1, 13, 1), -1);  // 13 is reserved
+  EXPECT_EQ(ICodecInterface::SetEncoderColour(*video, 1, 3, 1, 1), -1);
+  EXPECT_EQ(ICodecInterface::SetEncoderColour(*audio, 1, 1, 1, 1), -1);
+  EXPECT_EQ(log->OwnLines(), (std::vector<LogLine>{{60, "[CODE]SetEncoderColour refuses primaries 1/1/13/1"},
+                                                   {60, "[CODE]SetEncoderColour refuses range 1/3/1/1"},
+                                                   {60, "[CODE]SetEncoderColour needs a video codec object"}}));
 }
 
 }  // namespace

@@ -43,7 +43,8 @@ class CodecCommand : public ::testing::Test {
     // of them its output.
     std::ofstream(dir_ / "lsan.supp") << "leak:libx265.so\n";
     // B-frames in the MP4 and TS, so that every re-encode must drain the reordered pictures.
-    EncodedStream h264 = EncodeVideo("libx264", 320, 240, 25, {{"flags", "+global_header"}, {"bf", "2"}});
+    EncodedStream h264 = EncodeVideo("libx264", 320, 240, 25, {{"flags", "+global_header"}, {"bf", "2"}, {"colorspace", "bt709"},
+                                                               {"color_primaries", "bt709"}, {"color_trc", "bt709"}});
     EncodedStream hevc = EncodeVideo("libx265", 320, 240, 25, {{"flags", "+global_header"}});
     EncodedStream aac = EncodeTone("aac", 48000, 2, 40 * 1024);
     EncodedStream opus = EncodeTone("libopus", 48000, 1, 50 * 960, 960);
@@ -303,6 +304,10 @@ TEST_F(CodecCommand, ConvertKeepsEveryStreamInStepIntoEveryContainer) {
   EXPECT_EQ(stored(ReadMediaFile(out + "l.mp4")), stored(ReadMediaFile(In("movie.mkv"))));
   EXPECT_NE(Slurp(out + "f.mp4").find("moof"), std::string::npos);
   EXPECT_EQ(Slurp(out + "a.mp4").find("moof"), std::string::npos);
+  // Encoded again, the pictures keep their colours: BT.709, which players would take for BT.601.
+  const ReadBack tagged = ReadMediaFile(out + "a.mp4");
+  const AVCodecParameters& colour = *tagged.streams[0];
+  EXPECT_EQ(std::tuple(colour.color_space, colour.color_primaries, colour.color_trc), std::tuple(AVCOL_SPC_BT709, AVCOL_PRI_BT709, AVCOL_TRC_BT709));
   // A phone's clip keeps its turn and its 59.94 pictures a second.
   ASSERT_EQ(Codec("convert " + In("phone.mp4") + " " + out + "p.mov").code, 0);
   const auto turn = [](const std::string& path) {

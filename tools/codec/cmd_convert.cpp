@@ -57,6 +57,16 @@ AudioEncodeSettings AudioSettings(const ConvertOptions& options, const std::stri
   return settings;
 }
 
+// The colours of a stream's pictures as the library's decoders hand them out: the stream's
+// matrix, primaries and transfer, in limited range (they convert full range). Untagged streams,
+// and the RGB matrix that YUV 4:2:0 cannot carry, stay untagged.
+Colour DecodedColour(const MediaStreamInfo& stream) {
+  Colour colour{stream.nColorMatrix, stream.nColorRange != 0 ? 1 : 0, stream.nColorPrimaries,
+                stream.nColorTransfer};
+  if (colour.matrix == 0) colour.matrix = 2;
+  return colour;
+}
+
 // The input stream of this kind for `mode`; -1 for "none", or when IN has none and the mode
 // was not asked for.
 int StreamFor(MediaSource& source, MediaStreamKind kind, const std::string& mode, bool asked) {
@@ -171,7 +181,8 @@ void Conversion::AddTrack(int stream, const std::string& mode, int slot) {
                                  info.nFrameRateDen,
                                  info.nTimeBaseNum,
                                  info.nTimeBaseDen,
-                                 info.nRotation};
+                                 info.nRotation,
+                                 DecodedColour(info)};
     auto track = std::make_unique<VideoTrack>(own, decode, output, place);
     m_pVideo = track.get();
     m_tracks.push_back(std::move(track));

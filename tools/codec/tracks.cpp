@@ -29,6 +29,7 @@ EncodeSettings EncoderSettings(const PictureOutputSettings& output, const Pictur
                           output.bitRate};
   settings.rateNum = output.rateNum;
   settings.rateDen = output.rateDen;
+  settings.colour = output.colour;
   settings.frameRate = std::max(1, int(std::lround(double(output.rateNum) / output.rateDen)));
   settings.gopSize = settings.frameRate * kGopSeconds;
   if (settings.bitRate <= 0) {

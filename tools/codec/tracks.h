@@ -52,6 +52,7 @@ struct PictureOutputSettings {
   int timeBaseNum = 0;  // of the stored times; 0/0: the writer's choice
   int timeBaseDen = 0;
   int rotation = 0;
+  Colour colour{};  // of the decoded pictures, declared in the stream
 };
 
 // Pictures encoded into one stream of the sink, which is declared once the first picture

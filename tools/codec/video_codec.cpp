@@ -154,6 +154,11 @@ VideoEncoder::VideoEncoder(const EncodeSettings& settings)
   if (settings.rateNum > 0 && settings.rateDen > 0) {
     ICodecInterface::SetEncoderFrameRate(*m_pCodec, settings.rateNum, settings.rateDen);
   }
+  const Colour& colour = settings.colour;
+  if (ICodecInterface::SetEncoderColour(*m_pCodec, colour.matrix, colour.range, colour.primaries,
+                                        colour.transfer) != 0) {
+    throw Failure("the video encoder refused the pictures' colours");
+  }
   MuteForeignPrints mute;
   if (m_pCodec->Init(settings.type, param) != 0) throw Failure("the video encoder did not open");
 }

@@ -85,6 +85,15 @@ class PictureStream {
   bool m_bEnded = false;
 };
 
+// How pictures are coloured, in H.273's codes as the reader reports them; all unspecified
+// for untagged pictures.
+struct Colour {
+  int matrix = 2;
+  int range = 0;
+  int primaries = 2;
+  int transfer = 2;
+};
+
 struct EncodeSettings {
   codec_interface::CodecType type = codec_interface::AV_CODEC_TYPE_H264ENC;
   codec_interface::PixelFormat format = codec_interface::PIX_FMT_YUV420P;  // of the pictures given
@@ -95,6 +104,7 @@ struct EncodeSettings {
   int gopSize = 50;
   int rateNum = 0;  // the exact rate, 60000/1001 for 59.94; 0: frameRate
   int rateDen = 0;
+  Colour colour{};  // declared in the stream
 };
 
 // Fails with one line when the library cannot build the filter description for pictures of
