@@ -22,10 +22,10 @@ struct Loans {
   std::atomic<size_t> count{0};
 };
 
-Loans& TheLoans() {
-  static Loans loans;
-  return loans;
-}
+// Built before any code runs, so that no call pays for a first-use check.
+constinit Loans g_loans;
+
+Loans& TheLoans() { return g_loans; }
 
 bool EndsWith(const AVPacket* pPacket, const uint8_t* pData, int nSize) {
   return pPacket->buf != nullptr && std::less_equal<const uint8_t*>()(pPacket->data, pData) &&

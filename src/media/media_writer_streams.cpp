@@ -2,6 +2,8 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <string_view>
+#include <utility>
 
 extern "C" {
 #include <libavutil/display.h>
@@ -55,6 +57,20 @@ const char* RefusalOf(const AVOutputFormat* pFormat, AVCodecID eCodec) {
   return nullptr;
 }
 
+// A codec's descriptor by FFmpeg's name of it. FFmpeg compares the name with every descriptor's
+// in turn, a measurable part of setting up a short copy; the codecs the library reads and
+// writes are found by their id.
+const AVCodecDescriptor* DescriptorNamed(const std::string& strName) {
+  static constexpr std::pair<std::string_view, AVCodecID> kLibraryCodecs[] = {
+      {"h264", AV_CODEC_ID_H264},         {"hevc", AV_CODEC_ID_HEVC},
+      {"aac", AV_CODEC_ID_AAC},           {"opus", AV_CODEC_ID_OPUS},
+      {"pcm_alaw", AV_CODEC_ID_PCM_ALAW}, {"pcm_mulaw", AV_CODEC_ID_PCM_MULAW}};
+  for (const auto& [name, id] : kLibraryCodecs) {
+    if (name == strName) return avcodec_descriptor_get(id);
+  }
+  return avcodec_descriptor_get_by_name(strName.c_str());
+}
+
 bool CopyExtradata(AVCodecParameters* pParams, const unsigned char* pData, int nSize) {
   return pData == nullptr || nSize <= 0 || SetExtradata(pParams, pData, static_cast<size_t>(nSize));
 }
@@ -65,7 +81,7 @@ AVStream* CMediaWriter::NewStream(const char* pCodecName, AVMediaType eType, boo
   if (!IsOpen() || m_bStarted) return nullptr;
   const std::string strName(pCodecName,
                             strnlen(pCodecName, sizeof MediaVideoStreamParam::szCodecName));
-  const AVCodecDescriptor* pCodec = avcodec_descriptor_get_by_name(strName.c_str());
+  const AVCodecDescriptor* pCodec = DescriptorNamed(strName);
   const char* pCause = nullptr;
   if (!bComplete) {
     pCause = "no sample rate or channels";
