@@ -22,8 +22,9 @@ struct Loans {
   std::atomic<size_t> count{0};
 };
 
-// Built before any code runs, so that no call pays for a first-use check.
-constinit Loans g_loans;
+// Built when the library loads (before its hosts' own statics, and gone after them), so that
+// no call pays for a first-use check.
+Loans g_loans;
 
 Loans& TheLoans() { return g_loans; }
 
