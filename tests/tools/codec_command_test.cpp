@@ -163,8 +163,9 @@ TEST_F(CodecCommand, SubcommandsWorkOnFilesPlainFFmpegMade) {
         {"demo/sound-opus.mp4", AV_CODEC_ID_OPUS, 48000, 2, 0, 0, nullptr, 1000}, {"demo/sound-mono.ogg", AV_CODEC_ID_OPUS, 48000, 1, 0, 0, nullptr, 1024}}},
       // Probing: one row per kind of fact (the codecs' labels are a table in the tool, not retried
       // for each codec).
-      {"probe " + In("movie.mp4"), {"stream 0: video H.264 (h264), 320x240, 25 fps, yuv420p, 1.000 s: 25 packets",
+      {"probe " + In("movie.mp4"), {"stream 0: video H.264 (h264), 320x240, 25 fps, yuv420p (tv, bt709), 1.000 s: 25 packets",
         "stream 1: sound AAC (aac), 48000 Hz, 2 channels, fltp"}, "", {}},
+      {"probe --json " + In("movie.mp4"), {"\"color_range\": \"tv\", \"color_matrix\": \"bt709\", \"color_primaries\": \"bt709\", \"color_transfer\": \"bt709\""}, "", {}},
       {"probe " + In("movie.mkv"), {"video HEVC (hevc), 320x240, 25 fps", "sound Opus (opus), 48000 Hz, 1 channel"}, "", {}},
       {"probe --json " + In("tone.ogg"), {"\"format\": \"ogg\"", "\"codec\": \"Opus\", \"codec_name\": \"opus\", \"decoded\": true, \"packets\": 51"}, "", {}},
       {"probe " + In("seven.aac"), {"sound AAC (aac), 48000 Hz, 8 channels"}, "", {}},

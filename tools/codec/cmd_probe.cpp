@@ -2,11 +2,17 @@
 // its packets counted.
 #include <algorithm>
 #include <cstdio>
+#include <string>
+#include <string_view>
 
 #include "commands.h"
 #include "failure.h"
 #include "json.h"
 #include "media_source.h"
+
+extern "C" {
+#include <libavutil/pixdesc.h>
+}
 
 namespace codec_tool {
 using namespace codec_interface;
@@ -56,14 +62,55 @@ std::string FrameRate(const MediaStreamInfo& info) {
   return text;
 }
 
-// "320x240, 25 fps, yuv420p, rotated 90" or "48000 Hz, 2 channels, fltp".
+// FFmpeg's names of a picture's colours; "unknown" for what the stream leaves unspecified.
+struct ColourNames {
+  const char *range, *matrix, *primaries, *transfer;
+  bool Tagged() const {
+    return std::string_view(range) != "unknown" || std::string_view(matrix) != "unknown" ||
+           std::string_view(primaries) != "unknown" || std::string_view(transfer) != "unknown";
+  }
+};
+
+ColourNames ColoursOf(const MediaStreamInfo& info) {
+  const auto name = [](const char* known) { return known != nullptr ? known : "unknown"; };
+  const auto known = [](int code, int count) { return code >= 0 && code < count; };
+  return {name(known(info.nColorRange, AVCOL_RANGE_NB)
+                   ? av_color_range_name(AVColorRange(info.nColorRange))
+                   : nullptr),
+          name(known(info.nColorMatrix, AVCOL_SPC_NB)
+                   ? av_color_space_name(AVColorSpace(info.nColorMatrix))
+                   : nullptr),
+          name(known(info.nColorPrimaries, AVCOL_PRI_NB)
+                   ? av_color_primaries_name(AVColorPrimaries(info.nColorPrimaries))
+                   : nullptr),
+          name(known(info.nColorTransfer, AVCOL_TRC_NB)
+                   ? av_color_transfer_name(AVColorTransferCharacteristic(info.nColorTransfer))
+                   : nullptr)};
+}
+
+// " (tv, bt709)", " (tv, bt2020nc/bt2020/smpte2084)" or " (pc)", as ffprobe writes them; empty
+// for an untagged picture.
+std::string ColourText(const MediaStreamInfo& info) {
+  const ColourNames names = ColoursOf(info);
+  if (!names.Tagged()) return "";
+  const std::string matrix = names.matrix, primaries = names.primaries, transfer = names.transfer;
+  if (matrix == "unknown" && primaries == "unknown" && transfer == "unknown") {
+    return std::string(" (") + names.range + ")";
+  }
+  const std::string colours = matrix == primaries && matrix == transfer
+                                  ? matrix
+                                  : matrix + "/" + primaries + "/" + transfer;
+  return std::string(" (") + names.range + ", " + colours + ")";
+}
+
+// "320x240, 25 fps, yuv420p (tv, bt709), rotated 90" or "48000 Hz, 2 channels, fltp".
 std::string Facts(const MediaStreamInfo& info) {
   char text[160] = "";
   if (info.eKind == MEDIA_STREAM_VIDEO) {
     std::string rate = FrameRate(info);
     std::snprintf(text, sizeof text, "%dx%d%s%s, %s", info.nWidth, info.nHeight,
                   rate.empty() ? "" : ", ", rate.c_str(), info.szPixelFormat);
-    std::string facts = text;
+    std::string facts = text + ColourText(info);
     if (info.nRotation != 0) facts += ", rotated " + std::to_string(info.nRotation);
     return facts;
   }
@@ -109,9 +156,12 @@ void AddStream(JsonWriter& out, const char* key, const ProbeResult::Stream& stre
   out.Field("language", info.szLanguage);
   if (info.eKind == MEDIA_STREAM_VIDEO) {
     out.Field("width", info.nWidth).Field("height", info.nHeight);
-    out.Field("frame_rate", std::to_string(info.nFrameRateNum) + "/" +
-                                std::to_string(info.nFrameRateDen));
+    out.Field("frame_rate",
+              std::to_string(info.nFrameRateNum) + "/" + std::to_string(info.nFrameRateDen));
     out.Field("rotation", info.nRotation).Field("pixel_format", info.szPixelFormat);
+    const ColourNames colours = ColoursOf(info);
+    out.Field("color_range", colours.range).Field("color_matrix", colours.matrix);
+    out.Field("color_primaries", colours.primaries).Field("color_transfer", colours.transfer);
     out.Field("cover_art", (info.nDisposition & MEDIA_DISPOSITION_ATTACHED_PIC) != 0);
   } else if (info.eKind == MEDIA_STREAM_AUDIO) {
     out.Field("sample_rate", info.nSampleRate).Field("channels", info.nChannels);
@@ -123,8 +173,8 @@ void AddStream(JsonWriter& out, const char* key, const ProbeResult::Stream& stre
 void PrintJson(const ProbeResult& result) {
   JsonWriter out;
   out.Open().Field("file", result.path).Field("format", result.file.szFormatName);
-  out.Field("duration_ms", (long long)(Known(result.file.nDurationUs)
-                                           ? result.file.nDurationUs / 1000 : 0));
+  out.Field("duration_ms",
+            (long long)(Known(result.file.nDurationUs) ? result.file.nDurationUs / 1000 : 0));
   out.Field("bit_rate", (long long)result.file.nBitRate).OpenArray("streams");
   for (const ProbeResult::Stream& stream : result.streams) AddStream(out, nullptr, stream);
   out.CloseArray();
@@ -159,9 +209,10 @@ void AddProbeCommand(CLI::App& app, Global&) {
   static std::string path;
   static bool json = false;
   CLI::App* command = app.add_subcommand(
-      "probe", "Every stream of a file as the library's media reader sees it: kind, codec, "
-               "picture size, frame rate and rotation, sample rate and channels, duration, "
-               "packet counts and sizes.");
+      "probe",
+      "Every stream of a file as the library's media reader sees it: kind, codec, "
+      "picture size, frame rate and rotation, sample rate and channels, duration, "
+      "packet counts and sizes.");
   command->footer("Example: codec probe movie.mp4 --json");
   command->add_option("FILE", path, "the media file")->required();
   command->add_flag("--json", json, "one JSON object for scripts");
