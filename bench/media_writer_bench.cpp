@@ -75,19 +75,26 @@ bool AddCopiedStream(IMediaWriter& writer, const MediaStreamInfo& info) {
   return writer.Close() == 0;
 }
 
-void RemuxWithLibrary(benchmark::State& state) {
-  const std::string& path = H264AacMp4(1920, 1080, kFrames);
-  if (path.empty()) return state.SkipWithError("no test file");
+// The library's side of a remux benchmark: the test file, the output, the reader and writer
+// kept from file to file as a host keeps them.
+struct LibraryRemux {
+  const std::string& in = H264AacMp4(1920, 1080, kFrames);
   const std::string out = OutputPath();
   const std::shared_ptr<IMediaReader> reader = IMediaReader::Create();
   const std::shared_ptr<IMediaWriter> writer = IMediaWriter::Create();
+  bool Copy() const { return CopyWithLibrary(*reader, *writer, in, out); }
+  ~LibraryRemux() { std::filesystem::remove(out); }
+};
+
+void RemuxWithLibrary(benchmark::State& state) {
+  const LibraryRemux remux;
+  if (remux.in.empty()) return state.SkipWithError("no test file");
   const AllocationScope scope;
   for (auto _ : state) {
-    if (!CopyWithLibrary(*reader, *writer, path, out)) return state.SkipWithError("copy failed");
+    if (!remux.Copy()) return state.SkipWithError("copy failed");
   }
   ReportAllocations(state, scope, state.iterations());
   state.SetItemsProcessed(state.iterations());
-  std::filesystem::remove(out);
 }
 
 // FFmpeg's remux loop: read, times through microseconds into the output's time base, the
@@ -139,11 +146,8 @@ void RemuxWithFfmpeg(benchmark::State& state) {
 // (a shared virtual machine) slows both sides alike, which separate runs of a second each do
 // not. Which side goes first alternates. Counters: each side's time per file and plain / ours.
 void RemuxAlternating(benchmark::State& state) {
-  const std::string& path = H264AacMp4(1920, 1080, kFrames);
-  if (path.empty()) return state.SkipWithError("no test file");
-  const std::string out = OutputPath();
-  const std::shared_ptr<IMediaReader> reader = IMediaReader::Create();
-  const std::shared_ptr<IMediaWriter> writer = IMediaWriter::Create();
+  const LibraryRemux remux;
+  if (remux.in.empty()) return state.SkipWithError("no test file");
   PacketPtr packet(av_packet_alloc());
   using Clock = std::chrono::steady_clock;
   Clock::duration spent[2]{};  // ours, plain
@@ -151,8 +155,7 @@ void RemuxAlternating(benchmark::State& state) {
   for (auto _ : state) {
     for (const bool ours : {oursFirst, !oursFirst}) {
       const Clock::time_point start = Clock::now();
-      const bool copied =
-          ours ? CopyWithLibrary(*reader, *writer, path, out) : CopyPlain(path, out, packet);
+      const bool copied = ours ? remux.Copy() : CopyPlain(remux.in, remux.out, packet);
       spent[ours ? 0 : 1] += Clock::now() - start;
       if (!copied) return state.SkipWithError("copy failed");
     }
@@ -164,7 +167,6 @@ void RemuxAlternating(benchmark::State& state) {
   state.counters["ours_ms"] = perFile(spent[0]);
   state.counters["plain_ms"] = perFile(spent[1]);
   state.counters["ratio"] = perFile(spent[1]) / perFile(spent[0]);
-  std::filesystem::remove(out);
 }
 
 BENCHMARK(RemuxWithLibrary)
