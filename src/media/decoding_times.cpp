@@ -1,6 +1,7 @@
 #include "media/decoding_times.h"
 
 #include <algorithm>
+#include <climits>
 #include <utility>
 
 namespace codec_interface {
@@ -22,7 +23,11 @@ void CDecodingTimes::Restart() { m_times.fill(AV_NOPTS_VALUE); }
 
 void CDecodingTimes::Fill(AVPacket* pPacket) {
   if (m_nDelay == 0 || pPacket->pts == AV_NOPTS_VALUE || pPacket->dts != AV_NOPTS_VALUE) return;
-  const int64_t nFrame = pPacket->duration > 0 ? pPacket->duration : m_nFrame;
+  // Times a file cannot mean (a damaged or hostile one) are left without, rather than overflow
+  // when counted back.
+  if (pPacket->pts < INT64_MIN / 2) return;
+  const int64_t nFrame =
+      std::clamp<int64_t>(pPacket->duration > 0 ? pPacket->duration : m_nFrame, 1, kMaxFrame);
   // The times are kept sorted; the newest goes in front and sinks to its place.
   m_times[0] = pPacket->pts;
   for (int i = 1; i <= m_nDelay && m_times[i] == AV_NOPTS_VALUE; ++i) {

@@ -27,6 +27,8 @@ class CDecodingTimes {
  private:
   // FFmpeg's own limit for the pictures a stream may hold back.
   static constexpr int kMaxDelay = 16;
+  // Longer pictures count as this long, so that counting back stays far from overflow.
+  static constexpr int64_t kMaxFrame = int64_t{1} << 32;
 
   int m_nDelay = 0;
   int64_t m_nFrame = 1;  // a picture's duration in the stream's time base, when a packet has none
