@@ -25,13 +25,18 @@ inline int FindStartCode(const uint8_t* pData, int nSize, int nFrom, int nLength
   return -1;
 }
 
+// The NAL unit type in the first byte of a unit's header: 5 bits in H.264, 6 after the forbidden
+// bit in HEVC.
+inline int NalUnitType(uint8_t header, bool bHevc) {
+  return bHevc ? (header >> 1) & 0x3F : header & 0x1F;
+}
+
 // Whether an Annex B access unit carries its sequence parameter set (H.264 NAL type 7, HEVC 33)
 // ahead of its first slice.
 inline bool CarriesSequenceParameters(const uint8_t* pData, int nSize, bool bHevc) {
   for (int i = FindStartCode(pData, nSize, 0, 3); i >= 0 && i + 3 < nSize;
        i = FindStartCode(pData, nSize, i + 3, 3)) {
-    const uint8_t header = pData[i + 3];
-    const int type = bHevc ? (header >> 1) & 0x3F : header & 0x1F;
+    const int type = NalUnitType(pData[i + 3], bHevc);
     if (type == (bHevc ? 33 : 7)) return true;
     if (bHevc ? type < 32 : (type >= 1 && type <= 5)) return false;  // a slice
   }

@@ -1,5 +1,7 @@
 #include "video/decoder_restart.h"
 
+#include "interface/annexb.h"
+
 namespace codec_interface {
 
 namespace {
@@ -7,19 +9,16 @@ namespace {
 // Whether an Annex B access unit is a point a decoder can start from: an IDR picture (H.264) or
 // an intra random access point (HEVC). Only the NAL headers up to the first slice are read.
 bool IsKeyPacket(AVCodecID eCodec, const uint8_t* pData, int nSize) {
-  for (int i = 0; i + 3 < nSize; ++i) {
-    if (pData[i] != 0 || pData[i + 1] != 0 || pData[i + 2] != 1) continue;
-    const uint8_t header = pData[i + 3];
+  for (int i = FindStartCode(pData, nSize, 0, 3); i >= 0 && i + 3 < nSize;
+       i = FindStartCode(pData, nSize, i + 3, 3)) {
+    const int type = NalUnitType(pData[i + 3], eCodec == AV_CODEC_ID_HEVC);
     if (eCodec == AV_CODEC_ID_H264) {
-      const int type = header & 0x1F;
       if (type == 5) return true;
       if (type >= 1 && type <= 4) return false;  // the first slice is no IDR slice
     } else {
-      const int type = (header >> 1) & 0x3F;
       if (type >= 16 && type <= 23) return true;
       if (type < 16) return false;
     }
-    i += 2;
   }
   return false;
 }

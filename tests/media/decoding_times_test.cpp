@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <memory>
 #include <vector>
 
 namespace codec_interface {
@@ -13,8 +14,8 @@ namespace {
 // as FFmpeg's muxers fill them in. A time the file gives is kept; a seek starts afresh; times
 // near the end of int64_t are left without instead of overflowing (UBSan catches that).
 TEST(DecodingTimes, FilledAsFfmpegsMuxersFillThem) {
-  AVFormatContext* ctx = avformat_alloc_context();
-  AVStream* st = avformat_new_stream(ctx, nullptr);
+  const std::unique_ptr<AVFormatContext, decltype(&avformat_free_context)> ctx(avformat_alloc_context(), avformat_free_context);
+  AVStream* st = avformat_new_stream(ctx.get(), nullptr);
   st->codecpar->codec_type = AVMEDIA_TYPE_VIDEO, st->codecpar->video_delay = 2;
   st->time_base = {1, 25}, st->avg_frame_rate = {25, 1};
   CDecodingTimes times(st);
@@ -33,7 +34,6 @@ TEST(DecodingTimes, FilledAsFfmpegsMuxersFillThem) {
   times.Restart();
   EXPECT_EQ(fill(INT64_MIN + 1, AV_NOPTS_VALUE, INT64_MAX), AV_NOPTS_VALUE);
   EXPECT_EQ(fill(INT64_MAX, AV_NOPTS_VALUE, INT64_MAX), INT64_MAX - 2 * (int64_t{1} << 32));
-  avformat_free_context(ctx);
 }
 
 }  // namespace

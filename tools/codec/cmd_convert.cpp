@@ -76,11 +76,11 @@ int StreamFor(MediaSource& source, MediaStreamKind kind, const std::string& mode
   if (best < 0 && asked) source.Choose(kind);  // fails naming what IN has instead
   const int stored = source.BestStored(kind);
   if (best < 0 && stored >= 0) {
-    const char* what = kind == MEDIA_STREAM_VIDEO ? "video" : "sound";
     std::fprintf(stderr,
                  "codec: %s: its %s stream is %s, which the library does not decode; left out "
                  "(--%s copy keeps it)\n",
-                 source.Path().c_str(), what, source.Streams()[size_t(stored)].szCodecName,
+                 source.Path().c_str(), KindLabel(kind),
+                 source.Streams()[size_t(stored)].szCodecName,
                  kind == MEDIA_STREAM_VIDEO ? "video" : "audio");
   }
   return best;
@@ -146,8 +146,7 @@ Conversion::Conversion(const ConvertOptions& options, const Global& global)
   }
   const MediaFileInfo& file = m_probe.File();
   if (file.nStartTimeUs != MEDIA_NO_TIMESTAMP) m_nOriginUs = file.nStartTimeUs;
-  m_sink.emplace(options.output, *container, int(videoStream >= 0) + int(audioStream >= 0),
-                 writer);
+  m_sink.emplace(options.output, *container, int(videoStream >= 0) + int(audioStream >= 0), writer);
   m_byStream.resize(m_probe.Streams().size());
   int slot = 0;
   if (videoStream >= 0) AddTrack(videoStream, video, slot++);
