@@ -179,7 +179,7 @@ int CMediaReader::SetPacketForm(MediaPacketForm eForm) {
 int CMediaReader::ReadStored() {
   AVFormatContext* ctx = m_pFormatCtx.get();
   AVPacket* next = m_pNext.get();
-  // The record is blank here; a packet skipped below is released before the next read, as
+  // The record holds nothing here; a packet skipped below is released before the next read, as
   // av_read_frame does not release what the packet held before.
   for (;; av_packet_unref(next)) {
     const int err = av_read_frame(ctx, next);
@@ -261,7 +261,12 @@ void CMediaReader::ReplaceCurrent(bool bLend) {
   if (m_bLent || bLend)
     MoveLoan(m_bLent ? m_pPacket.get() : nullptr, bLend ? m_pNext.get() : nullptr);
   m_bLent = bLend;
-  av_packet_unref(m_pPacket.get());
+  // A packet whose bytes went on to a writer holds nothing more, and av_read_frame takes a
+  // record holding nothing as it is: no second reset per copied packet.
+  AVPacket* pDone = m_pPacket.get();
+  if (pDone->buf != nullptr || pDone->side_data != nullptr || pDone->opaque_ref != nullptr) {
+    av_packet_unref(pDone);
+  }
   std::swap(m_pPacket, m_pNext);
 }
 
