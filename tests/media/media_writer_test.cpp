@@ -185,14 +185,11 @@ TEST(MediaWriter, RefusalsNameTheirCause) {
 
 // FFmpeg's H.264 packets in an MP4 at `path`, opened by `reader` as stored; that stream as a
 // writer sets it up (its extradata is the reader's).
-MediaVideoStreamParam OpenStored(IMediaReader& reader, const std::string& path) {
+MediaVideoStreamParam OpenStoredH264(IMediaReader& reader, const std::string& path, bool write = true) {
+  if (write) WriteMediaFile(path, "mp4", {&Sources().h264});
   MediaStreamInfo info{};
   EXPECT_TRUE(reader.Open(path.c_str()) == 0 && reader.SetPacketForm(MEDIA_PACKET_FORM_STORED) == 0 && reader.GetStreamInfo(0, &info) == 0);
   return {"h264", info.nWidth, info.nHeight, 25, 1, info.nTimeBaseNum, info.nTimeBaseDen, 0, info.nExtradataSize, info.pExtradata};
-}
-MediaVideoStreamParam OpenStoredH264(IMediaReader& reader, const std::string& path) {
-  WriteMediaFile(path, "mp4", {&Sources().h264});
-  return OpenStored(reader, path);
 }
 
 // A turn handed between two threads. (With MinGW's std::binary_semaphore this test once hung
@@ -257,33 +254,23 @@ TEST(MediaWriter, ConcurrentCopiesKeepTheReadersBytes) {
 // Copies on four threads at once, each from its own reader into its own writer, three files each,
 // all through the one registry of lent bytes: every file holds its own reader's packets, whole.
 TEST(MediaWriter, ConcurrentRemuxesEachKeepTheirOwnReadersBytes) {
-  const ScratchFile in("in.mp4");
+  const ScratchFile in("in.mp4"), outs[] = {ScratchFile("c0.mp4"), ScratchFile("c1.mp4"), ScratchFile("c2.mp4"), ScratchFile("c3.mp4")};
   WriteMediaFile(in.path, "mp4", {&Sources().h264});
-  const ScratchFile outs[] = {ScratchFile("c0.mp4"), ScratchFile("c1.mp4"), ScratchFile("c2.mp4"), ScratchFile("c3.mp4")};
-  std::vector<Bytes> read[std::size(outs)], back[std::size(outs)];
   std::vector<std::thread> copies;
-  for (size_t i = 0; i < std::size(outs); ++i) {
-    copies.emplace_back([&, i] {
+  for (const ScratchFile& out : outs) {
+    copies.emplace_back([&in, &out] {
       auto reader = IMediaReader::Create();
       auto writer = IMediaWriter::Create();
-      for (int round = 0; round < 3; ++round) {
-        read[i].clear();
-        const MediaVideoStreamParam v = OpenStored(*reader, in.path);
-        EXPECT_TRUE(writer->Open(outs[i].path.c_str(), nullptr, {0, 0, 0}) == 0 && writer->AddVideoStream(v) == 0);
-        for (MediaPacket p{}; reader->ReadPacket(&p) == 1; read[i].emplace_back(p.pData, p.pData + p.nSize)) {
-          EXPECT_EQ(writer->WritePacket(0, p.pData, p.nSize, p.nPtsUs, p.nDtsUs, p.nDurationUs, p.nFlags & MEDIA_PACKET_KEY), 0);
-        }
-        reader->Close();
+      for (int round = 0; round < 3; ++round, reader->Close()) {
+        EXPECT_TRUE(writer->Open(out.path.c_str(), nullptr, {0, 0, 0}) == 0 && writer->AddVideoStream(OpenStoredH264(*reader, in.path, false)) == 0);
+        for (MediaPacket p{}; reader->ReadPacket(&p) == 1;) EXPECT_EQ(writer->WritePacket(0, p.pData, p.nSize, p.nPtsUs, p.nDtsUs, p.nDurationUs, p.nFlags & MEDIA_PACKET_KEY), 0);
         EXPECT_EQ(writer->Close(), 0);
       }
     });
   }
   for (std::thread& copy : copies) copy.join();
-  for (size_t i = 0; i < std::size(outs); ++i) {
-    for (const ReadBack::Packet& p : ReadMediaFile(outs[i].path).packets) back[i].push_back(p.data);
-    EXPECT_EQ(read[i].size(), Sources().h264.packets.size());
-    EXPECT_TRUE(back[i] == read[i]) << "copy " << i;
-  }
+  const auto bytes = [](const std::string& path) { std::vector<Bytes> all; for (const ReadBack::Packet& p : ReadMediaFile(path).packets) all.push_back(p.data); return all; };
+  for (const ScratchFile& out : outs) EXPECT_TRUE(bytes(out.path) == bytes(in.path)) << out.path;
 }
 
 // A claimed packet that cannot go on for want of memory is dropped with a line naming its stream.
